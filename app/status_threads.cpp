@@ -1,0 +1,64 @@
+#include "app/status_threads.h"
+
+#include "app/shared_state.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+
+namespace corva {
+
+void dstatMonitorLoop(McuProx& link) {
+    uint16_t previous = link.dstat.load(std::memory_order_relaxed);
+    while (!StopFlag.load()) {
+        const uint16_t current = link.dstat.load(std::memory_order_relaxed);
+        if (current != previous) {
+            const platform::LocalTime t = platform::localTimeNow();
+            std::printf("DSTAT_CHANGE 0x%04x -> 0x%04x [disp=%d proxOn=%d] %02u:%02u:%02u.%03u\n", previous, current,
+                        current & 1, (current >> 1) & 1, t.hour, t.minute, t.second, t.millisecond);
+            if ((current & 1) != 0 && (previous & 1) == 0) {
+                const int64_t stamp = WakeRequestStamp.exchange(0);
+                if (stamp != 0) {
+                    // Read after the change line is out: the figure includes writing it.
+                    const int64_t now = platform::steadyNowNs();
+                    std::printf("WARM_WAKE_LATENCY %.1f ms (WAKE_REQUEST -> DISPLAYS_ON)\n",
+                                static_cast<double>(now - stamp) / 1000000.0);
+                }
+            }
+            previous = current;
+        }
+        platform::sleepMs(2);
+    }
+}
+
+namespace {
+
+// Sleeps at least one second of steady-clock time.
+void sleepOneSecond() {
+    const int64_t until = platform::steadyNowNs() + 1000000000;
+    for (int64_t now = platform::steadyNowNs(); now < until; now = platform::steadyNowNs())
+        platform::sleepMs(static_cast<uint32_t>((until - now + 999999) / 1000000));
+}
+
+}  // namespace
+
+void statusLineLoop(PresentBackend& presenter, McuProx& link, const bool& proxUp) {
+    if (StopFlag.load()) return;
+    uint64_t previousFrames = 0;
+    for (;;) {
+        sleepOneSecond();
+        const PresentStats stats = presenter.stats();
+        const platform::LocalTime t = platform::localTimeNow();
+        const uint16_t dstat = link.dstat.load(std::memory_order_relaxed);
+        const char* suffix = stats.freeRunning ? "  [FREE-RUN: vsync lost]" : "";
+        const unsigned distance = proxUp ? link.distance.load(std::memory_order_relaxed) : 0u;
+        const char* prox = !proxUp ? "n/a" : link.worn.load(std::memory_order_relaxed) ? "worn" : "away";
+        const double fps = static_cast<double>(stats.frames - previousFrames);
+        std::printf("  %02u:%02u:%02u.%03u fps=%5.1f prox=%s(%u) dstat=0x%04x[disp=%d proxOn=%d dsc=%d]%s\n", t.hour,
+                    t.minute, t.second, t.millisecond, fps, prox, distance, dstat, dstat & 1, (dstat >> 1) & 1,
+                    (dstat >> 3) & 1, suffix);
+        if (StopFlag.load()) return;
+        previousFrames = stats.frames;
+    }
+}
+
+}  // namespace corva

@@ -1,0 +1,16 @@
+// The two reporting threads: the display-status monitor and the one-second status line.
+#pragma once
+
+#include "present/present_backend.h"
+#include "prox/mcu_prox.h"
+
+namespace corva {
+
+// Samples the link's dstat every 2 ms and prints each change; on a displays-on change
+// after a benchmark wake request, prints the wake latency. Returns once StopFlag is raised.
+void dstatMonitorLoop(McuProx& link);
+
+// One status line about every second; one more after StopFlag, none if stopped before.
+void statusLineLoop(PresentBackend& presenter, McuProx& link, const bool& proxUp);
+
+}  // namespace corva

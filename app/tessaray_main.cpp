@@ -1,0 +1,93 @@
+#include "app/tessaray_main.h"
+
+#include "app/benchmark.h"
+#include "app/draw_frame.h"
+#include "app/run_settings.h"
+#include "app/shared_state.h"
+#include "app/status_threads.h"
+#include "platform/platform.h"
+#include "present/nvapi_d3d12_presenter.h"
+#include "prox/mcu_prox.h"
+
+#include <cstdio>
+#include <thread>
+
+namespace corva {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitInitFailed = 3;
+constexpr int kExitDisplayLost = 4;
+
+void restoreBypass(McuProx& link) {
+    const bool ok = link.setBypass(false);
+    std::printf("prox bypass restored: %s\n",
+                ok ? "ok ('[' sent)" : "FAILED \xE2\x80\x94 power-cycle the headset or send '[' to clear");
+}
+
+}  // namespace
+
+int tessarayMain(int argc, char** argv) {
+    platform::initConsoleOutput();
+    const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
+    platform::installConsoleHandler(consoleCtrlHandler);
+
+    McuProx link;
+    const bool proxUp = link.open(50);
+    if (proxUp)
+        std::printf("prox up: %s (distance %u)\n", link.worn.load() ? "worn" : "away", unsigned(link.distance.load()));
+    else
+        std::printf("prox unavailable (non-fatal)\n");
+    const bool bypassOn = proxUp && link.setBypass(true);
+    std::printf("prox bypass: %s\n", bypassOn ? "ON ('p' sent)" : "FAILED");
+
+    std::thread monitor(dstatMonitorLoop, std::ref(link));
+
+    PresenterConfig config;
+    config.width = 5088;
+    config.height = 2544;
+    config.refreshHz = 75.0;
+    config.linkFormat = 22;
+    NvapiD3d12Presenter presenter(config);
+
+    EventMarker("INIT_START");
+    if (!presenter.init()) {
+        StopFlag.exchange(true);
+        monitor.join();
+        // Left on, the bypass keeps the displays lit when the headset is taken off,
+        // until it is power-cycled: restore it on this path too.
+        if (bypassOn) restoreBypass(link);
+        return kExitInitFailed;  // presenter, then link, destroyed on the way out
+    }
+    EventMarker("INIT_DONE");
+
+    std::thread statusLine(statusLineLoop, std::ref(presenter), std::ref(link), std::cref(proxUp));
+    std::thread benchmark;
+    if (settings.benchmark)
+        benchmark = std::thread(benchmarkLoop, std::cref(proxUp), std::ref(link), settings.cycles,
+                                settings.activeSeconds, settings.doze, std::ref(presenter), settings.holdSeconds);
+
+    std::atomic<bool> firstDrawDone{false};
+    {
+        FrameCallback draw = DrawFrame(firstDrawDone, presenter);
+        presenter.run(settings.runSeconds, draw);
+    }
+    EventMarker("BENCH_END");
+    StopFlag.exchange(true);
+
+    if (benchmark.joinable()) benchmark.join();
+    statusLine.join();
+    monitor.join();
+
+    if (bypassOn) restoreBypass(link);
+    link.close();
+
+    const PresentStats stats = presenter.stats();
+    std::printf("frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d\n",
+                static_cast<unsigned long long>(stats.frames), static_cast<unsigned long long>(stats.presentErrors),
+                static_cast<unsigned long long>(stats.freeRunEvents), stats.displayLost ? 1 : 0);
+    return stats.displayLost ? kExitDisplayLost : kExitOk;
+}
+
+}  // namespace corva

@@ -1,0 +1,56 @@
+// The operating-system seam: everything above this header is shared between the
+// Windows program and the Linux build. One implementation file per platform.
+#pragma once
+
+#include <cstdint>
+
+namespace corva::platform {
+
+// Opaque OS object: a Win32 HANDLE on Windows, a waitable object of our own elsewhere.
+using OsHandle = void*;
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+// Monotonic clock in nanoseconds (the performance counter on Windows).
+int64_t steadyNowNs();
+
+struct LocalTime {
+    unsigned hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+LocalTime localTimeNow();
+
+void sleepMs(uint32_t ms);
+// Processor pause hint for short spin waits.
+void cpuPause();
+
+enum class WaitResult { Signalled, TimedOut, Failed };
+
+// Unnamed event with default security.
+OsHandle createEvent(bool manualReset, bool initiallySignalled);
+bool setEvent(OsHandle event);
+bool resetEvent(OsHandle event);
+// Waits on an event, a waitable timer or any other handle the platform can wait on.
+WaitResult waitFor(OsHandle handle, uint32_t timeoutMs);
+void closeHandle(OsHandle handle);
+
+// Manual-reset high-resolution waitable timer; nullptr when the system has none.
+OsHandle createHighResolutionTimer();
+// Arms the timer; a negative due time is relative, in 100 ns units (as SetWaitableTimer).
+bool setTimer(OsHandle timer, int64_t dueTime100ns);
+
+// Results are ignored by callers: the loop runs with whatever the thread had before.
+bool raiseThreadPriorityToHighest();
+bool disableExecutionSpeedThrottling();
+// CPU time consumed by the calling thread, in nanoseconds (for benchmarks).
+int64_t threadCpuTimeNs();
+
+// Console control: types 0, 1 and 2 are Ctrl+C, Ctrl+Break and close (SIGINT, SIGQUIT
+// and SIGHUP on POSIX). The handler returns whether it handled the event.
+using ConsoleHandler = bool (*)(unsigned long ctrlType);
+bool installConsoleHandler(ConsoleHandler handler);
+
+// Standard output and error unbuffered; on Windows the console shows UTF-8 text
+// (restored to its previous code page at exit).
+void initConsoleOutput();
+
+}  // namespace corva::platform

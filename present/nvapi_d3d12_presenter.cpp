@@ -1,0 +1,44 @@
+#include "present/nvapi_d3d12_presenter.h"
+
+#include "present/presenter_impl.h"
+
+namespace corva {
+
+PresenterImpl::~PresenterImpl() {
+    if (acquired) {
+        ReleaseDirectModeDisplay(kVendorId, &display);
+        acquired = false;
+    }
+    if (fenceEvent != nullptr) {
+        platform::closeHandle(fenceEvent);
+        fenceEvent = nullptr;
+    }
+    // Reverse order of creation. The direct-mode surfaces and the waitable are the driver's.
+    rtvHeap.Reset();
+    res[1].Reset();
+    res[0].Reset();
+    fence.Reset();
+    list.Reset();
+    alloc.Reset();
+    queue.Reset();
+    dev.Reset();
+}
+
+NvapiD3d12Presenter::NvapiD3d12Presenter(const PresenterConfig& cfg)
+    : im(std::make_unique<PresenterImpl>()), config(cfg) {}
+
+NvapiD3d12Presenter::~NvapiD3d12Presenter() = default;
+
+void NvapiD3d12Presenter::requestStop() { stopRequested.exchange(true); }
+
+PresentStats NvapiD3d12Presenter::stats() {
+    std::lock_guard<std::mutex> lock(im->statsLock);
+    return im->published;
+}
+
+bool NvapiD3d12Presenter::isParked() {
+    std::lock_guard<std::mutex> lock(im->statsLock);
+    return im->published.parked;
+}
+
+}  // namespace corva

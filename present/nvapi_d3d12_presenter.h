@@ -1,0 +1,39 @@
+// The direct-mode presenter: takes the headset display through the driver's direct
+// mode and presents D3D12 frames paced by its vertical blank.
+#pragma once
+
+#include "present/present_backend.h"
+
+#include <atomic>
+#include <memory>
+
+namespace corva {
+
+struct PresenterImpl;
+
+class NvapiD3d12Presenter : public PresentBackend {
+public:
+    explicit NvapiD3d12Presenter(const PresenterConfig& config);
+    ~NvapiD3d12Presenter() override;
+    NvapiD3d12Presenter(const NvapiD3d12Presenter&) = delete;
+    NvapiD3d12Presenter& operator=(const NvapiD3d12Presenter&) = delete;
+
+    bool init() override;
+    void run(double seconds, const FrameCallback& draw) override;
+    void requestStop() override;
+    PresentStats stats() override;
+
+    // True once the panels are off under the idle policy.
+    bool isParked();
+
+    std::unique_ptr<PresenterImpl> im;
+    const PresenterConfig config;
+    std::atomic<bool> stopRequested{false};
+    // Written by the benchmark driver: false parks the panels, true wakes them.
+    std::atomic<bool> displayWanted{true};
+
+private:
+    bool acquireDisplay();
+};
+
+}  // namespace corva

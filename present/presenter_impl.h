@@ -1,0 +1,47 @@
+// Everything the presenter holds of the driver and of D3D12. Private to the presenter.
+#pragma once
+
+#include "nvapi/nvapi.h"
+#include "platform/platform.h"
+#include "present/com_ptr.h"
+#include "present/present_backend.h"
+
+#include <mutex>
+
+namespace corva {
+
+struct PresenterImpl {
+    NvDirectModeDisplay display{};
+    NvDirectModeMode mode{};
+    double refreshHz = 75.0;
+
+    ComPtr<ID3D12Device> dev;
+    ComPtr<ID3D12CommandQueue> queue;
+    ComPtr<ID3D12CommandAllocator> alloc;
+    ComPtr<ID3D12GraphicsCommandList> list;
+    ComPtr<ID3D12Fence> fence;
+    platform::OsHandle fenceEvent = nullptr;
+    uint64_t fenceValue = 0;
+
+    uint32_t surf[2] = {0, 0};
+    ComPtr<ID3D12Resource> res[2];
+    ComPtr<ID3D12DescriptorHeap> rtvHeap;
+    D3D12_CPU_DESCRIPTOR_HANDLE rtv[2] = {};
+    uint32_t rtvFormat = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+
+    platform::OsHandle waitable = nullptr;
+    bool waitableOk = false;
+    bool acquired = false;
+
+    std::mutex statsLock;
+    PresentStats published;  // guarded by statsLock
+
+    PresenterImpl() = default;
+    PresenterImpl(const PresenterImpl&) = delete;
+    PresenterImpl& operator=(const PresenterImpl&) = delete;
+    ~PresenterImpl();
+};
+
+}  // namespace corva
