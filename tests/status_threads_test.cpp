@@ -1,0 +1,139 @@
+// The display-status monitor and the status line, driven through the link's public
+// state words and a scripted presenter.
+#include "app/shared_state.h"
+#include "app/status_threads.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <string>
+#include <thread>
+
+namespace corva {
+namespace {
+
+size_t countOf(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+class ScriptedPresenter : public PresentBackend {
+public:
+    bool init() override { return true; }
+    void run(double, const FrameCallback&) override {}
+    void requestStop() override {}
+    PresentStats stats() override {
+        PresentStats s;
+        s.frames = frames.load();
+        s.freeRunning = freeRunning.load();
+        return s;
+    }
+    std::atomic<uint64_t> frames{0};
+    std::atomic<bool> freeRunning{false};
+};
+
+class StatusThreads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        StopFlag.store(false);
+        WakeRequestStamp.store(0);
+    }
+    void TearDown() override {
+        StopFlag.store(false);
+        WakeRequestStamp.store(0);
+    }
+    // Lets the 2 ms monitor see a value.
+    static void settle() { platform::sleepMs(40); }
+    McuProx link;
+};
+
+TEST_F(StatusThreads, MonitorPrintsChangesAndConsumesTheStampOnlyOnDisplaysOn) {
+    ::testing::internal::CaptureStdout();
+    std::thread monitor(dstatMonitorLoop, std::ref(link));
+    settle();
+    WakeRequestStamp.store(platform::steadyNowNs());
+    link.dstat.store(0x0001);
+    settle();
+    const bool stampConsumed = WakeRequestStamp.load() == 0;
+    link.dstat.store(0x0003);  // bit 0 already set: no latency
+    settle();
+    link.dstat.store(0x0000);
+    settle();
+    link.dstat.store(0x0001);  // displays on again, but no wake request pending
+    settle();
+    StopFlag.store(true);
+    monitor.join();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+
+    EXPECT_TRUE(stampConsumed);
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex(R"(DSTAT_CHANGE 0x0000 -> 0x0001 \[disp=1 proxOn=0\] \d\d:\d\d:\d\d\.\d\d\d\n)"
+                        R"(WARM_WAKE_LATENCY \d+\.\d ms \(WAKE_REQUEST -> DISPLAYS_ON\)\n)")))
+        << out;
+    EXPECT_NE(out.find("DSTAT_CHANGE 0x0001 -> 0x0003 [disp=1 proxOn=1]"), std::string::npos) << out;
+    EXPECT_NE(out.find("DSTAT_CHANGE 0x0003 -> 0x0000 [disp=0 proxOn=0]"), std::string::npos) << out;
+    EXPECT_EQ(countOf(out, "DSTAT_CHANGE"), 4u) << out;
+    EXPECT_EQ(countOf(out, "WARM_WAKE_LATENCY"), 1u) << out;
+}
+
+TEST_F(StatusThreads, MonitorEndsSoonAfterTheStopFlag) {
+    std::thread monitor(dstatMonitorLoop, std::ref(link));
+    settle();
+    const int64_t raised = platform::steadyNowNs();
+    StopFlag.store(true);
+    monitor.join();
+    EXPECT_LT(platform::steadyNowNs() - raised, 500'000'000);  // 2 ms polling; generous for a busy machine
+}
+
+TEST_F(StatusThreads, StatusLineWithoutLinkShowsFramesPerSecondAndOneLineAfterStop) {
+    ScriptedPresenter presenter;
+    const bool proxUp = false;
+    link.dstat.store(0x0009);  // shown whole, with its bits, even without the link up
+    link.distance.store(1234);
+    ::testing::internal::CaptureStdout();
+    std::thread status(statusLineLoop, std::ref(presenter), std::ref(link), std::cref(proxUp));
+    presenter.frames.store(75);
+    platform::sleepMs(1500);  // first line (75 frames) is out, second pending
+    presenter.frames.store(150);
+    presenter.freeRunning.store(true);
+    StopFlag.store(true);
+    status.join();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+
+    const std::regex line(R"(  \d\d:\d\d:\d\d\.\d\d\d fps= 75\.0 prox=n/a\(0\) dstat=0x0009\[disp=1 proxOn=0 dsc=1\]\n)");
+    EXPECT_TRUE(std::regex_search(out, line)) << out;
+    EXPECT_NE(out.find("fps= 75.0 prox=n/a(0) dstat=0x0009[disp=1 proxOn=0 dsc=1]  [FREE-RUN: vsync lost]\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(countOf(out, "fps="), 2u) << out;  // exactly one more line after the stop
+}
+
+TEST_F(StatusThreads, StatusLineShowsWornStateAndDistanceWhenLinkIsUp) {
+    ScriptedPresenter presenter;
+    const bool proxUp = true;
+    link.worn.store(true);
+    link.distance.store(2100);
+    ::testing::internal::CaptureStdout();
+    std::thread status(statusLineLoop, std::ref(presenter), std::ref(link), std::cref(proxUp));
+    platform::sleepMs(200);
+    StopFlag.store(true);
+    status.join();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("fps=  0.0 prox=worn(2100) dstat=0x0000[disp=0 proxOn=0 dsc=0]\n"), std::string::npos) << out;
+    EXPECT_EQ(countOf(out, "fps="), 1u) << out;
+}
+
+TEST_F(StatusThreads, StatusLineStoppedBeforeItStartsPrintsNothing) {
+    ScriptedPresenter presenter;
+    const bool proxUp = false;
+    StopFlag.store(true);
+    ::testing::internal::CaptureStdout();
+    statusLineLoop(presenter, link, proxUp);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+}  // namespace
+}  // namespace corva
