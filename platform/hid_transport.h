@@ -10,25 +10,43 @@ namespace corva {
 
 using HidHandle = void*;  // null: no device
 
+// System error codes the link and its device models share (the Windows values).
+namespace hid_error {
+constexpr unsigned long kInvalidHandle = 6;          // ERROR_INVALID_HANDLE
+constexpr unsigned long kGenFailure = 31;            // ERROR_GEN_FAILURE
+constexpr unsigned long kOperationAborted = 995;     // ERROR_OPERATION_ABORTED
+constexpr unsigned long kDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+}  // namespace hid_error
+
 class HidTransport {
-public:
+  public:
     virtual ~HidTransport() = default;
 
-    // Opens every present HID interface that reports the given ids, in enumeration order;
-    // interfaces of other devices are closed again.
+    // Opens every present HID interface that reports the given ids, in enumeration order,
+    // for overlapped reads and writes; interfaces of other devices are closed again.
     virtual std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) = 0;
     // Sends one feature report (report id in byte 0).
     virtual bool setFeature(HidHandle handle, const uint8_t* report, size_t size) = 0;
-    // One overlapped input read: bytes read, 0 on timeout (read cancelled), -1 on error
-    // (lastError() then holds the system's code). `event` is the caller's manual-reset event.
-    virtual int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) = 0;
-    // Cancels every outstanding read on the handle, so a blocked readReport returns at once.
+    // One overlapped input read: bytes read, 0 on timeout (read cancelled, nothing arrived),
+    // -1 on error (lastError() then holds the system's code). A read that completes while
+    // its timeout is being cancelled returns its bytes. `event` is the caller's manual-reset
+    // event (a platform::OsHandle).
+    virtual int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size,
+                           uint32_t timeoutMs) = 0;
+    // Cancels every outstanding read on the handle: a blocked readReport returns -1 at once
+    // with the code kOperationAborted.
     virtual void cancelIo(HidHandle handle) = 0;
     virtual void close(HidHandle handle) = 0;
+    // The system error code of the calling thread's last failed call.
     virtual unsigned long lastError() const = 0;
 };
 
 // The transport McuProx uses when constructed with its defaults.
 HidTransport& systemHidTransport();
+
+// Where the system has no HID stack of its own (Linux), the program installs the device
+// model that stands in for it; nullptr uninstalls. Without one the system transport finds
+// no devices. The transport must outlive every McuProx that uses it.
+void installHidTransport(HidTransport* transport);
 
 }  // namespace corva

@@ -2,6 +2,7 @@
 // Windows program and the Linux build. One implementation file per platform.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace corva::platform {
@@ -43,6 +44,10 @@ bool raiseThreadPriorityToHighest();
 bool disableExecutionSpeedThrottling();
 // CPU time consumed by the calling thread, in nanoseconds (for benchmarks).
 int64_t threadCpuTimeNs();
+
+// Makes the memory holding [address, address + size) writable (and keeps it readable):
+// lets a test double of a driver interpose entries of a read-only interface table.
+bool makeWritable(void* address, size_t size);
 
 // Console control: types 0, 1 and 2 are Ctrl+C, Ctrl+Break and close (SIGINT, SIGQUIT
 // and SIGHUP on POSIX). The handler returns whether it handled the event.

@@ -114,6 +114,11 @@ int64_t threadCpuTimeNs() {
     return (ticks(kernel) + ticks(user)) * 100;
 }
 
+bool makeWritable(void* address, size_t size) {
+    DWORD previous = 0;
+    return VirtualProtect(address, size, PAGE_READWRITE, &previous) != FALSE;
+}
+
 bool installConsoleHandler(ConsoleHandler handler) {
     gConsoleHandler = handler;
     return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != FALSE;

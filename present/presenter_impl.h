@@ -34,6 +34,9 @@ struct PresenterImpl {
     platform::OsHandle waitable = nullptr;
     bool waitableOk = false;
     bool acquired = false;
+    // Only a pacing benchmark turns this off, to measure a baseline loop without the
+    // just-in-time wait; the program itself never does.
+    bool justInTimeWait = true;
 
     std::mutex statsLock;
     PresentStats published;  // guarded by statsLock

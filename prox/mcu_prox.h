@@ -5,25 +5,40 @@
 #include "platform/hid_transport.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace corva {
 
 class McuProx {
-public:
+  public:
     McuProx();
     explicit McuProx(HidTransport& transport);
     ~McuProx();
     McuProx(const McuProx&) = delete;
     McuProx& operator=(const McuProx&) = delete;
 
+    // Finds the MCU, sets its telemetry interval, asks its firmware version and starts the
+    // reader. True when the link is up; true without effect when it already is.
     bool open(uint16_t rateMs);
+    // 'p' / '[' and 'H' / 'h': true when the device accepted the feature report.
     bool setBypass(bool on);
     bool setDoze(bool doze);
+    // Stops and joins the reader and closes the handles; harmless when not open.
     void close();
+
+    // Every present interface with the MCU's ids, opened for overlapped I/O.
+    std::vector<HidHandle> enumerateProxInterfaces();
+    // Sends the rate command to each candidate in turn and keeps the first that acknowledges;
+    // every other candidate is closed (those after it without a command). Null when none.
+    HidHandle probeRate(uint16_t rate, void* event);
+    // One read with a timeout: bytes read, 0 on timeout, -1 on error.
+    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs);
 
     uint16_t rateMs = 50;
     HidHandle device = nullptr;
@@ -38,6 +53,23 @@ public:
     bool dozeCapable = false;
     uint16_t threshold = 1500;
     uint16_t hysteresis = 100;
+
+  private:
+    void readerLoop();
+    std::string queryFirmware(HidHandle handle);
+    bool sendCommand(char command);
+    // The reader's handle replacement; commands and close hold the same lock.
+    void dropDevice();
+    void adoptDevice(HidHandle handle);
+    // Lets open report a measured worn state: waits for the reader's first full average.
+    void awaitFirstAverage();
+    void noteFirstAverage();
+
+    HidTransport& transport_;
+    std::mutex deviceMutex_;
+    std::mutex startMutex_;
+    std::condition_variable startCv_;
+    bool firstAverage_ = false;
 };
 
 }  // namespace corva

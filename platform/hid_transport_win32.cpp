@@ -1,0 +1,121 @@
+// HID through SetupAPI, the HID class driver and overlapped file I/O.
+#include "platform/hid_transport.h"
+
+#include <windows.h>
+#include <setupapi.h>
+extern "C" {  // MinGW's hidsdi.h declares the HidD_* functions without C linkage
+#include <hidsdi.h>
+}
+
+#include <atomic>
+#include <vector>
+
+namespace corva {
+
+namespace {
+
+thread_local unsigned long tLastError = 0;
+
+// Opens one interface path for overlapped I/O and keeps it when its ids match.
+HANDLE openIfMatching(const wchar_t* path, uint16_t vendorId, uint16_t productId) {
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof(attributes);
+    if (HidD_GetAttributes(file, &attributes) && attributes.VendorID == vendorId &&
+        attributes.ProductID == productId)
+        return file;
+    CloseHandle(file);
+    return nullptr;
+}
+
+class Win32HidTransport final : public HidTransport {
+  public:
+    std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) override {
+        std::vector<HidHandle> kept;
+        GUID hidGuid{};
+        HidD_GetHidGuid(&hidGuid);
+        HDEVINFO set =
+            SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        if (set == INVALID_HANDLE_VALUE) return kept;
+
+        for (DWORD index = 0;; ++index) {
+            SP_DEVICE_INTERFACE_DATA itf{};
+            itf.cbSize = sizeof(itf);
+            if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &itf)) break;
+
+            DWORD required = 0;
+            SetupDiGetDeviceInterfaceDetailW(set, &itf, nullptr, 0, &required, nullptr);
+            if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+            // Zeroed, and aligned for the detail record that is written into it.
+            std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+            if (!SetupDiGetDeviceInterfaceDetailW(set, &itf, detail, required, nullptr, nullptr)) continue;
+
+            if (HANDLE file = openIfMatching(detail->DevicePath, vendorId, productId)) kept.push_back(file);
+        }
+        SetupDiDestroyDeviceInfoList(set);
+        return kept;
+    }
+
+    bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override {
+        if (HidD_SetFeature(handle, const_cast<uint8_t*>(report), static_cast<ULONG>(size))) return true;
+        tLastError = GetLastError();
+        return false;
+    }
+
+    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) override {
+        OVERLAPPED ov{};
+        ov.hEvent = event;
+        ResetEvent(event);
+        DWORD bytes = 0;
+        if (ReadFile(handle, buffer, static_cast<DWORD>(size), &bytes, &ov)) return static_cast<int>(bytes);
+        if (GetLastError() != ERROR_IO_PENDING) return fail();
+
+        const DWORD waited = WaitForSingleObject(event, timeoutMs);
+        if (waited == WAIT_TIMEOUT) {
+            CancelIoEx(handle, &ov);
+            // The read may have completed just before the cancel took hold: keep its report.
+            if (GetOverlappedResult(handle, &ov, &bytes, TRUE) && bytes > 0) return static_cast<int>(bytes);
+            return 0;
+        }
+        if (waited != WAIT_OBJECT_0) {
+            // The read must not outlive its OVERLAPPED record on this stack.
+            const unsigned long error = GetLastError();
+            CancelIoEx(handle, &ov);
+            GetOverlappedResult(handle, &ov, &bytes, TRUE);
+            tLastError = error;
+            return -1;
+        }
+        if (!GetOverlappedResult(handle, &ov, &bytes, FALSE)) return fail();
+        return static_cast<int>(bytes);
+    }
+
+    void cancelIo(HidHandle handle) override { CancelIoEx(handle, nullptr); }
+    void close(HidHandle handle) override { CloseHandle(handle); }
+    unsigned long lastError() const override { return tLastError; }
+
+  private:
+    static int fail() {
+        tLastError = GetLastError();
+        return -1;
+    }
+};
+
+std::atomic<HidTransport*> gInstalled{nullptr};
+
+}  // namespace
+
+void installHidTransport(HidTransport* transport) {
+    gInstalled.store(transport);
+}
+
+HidTransport& systemHidTransport() {
+    static Win32HidTransport system;
+    HidTransport* installed = gInstalled.load();
+    return installed != nullptr ? *installed : system;
+}
+
+}  // namespace corva

@@ -1,0 +1,65 @@
+#include "present/mode_select.h"
+
+#include <cmath>
+
+namespace corva {
+
+double modeRefreshHz(const NvDirectModeMode& mode) {
+    if (mode.refreshDen == 0) return 0.0;
+    return static_cast<double>(mode.refreshNum) / static_cast<double>(mode.refreshDen);
+}
+
+ModeChoice selectMode(const PresenterConfig& wanted, const NvDirectModeMode* modes, size_t count) {
+    ModeChoice choice;
+    for (size_t i = 0; i < count; ++i) {
+        const NvDirectModeMode& m = modes[i];
+        const double rate = modeRefreshHz(m);
+        if (m.width == wanted.width && m.height == wanted.height && m.format == wanted.linkFormat &&
+            std::fabs(rate - wanted.refreshHz) < kRefreshToleranceHz) {
+            choice = {true, false, static_cast<uint32_t>(i), rate};  // keep scanning: the last match wins
+        }
+    }
+    if (choice.found) return choice;
+
+    for (size_t i = 0; i < count; ++i) {
+        const NvDirectModeMode& m = modes[i];
+        if (m.format != wanted.linkFormat || m.refreshDen == 0) continue;
+        const double rate = modeRefreshHz(m);
+        if (!(rate > 0.0)) continue;
+        if (!choice.found || rate > choice.refreshHz) choice = {true, true, static_cast<uint32_t>(i), rate};
+    }
+    return choice;
+}
+
+void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wanted, const NvDirectModeMode* modes,
+                      size_t count, const ModeChoice& choice) {
+    for (size_t i = 0; i < count; ++i) {
+        const NvDirectModeMode& m = modes[i];
+        std::fprintf(out, "mode[%u]: %ux%u @ %.3f Hz format=%d\n", static_cast<unsigned>(i), m.width, m.height,
+                     modeRefreshHz(m), static_cast<int>(m.format));
+    }
+    if (!choice.found) {
+        std::fprintf(err,
+                     "Presenter: no mode matches %ux%u@%.0f format %d \xE2\x80\x94 refusing to guess (mode list "
+                     "above)\n",
+                     wanted.width, wanted.height, wanted.refreshHz, static_cast<int>(wanted.linkFormat));
+        return;
+    }
+    if (choice.fallback) {
+        const NvDirectModeMode& m = modes[choice.index];
+        std::fprintf(out,
+                     "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other refresh?) "
+                     "\xE2\x80\x94 using %ux%u@%.3f, same link format %d\n",
+                     wanted.width, wanted.height, wanted.refreshHz, m.width, m.height, choice.refreshHz,
+                     static_cast<int>(wanted.linkFormat));
+    }
+}
+
+void forceCompression(NvDirectModeMode& mode) {
+    mode.dscEnable = 1;
+    mode.dscVersion = 0x11;
+    mode.dscSlices = 4;
+    mode.dscBitsPerPixelX16 = 128;
+}
+
+}  // namespace corva

@@ -1,0 +1,62 @@
+// Parking the panels while displayWanted is false, and waking them when it returns.
+#include "present/present_loop.h"
+
+#include "nvapi/nvapi.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace corva {
+
+namespace {
+constexpr uint32_t kParkedPollMs = 50;
+}  // namespace
+
+// Panels off, wait for the wake, panels on. Next: present a frame in this iteration.
+PresentLoop::Step PresentLoop::parkUntilWanted() {
+    const NvStatus offStatus = DisplayControl(&im_.display, kPanelPowerOff);
+    std::printf("Presenter: panels OFF (idle policy) = 0x%x\n", static_cast<unsigned>(offStatus));
+    publishParked(true);
+
+    if (const Step waited = waitWhileParked(); waited != Step::Next) return waited;
+    // The panels stay off and parked stays true when a stop ends the run here.
+    if (presenter_.stopRequested.load()) return Step::End;
+
+    wakePanels();
+    pacing_.reset();
+    publishParked(false);
+    return Step::Next;
+}
+
+PresentLoop::Step PresentLoop::waitWhileParked() {
+    while (!presenter_.displayWanted.load() && !presenter_.stopRequested.load()) {
+        platform::sleepMs(kParkedPollMs);
+        if (runLengthReached(runTimeNow())) return Step::End;
+        if (deviceRemovedReason() != S_OK) {
+            std::fprintf(stderr,
+                         "Presenter: device removed while panels off \xE2\x80\x94 display lost, exiting present loop\n");
+            return Step::EndDisplayLost;
+        }
+    }
+    return Step::Next;
+}
+
+// The mode is set again before power-on; surfaces, views and the waitable outlive a park.
+void PresentLoop::wakePanels() {
+    const NvStatus modeStatus = SetDisplayMode(&im_.display, &im_.mode);
+    const NvStatus powerStatus = DisplayControl(&im_.display, kPanelPowerOn);
+    // HDCP being unavailable does not stop the mode from being set.
+    const NvStatus shownMode = modeStatus == kNvHdcpDisabled ? kNvOk : modeStatus;
+    std::printf("Presenter: panels ON (wake), SetDisplayMode=0x%x POWER_ON=0x%x\n", static_cast<unsigned>(shownMode),
+                static_cast<unsigned>(powerStatus));
+}
+
+// Waking also ends any free-run: pacing starts afresh.
+void PresentLoop::publishParked(bool parked) {
+    std::lock_guard<std::mutex> lock(im_.statsLock);
+    im_.published.parked = parked;
+    if (!parked) im_.published.freeRunning = false;
+}
+
+}  // namespace corva

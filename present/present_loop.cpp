@@ -1,0 +1,253 @@
+// The paced present loop: one frame per vertical blank, started just in time, with
+// free-run detection when the panel stops pacing and self-pacing until it returns.
+#include "present/present_loop.h"
+
+#include "nvapi/nvapi.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace corva {
+
+namespace {
+
+constexpr uint32_t kFenceWaitMs = 1000;
+constexpr uint32_t kVblankWaitMs = 1000;
+constexpr uint32_t kPaceTimerWaitMs = 50;
+// Without a high-resolution timer, sleep until this long before the target and spin the rest.
+constexpr double kSpinSeconds = 0.0015;
+// Failed presents a run tolerates, however far apart.
+constexpr uint64_t kMaxPresentErrors = 10;
+
+double secondsSince(int64_t startNs) { return static_cast<double>(platform::steadyNowNs() - startNs) / 1e9; }
+
+D3D12_RESOURCE_BARRIER transition(ID3D12Resource* resource, D3D12_RESOURCE_STATES from, D3D12_RESOURCE_STATES to) {
+    D3D12_RESOURCE_BARRIER barrier{};
+    barrier.Type = D3D12_RESOURCE_BARRIER_TYPE_TRANSITION;
+    barrier.Flags = D3D12_RESOURCE_BARRIER_FLAG_NONE;
+    barrier.Transition.pResource = resource;
+    barrier.Transition.Subresource = D3D12_RESOURCE_BARRIER_ALL_SUBRESOURCES;
+    barrier.Transition.StateBefore = from;
+    barrier.Transition.StateAfter = to;
+    return barrier;
+}
+
+}  // namespace
+
+void NvapiD3d12Presenter::run(double seconds, const FrameCallback& draw) {
+    PresentLoop loop(*this, seconds, draw);
+    loop.run();
+}
+
+PresentLoop::PresentLoop(NvapiD3d12Presenter& presenter, double seconds, const FrameCallback& draw)
+    : presenter_(presenter), im_(*presenter.im), seconds_(seconds), draw_(draw), pacing_(1.0 / im_.refreshHz) {}
+
+PresentLoop::~PresentLoop() {
+    if (paceTimer_ != nullptr) platform::closeHandle(paceTimer_);
+}
+
+void PresentLoop::run() {
+    // Best effort: without them the loop still runs, with the thread's previous settings.
+    platform::raiseThreadPriorityToHighest();
+    platform::disableExecutionSpeedThrottling();
+    runStart_ = platform::steadyNowNs();
+    paceTimer_ = platform::createHighResolutionTimer();
+
+    Step step = presenter_.stopRequested.load() ? Step::End : Step::Next;
+    while (step == Step::Next) step = iterate();
+    finish(step == Step::EndDisplayLost);
+}
+
+double PresentLoop::runTimeNow() const { return secondsSince(runStart_); }
+
+PresentLoop::Step PresentLoop::iterate() {
+    const double runTime = runTimeNow();
+    if (runLengthReached(runTime)) return Step::End;
+    int64_t loopTop = platform::steadyNowNs();
+    const uint32_t buffer = static_cast<uint32_t>(frames_ & 1);
+
+    if (const HRESULT reason = deviceRemovedReason(); reason != S_OK) {
+        std::fprintf(stderr,
+                     "Presenter: D3D12 device removed (0x%lx) \xE2\x80\x94 display lost (cable pulled?), exiting "
+                     "present loop\n",
+                     static_cast<unsigned long>(static_cast<uint32_t>(reason)));
+        return Step::EndDisplayLost;
+    }
+    if (!presenter_.displayWanted.load()) {
+        if (const Step parked = parkUntilWanted(); parked != Step::Next) return parked;
+        // The time spent parked is not loop time: it would swamp the loop-interval average.
+        loopTop = platform::steadyNowNs();
+    }
+    return presentFrame(buffer, runTime, loopTop);
+}
+
+PresentLoop::Step PresentLoop::presentFrame(uint32_t buffer, double runTime, int64_t loopTop) {
+    // The allocator may only be reset once the GPU is done with its commands.
+    if (!previousFrameRetired()) return presenter_.stopRequested.load() ? Step::End : Step::Next;
+
+    const int64_t before = platform::steadyNowNs();
+    const bool anchored = pacing_.anchored(before);
+    double jitWait = 0.0;
+    if (anchored) {
+        if (im_.justInTimeWait) waitUntil(pacing_.justInTimeTargetNs());
+        jitWait = secondsSince(before);
+    }
+
+    const int64_t frameStart = platform::steadyNowNs();
+    const int64_t displayTimeNs = anchored ? pacing_.predictDisplayTimeNs(frameStart) : 0;
+    recordFrame(buffer, runTime, displayTimeNs);
+    submitFrame(buffer);
+    if (!present(buffer)) return Step::End;
+    pacing_.addWorkTime(secondsSince(frameStart));
+
+    double waitMs = -1.0;
+    if (!waitForVerticalBlank(waitMs)) return Step::EndDisplayLost;
+    pace(waitMs, secondsSince(loopTop) - jitWait, runTime);
+
+    publish();
+    return presenter_.stopRequested.load() ? Step::End : Step::Next;
+}
+
+// Normally the fence was reached before the previous present. After a fence wait that
+// timed out it may not have been: wait again rather than reset an allocator in use, and
+// skip the frame when the GPU is still busy (the next iteration tries again).
+bool PresentLoop::previousFrameRetired() {
+    if (im_.fence->GetCompletedValue() >= im_.fenceValue) return true;
+    im_.fence->SetEventOnCompletion(im_.fenceValue, im_.fenceEvent);
+    platform::waitFor(im_.fenceEvent, kFenceWaitMs);
+    return im_.fence->GetCompletedValue() >= im_.fenceValue;
+}
+
+// The just-in-time wait: on the high-resolution timer, or by sleeping and spinning.
+void PresentLoop::waitUntil(int64_t targetNs) {
+    const double remaining = static_cast<double>(targetNs - platform::steadyNowNs()) / 1e9;
+    if (remaining <= kMinJitWaitSeconds) return;
+    if (paceTimer_ != nullptr) {
+        if (platform::setTimer(paceTimer_, static_cast<int64_t>(remaining * -1e7)))
+            platform::waitFor(paceTimer_, kPaceTimerWaitMs);
+        return;
+    }
+    const double sleepSeconds = remaining - kSpinSeconds;
+    if (sleepSeconds > 0.0) platform::sleepMs(static_cast<uint32_t>(sleepSeconds * 1000.0));
+    while (platform::steadyNowNs() < targetNs) platform::cpuPause();
+}
+
+void PresentLoop::recordFrame(uint32_t buffer, double runTime, int64_t displayTimeNs) {
+    im_.alloc->Reset();
+    im_.list->Reset(im_.alloc.Get(), nullptr);
+    const D3D12_RESOURCE_BARRIER toTarget =
+        transition(im_.res[buffer].Get(), D3D12_RESOURCE_STATE_PRESENT, D3D12_RESOURCE_STATE_RENDER_TARGET);
+    im_.list->ResourceBarrier(1, &toTarget);
+
+    FrameContext frame;
+    frame.list = im_.list.Get();
+    frame.rtv = &im_.rtv[buffer];
+    frame.width = static_cast<int32_t>(im_.width);
+    frame.height = static_cast<int32_t>(im_.height);
+    frame.format = im_.rtvFormat;
+    frame.seconds = runTime;
+    frame.frameIndex = frames_;
+    frame.displayTimeNs = displayTimeNs;
+    draw_(frame);
+}
+
+// Only one frame is ever in flight: the CPU waits for it before presenting.
+void PresentLoop::submitFrame(uint32_t buffer) {
+    const D3D12_RESOURCE_BARRIER toPresent =
+        transition(im_.res[buffer].Get(), D3D12_RESOURCE_STATE_RENDER_TARGET, D3D12_RESOURCE_STATE_PRESENT);
+    im_.list->ResourceBarrier(1, &toPresent);
+    im_.list->Close();
+    ID3D12CommandList* const lists[1] = {im_.list.Get()};
+    im_.queue->ExecuteCommandLists(1, lists);
+    im_.fenceValue += 1;
+    im_.queue->Signal(im_.fence.Get(), im_.fenceValue);
+    if (im_.fence->GetCompletedValue() < im_.fenceValue) {
+        im_.fence->SetEventOnCompletion(im_.fenceValue, im_.fenceEvent);
+        platform::waitFor(im_.fenceEvent, kFenceWaitMs);
+    }
+}
+
+// False when failed presents have used up the run's tolerance.
+bool PresentLoop::present(uint32_t buffer) {
+    const NvStatus status = Present12(&im_.display, im_.surf[buffer], 1, im_.queue.Get(), im_.list.Get());
+    if (status == kNvOk) return true;
+    presentErrors_ += 1;
+    std::fprintf(stderr, "Present12 = 0x%x at frame %llu\n", static_cast<unsigned>(status),
+                 static_cast<unsigned long long>(frames_));
+    return presentErrors_ <= kMaxPresentErrors;
+}
+
+// Waits for the panel's vertical blank; false when the waitable is dead and the display
+// counts as lost. waitMs stays negative without a waitable.
+bool PresentLoop::waitForVerticalBlank(double& waitMs) {
+    if (!im_.waitableOk) {
+        pacing_.noWaitable();
+        return true;
+    }
+    const int64_t t0 = platform::steadyNowNs();
+    const platform::WaitResult result = platform::waitFor(im_.waitable, kVblankWaitMs);
+    const int64_t t1 = platform::steadyNowNs();
+    waitMs = static_cast<double>(t1 - t0) / 1e6;
+    if (result != platform::WaitResult::TimedOut) {
+        pacing_.waitSignalled(t1);
+        return true;
+    }
+    waitTimeouts_ += 1;
+    if (!pacing_.waitTimedOut()) return true;
+    std::fprintf(stderr, "Presenter: present waitable dead for %llus \xE2\x80\x94 display lost, exiting present loop\n",
+                 static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
+    return false;
+}
+
+// Free-run detection, and the self-pacing sleep while the panel does not pace the loop.
+void PresentLoop::pace(double waitMs, double loopTime, double runTime) {
+    const FreeRunStep step = pacing_.updateFreeRun(waitMs, loopTime, runTime);
+    if (step.change == FreeRunChange::Entered) {
+        freeRunEvents_ += 1;
+        if (step.announce)
+            std::fprintf(stderr,
+                         "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at "
+                         "%.0f Hz\n",
+                         im_.refreshHz);
+    } else if (step.change == FreeRunChange::Left && step.announce) {
+        std::fprintf(stderr, "free-run over: vsync pacing restored\n");
+    }
+    if (step.selfPace) {
+        if (const uint32_t ms = selfPaceSleepMs(pacing_.period(), loopTime); ms > 0) platform::sleepMs(ms);
+    }
+}
+
+void PresentLoop::publish() {
+    frames_ += 1;
+    std::lock_guard<std::mutex> lock(im_.statsLock);
+    im_.published.frames = frames_;
+    im_.published.presentErrors = presentErrors_;
+    im_.published.waitTimeouts = waitTimeouts_;
+    im_.published.freeRunning = pacing_.freeRunning();
+    im_.published.freeRunEvents = freeRunEvents_;
+}
+
+void PresentLoop::finish(bool displayLost) {
+    if (paceTimer_ != nullptr) {
+        platform::closeHandle(paceTimer_);
+        paceTimer_ = nullptr;
+    }
+    {
+        // The counters too: a run that ends on a failed present or a dead waitable has
+        // counted that failure after its last publication.
+        std::lock_guard<std::mutex> lock(im_.statsLock);
+        im_.published.presentErrors = presentErrors_;
+        im_.published.waitTimeouts = waitTimeouts_;
+        im_.published.displayLost = displayLost;
+    }
+    const double elapsed = runTimeNow();
+    const double average = elapsed > 0.0 ? static_cast<double>(frames_) / elapsed : 0.0;
+    std::printf(
+        "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts %llu, freeRunEvents "
+        "%llu\n",
+        static_cast<unsigned long long>(frames_), elapsed, average, static_cast<unsigned long long>(presentErrors_),
+        static_cast<unsigned long long>(waitTimeouts_), static_cast<unsigned long long>(freeRunEvents_));
+}
+
+}  // namespace corva

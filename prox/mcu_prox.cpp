@@ -1,0 +1,161 @@
+#include "prox/mcu_prox.h"
+
+#include "platform/platform.h"
+#include "prox/prox_report.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace corva {
+
+namespace {
+
+constexpr uint32_t kProbeReads = 10;
+constexpr uint32_t kVersionReads = 12;
+constexpr uint32_t kCommandReadTimeoutMs = 500;
+
+}  // namespace
+
+McuProx::McuProx() : McuProx(systemHidTransport()) {}
+
+McuProx::McuProx(HidTransport& transport) : transport_(transport) {}
+
+McuProx::~McuProx() {
+    close();
+}
+
+std::vector<HidHandle> McuProx::enumerateProxInterfaces() {
+    return transport_.openInterfaces(prox::kVendorId, prox::kProductId);
+}
+
+int McuProx::readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) {
+    return transport_.readReport(handle, event, buffer, size, timeoutMs);
+}
+
+HidHandle McuProx::probeRate(uint16_t rate, void* event) {
+    HidHandle chosen = nullptr;
+    const prox::CommandReport command = prox::commandReport(prox::kCmdRate, rate);
+    for (HidHandle candidate : enumerateProxInterfaces()) {
+        if (chosen != nullptr || !transport_.setFeature(candidate, command.data(), command.size())) {
+            transport_.close(candidate);
+            continue;
+        }
+        uint8_t buffer[prox::kReportBytes];
+        for (uint32_t i = 0; i < kProbeReads; ++i) {
+            const int got = readReport(candidate, event, buffer, sizeof(buffer), kCommandReadTimeoutMs);
+            if (got <= 0) break;
+            const uint8_t tag = prox::normaliseReport(buffer, size_t(got)).tag();
+            if (tag == prox::kTelemetryTag) continue;
+            if (tag == prox::kRateAckTag) chosen = candidate;
+            break;
+        }
+        if (chosen != candidate) transport_.close(candidate);
+    }
+    return chosen;
+}
+
+std::string McuProx::queryFirmware(HidHandle handle) {
+    const prox::CommandReport command = prox::commandReport(prox::kCmdVersion);
+    if (!transport_.setFeature(handle, command.data(), command.size())) return {};
+    uint8_t buffer[prox::kReportBytes];
+    for (uint32_t i = 0; i < kVersionReads; ++i) {
+        const int got = readReport(handle, readEvent, buffer, sizeof(buffer), kCommandReadTimeoutMs);
+        if (got <= 0) return {};
+        const prox::Payload payload = prox::normaliseReport(buffer, size_t(got));
+        if (payload.size < 2 || payload.tag() == prox::kTelemetryTag) continue;
+        if (payload.tag() != prox::kVersionTag) return {};
+        return prox::versionText(payload);
+    }
+    return {};
+}
+
+bool McuProx::open(uint16_t rate) {
+    if (running.load()) return true;
+    rateMs = rate;
+    void* event = platform::createEvent(true, false);
+    HidHandle chosen = event != nullptr ? probeRate(rateMs, event) : nullptr;
+    if (chosen == nullptr) {
+        if (event != nullptr) platform::closeHandle(event);
+        std::fprintf(stderr, "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n");
+        return false;
+    }
+    readEvent = event;
+    firmware = queryFirmware(chosen);
+    dozeCapable = prox::firmwareSupportsDoze(firmware);
+
+    adoptDevice(chosen);
+    {
+        std::lock_guard<std::mutex> lock(startMutex_);
+        firstAverage_ = false;
+    }
+    stopRequested.store(false);
+    running.store(true);
+    reader = std::thread(&McuProx::readerLoop, this);
+
+    std::printf("McuProx: telemetry at %u ms, threshold %u +/- %u; firmware %s (doze %s)\n", unsigned(rateMs),
+                unsigned(threshold), unsigned(hysteresis), firmware.empty() ? "unknown" : firmware.c_str(),
+                dozeCapable ? "capable" : "unavailable -> parked fallback");
+    awaitFirstAverage();
+    return true;
+}
+
+void McuProx::awaitFirstAverage() {
+    // Eight telemetry intervals plus slack: long enough for a streaming MCU, short enough
+    // that a silent one delays start-up only briefly.
+    const auto limit = std::chrono::milliseconds(10 * uint32_t(rateMs) + 100);
+    std::unique_lock<std::mutex> lock(startMutex_);
+    startCv_.wait_for(lock, limit, [this] { return firstAverage_; });
+}
+
+void McuProx::noteFirstAverage() {
+    {
+        std::lock_guard<std::mutex> lock(startMutex_);
+        if (firstAverage_) return;
+        firstAverage_ = true;
+    }
+    startCv_.notify_all();
+}
+
+bool McuProx::sendCommand(char command) {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    if (device == nullptr) return false;
+    const prox::CommandReport report = prox::commandReport(command);
+    return transport_.setFeature(device, report.data(), report.size());
+}
+
+bool McuProx::setBypass(bool on) {
+    return sendCommand(on ? prox::kCmdBypassOn : prox::kCmdBypassOff);
+}
+
+bool McuProx::setDoze(bool doze) {
+    return sendCommand(doze ? prox::kCmdDoze : prox::kCmdWake);
+}
+
+void McuProx::adoptDevice(HidHandle handle) {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    device = handle;
+}
+
+void McuProx::dropDevice() {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    if (device != nullptr) transport_.close(device);
+    device = nullptr;
+}
+
+void McuProx::close() {
+    if (!running.load() && !reader.joinable()) return;
+    stopRequested.store(true);
+    {
+        std::lock_guard<std::mutex> lock(deviceMutex_);
+        if (device != nullptr) transport_.cancelIo(device);
+    }
+    if (reader.joinable()) reader.join();
+    dropDevice();
+    if (readEvent != nullptr) {
+        platform::closeHandle(readEvent);
+        readEvent = nullptr;
+    }
+    running.store(false);
+}
+
+}  // namespace corva

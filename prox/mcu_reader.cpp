@@ -1,0 +1,81 @@
+// The telemetry reader thread: keeps worn, distance and dstat current and reconnects
+// when the MCU vanishes.
+#include "platform/platform.h"
+#include "prox/mcu_prox.h"
+#include "prox/prox_report.h"
+#include "prox/worn_filter.h"
+
+#include <cstdio>
+
+namespace corva {
+
+namespace {
+
+constexpr uint32_t kTelemetryReadTimeoutMs = 1000;
+constexpr int kSilentReadsForGone = 3;
+constexpr int kReconnectSleeps = 20;
+constexpr uint32_t kReconnectSleepMs = 100;
+
+}  // namespace
+
+void McuProx::readerLoop() {
+    prox::WornFilter filter;
+    int silentReads = 0;
+    uint8_t buffer[prox::kReportBytes];
+
+    auto goneAfter = [&] {
+        dropDevice();
+        worn.store(false, std::memory_order_relaxed);
+        distance.store(0, std::memory_order_relaxed);
+        noteFirstAverage();
+    };
+
+    while (!stopRequested.load()) {
+        if (device == nullptr) {
+            // Sleep in short steps so close() is answered within 100 ms.
+            bool stop = false;
+            for (int i = 0; i < kReconnectSleeps && !(stop = stopRequested.load()); ++i)
+                platform::sleepMs(kReconnectSleepMs);
+            if (stop || stopRequested.load()) break;
+            HidHandle found = probeRate(rateMs, readEvent);
+            if (found == nullptr) continue;
+            adoptDevice(found);
+            filter.restart();
+            silentReads = 0;
+            std::fprintf(stderr, "McuProx: device reconnected, telemetry restarted\n");
+        }
+
+        const int got = readReport(device, readEvent, buffer, sizeof(buffer), kTelemetryReadTimeoutMs);
+        if (got < 0) {
+            if (stopRequested.load()) break;
+            std::fprintf(stderr,
+                         "McuProx: read failed (err %lu) \xE2\x80\x94 device gone, waiting for reconnect\n",
+                         transport_.lastError());
+            goneAfter();
+            continue;
+        }
+        if (got == 0) {
+            if (stopRequested.load()) break;
+            if (++silentReads < kSilentReadsForGone) continue;
+            std::fprintf(stderr,
+                         "McuProx: telemetry silent %ds \xE2\x80\x94 device gone, waiting for reconnect\n",
+                         silentReads);
+            goneAfter();
+            continue;
+        }
+
+        silentReads = 0;
+        prox::Telemetry telemetry;
+        if (!prox::decodeTelemetry(prox::normaliseReport(buffer, size_t(got)), telemetry)) continue;
+        distance.store(telemetry.proximity, std::memory_order_relaxed);
+        if (telemetry.hasDstat) dstat.store(telemetry.dstat, std::memory_order_relaxed);
+        const bool wasWorn = worn.load(std::memory_order_relaxed);
+        worn.store(filter.add(telemetry.proximity, wasWorn, threshold, hysteresis),
+                   std::memory_order_relaxed);
+        if (filter.readingsSinceRestart() >= 8) noteFirstAverage();
+    }
+    noteFirstAverage();
+    running.store(false);
+}
+
+}  // namespace corva

@@ -1,0 +1,6 @@
+// The simulated driver as nvapi64.dll: the one export the loader looks up, undecorated.
+#include "sim/sim_driver.h"
+
+extern "C" __declspec(dllexport) void* nvapi_QueryInterface(unsigned id) {
+    return corva::sim::queryInterface(id);
+}

@@ -1,0 +1,67 @@
+// What the simulated headset does during a run: its configuration at start and a
+// timeline of events (taken off, unplugged, vertical blank lost, ...).
+//
+// Text form, one statement per line or separated by ';', '#' starts a comment:
+//   no-display                 the driver lists no direct-mode display
+//   no-mcu                     no proximity microcontroller is attached
+//   acquire-fail N [STATUS]    the first N acquisitions fail (status default -1); STATUS alone
+//                              with N = 0 is not allowed
+//   acquire-status STATUS      every acquisition returns STATUS (e.g. -208)
+//   present-fail N             Present12 fails N times from the first frame on
+//   away                       the headset starts not worn
+//   at SECONDS EVENT           EVENT happens SECONDS after the program starts:
+//        doff | don | unplug | replug | silence | talk | vblank-lost | vblank-restored |
+//        waitable-dead | device-removed | present-fail N
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corva::sim {
+
+enum class ScenarioEvent {
+    Doff,
+    Don,
+    Unplug,
+    Replug,
+    Silence,
+    Talk,
+    VblankLost,
+    VblankRestored,
+    WaitableDead,
+    DeviceRemoved,
+    PresentFail,
+};
+
+struct TimedEvent {
+    double atSeconds = 0.0;
+    ScenarioEvent event = ScenarioEvent::Doff;
+    int32_t count = 0;  // PresentFail only
+};
+
+struct Scenario {
+    bool noDisplay = false;
+    bool noMcu = false;
+    bool startsWorn = true;
+    int32_t acquireFailures = 0;
+    int32_t acquireFailureStatus = -1;
+    bool acquireStatusSet = false;
+    int32_t acquireStatus = 0;  // when set: every acquisition returns it
+    int32_t presentFailures = 0;
+    std::vector<TimedEvent> timeline;  // in the order written; sorted by time
+};
+
+struct ScenarioParse {
+    bool ok = false;
+    Scenario scenario;
+    std::string error;  // "line N: ..." when !ok
+};
+
+ScenarioParse parseScenario(const std::string& text);
+
+// The scenario named by the environment: TESSARAY_SIM_SCENARIO holds the text itself, or
+// "@PATH" to read it from a file. Unset or empty: a healthy headset, worn.
+ScenarioParse scenarioFromEnvironment();
+
+}  // namespace corva::sim

@@ -1,0 +1,391 @@
+// The present loop and the panel power states on the simulated headset display (real
+// D3D12 on vkd3d): ground truth from the display model, lines from the console.
+#include "present/nvapi_d3d12_presenter.h"
+#include "present/presenter_impl.h"
+#include "sim/sim_display.h"
+#include "tests/support/allocation_counter.h"
+#include "tests/support/sim_driver_sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corva {
+namespace {
+
+// A small mode keeps the CPU renderer's frames short.
+constexpr uint32_t kWidth = 640;
+constexpr uint32_t kHeight = 320;
+constexpr int64_t kPeriodNs = 1000000000 / 75;
+
+struct RunOutput {
+    std::string out;
+    std::string err;
+    PresentStats stats;
+    double seconds = 0.0;
+};
+
+size_t countOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+// Polls until the condition holds or a generous time has passed.
+template <class Condition>
+bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+class PresentLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::DisplayConfig display = sim::defaultHeadset();
+        display.modes = {sim::makeMode(kWidth, kHeight, 75, 1, 22)};
+        sim::resetDisplay(display);
+        presenter = std::make_unique<NvapiD3d12Presenter>(PresenterConfig{kWidth, kHeight, 75.0, 22});
+        testing::internal::CaptureStdout();
+        const bool ready = presenter->init();
+        const std::string initOutput = testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(ready) << initOutput;
+        sim::clearTimeline();
+    }
+    void TearDown() override {
+        presenter.reset();
+        sim::resetDisplay();
+    }
+
+    RunOutput run(double seconds, const FrameCallback& draw) {
+        RunOutput output;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const auto start = std::chrono::steady_clock::now();
+        presenter->run(seconds, draw);
+        output.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        output.err = testing::internal::GetCapturedStderr();
+        output.out = testing::internal::GetCapturedStdout();
+        output.stats = presenter->stats();
+        return output;
+    }
+
+    // Successful presents, in order, by surface.
+    std::vector<uint32_t> presentedSurfaces() {
+        std::vector<uint32_t> surfaces;
+        for (const sim::PresentRecord& present : sim::timeline().presents)
+            if (present.status == kNvOk) surfaces.push_back(present.surface);
+        return surfaces;
+    }
+
+    test::SimDriverSandbox sandbox;
+    std::unique_ptr<NvapiD3d12Presenter> presenter;
+};
+
+TEST_F(PresentLoopTest, AStopBeforeTheRunPresentsNothingAndStillReports) {
+    presenter->requestStop();
+    int draws = 0;
+    const RunOutput output = run(0.0, [&](const FrameContext&) { ++draws; });
+    EXPECT_EQ(draws, 0);
+    EXPECT_EQ(sim::displayState().presentCalls, 0u);
+    EXPECT_NE(output.out.find("PRESENT RESULT: 0 frames in 0.0s = 0.00 fps avg, presentErrors 0, waitTimeouts 0, "
+                              "freeRunEvents 0\n"),
+              std::string::npos)
+        << output.out;
+    EXPECT_EQ(output.stats.frames, 0u);
+    EXPECT_FALSE(output.stats.displayLost);
+}
+
+// Without a run length the loop goes on until asked to stop; a stop from inside draw
+// ends it once that frame has been presented and counted.
+TEST_F(PresentLoopTest, AStopFromDrawEndsAfterThatFrameWithBuffersAlternating) {
+    std::vector<const D3D12_CPU_DESCRIPTOR_HANDLE*> targets;
+    std::vector<int64_t> displayTimes;
+    targets.reserve(64);
+    displayTimes.reserve(64);
+    const RunOutput output = run(-1.0, [&](const FrameContext& frame) {
+        EXPECT_EQ(frame.frameIndex, targets.size());
+        EXPECT_EQ(frame.width, int32_t(kWidth));
+        EXPECT_EQ(frame.height, int32_t(kHeight));
+        targets.push_back(frame.rtv);
+        displayTimes.push_back(frame.displayTimeNs);
+        if (frame.frameIndex == 39) presenter->requestStop();
+    });
+    EXPECT_EQ(output.stats.frames, 40u);
+    ASSERT_EQ(targets.size(), 40u);
+    for (size_t i = 0; i < targets.size(); ++i) EXPECT_EQ(targets[i], &presenter->im->rtv[i & 1]) << i;
+
+    const std::vector<uint32_t> surfaces = presentedSurfaces();
+    ASSERT_EQ(surfaces.size(), 40u);
+    for (size_t i = 0; i < surfaces.size(); ++i) EXPECT_EQ(surfaces[i], presenter->im->surf[i & 1]) << i;
+
+    // The first frame has no vertical blank to go by; later ones are anchored by it.
+    EXPECT_EQ(displayTimes[0], 0);
+    for (size_t i = 1; i < displayTimes.size(); ++i) EXPECT_GT(displayTimes[i], 0) << i;
+    EXPECT_NE(output.out.find("PRESENT RESULT: 40 frames in "), std::string::npos) << output.out;
+    EXPECT_FALSE(output.stats.displayLost);
+    EXPECT_EQ(output.err, "");
+}
+
+// Predictions come true on the panel: the frame is scanned out by the vertical blank
+// before its predicted time (which aims at the middle of that scan-out).
+TEST_F(PresentLoopTest, AnchoredFramesMostlyReachThePanelWhenPredicted) {
+    std::vector<int64_t> displayTimes;
+    displayTimes.reserve(256);
+    run(1.5, [&](const FrameContext& frame) { displayTimes.push_back(frame.displayTimeNs); });
+    const sim::Timeline timeline = sim::timeline();
+    ASSERT_EQ(timeline.presents.size(), displayTimes.size());
+    int anchored = 0, hits = 0;
+    for (size_t i = 0; i < timeline.presents.size(); ++i) {
+        const int64_t vblank = timeline.presents[i].shownAtVblank;
+        if (displayTimes[i] == 0 || vblank < 0) continue;
+        ++anchored;
+        const int64_t shownAt = timeline.vblanks[size_t(vblank - int64_t(timeline.vblanks[0].index))].timeNs;
+        if (displayTimes[i] >= shownAt && displayTimes[i] < shownAt + kPeriodNs) ++hits;
+    }
+    EXPECT_GT(anchored, 75);
+    EXPECT_GE(hits, anchored * 8 / 10) << hits << " of " << anchored;
+}
+
+TEST_F(PresentLoopTest, NothingIsAllocatedPerFrame) {
+    uint64_t atFrame20 = 0, atFrame80 = 0;
+    run(0.0, [&](const FrameContext& frame) {
+        if (frame.frameIndex == 20) atFrame20 = test::allocationsOnThisThread();
+        if (frame.frameIndex == 80) {
+            atFrame80 = test::allocationsOnThisThread();
+            presenter->requestStop();
+        }
+    });
+    EXPECT_GT(atFrame80, 0u);
+    EXPECT_EQ(atFrame80, atFrame20);
+}
+
+TEST_F(PresentLoopTest, TenFailedPresentsAreToleratedHoweverFarApart) {
+    sim::failPresents(6);
+    const RunOutput output = run(0.0, [&](const FrameContext& frame) {
+        if (frame.frameIndex == 30) sim::failPresents(4);
+        if (frame.frameIndex == 50) presenter->requestStop();
+    });
+    EXPECT_EQ(output.stats.frames, 51u);  // failed presents are counted frames
+    EXPECT_EQ(output.stats.presentErrors, 10u);
+    EXPECT_FALSE(output.stats.displayLost);
+    EXPECT_EQ(countOf(output.err, "Present12 = 0xffffffff at frame "), 10u) << output.err;
+    EXPECT_NE(output.err.find("Present12 = 0xffffffff at frame 0\n"), std::string::npos);
+    EXPECT_NE(output.err.find("Present12 = 0xffffffff at frame 33\n"), std::string::npos);
+}
+
+TEST_F(PresentLoopTest, TheEleventhFailedPresentEndsTheRunWithoutLosingTheDisplay) {
+    sim::failPresents(5, -5);
+    const RunOutput output = run(0.0, [&](const FrameContext& frame) {
+        if (frame.frameIndex == 20) sim::failPresents(6, -5);
+    });
+    EXPECT_EQ(output.stats.frames, 25u);  // the 11th failure, frame 25, is not counted
+    EXPECT_EQ(output.stats.presentErrors, 11u);
+    EXPECT_FALSE(output.stats.displayLost);
+    EXPECT_NE(output.err.find("Present12 = 0xfffffffb at frame 25\n"), std::string::npos) << output.err;
+    EXPECT_NE(output.out.find("PRESENT RESULT: 25 frames in "), std::string::npos) << output.out;
+    EXPECT_NE(output.out.find("presentErrors 11, waitTimeouts 0, freeRunEvents 0\n"), std::string::npos);
+}
+
+// Five one-second time-outs in a row: about five seconds of real time.
+TEST_F(PresentLoopTest, AWaitableDeadForFiveSecondsLosesTheDisplay) {
+    const RunOutput output = run(0.0, [&](const FrameContext& frame) {
+        if (frame.frameIndex == 10) sim::setWaitableDead(true);
+    });
+    EXPECT_TRUE(output.stats.displayLost);
+    EXPECT_EQ(output.stats.waitTimeouts, 5u);
+    EXPECT_EQ(output.stats.frames, 15u);  // the frame of the fifth time-out is not counted
+    EXPECT_NE(output.err.find("Presenter: present waitable dead for 5s \xE2\x80\x94 display lost, exiting present "
+                              "loop\n"),
+              std::string::npos)
+        << output.err;
+    EXPECT_NE(output.out.find("waitTimeouts 5, freeRunEvents 0\n"), std::string::npos) << output.out;
+    EXPECT_GT(output.seconds, 4.5);
+}
+
+TEST_F(PresentLoopTest, ALostVerticalBlankSelfPacesAtTheModeRateUntilItReturns) {
+    std::atomic<bool> done{false};
+    std::thread headset([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sim::setVblankLost(true);
+        EXPECT_TRUE(eventually([&] { return presenter->stats().freeRunning; }));
+        // Self-paced: about one frame per period, not as fast as the loop could go.
+        const uint64_t before = presenter->stats().frames;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const uint64_t during = presenter->stats().frames - before;
+        EXPECT_GT(during, 20u);
+        EXPECT_LT(during, 60u);
+        sim::setVblankLost(false);
+        EXPECT_TRUE(eventually([&] { return !presenter->stats().freeRunning; }));
+        // Lost again soon after: counted, but silent.
+        sim::setVblankLost(true);
+        EXPECT_TRUE(eventually([&] { return presenter->stats().freeRunEvents == 2; }));
+        sim::setVblankLost(false);
+        EXPECT_TRUE(eventually([&] { return !presenter->stats().freeRunning; }));
+        presenter->requestStop();
+        done = true;
+    });
+    const RunOutput output = run(30.0, [](const FrameContext&) {});
+    headset.join();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(output.stats.freeRunEvents, 2u);
+    EXPECT_FALSE(output.stats.freeRunning);
+    EXPECT_FALSE(output.stats.displayLost);
+    EXPECT_EQ(output.err,
+              "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at 75 Hz\n"
+              "free-run over: vsync pacing restored\n");
+}
+
+TEST_F(PresentLoopTest, AParkTurnsThePanelsOffAndAWakeBringsThemBackWithTheNextBuffer) {
+    std::vector<uint64_t> indices;
+    std::vector<int64_t> displayTimes;
+    indices.reserve(256);
+    displayTimes.reserve(256);
+    std::atomic<bool> parkedSeen{false};
+    std::thread benchmark([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(presenter->isParked());
+        presenter->displayWanted.exchange(false);
+        EXPECT_TRUE(eventually([&] { return presenter->isParked(); }));
+        parkedSeen = !sim::displayState().panelOn;
+        const uint64_t framesParked = presenter->stats().frames;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(presenter->stats().frames, framesParked);  // nothing presented while parked
+        sim::setStatusScript(NvInterfaceId::SetDisplayMode, {{kNvHdcpDisabled}, kNvOk});
+        presenter->displayWanted.exchange(true);
+        EXPECT_TRUE(eventually([&] { return !presenter->isParked(); }));
+        EXPECT_TRUE(sim::displayState().panelOn);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // A second park, with a failing mode set on the wake.
+        presenter->displayWanted.exchange(false);
+        EXPECT_TRUE(eventually([&] { return presenter->isParked(); }));
+        sim::setStatusScript(NvInterfaceId::SetDisplayMode, {{-5}, kNvOk});
+        presenter->displayWanted.exchange(true);
+        EXPECT_TRUE(eventually([&] { return !presenter->isParked(); }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        presenter->requestStop();
+    });
+    const RunOutput output = run(30.0, [&](const FrameContext& frame) {
+        indices.push_back(frame.frameIndex);
+        displayTimes.push_back(frame.displayTimeNs);
+    });
+    benchmark.join();
+    EXPECT_TRUE(parkedSeen);
+    EXPECT_FALSE(output.stats.parked);
+    EXPECT_EQ(output.out.find("Presenter: panels OFF (idle policy) = 0x0\n"
+                              "Presenter: panels ON (wake), SetDisplayMode=0x0 POWER_ON=0x0\n"
+                              "Presenter: panels OFF (idle policy) = 0x0\n"
+                              "Presenter: panels ON (wake), SetDisplayMode=0xfffffffb POWER_ON=0x0\n"),
+              0u)
+        << output.out;
+
+    // Buffers go on alternating across the parks, by frame count.
+    const std::vector<uint32_t> surfaces = presentedSurfaces();
+    ASSERT_EQ(surfaces.size(), output.stats.frames);
+    for (size_t i = 0; i < surfaces.size(); ++i) ASSERT_EQ(surfaces[i], presenter->im->surf[i & 1]) << i;
+    for (size_t i = 0; i < indices.size(); ++i) ASSERT_EQ(indices[i], i);
+
+    // Panel ground truth: on (init), off, on, off, on. After each wake the pacing starts
+    // afresh: the first frame has no display time.
+    const std::vector<sim::PanelTransition> transitions = sim::panelTransitions();
+    ASSERT_GE(transitions.size(), 4u);
+    const sim::PanelTransition* last = &transitions[transitions.size() - 4];
+    EXPECT_FALSE(last[0].on);
+    EXPECT_TRUE(last[1].on);
+    EXPECT_FALSE(last[2].on);
+    EXPECT_TRUE(last[3].on);
+    int unanchoredAfterStart = 0;
+    for (size_t i = 1; i < displayTimes.size(); ++i) unanchoredAfterStart += displayTimes[i] == 0 ? 1 : 0;
+    EXPECT_EQ(unanchoredAfterStart, 2);
+}
+
+TEST_F(PresentLoopTest, AStopWhileParkedLeavesThePanelsOff) {
+    presenter->displayWanted.exchange(false);
+    std::thread benchmark([&] {
+        EXPECT_TRUE(eventually([&] { return presenter->isParked(); }));
+        presenter->requestStop();
+    });
+    const RunOutput output = run(0.0, [](const FrameContext&) {});
+    benchmark.join();
+    EXPECT_EQ(output.stats.frames, 0u);
+    EXPECT_TRUE(output.stats.parked);
+    EXPECT_TRUE(presenter->isParked());
+    EXPECT_FALSE(output.stats.displayLost);
+    EXPECT_FALSE(sim::displayState().panelOn);
+    EXPECT_EQ(output.out.find("Presenter: panels ON"), std::string::npos);
+    EXPECT_NE(output.out.find("PRESENT RESULT: 0 frames in "), std::string::npos) << output.out;
+}
+
+TEST_F(PresentLoopTest, ARunLengthPassingWhileParkedEndsTheRunWithinAPoll) {
+    presenter->displayWanted.exchange(false);
+    const RunOutput output = run(0.5, [](const FrameContext&) {});
+    EXPECT_GE(output.seconds, 0.5);
+    EXPECT_LT(output.seconds, 0.5 + 0.4);  // one 50 ms poll, with room for a busy machine
+    EXPECT_TRUE(output.stats.parked);
+    EXPECT_FALSE(output.stats.displayLost);
+    EXPECT_FALSE(sim::displayState().panelOn);
+}
+
+TEST_F(PresentLoopTest, ADeviceRemovedWhileParkedLosesTheDisplay) {
+    presenter->displayWanted.exchange(false);
+    std::thread benchmark([&] {
+        EXPECT_TRUE(eventually([&] { return presenter->isParked(); }));
+        sim::setDeviceRemoved(true);
+    });
+    const RunOutput output = run(0.0, [](const FrameContext&) {});
+    benchmark.join();
+    EXPECT_TRUE(output.stats.displayLost);
+    EXPECT_TRUE(output.stats.parked);
+    EXPECT_EQ(output.err,
+              "Presenter: device removed while panels off \xE2\x80\x94 display lost, exiting present loop\n");
+}
+
+TEST_F(PresentLoopTest, ADeviceRemovedWhilePresentingLosesTheDisplay) {
+    const RunOutput output = run(0.0, [&](const FrameContext& frame) {
+        if (frame.frameIndex == 5) sim::setDeviceRemoved(true);
+    });
+    EXPECT_TRUE(output.stats.displayLost);
+    EXPECT_EQ(output.stats.frames, 6u);
+    EXPECT_EQ(output.err,
+              "Presenter: D3D12 device removed (0x887a0005) \xE2\x80\x94 display lost (cable pulled?), exiting "
+              "present loop\n");
+    EXPECT_NE(output.out.find("PRESENT RESULT: 6 frames in "), std::string::npos);
+}
+
+// A frame whose GPU work outlasts the one-second fence wait is presented anyway, but the
+// next frame must not reset the allocator under it: recording waits until it retired.
+TEST_F(PresentLoopTest, AFrameStuckOnTheGpuIsRetiredBeforeTheAllocatorIsReused) {
+    ComPtr<ID3D12Fence> gate;
+    ASSERT_TRUE(SUCCEEDED(presenter->im->dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, gate.iid(),
+                                                          gate.ReleaseAndGetVoidAddressOf())));
+    std::thread release;
+    std::vector<bool> retiredAtRecording;
+    retiredAtRecording.reserve(64);
+    run(0.0, [&](const FrameContext& frame) {
+        PresenterImpl& im = *presenter->im;
+        retiredAtRecording.push_back(im.fence->GetCompletedValue() >= im.fenceValue);
+        if (frame.frameIndex == 3) {
+            // The queue holds this frame's commands until the gate opens, 2.5 s from now.
+            im.queue->Wait(gate.Get(), 1);
+            release = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                gate->Signal(1);
+            });
+        }
+        if (frame.frameIndex == 8) presenter->requestStop();
+    });
+    if (release.joinable()) release.join();
+    ASSERT_EQ(retiredAtRecording.size(), 9u);
+    for (size_t i = 0; i < retiredAtRecording.size(); ++i) EXPECT_TRUE(retiredAtRecording[i]) << i;
+}
+
+}  // namespace
+}  // namespace corva

@@ -1,0 +1,301 @@
+// The presenter's bring-up against the simulated driver and display: its lines, its
+// failure lines with their fixed line numbers, what reaches the display, and teardown.
+#include "nvapi/nvapi.h"
+#include "platform/platform.h"
+#include "present/nvapi_d3d12_presenter.h"
+#include "present/presenter_impl.h"
+#include "sim/call_log.h"
+#include "sim/sim_display.h"
+#include "sim/sim_driver_config.h"
+#include "tests/support/sim_driver_sandbox.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corva {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+size_t callsNamed(const std::string& name) {
+    size_t count = 0;
+    for (const std::string& call : sim::CallLog::instance().calls()) count += call.rfind(name + "(", 0) == 0 ? 1 : 0;
+    return count;
+}
+
+class PresenterInit : public ::testing::Test {
+protected:
+    void SetUp() override { sim::resetDisplay(config); }
+    // Whatever a test left acquired goes back before the next one.
+    void TearDown() override {
+        presenter.reset();
+        sim::resetDisplay();
+    }
+
+    // Configure the simulated headset, then bring the presenter up with its output captured.
+    bool init() {
+        sim::resetDisplay(config);
+        sim::CallLog::instance().clear();
+        presenter = std::make_unique<NvapiD3d12Presenter>(PresenterConfig{});
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const int64_t start = platform::steadyNowNs();
+        const bool ok = presenter->init();
+        seconds = double(platform::steadyNowNs() - start) / 1e9;
+        err = ::testing::internal::GetCapturedStderr();
+        out = ::testing::internal::GetCapturedStdout();
+        return ok;
+    }
+    void script(NvInterfaceId operation, std::vector<NvStatus> first, NvStatus then = kNvOk) {
+        config.statuses[operation] = sim::StatusScript{std::move(first), then};
+    }
+    // Destroys the presenter and returns how many release calls the display received.
+    size_t releasesOnTeardown() {
+        presenter.reset();
+        return callsNamed("ReleaseDirectModeDisplay");
+    }
+    void expectInOrder(const std::vector<std::string>& lines) const {
+        size_t at = 0;
+        for (const std::string& line : lines) {
+            const size_t found = out.find(line, at);
+            ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\nin:\n" << out;
+            at = found + line.size();
+        }
+    }
+
+    test::SimDriverSandbox sandbox;
+    sim::DisplayConfig config = sim::defaultHeadset();
+    std::unique_ptr<NvapiD3d12Presenter> presenter;
+    std::string out;
+    std::string err;
+    double seconds = 0.0;
+};
+
+TEST_F(PresenterInit, DefaultHeadsetComesUpAt75HzWithForcedCompression) {
+    ASSERT_TRUE(init()) << err;
+    expectInOrder({"NVIDIA driver 551.23 (r550_00)\n", "EnableDirectMode(0x2709) = 0x0\n",
+                   "using displayId 0x80061082\n", "mode[0]: 1920x1080 @ 60.000 Hz format=22\n",
+                   "mode[5]: 2544x2544 @ 75.000 Hz format=22\n", "using mode 5088x2544 @ 75.000 Hz format=22\n",
+                   "forcing DSC 1.1, 4 slices, 8 bpp\n", "AcquireDirectModeDisplay = 0x0\n",
+                   "surface: 5088x2544 format=90\n", "rtv format: 87\n", "SetDisplayMode = 0x0\n",
+                   "DisplayControl(POWER_ON) = 0x0\n", "GetPresentWaitableObject = 0x0\n"});
+    EXPECT_THAT(out, Not(HasSubstr("not offered")));
+    EXPECT_THAT(err, Not(HasSubstr("Presenter:")));
+
+    const PresenterImpl& im = *presenter->im;
+    EXPECT_EQ(im.refreshHz, 75.0);
+    EXPECT_EQ(im.width, 5088u);
+    EXPECT_EQ(im.height, 2544u);
+    EXPECT_EQ(im.rtvFormat, 87u);
+    EXPECT_TRUE(im.acquired);
+    EXPECT_TRUE(im.waitableOk);
+    EXPECT_NE(im.surf[0], im.surf[1]);
+    EXPECT_NE(im.rtv[0].ptr, im.rtv[1].ptr);
+
+    // The display got the driver's 75 Hz record with only the compression fields changed.
+    const NvDirectModeMode& offered = config.modes[2];
+    const sim::DisplayState display = sim::displayState();
+    EXPECT_TRUE(display.acquired);
+    EXPECT_TRUE(display.modeSet);
+    EXPECT_TRUE(display.panelOn);
+    EXPECT_EQ(display.surfacesLive, 2u);
+    for (const NvDirectModeMode& given : {display.mode, display.surfaceMode}) {
+        EXPECT_EQ(std::memcmp(&given, &offered, offsetof(NvDirectModeMode, dscEnable)), 0);
+        EXPECT_EQ(given.dscEnable, 1u);
+        EXPECT_EQ(given.dscVersion, 0x11u);
+        EXPECT_EQ(given.dscSlices, 4u);
+        EXPECT_EQ(given.dscBitsPerPixelX16, 128u);
+    }
+    // The panels are on: the waitable is signalled by the display's vertical blank.
+    EXPECT_EQ(platform::waitFor(im.waitable, 1000), platform::WaitResult::Signalled);
+
+    EXPECT_EQ(releasesOnTeardown(), 1u);
+    EXPECT_FALSE(sim::displayState().acquired);
+    EXPECT_EQ(sim::displayState().surfacesLive, 0u);
+}
+
+TEST_F(PresenterInit, OnlyOtherRateOfferedFallsBackToFastestModeOfLinkFormat) {
+    config.modes = {sim::makeMode(1920, 1080, 60, 1, 22), sim::makeMode(5088, 2544, 90, 1, 22)};
+    ASSERT_TRUE(init()) << err;
+    expectInOrder({"mode[1]: 5088x2544 @ 90.000 Hz format=22\n",
+                   "Presenter: requested 5088x2544@75 not offered (headset rate toggle set to the other refresh?) "
+                   "\xE2\x80\x94 using 5088x2544@90.000, same link format 22\n",
+                   "using mode 5088x2544 @ 90.000 Hz format=22\n"});
+    EXPECT_EQ(presenter->im->refreshHz, 90.0);
+    EXPECT_EQ(sim::displayState().mode.refreshNum, 90u);
+}
+
+TEST_F(PresenterInit, NoModeOfLinkFormatRefusesBeforeTouchingTheGpu) {
+    config.modes = {sim::makeMode(5088, 2544, 75, 1, 19)};
+    EXPECT_FALSE(init());
+    EXPECT_THAT(out, HasSubstr("mode[0]: 5088x2544 @ 75.000 Hz format=19\n"));
+    EXPECT_THAT(err, HasSubstr("Presenter: no mode matches 5088x2544@75 format 22 \xE2\x80\x94 refusing to guess "
+                               "(mode list above)\n"));
+    EXPECT_EQ(callsNamed("NvAPI_SYS_GetPhysicalGpuFromDisplayId"), 0u);
+    EXPECT_EQ(presenter->im->dev.Get(), nullptr);
+    EXPECT_EQ(releasesOnTeardown(), 0u);
+}
+
+TEST_F(PresenterInit, NoDisplayAttached) {
+    config.displays.clear();
+    EXPECT_FALSE(init());
+    EXPECT_EQ(err, "Presenter: no DirectMode display (Vantor not attached?)\n");
+    EXPECT_EQ(releasesOnTeardown(), 0u);
+}
+
+TEST_F(PresenterInit, HighQueuePriorityRefusedFallsBackToNormalWithOneWarning) {
+    config.refuseHighPriorityQueue = true;
+    ASSERT_TRUE(init()) << err;
+    EXPECT_EQ(countOf(err, "Presenter: HIGH queue priority unavailable, using NORMAL\n"), 1u);
+    EXPECT_EQ(presenter->im->queue->GetDesc().Priority, D3D12_COMMAND_QUEUE_PRIORITY_NORMAL);
+}
+
+TEST_F(PresenterInit, HdcpDisabledAcquisitionContinuesAtOnce) {
+    script(NvInterfaceId::AcquireDirectModeDisplay, {}, kNvHdcpDisabled);
+    ASSERT_TRUE(init()) << err;
+    EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = "), 1u);
+    EXPECT_THAT(out, HasSubstr("AcquireDirectModeDisplay = 0xffffff30 (HDCP disabled, continuing)\n"));
+    EXPECT_EQ(sim::displayState().acquireCalls, 1u);
+    EXPECT_EQ(releasesOnTeardown(), 1u);
+}
+
+TEST_F(PresenterInit, AcquisitionRetriesEverySecondUntilItSucceeds) {
+    script(NvInterfaceId::AcquireDirectModeDisplay, {-1, -1, -1});
+    ASSERT_TRUE(init()) << err;
+    EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = 0xffffffff\n"), 3u);
+    expectInOrder({"AcquireDirectModeDisplay = 0xffffffff\n", "AcquireDirectModeDisplay = 0x0\n",
+                   "surface: 5088x2544 format=90\n"});
+    EXPECT_EQ(sim::displayState().acquireCalls, 4u);
+    EXPECT_GE(seconds, 2.95);  // three one-second sleeps
+    EXPECT_EQ(releasesOnTeardown(), 1u);
+}
+
+// Ten real one-second sleeps: the only way to see that the tenth refusal is the last.
+TEST_F(PresenterInit, TenRefusedAcquisitionsGiveUpAndOweNoRelease_Takes10s) {
+    script(NvInterfaceId::AcquireDirectModeDisplay, {}, -1);
+    EXPECT_FALSE(init());
+    EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = 0xffffffff\n"), 10u);
+    EXPECT_THAT(out, Not(HasSubstr("surface:")));
+    EXPECT_THAT(err, Not(HasSubstr("Presenter:")));
+    EXPECT_EQ(sim::displayState().acquireCalls, 10u);
+    EXPECT_GE(seconds, 9.95);
+    EXPECT_FALSE(presenter->im->acquired);
+    EXPECT_EQ(releasesOnTeardown(), 0u);
+}
+
+TEST_F(PresenterInit, TypedSurfaceFormatIsRefusedAndTheDisplayReleasedOnce) {
+    config.surfaceFormat = 28;  // R8G8B8A8_UNORM
+    EXPECT_FALSE(init());
+    EXPECT_THAT(out, HasSubstr("surface: 5088x2544 format=28\n"));
+    EXPECT_THAT(out, Not(HasSubstr("rtv format:")));
+    EXPECT_THAT(err, HasSubstr("Presenter: surface format 28 has no typed RTV mapping \xE2\x80\x94 refusing (would "
+                               "scan out uninitialized VRAM)\n"));
+    EXPECT_EQ(callsNamed("SetDisplayMode"), 0u);
+    EXPECT_EQ(releasesOnTeardown(), 1u);
+}
+
+TEST_F(PresenterInit, OtherTypelessSurfaceFormatGetsItsTypedView) {
+    config.surfaceFormat = 27;  // R8G8B8A8_TYPELESS
+    ASSERT_TRUE(init()) << err;
+    EXPECT_THAT(out, HasSubstr("surface: 5088x2544 format=27\nrtv format: 28\n"));
+    EXPECT_EQ(presenter->im->rtvFormat, 28u);
+}
+
+TEST_F(PresenterInit, ModeSetHdcpStatusCountsAsSuccess) {
+    script(NvInterfaceId::SetDisplayMode, {}, kNvHdcpDisabled);
+    ASSERT_TRUE(init()) << err;
+    EXPECT_THAT(out, HasSubstr("SetDisplayMode = 0x0\nDisplayControl(POWER_ON) = 0x0\n"));
+    EXPECT_TRUE(sim::displayState().modeSet);
+}
+
+TEST_F(PresenterInit, FailedModeSetStopsBeforePanelPower) {
+    script(NvInterfaceId::SetDisplayMode, {}, -1);
+    EXPECT_FALSE(init());
+    EXPECT_THAT(out, HasSubstr("SetDisplayMode = 0xffffffff\n"));
+    EXPECT_EQ(callsNamed("DisplayControl"), 0u);
+    EXPECT_FALSE(sim::displayState().panelOn);
+    EXPECT_EQ(releasesOnTeardown(), 1u);
+}
+
+TEST_F(PresenterInit, PanelPowerStatusIsOnlyReported) {
+    script(NvInterfaceId::DisplayControl, {}, -1);
+    ASSERT_TRUE(init()) << err;
+    EXPECT_THAT(out, HasSubstr("DisplayControl(POWER_ON) = 0xffffffff\n"));
+}
+
+TEST_F(PresenterInit, RefusedWaitableStillSucceedsWithoutOne) {
+    script(NvInterfaceId::GetPresentWaitableObject, {}, -1);
+    ASSERT_TRUE(init()) << err;
+    EXPECT_THAT(out, HasSubstr("GetPresentWaitableObject = 0xffffffff\n"));
+    EXPECT_FALSE(presenter->im->waitableOk);
+    EXPECT_EQ(presenter->im->waitable, nullptr);
+}
+
+struct DriverFailure {
+    NvInterfaceId operation;
+    std::vector<NvStatus> first;  // the failing call comes last
+    std::string line;
+    bool acquired;  // the display had been acquired: one release owed
+};
+
+class PresenterInitDriverFailure : public PresenterInit, public ::testing::WithParamInterface<DriverFailure> {};
+
+TEST_P(PresenterInitDriverFailure, PrintsCallTextStatusAndFixedLine) {
+    const DriverFailure& failure = GetParam();
+    script(failure.operation, failure.first);
+    EXPECT_FALSE(init());
+    EXPECT_THAT(err, HasSubstr(failure.line));
+    EXPECT_EQ(countOf(err, "Presenter: "), 1u) << err;
+    EXPECT_EQ(releasesOnTeardown(), failure.acquired ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PresenterInitDriverFailure,
+    ::testing::Values(
+        DriverFailure{NvInterfaceId::EnumerateDirectModeDisplays, {0, -5},
+                      "Presenter: NvAPI_DISP_EnumerateDirectModeDisplays( kVendorId, &numDisplays, displays.data(), "
+                      "NV_ENUM_DIRECTMODE_DISPLAY_ENABLED) = 0xfffffffb (line 195)\n",
+                      false},
+        DriverFailure{NvInterfaceId::DirectModeGetDisplayModes, {-5},
+                      "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, nullptr, "
+                      "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffb (line 202)\n",
+                      false},
+        DriverFailure{NvInterfaceId::DirectModeGetDisplayModes, {0, -5},
+                      "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, modes.data(), "
+                      "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffb (line 206)\n",
+                      false},
+        DriverFailure{NvInterfaceId::GetPhysicalGpuFromDisplayId, {-5},
+                      "Presenter: NvAPI_SYS_GetPhysicalGpuFromDisplayId(im.display.displayId, &gpu) = 0xfffffffb "
+                      "(line 267)\n",
+                      false},
+        DriverFailure{NvInterfaceId::GetIDXGIAdapter, {-5},
+                      "Presenter: NvAPI_D3D_GetIDXGIAdapter(gpu, adapter.GetAddressOf()) = 0xfffffffb (line 269)\n",
+                      false},
+        DriverFailure{NvInterfaceId::DirectModeCreateSurface, {0, -5},
+                      "Presenter: NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i]) "
+                      "= 0xfffffffb (line 317)\n",
+                      true}));
+
+TEST_F(PresenterInit, FailedDriverInitialisationIsReported) {
+    sim::DriverFaults faults;
+    faults.initialize = -1;
+    sim::setFaults(faults);
+    EXPECT_FALSE(init());
+    EXPECT_EQ(err, "Presenter: NvAPI_Initialize() = 0xffffffff (line 171)\n");
+    EXPECT_EQ(out, "");
+}
+
+}  // namespace
+}  // namespace corva
