@@ -14,13 +14,11 @@ constexpr uint32_t kPowerManagementModeId = 0x1057EB71;
 constexpr uint32_t kPreferMaximumPerformance = 1;
 
 constexpr const char* kPinnedLine =
-    "driver profile: power management pinned to max performance (new \xE2\x80\x94 takes full effect from "
-    "this or "
-    "the next launch)\n";
+    "driver profile: power management pinned to max performance "
+    "(new \xE2\x80\x94 takes full effect from this or the next launch)\n";
 constexpr const char* kFailedLine =
-    "driver profile: could not pin max performance \xE2\x80\x94 if tracking rubber-bands, set Power "
-    "management "
-    "mode = Prefer maximum performance for tessaray.exe in NVIDIA Control Panel\n";
+    "driver profile: could not pin max performance \xE2\x80\x94 if tracking rubber-bands, "
+    "set Power management mode = Prefer maximum performance for tessaray.exe in NVIDIA Control Panel\n";
 
 // Bounded copy into a record's name field, always terminated.
 void copyName(char16_t (&field)[kNvUnicodeLength], const char16_t* text) {
@@ -36,9 +34,12 @@ bool pinInSession(NvDRSSessionHandle session, bool& written) {
     if (NvAPI_DRS_LoadSettings(session) != kNvOk) return false;
 
     NvDRSProfileHandle profile = nullptr;
+    // A whole name field, as the driver's interface takes it: a driver may read all of it.
+    NvUnicodeString appName{};
+    copyName(appName, kApplicationName);
     NVDRS_APPLICATION application{};
     application.version = NVDRS_APPLICATION_VER;
-    if (NvAPI_DRS_FindApplicationByName(session, kApplicationName, &profile, &application) != kNvOk) {
+    if (NvAPI_DRS_FindApplicationByName(session, appName, &profile, &application) != kNvOk) {
         NVDRS_PROFILE profileInfo{};
         profileInfo.version = NVDRS_PROFILE_VER;
         copyName(profileInfo.profileName, kProfileName);

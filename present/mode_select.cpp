@@ -14,8 +14,9 @@ ModeChoice selectMode(const PresenterConfig& wanted, const NvDirectModeMode* mod
     for (size_t i = 0; i < count; ++i) {
         const NvDirectModeMode& m = modes[i];
         const double rate = modeRefreshHz(m);
+        // A mode without a rate (denominator 0) is never chosen, whatever rate was asked for.
         if (m.width == wanted.width && m.height == wanted.height && m.format == wanted.linkFormat &&
-            std::fabs(rate - wanted.refreshHz) < kRefreshToleranceHz) {
+            m.refreshDen != 0 && std::fabs(rate - wanted.refreshHz) < kRefreshToleranceHz) {
             choice = {true, false, static_cast<uint32_t>(i), rate};  // keep scanning: the last match wins
         }
     }
@@ -31,27 +32,29 @@ ModeChoice selectMode(const PresenterConfig& wanted, const NvDirectModeMode* mod
     return choice;
 }
 
-void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wanted, const NvDirectModeMode* modes,
-                      size_t count, const ModeChoice& choice) {
+void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wanted,
+                      const NvDirectModeMode* modes, size_t count, const ModeChoice& choice) {
     for (size_t i = 0; i < count; ++i) {
         const NvDirectModeMode& m = modes[i];
-        std::fprintf(out, "mode[%u]: %ux%u @ %.3f Hz format=%d\n", static_cast<unsigned>(i), m.width, m.height,
-                     modeRefreshHz(m), static_cast<int>(m.format));
+        std::fprintf(out, "mode[%u]: %ux%u @ %.3f Hz format=%d\n", static_cast<unsigned>(i), m.width,
+                     m.height, modeRefreshHz(m), static_cast<int>(m.format));
     }
     if (!choice.found) {
-        std::fprintf(err,
-                     "Presenter: no mode matches %ux%u@%.0f format %d \xE2\x80\x94 refusing to guess (mode list "
-                     "above)\n",
-                     wanted.width, wanted.height, wanted.refreshHz, static_cast<int>(wanted.linkFormat));
+        std::fprintf(
+            err,
+            "Presenter: no mode matches %ux%u@%.0f format %d \xE2\x80\x94 refusing to guess (mode list "
+            "above)\n",
+            wanted.width, wanted.height, wanted.refreshHz, static_cast<int>(wanted.linkFormat));
         return;
     }
     if (choice.fallback) {
         const NvDirectModeMode& m = modes[choice.index];
-        std::fprintf(out,
-                     "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other refresh?) "
-                     "\xE2\x80\x94 using %ux%u@%.3f, same link format %d\n",
-                     wanted.width, wanted.height, wanted.refreshHz, m.width, m.height, choice.refreshHz,
-                     static_cast<int>(wanted.linkFormat));
+        std::fprintf(
+            out,
+            "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other refresh?) "
+            "\xE2\x80\x94 using %ux%u@%.3f, same link format %d\n",
+            wanted.width, wanted.height, wanted.refreshHz, m.width, m.height, choice.refreshHz,
+            static_cast<int>(wanted.linkFormat));
     }
 }
 

@@ -32,8 +32,8 @@ ModeChoice selectMode(const PresenterConfig& wanted, const NvDirectModeMode* mod
 
 // Prints the mode list to `out`, then the fallback line to `out` or the refusal line to
 // `err`, as the choice requires.
-void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wanted, const NvDirectModeMode* modes,
-                      size_t count, const ModeChoice& choice);
+void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wanted,
+                      const NvDirectModeMode* modes, size_t count, const ModeChoice& choice);
 
 // The headset's link needs display stream compression 1.1, 4 slices, 8 bits per pixel,
 // whatever the driver's record says; no other field changes.

@@ -47,7 +47,7 @@ struct FreeRunStep {
 
 // Loop state that decides the pacing mode of every frame. Local to one run.
 class PacingState {
-public:
+  public:
     explicit PacingState(double period);
 
     // Back to the initial condition after the panels were off: unanchored, not free-running,
@@ -89,7 +89,7 @@ public:
     bool anchorValid() const { return anchorValid_; }
     int64_t vsyncAnchorNs() const { return vsyncAnchorNs_; }
 
-private:
+  private:
     void classifyByWait(double waitMs);
     void classifyByLoopTime(double loopTime);
 

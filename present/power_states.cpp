@@ -35,7 +35,8 @@ PresentLoop::Step PresentLoop::waitWhileParked() {
         if (runLengthReached(runTimeNow())) return Step::End;
         if (deviceRemovedReason() != S_OK) {
             std::fprintf(stderr,
-                         "Presenter: device removed while panels off \xE2\x80\x94 display lost, exiting present loop\n");
+                         "Presenter: device removed while panels off \xE2\x80\x94 display lost, exiting "
+                         "present loop\n");
             return Step::EndDisplayLost;
         }
     }
@@ -48,8 +49,8 @@ void PresentLoop::wakePanels() {
     const NvStatus powerStatus = DisplayControl(&im_.display, kPanelPowerOn);
     // HDCP being unavailable does not stop the mode from being set.
     const NvStatus shownMode = modeStatus == kNvHdcpDisabled ? kNvOk : modeStatus;
-    std::printf("Presenter: panels ON (wake), SetDisplayMode=0x%x POWER_ON=0x%x\n", static_cast<unsigned>(shownMode),
-                static_cast<unsigned>(powerStatus));
+    std::printf("Presenter: panels ON (wake), SetDisplayMode=0x%x POWER_ON=0x%x\n",
+                static_cast<unsigned>(shownMode), static_cast<unsigned>(powerStatus));
 }
 
 // Waking also ends any free-run: pacing starts afresh.

@@ -20,9 +20,12 @@ constexpr double kSpinSeconds = 0.0015;
 // Failed presents a run tolerates, however far apart.
 constexpr uint64_t kMaxPresentErrors = 10;
 
-double secondsSince(int64_t startNs) { return static_cast<double>(platform::steadyNowNs() - startNs) / 1e9; }
+double secondsSince(int64_t startNs) {
+    return static_cast<double>(platform::steadyNowNs() - startNs) / 1e9;
+}
 
-D3D12_RESOURCE_BARRIER transition(ID3D12Resource* resource, D3D12_RESOURCE_STATES from, D3D12_RESOURCE_STATES to) {
+D3D12_RESOURCE_BARRIER transition(ID3D12Resource* resource, D3D12_RESOURCE_STATES from,
+                                  D3D12_RESOURCE_STATES to) {
     D3D12_RESOURCE_BARRIER barrier{};
     barrier.Type = D3D12_RESOURCE_BARRIER_TYPE_TRANSITION;
     barrier.Flags = D3D12_RESOURCE_BARRIER_FLAG_NONE;
@@ -41,7 +44,11 @@ void NvapiD3d12Presenter::run(double seconds, const FrameCallback& draw) {
 }
 
 PresentLoop::PresentLoop(NvapiD3d12Presenter& presenter, double seconds, const FrameCallback& draw)
-    : presenter_(presenter), im_(*presenter.im), seconds_(seconds), draw_(draw), pacing_(1.0 / im_.refreshHz) {}
+    : presenter_(presenter),
+      im_(*presenter.im),
+      seconds_(seconds),
+      draw_(draw),
+      pacing_(1.0 / im_.refreshHz) {}
 
 PresentLoop::~PresentLoop() {
     if (paceTimer_ != nullptr) platform::closeHandle(paceTimer_);
@@ -59,7 +66,9 @@ void PresentLoop::run() {
     finish(step == Step::EndDisplayLost);
 }
 
-double PresentLoop::runTimeNow() const { return secondsSince(runStart_); }
+double PresentLoop::runTimeNow() const {
+    return secondsSince(runStart_);
+}
 
 PresentLoop::Step PresentLoop::iterate() {
     const double runTime = runTimeNow();
@@ -68,10 +77,11 @@ PresentLoop::Step PresentLoop::iterate() {
     const uint32_t buffer = static_cast<uint32_t>(frames_ & 1);
 
     if (const HRESULT reason = deviceRemovedReason(); reason != S_OK) {
-        std::fprintf(stderr,
-                     "Presenter: D3D12 device removed (0x%lx) \xE2\x80\x94 display lost (cable pulled?), exiting "
-                     "present loop\n",
-                     static_cast<unsigned long>(static_cast<uint32_t>(reason)));
+        std::fprintf(
+            stderr,
+            "Presenter: D3D12 device removed (0x%lx) \xE2\x80\x94 display lost (cable pulled?), exiting "
+            "present loop\n",
+            static_cast<unsigned long>(static_cast<uint32_t>(reason)));
         return Step::EndDisplayLost;
     }
     if (!presenter_.displayWanted.load()) {
@@ -195,8 +205,10 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     }
     waitTimeouts_ += 1;
     if (!pacing_.waitTimedOut()) return true;
-    std::fprintf(stderr, "Presenter: present waitable dead for %llus \xE2\x80\x94 display lost, exiting present loop\n",
-                 static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
+    std::fprintf(
+        stderr,
+        "Presenter: present waitable dead for %llus \xE2\x80\x94 display lost, exiting present loop\n",
+        static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
     return false;
 }
 
@@ -207,7 +219,8 @@ void PresentLoop::pace(double waitMs, double loopTime, double runTime) {
         freeRunEvents_ += 1;
         if (step.announce)
             std::fprintf(stderr,
-                         "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at "
+                         "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), "
+                         "self-pacing at "
                          "%.0f Hz\n",
                          im_.refreshHz);
     } else if (step.change == FreeRunChange::Left && step.announce) {
@@ -244,10 +257,12 @@ void PresentLoop::finish(bool displayLost) {
     const double elapsed = runTimeNow();
     const double average = elapsed > 0.0 ? static_cast<double>(frames_) / elapsed : 0.0;
     std::printf(
-        "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts %llu, freeRunEvents "
+        "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts %llu, "
+        "freeRunEvents "
         "%llu\n",
-        static_cast<unsigned long long>(frames_), elapsed, average, static_cast<unsigned long long>(presentErrors_),
-        static_cast<unsigned long long>(waitTimeouts_), static_cast<unsigned long long>(freeRunEvents_));
+        static_cast<unsigned long long>(frames_), elapsed, average,
+        static_cast<unsigned long long>(presentErrors_), static_cast<unsigned long long>(waitTimeouts_),
+        static_cast<unsigned long long>(freeRunEvents_));
 }
 
 }  // namespace corva

@@ -11,7 +11,7 @@
 namespace corva {
 
 class PresentLoop {
-public:
+  public:
     PresentLoop(NvapiD3d12Presenter& presenter, double seconds, const FrameCallback& draw);
     ~PresentLoop();
     PresentLoop(const PresentLoop&) = delete;
@@ -20,7 +20,7 @@ public:
     // Presents until the run ends, then publishes the outcome and prints the result line.
     void run();
 
-private:
+  private:
     enum class Step { Next, End, EndDisplayLost };
 
     // Presenting (present_loop.cpp).

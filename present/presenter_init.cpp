@@ -32,7 +32,9 @@ void reportResult(const char* call, HRESULT result, int line) {
                  static_cast<unsigned long>(static_cast<uint32_t>(result)), line);
 }
 
-bool isDisplaySuccess(NvStatus status) { return status == kNvOk || status == kNvHdcpDisabled; }
+bool isDisplaySuccess(NvStatus status) {
+    return status == kNvOk || status == kNvHdcpDisabled;
+}
 
 }  // namespace
 
@@ -52,11 +54,13 @@ bool NvapiD3d12Presenter::init() {
 
     pinDriverProfile();
 
-    std::printf("EnableDirectMode(0x%x) = 0x%x\n", kVendorId, static_cast<unsigned>(EnableDirectMode(kVendorId, 0)));
+    std::printf("EnableDirectMode(0x%x) = 0x%x\n", kVendorId,
+                static_cast<unsigned>(EnableDirectMode(kVendorId, 0)));
 
     // Only the count of the first call matters; its status is not.
     uint32_t numDisplays = 0;
-    NvAPI_DISP_EnumerateDirectModeDisplays(kVendorId, &numDisplays, nullptr, NV_ENUM_DIRECTMODE_DISPLAY_ENABLED);
+    NvAPI_DISP_EnumerateDirectModeDisplays(kVendorId, &numDisplays, nullptr,
+                                           NV_ENUM_DIRECTMODE_DISPLAY_ENABLED);
     if (numDisplays == 0) {
         std::fprintf(stderr, "Presenter: no DirectMode display (Vantor not attached?)\n");
         return false;
@@ -66,9 +70,10 @@ bool NvapiD3d12Presenter::init() {
         status = NvAPI_DISP_EnumerateDirectModeDisplays(kVendorId, &numDisplays, displays.data(),
                                                         NV_ENUM_DIRECTMODE_DISPLAY_ENABLED);
         if (status != kNvOk) {
-            reportStatus("NvAPI_DISP_EnumerateDirectModeDisplays( kVendorId, &numDisplays, displays.data(), "
-                         "NV_ENUM_DIRECTMODE_DISPLAY_ENABLED)",
-                         status, 195);
+            reportStatus(
+                "NvAPI_DISP_EnumerateDirectModeDisplays( kVendorId, &numDisplays, displays.data(), "
+                "NV_ENUM_DIRECTMODE_DISPLAY_ENABLED)",
+                status, 195);
             return false;
         }
         im->display = displays[0];  // further displays are ignored
@@ -79,9 +84,10 @@ bool NvapiD3d12Presenter::init() {
     status = NvAPI_D3D_DirectModeGetDisplayModes(&im->display, &modeCount, nullptr,
                                                  NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED);
     if (status != kNvOk) {
-        reportStatus("NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, nullptr, "
-                     "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED)",
-                     status, 202);
+        reportStatus(
+            "NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, nullptr, "
+            "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED)",
+            status, 202);
         return false;
     }
     NvDirectModeMode blankMode{};
@@ -90,9 +96,10 @@ bool NvapiD3d12Presenter::init() {
     status = NvAPI_D3D_DirectModeGetDisplayModes(&im->display, &modeCount, modes.data(),
                                                  NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED);
     if (status != kNvOk) {
-        reportStatus("NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, modes.data(), "
-                     "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED)",
-                     status, 206);
+        reportStatus(
+            "NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, modes.data(), "
+            "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED)",
+            status, 206);
         return false;
     }
     // A driver that now reports more modes than it was given room for filled only the room.
@@ -121,9 +128,11 @@ bool NvapiD3d12Presenter::init() {
         reportStatus("NvAPI_D3D_GetIDXGIAdapter(gpu, adapter.GetAddressOf())", status, 269);
         return false;
     }
-    HRESULT hr = platform::createD3d12Device(adapter.Get(), D3D_FEATURE_LEVEL_11_0, im->dev.ReleaseAndGetAddressOf());
+    HRESULT hr =
+        platform::createD3d12Device(adapter.Get(), D3D_FEATURE_LEVEL_11_0, im->dev.ReleaseAndGetAddressOf());
     if (FAILED(hr)) {
-        reportResult("D3D12CreateDevice(adapter.Get(), D3D_FEATURE_LEVEL_11_0, IID_PPV_ARGS(&im.dev))", hr, 271);
+        reportResult("D3D12CreateDevice(adapter.Get(), D3D_FEATURE_LEVEL_11_0, IID_PPV_ARGS(&im.dev))", hr,
+                     271);
         return false;
     }
 
@@ -146,16 +155,18 @@ bool NvapiD3d12Presenter::init() {
     hr = im->dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT, im->alloc.iid(),
                                          im->alloc.ReleaseAndGetVoidAddressOf());
     if (FAILED(hr)) {
-        reportResult("im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT, IID_PPV_ARGS(&im.alloc))", hr,
-                     287);
+        reportResult(
+            "im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT, IID_PPV_ARGS(&im.alloc))", hr,
+            287);
         return false;
     }
-    hr = im->dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, im->alloc.Get(), nullptr, im->list.iid(),
-                                    im->list.ReleaseAndGetVoidAddressOf());
+    hr = im->dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, im->alloc.Get(), nullptr,
+                                    im->list.iid(), im->list.ReleaseAndGetVoidAddressOf());
     if (FAILED(hr)) {
-        reportResult("im.dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, im.alloc.Get(), nullptr, "
-                     "IID_PPV_ARGS(&im.list))",
-                     hr, 290);
+        reportResult(
+            "im.dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, im.alloc.Get(), nullptr, "
+            "IID_PPV_ARGS(&im.list))",
+            hr, 290);
         return false;
     }
     hr = im->list->Close();  // the present loop resets it every frame
@@ -163,7 +174,8 @@ bool NvapiD3d12Presenter::init() {
         reportResult("im.list->Close()", hr, 291);
         return false;
     }
-    hr = im->dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, im->fence.iid(), im->fence.ReleaseAndGetVoidAddressOf());
+    hr = im->dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, im->fence.iid(),
+                              im->fence.ReleaseAndGetVoidAddressOf());
     if (FAILED(hr)) {
         reportResult("im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence))", hr, 292);
         return false;
@@ -189,10 +201,11 @@ bool NvapiD3d12Presenter::acquireDisplay() {
 
     void* shared[2] = {nullptr, nullptr};
     for (int i = 0; i < 2; ++i) {
-        const NvStatus status = NvAPI_D3D_DirectModeCreateSurface(&im->display, &im->mode, &im->surf[i], &shared[i]);
+        const NvStatus status =
+            NvAPI_D3D_DirectModeCreateSurface(&im->display, &im->mode, &im->surf[i], &shared[i]);
         if (status != kNvOk) {
-            reportStatus("NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i])", status,
-                         317);
+            reportStatus("NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i])",
+                         status, 317);
             return false;
         }
         const HRESULT hr =
@@ -212,10 +225,11 @@ bool NvapiD3d12Presenter::acquireDisplay() {
 
     const uint32_t viewFormat = typedRtvFormat(surfaceFormat);
     if (viewFormat == DXGI_FORMAT_UNKNOWN) {
-        std::fprintf(stderr,
-                     "Presenter: surface format %d has no typed RTV mapping \xE2\x80\x94 refusing (would scan out "
-                     "uninitialized VRAM)\n",
-                     static_cast<int>(surfaceFormat));
+        std::fprintf(
+            stderr,
+            "Presenter: surface format %d has no typed RTV mapping \xE2\x80\x94 refusing (would scan out "
+            "uninitialized VRAM)\n",
+            static_cast<int>(surfaceFormat));
         return false;
     }
     std::printf("rtv format: %d\n", static_cast<int>(viewFormat));
@@ -226,7 +240,8 @@ bool NvapiD3d12Presenter::acquireDisplay() {
     hd.NumDescriptors = 2;
     hd.Flags = D3D12_DESCRIPTOR_HEAP_FLAG_NONE;
     hd.NodeMask = 0;
-    const HRESULT hr = im->dev->CreateDescriptorHeap(&hd, im->rtvHeap.iid(), im->rtvHeap.ReleaseAndGetVoidAddressOf());
+    const HRESULT hr =
+        im->dev->CreateDescriptorHeap(&hd, im->rtvHeap.iid(), im->rtvHeap.ReleaseAndGetVoidAddressOf());
     if (FAILED(hr)) {
         reportResult("im.dev->CreateDescriptorHeap(&hd, IID_PPV_ARGS(&im.rtvHeap))", hr, 347);
         return false;

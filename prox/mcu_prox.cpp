@@ -100,8 +100,9 @@ bool McuProx::open(uint16_t rate) {
 }
 
 void McuProx::awaitFirstAverage() {
-    // Eight telemetry intervals plus slack: long enough for a streaming MCU, short enough
-    // that a silent one delays start-up only briefly.
+    // Eight telemetry intervals with room to spare: long enough for a streaming MCU, short
+    // enough that a silent one delays start-up only briefly. The reader also gives up the
+    // wait when the device goes away.
     const auto limit = std::chrono::milliseconds(10 * uint32_t(rateMs) + 100);
     std::unique_lock<std::mutex> lock(startMutex_);
     startCv_.wait_for(lock, limit, [this] { return firstAverage_; });

@@ -24,7 +24,9 @@ class McuProx {
     McuProx& operator=(const McuProx&) = delete;
 
     // Finds the MCU, sets its telemetry interval, asks its firmware version and starts the
-    // reader. True when the link is up; true without effect when it already is.
+    // reader. Returns once the reader has its first 8-reading average (or after about ten
+    // telemetry intervals), so worn and distance are measured, not defaults. True when the
+    // link is up; true without effect when it already is.
     bool open(uint16_t rateMs);
     // 'p' / '[' and 'H' / 'h': true when the device accepted the feature report.
     bool setBypass(bool on);

@@ -15,8 +15,8 @@ constexpr size_t kCreateCommandQueueSlot = 8;
 constexpr size_t kOpenSharedHandleSlot = 32;
 constexpr size_t kGetDeviceRemovedReasonSlot = 37;
 
-using CreateCommandQueueFn = HRESULT(STDMETHODCALLTYPE*)(ID3D12Device*, const D3D12_COMMAND_QUEUE_DESC*, REFIID,
-                                                         void**);
+using CreateCommandQueueFn = HRESULT(STDMETHODCALLTYPE*)(ID3D12Device*, const D3D12_COMMAND_QUEUE_DESC*,
+                                                         REFIID, void**);
 using OpenSharedHandleFn = HRESULT(STDMETHODCALLTYPE*)(ID3D12Device*, HANDLE, REFIID, void**);
 using GetDeviceRemovedReasonFn = HRESULT(STDMETHODCALLTYPE*)(ID3D12Device*);
 
@@ -32,7 +32,9 @@ std::mutex gHookLock;
 HookedTable gTables[kMaxTables];
 std::atomic<size_t> gTableCount{0};  // entries below it are complete
 
-void** tableOf(ID3D12Device* device) { return *reinterpret_cast<void***>(device); }
+void** tableOf(ID3D12Device* device) {
+    return *reinterpret_cast<void***>(device);
+}
 
 const HookedTable* originalsOf(ID3D12Device* device) {
     void** table = tableOf(device);
@@ -52,7 +54,8 @@ HRESULT STDMETHODCALLTYPE createCommandQueueHook(ID3D12Device* self, const D3D12
     return originals != nullptr ? originals->createCommandQueue(self, desc, riid, queue) : E_FAIL;
 }
 
-HRESULT STDMETHODCALLTYPE openSharedHandleHook(ID3D12Device* self, HANDLE handle, REFIID riid, void** object) {
+HRESULT STDMETHODCALLTYPE openSharedHandleHook(ID3D12Device* self, HANDLE handle, REFIID riid,
+                                               void** object) {
     HRESULT result = E_FAIL;
     if (openDriverSurface(handle, riid, object, &result)) return result;
     const HookedTable* originals = originalsOf(self);
@@ -72,6 +75,10 @@ void interpose(void** table, size_t slot, Fn hook) {
 
 }  // namespace
 
+bool anyDeviceTableHooked() {
+    return gTableCount.load() > 0;
+}
+
 bool hookDeviceTable(ID3D12Device* device) {
     if (device == nullptr) return false;
     std::lock_guard<std::mutex> lock(gHookLock);
@@ -87,7 +94,8 @@ bool hookDeviceTable(ID3D12Device* device) {
     // finds either the original entry or a hook that can reach it.
     entry.createCommandQueue = reinterpret_cast<CreateCommandQueueFn>(table[kCreateCommandQueueSlot]);
     entry.openSharedHandle = reinterpret_cast<OpenSharedHandleFn>(table[kOpenSharedHandleSlot]);
-    entry.getDeviceRemovedReason = reinterpret_cast<GetDeviceRemovedReasonFn>(table[kGetDeviceRemovedReasonSlot]);
+    entry.getDeviceRemovedReason =
+        reinterpret_cast<GetDeviceRemovedReasonFn>(table[kGetDeviceRemovedReasonSlot]);
     gTableCount.store(count + 1, std::memory_order_release);
     interpose(table, kCreateCommandQueueSlot, &createCommandQueueHook);
     interpose(table, kOpenSharedHandleSlot, &openSharedHandleHook);

@@ -13,6 +13,8 @@ namespace corva::sim::detail {
 // Interposes the entries of this device's interface table, once per table. False when the
 // table could not be made writable (the simulated surfaces then cannot be opened).
 bool hookDeviceTable(ID3D12Device* device);
+// Whether any device's table has been interposed yet.
+bool anyDeviceTableHooked();
 
 // Answered by the display model for the hooks.
 // Opens `handle` if it is one of the driver's surfaces; false when it is not.

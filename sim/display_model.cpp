@@ -14,9 +14,13 @@ namespace {
 
 // The simulated GPU: one, driving every display.
 int gGpuToken;
-NvPhysicalGpuHandle simulatedGpu() { return reinterpret_cast<NvPhysicalGpuHandle>(&gGpuToken); }
+NvPhysicalGpuHandle simulatedGpu() {
+    return reinterpret_cast<NvPhysicalGpuHandle>(&gGpuToken);
+}
 
-bool isDisplaySuccess(NvStatus status) { return status == kNvOk || status == kNvHdcpDisabled; }
+bool isDisplaySuccess(NvStatus status) {
+    return status == kNvOk || status == kNvHdcpDisabled;
+}
 
 int64_t periodNsOf(const NvDirectModeMode& mode) {
     return static_cast<int64_t>(std::llround(1e9 * double(mode.refreshDen) / double(mode.refreshNum)));
@@ -32,7 +36,9 @@ DisplayModel& DisplayModel::instance() {
 
 DisplayModel::DisplayModel() : config_(defaultHeadset()) {}
 
-DisplayModel::~DisplayModel() { clock_.stop(); }
+DisplayModel::~DisplayModel() {
+    clock_.stop();
+}
 
 void DisplayModel::reset(const DisplayConfig& config) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -69,7 +75,9 @@ void DisplayModel::setVblankLost(bool lost) {
     if (lost && waitable_ != nullptr && !clock_.dead.load()) platform::setEvent(waitable_);
 }
 
-void DisplayModel::setWaitableDead(bool dead) { clock_.dead.store(dead); }
+void DisplayModel::setWaitableDead(bool dead) {
+    clock_.dead.store(dead);
+}
 
 void DisplayModel::setDeviceRemoved(bool removed) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -178,7 +186,8 @@ NvStatus DisplayModel::enableDirectMode(uint32_t vendorId, uint32_t /*flags*/) {
 
 NvStatus DisplayModel::enumerateDisplays(uint32_t vendorId, uint32_t* count, NvDirectModeDisplay* displays) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (NvStatus status = nextStatus(NvInterfaceId::EnumerateDirectModeDisplays); status != kNvOk) return status;
+    if (NvStatus status = nextStatus(NvInterfaceId::EnumerateDirectModeDisplays); status != kNvOk)
+        return status;
     if (count == nullptr) return kSimInvalidArgument;
     const auto attached = vendorId == kVendorId ? static_cast<uint32_t>(config_.displays.size()) : 0u;
     if (displays == nullptr) {
@@ -191,9 +200,11 @@ NvStatus DisplayModel::enumerateDisplays(uint32_t vendorId, uint32_t* count, NvD
     return kNvOk;
 }
 
-NvStatus DisplayModel::displayModes(const NvDirectModeDisplay* display, uint32_t* count, NvDirectModeMode* modes) {
+NvStatus DisplayModel::displayModes(const NvDirectModeDisplay* display, uint32_t* count,
+                                    NvDirectModeMode* modes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (NvStatus status = nextStatus(NvInterfaceId::DirectModeGetDisplayModes); status != kNvOk) return status;
+    if (NvStatus status = nextStatus(NvInterfaceId::DirectModeGetDisplayModes); status != kNvOk)
+        return status;
     if (count == nullptr || !knownDisplay(display)) return kSimInvalidArgument;
     const auto offered = static_cast<uint32_t>(config_.modes.size());
     if (modes == nullptr) {
@@ -210,7 +221,8 @@ NvStatus DisplayModel::displayModes(const NvDirectModeDisplay* display, uint32_t
 
 NvStatus DisplayModel::gpuOfDisplay(uint32_t displayId, NvPhysicalGpuHandle* gpu) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (NvStatus status = nextStatus(NvInterfaceId::GetPhysicalGpuFromDisplayId); status != kNvOk) return status;
+    if (NvStatus status = nextStatus(NvInterfaceId::GetPhysicalGpuFromDisplayId); status != kNvOk)
+        return status;
     NvDirectModeDisplay probe{};
     probe.displayId = displayId;
     if (gpu == nullptr || !knownDisplay(&probe)) return kSimInvalidArgument;
@@ -227,7 +239,7 @@ NvStatus DisplayModel::adapterOfGpu(NvPhysicalGpuHandle gpu, IUnknown** adapter)
         refuseHighPriority = config_.refuseHighPriorityQueue;
     }
     if (FAILED(platform::createDefaultAdapter(adapter))) return kSimError;
-    if (refuseHighPriority) {
+    if (refuseHighPriority && !anyDeviceTableHooked()) {
         // The queue is created before the device reaches the driver (at acquisition), so
         // the device table is hooked now, through a device of our own on the same adapter.
         ID3D12Device* probe = nullptr;
@@ -267,7 +279,8 @@ NvStatus DisplayModel::createSurface(const NvDirectModeDisplay* display, const N
                                      uint32_t* surface, void** shared) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (NvStatus status = nextStatus(NvInterfaceId::DirectModeCreateSurface); status != kNvOk) return status;
-    if (!holdsDisplay(display) || mode == nullptr || surface == nullptr || shared == nullptr) return kSimInvalidArgument;
+    if (!holdsDisplay(display) || mode == nullptr || surface == nullptr || shared == nullptr)
+        return kSimInvalidArgument;
     if (mode->width == 0 || mode->height == 0) return kSimInvalidArgument;
     Surface* slot = nullptr;
     for (Surface& s : surfaces_)
@@ -288,9 +301,9 @@ NvStatus DisplayModel::createSurface(const NvDirectModeDisplay* display, const N
     desc.Flags = D3D12_RESOURCE_FLAG_ALLOW_RENDER_TARGET;
     ID3D12Resource* resource = nullptr;
     // Scan-out surfaces start in the present state, as the presenter expects them.
-    if (FAILED(device_->CreateCommittedResource(&heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_PRESENT,
-                                                nullptr, iidOf<ID3D12Resource>(),
-                                                reinterpret_cast<void**>(&resource))))
+    if (FAILED(device_->CreateCommittedResource(
+            &heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_PRESENT, nullptr,
+            iidOf<ID3D12Resource>(), reinterpret_cast<void**>(&resource))))
         return kSimError;
     slot->id = nextSurfaceId_++;
     slot->resource = resource;
@@ -316,7 +329,8 @@ NvStatus DisplayModel::setMode(const NvDirectModeDisplay* display, const NvDirec
 NvStatus DisplayModel::displayControl(const NvDirectModeDisplay* display, uint32_t control) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (NvStatus status = nextStatus(NvInterfaceId::DisplayControl); status != kNvOk) return status;
-    if (!holdsDisplay(display) || (control != kPanelPowerOn && control != kPanelPowerOff)) return kSimInvalidArgument;
+    if (!holdsDisplay(display) || (control != kPanelPowerOn && control != kPanelPowerOff))
+        return kSimInvalidArgument;
     const int64_t now = platform::steadyNowNs();
     const bool on = control == kPanelPowerOn;
     if (!setPanelPower(on, now)) return kNvOk;
@@ -403,7 +417,9 @@ bool openDriverSurface(void* handle, REFIID riid, void** resource, HRESULT* resu
     return DisplayModel::instance().openSurface(handle, riid, resource, result);
 }
 
-bool isDeviceRemoved(ID3D12Device* device) { return DisplayModel::instance().deviceRemoved(device); }
+bool isDeviceRemoved(ID3D12Device* device) {
+    return DisplayModel::instance().deviceRemoved(device);
+}
 
 bool refusesCommandQueue(const D3D12_COMMAND_QUEUE_DESC& desc) {
     return DisplayModel::instance().refusesQueue(desc);

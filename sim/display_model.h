@@ -14,7 +14,7 @@
 namespace corva::sim::detail {
 
 class DisplayModel {
-public:
+  public:
     static DisplayModel& instance();
 
     void reset(const DisplayConfig& config);
@@ -37,8 +37,8 @@ public:
     NvStatus gpuOfDisplay(uint32_t displayId, NvPhysicalGpuHandle* gpu);
     NvStatus adapterOfGpu(NvPhysicalGpuHandle gpu, IUnknown** adapter);
     NvStatus acquire(uint32_t vendorId, IUnknown* device, const NvDirectModeDisplay* display);
-    NvStatus createSurface(const NvDirectModeDisplay* display, const NvDirectModeMode* mode, uint32_t* surface,
-                           void** shared);
+    NvStatus createSurface(const NvDirectModeDisplay* display, const NvDirectModeMode* mode,
+                           uint32_t* surface, void** shared);
     NvStatus setMode(const NvDirectModeDisplay* display, const NvDirectModeMode* mode);
     NvStatus displayControl(const NvDirectModeDisplay* display, uint32_t control);
     NvStatus presentWaitable(const NvDirectModeDisplay* display, void** waitable);
@@ -51,7 +51,7 @@ public:
     bool deviceRemoved(ID3D12Device* device);
     bool refusesQueue(const D3D12_COMMAND_QUEUE_DESC& desc);
 
-private:
+  private:
     static constexpr uint32_t kMaxSurfaces = 4;
     struct Surface {
         uint32_t id = 0;  // 0: slot free

@@ -11,7 +11,8 @@ NvDirectModeDisplay makeDisplay(uint32_t displayId) {
     NvDirectModeDisplay display{};
     display.displayId = displayId;
     // The driver's own bytes: recognisable, so tests can see they travel unchanged.
-    for (uint8_t i = 0; i < sizeof(display.driverData); ++i) display.driverData[i] = static_cast<uint8_t>(0xA0 + i);
+    for (uint8_t i = 0; i < sizeof(display.driverData); ++i)
+        display.driverData[i] = static_cast<uint8_t>(0xA0 + i);
     return display;
 }
 
@@ -38,32 +39,50 @@ DisplayConfig defaultHeadset() {
     DisplayConfig config;
     config.displays = {makeDisplay(0x80061082)};
     config.modes = {
-        makeMode(1920, 1080, 60000, 1000, 22), makeMode(5088, 2544, 90000, 1000, 22),
-        makeMode(5088, 2544, 75000, 1000, 22), makeMode(5088, 2544, 75000, 1000, 19),
+        makeMode(1920, 1080, 60000, 1000, 22),  makeMode(5088, 2544, 90000, 1000, 22),
+        makeMode(5088, 2544, 75000, 1000, 22),  makeMode(5088, 2544, 75000, 1000, 19),
         makeMode(5088, 2544, 120000, 1000, 19), makeMode(2544, 2544, 75000, 1000, 22),
     };
     config.surfaceFormat = 90;  // DXGI_FORMAT_B8G8R8A8_TYPELESS
     return config;
 }
 
-void resetDisplay(const DisplayConfig& config) { DisplayModel::instance().reset(config); }
+void resetDisplay(const DisplayConfig& config) {
+    DisplayModel::instance().reset(config);
+}
 
 void setStatusScript(NvInterfaceId operation, const StatusScript& script) {
     DisplayModel::instance().setStatusScript(operation, script);
 }
 
-void setVblankLost(bool lost) { DisplayModel::instance().setVblankLost(lost); }
-void setWaitableDead(bool dead) { DisplayModel::instance().setWaitableDead(dead); }
-void setDeviceRemoved(bool removed) { DisplayModel::instance().setDeviceRemoved(removed); }
-void failPresents(uint32_t count, NvStatus status) { DisplayModel::instance().failPresents(count, status); }
+void setVblankLost(bool lost) {
+    DisplayModel::instance().setVblankLost(lost);
+}
+void setWaitableDead(bool dead) {
+    DisplayModel::instance().setWaitableDead(dead);
+}
+void setDeviceRemoved(bool removed) {
+    DisplayModel::instance().setDeviceRemoved(removed);
+}
+void failPresents(uint32_t count, NvStatus status) {
+    DisplayModel::instance().failPresents(count, status);
+}
 
-DisplayState displayState() { return DisplayModel::instance().state(); }
-std::vector<PanelTransition> panelTransitions() { return DisplayModel::instance().panelTransitions(); }
+DisplayState displayState() {
+    return DisplayModel::instance().state();
+}
+std::vector<PanelTransition> panelTransitions() {
+    return DisplayModel::instance().panelTransitions();
+}
 void setPanelPowerListener(PanelPowerListener listener) {
     DisplayModel::instance().setPanelPowerListener(std::move(listener));
 }
 
-Timeline timeline() { return DisplayModel::instance().timeline(); }
-void clearTimeline() { DisplayModel::instance().clearTimeline(); }
+Timeline timeline() {
+    return DisplayModel::instance().timeline();
+}
+void clearTimeline() {
+    DisplayModel::instance().clearTimeline();
+}
 
 }  // namespace corva::sim

@@ -74,7 +74,7 @@ struct DisplayState {
     bool directModeEnabled = false;
     bool acquired = false;
     bool modeSet = false;
-    NvDirectModeMode mode{};        // as last set (compression fields included)
+    NvDirectModeMode mode{};         // as last set (compression fields included)
     NvDirectModeMode surfaceMode{};  // as given to the last surface creation
     bool panelOn = false;
     bool vblankLost = false;

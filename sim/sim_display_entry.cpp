@@ -26,8 +26,12 @@ void logCall(const char* format, ...) {
     CallLog::instance().record(line);
 }
 
-unsigned idOf(const NvDirectModeDisplay* display) { return display != nullptr ? display->displayId : 0u; }
-unsigned hex(NvStatus status) { return static_cast<unsigned>(status); }
+unsigned idOf(const NvDirectModeDisplay* display) {
+    return display != nullptr ? display->displayId : 0u;
+}
+unsigned hex(NvStatus status) {
+    return static_cast<unsigned>(status);
+}
 
 NvStatus simEnableDirectMode(uint32_t vendorId, uint32_t flags) {
     const NvStatus status = DisplayModel::instance().enableDirectMode(vendorId, flags);
@@ -35,17 +39,18 @@ NvStatus simEnableDirectMode(uint32_t vendorId, uint32_t flags) {
     return status;
 }
 
-NvStatus simEnumerateDirectModeDisplays(uint32_t vendorId, uint32_t* numDisplays, NvDirectModeDisplay* displays,
-                                        uint32_t enumFlags) {
+NvStatus simEnumerateDirectModeDisplays(uint32_t vendorId, uint32_t* numDisplays,
+                                        NvDirectModeDisplay* displays, uint32_t enumFlags) {
     const uint32_t given = numDisplays != nullptr ? *numDisplays : 0;
     const NvStatus status = DisplayModel::instance().enumerateDisplays(vendorId, numDisplays, displays);
-    logCall("NvAPI_DISP_EnumerateDirectModeDisplays(vendorId=0x%x, numDisplays=%u, displays=%s, flags=%u) = 0x%x",
-            vendorId, given, displays != nullptr ? "buffer" : "null", enumFlags, hex(status));
+    logCall(
+        "NvAPI_DISP_EnumerateDirectModeDisplays(vendorId=0x%x, numDisplays=%u, displays=%s, flags=%u) = 0x%x",
+        vendorId, given, displays != nullptr ? "buffer" : "null", enumFlags, hex(status));
     return status;
 }
 
-NvStatus simDirectModeGetDisplayModes(NvDirectModeDisplay* display, uint32_t* modeCount, NvDirectModeMode* modes,
-                                      uint32_t flags) {
+NvStatus simDirectModeGetDisplayModes(NvDirectModeDisplay* display, uint32_t* modeCount,
+                                      NvDirectModeMode* modes, uint32_t flags) {
     const uint32_t given = modeCount != nullptr ? *modeCount : 0;
     const NvStatus status = DisplayModel::instance().displayModes(display, modeCount, modes);
     logCall("NvAPI_D3D_DirectModeGetDisplayModes(displayId=0x%x, modeCount=%u, modes=%s, flags=%u) = 0x%x",
@@ -72,11 +77,11 @@ NvStatus simAcquireDirectModeDisplay(uint32_t vendorId, IUnknown* device, NvDire
     return status;
 }
 
-NvStatus simDirectModeCreateSurface(NvDirectModeDisplay* display, const NvDirectModeMode* mode, uint32_t* surface,
-                                    void** sharedHandle) {
+NvStatus simDirectModeCreateSurface(NvDirectModeDisplay* display, const NvDirectModeMode* mode,
+                                    uint32_t* surface, void** sharedHandle) {
     const NvStatus status = DisplayModel::instance().createSurface(display, mode, surface, sharedHandle);
-    logCall("NvAPI_D3D_DirectModeCreateSurface(displayId=0x%x, mode=%ux%u, surface=0x%x) = 0x%x", idOf(display),
-            mode != nullptr ? mode->width : 0u, mode != nullptr ? mode->height : 0u,
+    logCall("NvAPI_D3D_DirectModeCreateSurface(displayId=0x%x, mode=%ux%u, surface=0x%x) = 0x%x",
+            idOf(display), mode != nullptr ? mode->width : 0u, mode != nullptr ? mode->height : 0u,
             status == kNvOk && surface != nullptr ? *surface : 0u, hex(status));
     return status;
 }
@@ -84,9 +89,9 @@ NvStatus simDirectModeCreateSurface(NvDirectModeDisplay* display, const NvDirect
 NvStatus simSetDisplayMode(NvDirectModeDisplay* display, const NvDirectModeMode* mode) {
     const NvStatus status = DisplayModel::instance().setMode(display, mode);
     if (mode != nullptr)
-        logCall("SetDisplayMode(displayId=0x%x, mode=%ux%u %u/%u format=%u dsc=%u/0x%x/%u/%u) = 0x%x", idOf(display),
-                mode->width, mode->height, mode->refreshNum, mode->refreshDen, mode->format, mode->dscEnable,
-                mode->dscVersion, mode->dscSlices, mode->dscBitsPerPixelX16, hex(status));
+        logCall("SetDisplayMode(displayId=0x%x, mode=%ux%u %u/%u format=%u dsc=%u/0x%x/%u/%u) = 0x%x",
+                idOf(display), mode->width, mode->height, mode->refreshNum, mode->refreshDen, mode->format,
+                mode->dscEnable, mode->dscVersion, mode->dscSlices, mode->dscBitsPerPixelX16, hex(status));
     else
         logCall("SetDisplayMode(displayId=0x%x, mode=null) = 0x%x", idOf(display), hex(status));
     return status;
@@ -111,7 +116,8 @@ NvStatus simPresent12(NvDirectModeDisplay* display, uint32_t surface, uint32_t /
 
 NvStatus simReleaseDirectModeDisplay(uint32_t vendorId, NvDirectModeDisplay* display) {
     const NvStatus status = DisplayModel::instance().release(vendorId, display);
-    logCall("ReleaseDirectModeDisplay(vendorId=0x%x, displayId=0x%x) = 0x%x", vendorId, idOf(display), hex(status));
+    logCall("ReleaseDirectModeDisplay(vendorId=0x%x, displayId=0x%x) = 0x%x", vendorId, idOf(display),
+            hex(status));
     return status;
 }
 
@@ -124,19 +130,32 @@ void* entry(Fn fn) {
 
 void* queryDisplayEntry(uint32_t interfaceId) {
     switch (static_cast<NvInterfaceId>(interfaceId)) {
-    case NvInterfaceId::EnableDirectMode: return entry(&simEnableDirectMode);
-    case NvInterfaceId::EnumerateDirectModeDisplays: return entry(&simEnumerateDirectModeDisplays);
-    case NvInterfaceId::DirectModeGetDisplayModes: return entry(&simDirectModeGetDisplayModes);
-    case NvInterfaceId::GetPhysicalGpuFromDisplayId: return entry(&simGetPhysicalGpuFromDisplayId);
-    case NvInterfaceId::GetIDXGIAdapter: return entry(&simGetIDXGIAdapter);
-    case NvInterfaceId::AcquireDirectModeDisplay: return entry(&simAcquireDirectModeDisplay);
-    case NvInterfaceId::DirectModeCreateSurface: return entry(&simDirectModeCreateSurface);
-    case NvInterfaceId::SetDisplayMode: return entry(&simSetDisplayMode);
-    case NvInterfaceId::DisplayControl: return entry(&simDisplayControl);
-    case NvInterfaceId::GetPresentWaitableObject: return entry(&simGetPresentWaitableObject);
-    case NvInterfaceId::Present12: return entry(&simPresent12);
-    case NvInterfaceId::ReleaseDirectModeDisplay: return entry(&simReleaseDirectModeDisplay);
-    default: return nullptr;
+        case NvInterfaceId::EnableDirectMode:
+            return entry(&simEnableDirectMode);
+        case NvInterfaceId::EnumerateDirectModeDisplays:
+            return entry(&simEnumerateDirectModeDisplays);
+        case NvInterfaceId::DirectModeGetDisplayModes:
+            return entry(&simDirectModeGetDisplayModes);
+        case NvInterfaceId::GetPhysicalGpuFromDisplayId:
+            return entry(&simGetPhysicalGpuFromDisplayId);
+        case NvInterfaceId::GetIDXGIAdapter:
+            return entry(&simGetIDXGIAdapter);
+        case NvInterfaceId::AcquireDirectModeDisplay:
+            return entry(&simAcquireDirectModeDisplay);
+        case NvInterfaceId::DirectModeCreateSurface:
+            return entry(&simDirectModeCreateSurface);
+        case NvInterfaceId::SetDisplayMode:
+            return entry(&simSetDisplayMode);
+        case NvInterfaceId::DisplayControl:
+            return entry(&simDisplayControl);
+        case NvInterfaceId::GetPresentWaitableObject:
+            return entry(&simGetPresentWaitableObject);
+        case NvInterfaceId::Present12:
+            return entry(&simPresent12);
+        case NvInterfaceId::ReleaseDirectModeDisplay:
+            return entry(&simReleaseDirectModeDisplay);
+        default:
+            return nullptr;
     }
 }
 

@@ -6,6 +6,7 @@
 #include "sim/sim_mcu_state.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace corva::sim {
@@ -220,7 +221,7 @@ void SimMcu::setDstat(uint16_t word) {
     dstatProvider_ = nullptr;
 }
 
-void SimMcu::setDstatProvider(std::function<uint16_t()> provider) {
+void SimMcu::setDstatProvider(std::function<uint16_t(const McuFirmwareState&)> provider) {
     std::lock_guard<std::mutex> lock(mutex_);
     dstatProvider_ = std::move(provider);
 }

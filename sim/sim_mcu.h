@@ -44,6 +44,14 @@ struct McuScenario {
 std::function<uint16_t(int64_t)> wornAwayProfile(int64_t wornMs, int64_t awayMs, uint16_t wornReading = 1800,
                                                  uint16_t awayReading = 300);
 
+// What the MCU's firmware knows when it samples the display-status word.
+struct McuFirmwareState {
+    bool bypass = false;
+    bool doze = false;
+    uint16_t rateMs = 0;
+    int64_t atNs = 0;  // the telemetry report's time, as platform::steadyNowNs()
+};
+
 struct McuCommand {
     char command = 0;
     uint16_t rateMs = 0;        // rate commands only
@@ -79,11 +87,12 @@ class SimMcu final : public HidTransport {
     // The next read that times out finds these bytes completed while its timeout is cancelled.
     void completeAtNextTimeout(std::vector<uint8_t> bytes);
 
-    // Headset state behind the telemetry. The provider runs under the model's lock: it
-    // must not call back into this object.
+    // Headset state behind the telemetry. Without a provider, dstat is the set word with
+    // bit 0 (displays on) cleared while dozed. Profiles and the provider run under the
+    // model's lock: they must not call back into this object.
     void setProximity(std::function<uint16_t(int64_t)> profile);
     void setDstat(uint16_t word);
-    void setDstatProvider(std::function<uint16_t()> provider);
+    void setDstatProvider(std::function<uint16_t(const McuFirmwareState&)> provider);
     // Called after every command the MCU interface receives, outside the model's lock.
     void setCommandListener(std::function<void(const McuCommand&)> listener);
 
@@ -124,7 +133,7 @@ class SimMcu final : public HidTransport {
     std::unique_ptr<Firmware> fw_;
     std::vector<McuCommand> commands_;
     std::deque<std::vector<uint8_t>> completeOnTimeout_;
-    std::function<uint16_t()> dstatProvider_;
+    std::function<uint16_t(const McuFirmwareState&)> dstatProvider_;
     uint16_t dstatWord_ = 0x0003;  // displays on, proximity sensing on
     std::function<void(const McuCommand&)> listener_;
 };

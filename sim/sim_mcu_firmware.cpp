@@ -34,7 +34,9 @@ std::vector<uint8_t> SimMcu::telemetryPayloadLocked(int64_t atNs) {
     payload[4] = uint8_t(proximity >> 8);
     payload[5] = uint8_t(proximity & 0xFF);
     if (payload.size() >= 26) {
-        const uint16_t word = dstatProvider_ ? dstatProvider_() : dstatWord_;
+        const McuFirmwareState state{fw_->bypass, fw_->doze, fw_->rateMs, atNs};
+        const uint16_t word =
+            dstatProvider_ ? dstatProvider_(state) : uint16_t(fw_->doze ? dstatWord_ & ~1u : dstatWord_);
         payload[24] = uint8_t(word >> 8);
         payload[25] = uint8_t(word & 0xFF);
     }

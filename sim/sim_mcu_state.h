@@ -3,14 +3,13 @@
 
 #include "sim/sim_mcu.h"
 
-#include <chrono>
+#include "platform/platform.h"
 
 namespace corva::sim {
 
+// The system's steady clock, so command times compare with the program's own stamps.
 inline int64_t simNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return platform::steadyNowNs();
 }
 
 // The calling thread's last error, as the system keeps it per thread.

@@ -77,7 +77,9 @@ void VblankClock::stop() {
     thread_.join();
 }
 
-void VblankClock::setWaitable(platform::OsHandle waitable) { waitable_.store(waitable); }
+void VblankClock::setWaitable(platform::OsHandle waitable) {
+    waitable_.store(waitable);
+}
 
 void VblankClock::run(int64_t periodNs) {
     const int64_t phase = platform::steadyNowNs();

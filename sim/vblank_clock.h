@@ -16,7 +16,7 @@
 namespace corva::sim::detail {
 
 class DisplayTimeline {
-public:
+  public:
     static constexpr size_t kCapacity = size_t(1) << 16;
 
     // Returns the present's sequence number.
@@ -28,7 +28,7 @@ public:
     uint64_t presentCount() const;
     uint64_t vblankCount() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::array<PresentRecord, kCapacity> presents_{};
     std::array<VblankRecord, kCapacity> vblanks_{};
@@ -40,7 +40,7 @@ private:
 };
 
 class VblankClock {
-public:
+  public:
     explicit VblankClock(DisplayTimeline& timeline) : timeline_(timeline) {}
     ~VblankClock() { stop(); }
     VblankClock(const VblankClock&) = delete;
@@ -57,7 +57,7 @@ public:
     std::atomic<bool> lost{false};  // no vertical blank reaches the panel
     std::atomic<bool> dead{false};  // vertical blanks go on, the waitable is not signalled
 
-private:
+  private:
     void run(int64_t periodNs);
 
     DisplayTimeline& timeline_;

@@ -22,13 +22,11 @@ using ::testing::IsEmpty;
 
 constexpr uint32_t kPowerManagementMode = 0x1057EB71;
 const std::string kPinnedLine =
-    "driver profile: power management pinned to max performance (new \xE2\x80\x94 takes full effect from "
-    "this or "
-    "the next launch)\n";
+    "driver profile: power management pinned to max performance "
+    "(new \xE2\x80\x94 takes full effect from this or the next launch)\n";
 const std::string kFailedLine =
-    "driver profile: could not pin max performance \xE2\x80\x94 if tracking rubber-bands, set Power "
-    "management "
-    "mode = Prefer maximum performance for tessaray.exe in NVIDIA Control Panel\n";
+    "driver profile: could not pin max performance \xE2\x80\x94 if tracking rubber-bands, "
+    "set Power management mode = Prefer maximum performance for tessaray.exe in NVIDIA Control Panel\n";
 
 struct Output {
     std::string out;

@@ -210,6 +210,30 @@ TEST(McuProxOpen, StartsWornOnAWornHeadsetAndReopeningKeepsTheFirstRate) {
     EXPECT_EQ(mcu.telemetryRateMs(), kFastRateMs + 1);
 }
 
+TEST(McuProxOpen, DozeAndBypassReachTheDisplayStatusWord) {
+    SimMcu mcu;
+    mcu.setDstat(0x0003);
+    McuProx link(mcu);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(link.open(kFastRateMs));
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(waitUntil([&] { return link.dstat.load() == 0x0003; }));
+
+    const int64_t before = platform::steadyNowNs();
+    ASSERT_TRUE(link.setDoze(true));
+    EXPECT_TRUE(waitUntil([&] { return link.dstat.load() == 0x0002; })) << "displays off while dozed";
+    ASSERT_TRUE(link.setDoze(false));
+    EXPECT_TRUE(waitUntil([&] { return link.dstat.load() == 0x0003; }));
+    const std::vector<sim::McuCommand> sent = mcu.commandsTo(1);
+    ASSERT_EQ(commandLetters(sent), "R*Hh");
+    EXPECT_GE(sent[2].atNs, before);
+    EXPECT_GE(sent[3].atNs, sent[2].atNs);
+
+    mcu.setDstatProvider([](const sim::McuFirmwareState& s) { return uint16_t(s.bypass ? 0x0109 : 0x0100); });
+    ASSERT_TRUE(link.setBypass(true));
+    EXPECT_TRUE(waitUntil([&] { return link.dstat.load() == 0x0109; }));
+}
+
 TEST(McuProxOpen, RefusedCommandReturnsFalse) {
     SimMcu mcu;
     McuProx link(mcu);
@@ -241,7 +265,12 @@ class ManualTelemetry : public testing::Test {
 
 TEST_F(ManualTelemetry, WornFromTheEighthReadingThenHeldAbove1400) {
     openWith({});
-    for (uint16_t r = 2000; r < 2007; ++r) feed(r);
+    for (uint16_t r = 2000; r < 2006; ++r) feed(r);
+    // Garbage and short reports are not readings.
+    mcu->injectReport({0x00, '#', 1, 2, 3, 0x07});  // five payload bytes
+    mcu->injectReport({'#', 0x00});
+    mcu->injectReport({0x00, 'Z', 0, 0, 0, 0x07, 0xD0});
+    feed(2006);
     EXPECT_FALSE(link->worn.load()) << "seven readings decide nothing";
     feed(2007);
     EXPECT_TRUE(link->worn.load());
@@ -279,11 +308,13 @@ TEST_F(ManualTelemetry, ThreeSilentReadsInARowDeclareTheDeviceGone) {
     ASSERT_TRUE(link->worn.load());
 
     testing::internal::CaptureStderr();
+    const size_t opened = mcu->handlesOpenedTotal();
     const size_t before = mcu->timedOutReads();
     ASSERT_TRUE(waitUntil([&] { return mcu->timedOutReads() == before + 2; }));
     mcu->injectReport({0x00});  // a lone byte proves the device alive
     ASSERT_TRUE(waitUntil([&] { return mcu->timedOutReads() == before + 4; }));
-    EXPECT_EQ(mcu->openHandleCount(), 1u) << "two silent reads after a report are not three";
+    EXPECT_EQ(mcu->openHandleCount(), 1u);
+    EXPECT_EQ(mcu->handlesOpenedTotal(), opened) << "two silent reads after a report are not three";
 
     ASSERT_TRUE(waitUntil([&] { return mcu->openHandleCount() == 0; }));
     EXPECT_FALSE(link->worn.load());

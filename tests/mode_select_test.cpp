@@ -16,7 +16,9 @@ namespace {
 
 using sim::makeMode;
 
-PresenterConfig request75() { return PresenterConfig{5088, 2544, 75.0, 22}; }
+PresenterConfig request75() {
+    return PresenterConfig{5088, 2544, 75.0, 22};
+}
 
 ModeChoice choose(const std::vector<NvDirectModeMode>& modes, const PresenterConfig& wanted = request75()) {
     return selectMode(wanted, modes.data(), modes.size());
@@ -46,7 +48,8 @@ Report report(const std::vector<NvDirectModeMode>& modes, const PresenterConfig&
 }
 
 TEST(ModeSelect, ExactRateWinsOverFasterModeOfSameFormat) {
-    const std::vector<NvDirectModeMode> modes = {makeMode(5088, 2544, 90, 1, 22), makeMode(5088, 2544, 75000, 1000, 22)};
+    const std::vector<NvDirectModeMode> modes = {makeMode(5088, 2544, 90, 1, 22),
+                                                 makeMode(5088, 2544, 75000, 1000, 22)};
     const ModeChoice choice = choose(modes);
     ASSERT_TRUE(choice.found);
     EXPECT_FALSE(choice.fallback);
@@ -69,8 +72,9 @@ TEST(ModeSelect, ExactMatchKeepsTheComputedRate) {
 }
 
 TEST(ModeSelect, LastOfSeveralExactMatchesIsSelected) {
-    const std::vector<NvDirectModeMode> modes = {makeMode(5088, 2544, 75, 1, 22), makeMode(5088, 2544, 90, 1, 22),
-                                                 makeMode(5088, 2544, 7510, 100, 22), makeMode(1920, 1080, 75, 1, 22)};
+    const std::vector<NvDirectModeMode> modes = {
+        makeMode(5088, 2544, 75, 1, 22), makeMode(5088, 2544, 90, 1, 22), makeMode(5088, 2544, 7510, 100, 22),
+        makeMode(1920, 1080, 75, 1, 22)};
     const ModeChoice choice = choose(modes);
     ASSERT_TRUE(choice.found);
     EXPECT_FALSE(choice.fallback);
@@ -116,7 +120,8 @@ TEST(ModeSelect, FallbackTakesFastestModeOfLinkFormatWhateverItsSize) {
 }
 
 TEST(ModeSelect, FallbackPrefersEarliestAmongEqualRates) {
-    const std::vector<NvDirectModeMode> modes = {makeMode(1920, 1080, 60, 1, 22), makeMode(2544, 2544, 90, 1, 22),
+    const std::vector<NvDirectModeMode> modes = {makeMode(1920, 1080, 60, 1, 22),
+                                                 makeMode(2544, 2544, 90, 1, 22),
                                                  makeMode(5088, 2544, 90000, 1000, 22)};
     const ModeChoice choice = choose(modes);
     ASSERT_TRUE(choice.found);
@@ -140,14 +145,16 @@ TEST(ModeSelect, ZeroRateModeIsNoFallback) {
 }
 
 TEST(ModeSelect, NoModeOfLinkFormatIsRefusedAfterTheFullList) {
-    const std::vector<NvDirectModeMode> modes = {makeMode(5088, 2544, 75, 1, 19), makeMode(5088, 2544, 90, 1, 19)};
+    const std::vector<NvDirectModeMode> modes = {makeMode(5088, 2544, 75, 1, 19),
+                                                 makeMode(5088, 2544, 90, 1, 19)};
     EXPECT_FALSE(choose(modes).found);
     const Report text = report(modes);
     EXPECT_EQ(text.out,
               "mode[0]: 5088x2544 @ 75.000 Hz format=19\n"
               "mode[1]: 5088x2544 @ 90.000 Hz format=19\n");
     EXPECT_EQ(text.err,
-              "Presenter: no mode matches 5088x2544@75 format 22 \xE2\x80\x94 refusing to guess (mode list above)\n");
+              "Presenter: no mode matches 5088x2544@75 format 22 \xE2\x80\x94 refusing to guess (mode list "
+              "above)\n");
 }
 
 TEST(ModeSelect, EmptyListIsRefused) {

@@ -120,7 +120,8 @@ TEST(FreeRunWithWaitable, AMiddlingWaitClearsBothCounts) {
     EXPECT_TRUE(pacing.freeRunning());
 }
 
-void runEpisode(PacingState& pacing, double startTime, double endTime, FreeRunStep& enter, FreeRunStep& leave) {
+void runEpisode(PacingState& pacing, double startTime, double endTime, FreeRunStep& enter,
+                FreeRunStep& leave) {
     for (int i = 0; i < kFreeRunEnterFrames; ++i) enter = pacing.updateFreeRun(0.1, 0.004, startTime);
     for (int i = 0; i < kFreeRunLeaveFrames; ++i) leave = pacing.updateFreeRun(8.0, 0.013, endTime);
 }

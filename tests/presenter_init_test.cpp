@@ -25,18 +25,20 @@ using ::testing::Not;
 
 size_t countOf(const std::string& text, const std::string& part) {
     size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
     return count;
 }
 
 size_t callsNamed(const std::string& name) {
     size_t count = 0;
-    for (const std::string& call : sim::CallLog::instance().calls()) count += call.rfind(name + "(", 0) == 0 ? 1 : 0;
+    for (const std::string& call : sim::CallLog::instance().calls())
+        count += call.rfind(name + "(", 0) == 0 ? 1 : 0;
     return count;
 }
 
 class PresenterInit : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { sim::resetDisplay(config); }
     // Whatever a test left acquired goes back before the next one.
     void TearDown() override {
@@ -87,10 +89,11 @@ TEST_F(PresenterInit, DefaultHeadsetComesUpAt75HzWithForcedCompression) {
     ASSERT_TRUE(init()) << err;
     expectInOrder({"NVIDIA driver 551.23 (r550_00)\n", "EnableDirectMode(0x2709) = 0x0\n",
                    "using displayId 0x80061082\n", "mode[0]: 1920x1080 @ 60.000 Hz format=22\n",
-                   "mode[5]: 2544x2544 @ 75.000 Hz format=22\n", "using mode 5088x2544 @ 75.000 Hz format=22\n",
-                   "forcing DSC 1.1, 4 slices, 8 bpp\n", "AcquireDirectModeDisplay = 0x0\n",
-                   "surface: 5088x2544 format=90\n", "rtv format: 87\n", "SetDisplayMode = 0x0\n",
-                   "DisplayControl(POWER_ON) = 0x0\n", "GetPresentWaitableObject = 0x0\n"});
+                   "mode[5]: 2544x2544 @ 75.000 Hz format=22\n",
+                   "using mode 5088x2544 @ 75.000 Hz format=22\n", "forcing DSC 1.1, 4 slices, 8 bpp\n",
+                   "AcquireDirectModeDisplay = 0x0\n", "surface: 5088x2544 format=90\n", "rtv format: 87\n",
+                   "SetDisplayMode = 0x0\n", "DisplayControl(POWER_ON) = 0x0\n",
+                   "GetPresentWaitableObject = 0x0\n"});
     EXPECT_THAT(out, Not(HasSubstr("not offered")));
     EXPECT_THAT(err, Not(HasSubstr("Presenter:")));
 
@@ -129,10 +132,11 @@ TEST_F(PresenterInit, DefaultHeadsetComesUpAt75HzWithForcedCompression) {
 TEST_F(PresenterInit, OnlyOtherRateOfferedFallsBackToFastestModeOfLinkFormat) {
     config.modes = {sim::makeMode(1920, 1080, 60, 1, 22), sim::makeMode(5088, 2544, 90, 1, 22)};
     ASSERT_TRUE(init()) << err;
-    expectInOrder({"mode[1]: 5088x2544 @ 90.000 Hz format=22\n",
-                   "Presenter: requested 5088x2544@75 not offered (headset rate toggle set to the other refresh?) "
-                   "\xE2\x80\x94 using 5088x2544@90.000, same link format 22\n",
-                   "using mode 5088x2544 @ 90.000 Hz format=22\n"});
+    expectInOrder(
+        {"mode[1]: 5088x2544 @ 90.000 Hz format=22\n",
+         "Presenter: requested 5088x2544@75 not offered (headset rate toggle set to the other refresh?) "
+         "\xE2\x80\x94 using 5088x2544@90.000, same link format 22\n",
+         "using mode 5088x2544 @ 90.000 Hz format=22\n"});
     EXPECT_EQ(presenter->im->refreshHz, 90.0);
     EXPECT_EQ(sim::displayState().mode.refreshNum, 90u);
 }
@@ -141,8 +145,9 @@ TEST_F(PresenterInit, NoModeOfLinkFormatRefusesBeforeTouchingTheGpu) {
     config.modes = {sim::makeMode(5088, 2544, 75, 1, 19)};
     EXPECT_FALSE(init());
     EXPECT_THAT(out, HasSubstr("mode[0]: 5088x2544 @ 75.000 Hz format=19\n"));
-    EXPECT_THAT(err, HasSubstr("Presenter: no mode matches 5088x2544@75 format 22 \xE2\x80\x94 refusing to guess "
-                               "(mode list above)\n"));
+    EXPECT_THAT(err,
+                HasSubstr("Presenter: no mode matches 5088x2544@75 format 22 \xE2\x80\x94 refusing to guess "
+                          "(mode list above)\n"));
     EXPECT_EQ(callsNamed("NvAPI_SYS_GetPhysicalGpuFromDisplayId"), 0u);
     EXPECT_EQ(presenter->im->dev.Get(), nullptr);
     EXPECT_EQ(releasesOnTeardown(), 0u);
@@ -200,8 +205,9 @@ TEST_F(PresenterInit, TypedSurfaceFormatIsRefusedAndTheDisplayReleasedOnce) {
     EXPECT_FALSE(init());
     EXPECT_THAT(out, HasSubstr("surface: 5088x2544 format=28\n"));
     EXPECT_THAT(out, Not(HasSubstr("rtv format:")));
-    EXPECT_THAT(err, HasSubstr("Presenter: surface format 28 has no typed RTV mapping \xE2\x80\x94 refusing (would "
-                               "scan out uninitialized VRAM)\n"));
+    EXPECT_THAT(
+        err, HasSubstr("Presenter: surface format 28 has no typed RTV mapping \xE2\x80\x94 refusing (would "
+                       "scan out uninitialized VRAM)\n"));
     EXPECT_EQ(callsNamed("SetDisplayMode"), 0u);
     EXPECT_EQ(releasesOnTeardown(), 1u);
 }
@@ -250,7 +256,8 @@ struct DriverFailure {
     bool acquired;  // the display had been acquired: one release owed
 };
 
-class PresenterInitDriverFailure : public PresenterInit, public ::testing::WithParamInterface<DriverFailure> {};
+class PresenterInitDriverFailure : public PresenterInit,
+                                   public ::testing::WithParamInterface<DriverFailure> {};
 
 TEST_P(PresenterInitDriverFailure, PrintsCallTextStatusAndFixedLine) {
     const DriverFailure& failure = GetParam();
@@ -264,29 +271,40 @@ TEST_P(PresenterInitDriverFailure, PrintsCallTextStatusAndFixedLine) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, PresenterInitDriverFailure,
     ::testing::Values(
-        DriverFailure{NvInterfaceId::EnumerateDirectModeDisplays, {0, -5},
-                      "Presenter: NvAPI_DISP_EnumerateDirectModeDisplays( kVendorId, &numDisplays, displays.data(), "
-                      "NV_ENUM_DIRECTMODE_DISPLAY_ENABLED) = 0xfffffffb (line 195)\n",
-                      false},
-        DriverFailure{NvInterfaceId::DirectModeGetDisplayModes, {-5},
+        DriverFailure{
+            NvInterfaceId::EnumerateDirectModeDisplays,
+            {0, -5},
+            "Presenter: NvAPI_DISP_EnumerateDirectModeDisplays( kVendorId, &numDisplays, displays.data(), "
+            "NV_ENUM_DIRECTMODE_DISPLAY_ENABLED) = 0xfffffffb (line 195)\n",
+            false},
+        DriverFailure{NvInterfaceId::DirectModeGetDisplayModes,
+                      {-5},
                       "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, nullptr, "
                       "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffb (line 202)\n",
                       false},
-        DriverFailure{NvInterfaceId::DirectModeGetDisplayModes, {0, -5},
-                      "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, modes.data(), "
-                      "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffb (line 206)\n",
-                      false},
-        DriverFailure{NvInterfaceId::GetPhysicalGpuFromDisplayId, {-5},
-                      "Presenter: NvAPI_SYS_GetPhysicalGpuFromDisplayId(im.display.displayId, &gpu) = 0xfffffffb "
-                      "(line 267)\n",
-                      false},
-        DriverFailure{NvInterfaceId::GetIDXGIAdapter, {-5},
-                      "Presenter: NvAPI_D3D_GetIDXGIAdapter(gpu, adapter.GetAddressOf()) = 0xfffffffb (line 269)\n",
-                      false},
-        DriverFailure{NvInterfaceId::DirectModeCreateSurface, {0, -5},
-                      "Presenter: NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i]) "
-                      "= 0xfffffffb (line 317)\n",
-                      true}));
+        DriverFailure{
+            NvInterfaceId::DirectModeGetDisplayModes,
+            {0, -5},
+            "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, modes.data(), "
+            "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffb (line 206)\n",
+            false},
+        DriverFailure{
+            NvInterfaceId::GetPhysicalGpuFromDisplayId,
+            {-5},
+            "Presenter: NvAPI_SYS_GetPhysicalGpuFromDisplayId(im.display.displayId, &gpu) = 0xfffffffb "
+            "(line 267)\n",
+            false},
+        DriverFailure{
+            NvInterfaceId::GetIDXGIAdapter,
+            {-5},
+            "Presenter: NvAPI_D3D_GetIDXGIAdapter(gpu, adapter.GetAddressOf()) = 0xfffffffb (line 269)\n",
+            false},
+        DriverFailure{
+            NvInterfaceId::DirectModeCreateSurface,
+            {0, -5},
+            "Presenter: NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i]) "
+            "= 0xfffffffb (line 317)\n",
+            true}));
 
 TEST_F(PresenterInit, FailedDriverInitialisationIsReported) {
     sim::DriverFaults faults;

@@ -1,0 +1,161 @@
+// A scenario played on the simulated display: its start configuration as the presenter
+// meets it, its events, and the timeline's timing.
+#include "nvapi/nvapi.h"
+#include "platform/platform.h"
+#include "present/nvapi_d3d12_presenter.h"
+#include "present/presenter_impl.h"
+#include "sim/scenario.h"
+#include "sim/scenario_runner.h"
+#include "sim/sim_display.h"
+#include "tests/support/sim_driver_sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace corva {
+namespace {
+
+sim::Scenario parsed(const std::string& text) {
+    const sim::ScenarioParse result = sim::parseScenario(text);
+    EXPECT_TRUE(result.ok) << result.error;
+    return result.scenario;
+}
+
+class ScenarioOnDisplay : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        presenter.reset();
+        sim::resetDisplay();
+    }
+    bool init() {
+        presenter = std::make_unique<NvapiD3d12Presenter>(PresenterConfig{});
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const bool ok = presenter->init();
+        err = ::testing::internal::GetCapturedStderr();
+        out = ::testing::internal::GetCapturedStdout();
+        return ok;
+    }
+    NvStatus present() {
+        PresenterImpl& im = *presenter->im;
+        return Present12(&im.display, im.surf[0], 1, im.queue.Get(), im.list.Get());
+    }
+
+    test::SimDriverSandbox sandbox;
+    std::unique_ptr<NvapiD3d12Presenter> presenter;
+    std::string out, err;
+};
+
+TEST_F(ScenarioOnDisplay, NoDisplayLeavesTheDriverWithoutDirectModeDisplay) {
+    sim::applyDisplayStart(parsed("no-display"));
+    EXPECT_FALSE(init());
+    EXPECT_NE(err.find("Presenter: no DirectMode display (Vantor not attached?)\n"), std::string::npos)
+        << err;
+}
+
+TEST_F(ScenarioOnDisplay, AcquisitionFailuresThenStatusAndPresentFailures) {
+    sim::applyDisplayStart(parsed("acquire-fail 1 -5; acquire-status -208; present-fail 2"));
+    ASSERT_TRUE(init()) << err;
+    EXPECT_NE(out.find("AcquireDirectModeDisplay = 0xfffffffb\nAcquireDirectModeDisplay = 0xffffff30 (HDCP "
+                       "disabled, continuing)\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(present(), kNvOk);
+    EXPECT_NE(present(), kNvOk);
+    EXPECT_EQ(present(), kNvOk);
+}
+
+TEST_F(ScenarioOnDisplay, ADefaultScenarioUndoesAnEarlierOne) {
+    sim::applyDisplayStart(parsed("no-display; acquire-fail 3"));
+    sim::applyDisplayStart(parsed(""));
+    ASSERT_TRUE(init()) << err;
+    EXPECT_NE(out.find("AcquireDirectModeDisplay = 0x0\n"), std::string::npos) << out;
+}
+
+TEST(ScenarioEvents, DisplayEventsSetTheirFaultsAndOthersAreNotTheDisplays) {
+    sim::resetDisplay();
+    auto event = [](sim::ScenarioEvent kind) {
+        sim::TimedEvent e;
+        e.event = kind;
+        return sim::applyDisplayEvent(e);
+    };
+    EXPECT_TRUE(event(sim::ScenarioEvent::VblankLost));
+    EXPECT_TRUE(sim::displayState().vblankLost);
+    EXPECT_TRUE(event(sim::ScenarioEvent::VblankRestored));
+    EXPECT_FALSE(sim::displayState().vblankLost);
+    EXPECT_TRUE(event(sim::ScenarioEvent::WaitableDead));
+    EXPECT_TRUE(sim::displayState().waitableDead);
+    EXPECT_TRUE(event(sim::ScenarioEvent::DeviceRemoved));
+    EXPECT_TRUE(sim::displayState().deviceRemoved);
+
+    sim::resetDisplay();
+    for (auto kind : {sim::ScenarioEvent::Doff, sim::ScenarioEvent::Don, sim::ScenarioEvent::Unplug,
+                      sim::ScenarioEvent::Replug, sim::ScenarioEvent::Silence, sim::ScenarioEvent::Talk})
+        EXPECT_FALSE(event(kind));
+    const sim::DisplayState state = sim::displayState();
+    EXPECT_FALSE(state.vblankLost || state.waitableDead || state.deviceRemoved);
+}
+
+struct Delivery {
+    sim::ScenarioEvent event;
+    int64_t timeNs;
+};
+
+class Recorder {
+  public:
+    sim::TimelinePlayer::Handler handler() {
+        return [this](const sim::TimedEvent& e) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            seen_.push_back({e.event, platform::steadyNowNs()});
+        };
+    }
+    std::vector<Delivery> seen() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return seen_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<Delivery> seen_;
+};
+
+TEST(TimelinePlayer, DeliversEveryEventInOrderNoSoonerThanItsTime) {
+    const sim::Scenario scenario =
+        parsed("at 0.15 device-removed; at 0 vblank-lost; at 0.05 vblank-restored");
+    Recorder recorder;
+    sim::TimelinePlayer player;
+    const int64_t start = platform::steadyNowNs();
+    player.start(scenario.timeline, start, recorder.handler());
+    platform::sleepMs(600);
+    player.stop();
+
+    const std::vector<Delivery> seen = recorder.seen();
+    ASSERT_EQ(seen.size(), 3u);
+    const sim::ScenarioEvent order[] = {sim::ScenarioEvent::VblankLost, sim::ScenarioEvent::VblankRestored,
+                                        sim::ScenarioEvent::DeviceRemoved};
+    const int64_t due[] = {0, 50'000'000, 150'000'000};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(seen[i].event, order[i]) << i;
+        EXPECT_GE(seen[i].timeNs - start, due[i]) << i;
+    }
+}
+
+TEST(TimelinePlayer, StopEndsTheWaitAtOnceAndDeliversNothingMore) {
+    const sim::Scenario scenario = parsed("at 0 waitable-dead; at 30 device-removed");
+    Recorder recorder;
+    sim::TimelinePlayer player;
+    player.start(scenario.timeline, platform::steadyNowNs(), recorder.handler());
+    for (int i = 0; i < 200 && recorder.seen().empty(); ++i) platform::sleepMs(5);
+    const int64_t stopAt = platform::steadyNowNs();
+    player.stop();
+    EXPECT_LT(platform::steadyNowNs() - stopAt, 2'000'000'000);  // not the 30 s of the next event
+    ASSERT_EQ(recorder.seen().size(), 1u);
+    EXPECT_EQ(recorder.seen()[0].event, sim::ScenarioEvent::WaitableDead);
+}
+
+}  // namespace
+}  // namespace corva
