@@ -65,6 +65,12 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
         s.acquireStatusSet = true;
     } else if (verb == "present-fail" && needArgs(1)) {
         if (!parseInt(w[1], s.presentFailures) || s.presentFailures < 0) return "bad count '" + w[1] + "'";
+    } else if ((verb == "wake-time" || verb == "sleep-time") && needArgs(2)) {
+        double lo = 0.0, hi = 0.0;
+        if (!parseSeconds(w[1], lo) || !parseSeconds(w[2], hi) || lo > hi || hi > 10000.0)
+            return "bad range '" + w[1] + " " + w[2] + "' (milliseconds, MIN <= MAX <= 10000)";
+        (verb == "wake-time" ? s.wakeMinMs : s.sleepMinMs) = lo;
+        (verb == "wake-time" ? s.wakeMaxMs : s.sleepMaxMs) = hi;
     } else if (verb == "at" && w.size() >= 3) {
         TimedEvent e;
         if (!parseSeconds(w[1], e.atSeconds)) return "bad time '" + w[1] + "'";

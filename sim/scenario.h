@@ -9,6 +9,9 @@
 //   acquire-status STATUS      every acquisition returns STATUS (e.g. -208)
 //   present-fail N             Present12 fails N times from the first frame on
 //   away                       the headset starts not worn
+//   wake-time MIN MAX          displays on MIN..MAX ms after the wake reaches the headset
+//                              (default 80 120)
+//   sleep-time MIN MAX         displays off MIN..MAX ms after the request (default 20 40)
 //   at SECONDS EVENT           EVENT happens SECONDS after the program starts:
 //        doff | don | unplug | replug | silence | talk | vblank-lost | vblank-restored |
 //        waitable-dead | device-removed | present-fail N
@@ -49,6 +52,8 @@ struct Scenario {
     bool acquireStatusSet = false;
     int32_t acquireStatus = 0;  // when set: every acquisition returns it
     int32_t presentFailures = 0;
+    double wakeMinMs = 80.0, wakeMaxMs = 120.0;  // displays-on transition time
+    double sleepMinMs = 20.0, sleepMaxMs = 40.0;  // displays-off transition time
     std::vector<TimedEvent> timeline;  // in the order written; sorted by time
 };
 

@@ -1,11 +1,20 @@
-// tessaray-sim: the real program on the simulated headset.
+// tessaray-sim: the real program on the simulated headset. The command line is the
+// program's own; the headset's scenario comes from TESSARAY_SIM_SCENARIO (text, or "@FILE";
+// see sim/scenario.h), and TESSARAY_SIM_TRUTH_FILE, if set, names a file that receives the
+// headset's ground truth at exit. A scenario that cannot be read ends the run with code 2.
+#include "app/shared_state.h"
 #include "app/tessaray_main.h"
 #include "nvapi/loader.h"
-#include "platform/hid_transport.h"
+#include "platform/platform.h"
 #include "sim/sim_driver.h"
-#include "sim/sim_mcu.h"
+#include "sim/sim_session.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
+
+constexpr int kExitBadScenario = 2;
 
 corva::nvapi_loader::DriverLibrary openSimulatedDriver() {
     return {true, corva::sim::queryInterface};
@@ -14,8 +23,23 @@ corva::nvapi_loader::DriverLibrary openSimulatedDriver() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int64_t startNs = corva::platform::steadyNowNs();
+    const corva::sim::ScenarioParse scenario = corva::sim::scenarioFromEnvironment();
+    if (!scenario.ok) {
+        std::fprintf(stderr, "tessaray-sim: bad TESSARAY_SIM_SCENARIO: %s\n", scenario.error.c_str());
+        return kExitBadScenario;
+    }
     corva::nvapi_loader::installDriverLibrary(openSimulatedDriver);
-    static corva::sim::SimMcu mcu;  // a healthy headset, worn; outlives the link
-    corva::installHidTransport(&mcu);
-    return corva::tessarayMain(argc, argv);
+    // Outlives the program's proximity link and presenter, which live inside tessarayMain.
+    corva::sim::SimSession session(scenario.scenario);
+    session.start(startNs, [] { return corva::WakeRequestStamp.load(); });
+
+    const int code = corva::tessarayMain(argc, argv);
+
+    session.stop();
+    if (const char* truthFile = std::getenv("TESSARAY_SIM_TRUTH_FILE");
+        truthFile != nullptr && *truthFile != '\0')
+        if (!session.writeGroundTruth(truthFile))
+            std::fprintf(stderr, "tessaray-sim: cannot write the ground truth to '%s'\n", truthFile);
+    return code;
 }

@@ -376,13 +376,13 @@ class StallingQueue final : public ID3D12CommandQueue {
     void holdNextSignal() { hold_ = true; }
     // Reaches the held fence value, from the CPU.
     void release() {
-        if (heldFence_ != nullptr) heldFence_->Signal(heldValue_);
+        if (ID3D12Fence* fence = heldFence_.load()) fence->Signal(heldValue_.load());
     }
 
     HRESULT STDMETHODCALLTYPE Signal(ID3D12Fence* fence, UINT64 value) override {
         if (!hold_.exchange(false)) return real_->Signal(fence, value);
-        heldFence_ = fence;
         heldValue_ = value;
+        heldFence_ = fence;
         return S_OK;
     }
     void STDMETHODCALLTYPE ExecuteCommandLists(UINT count, ID3D12CommandList* const* lists) override {
@@ -453,8 +453,8 @@ class StallingQueue final : public ID3D12CommandQueue {
   private:
     ID3D12CommandQueue* real_;
     std::atomic<bool> hold_{false};
-    ID3D12Fence* heldFence_ = nullptr;
-    UINT64 heldValue_ = 0;
+    std::atomic<ID3D12Fence*> heldFence_{nullptr};
+    std::atomic<uint64_t> heldValue_{0};
 };
 
 // A frame still on the GPU after the one-second fence wait is presented anyway, but the

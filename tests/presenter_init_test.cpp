@@ -124,7 +124,42 @@ TEST_F(PresenterInit, DefaultHeadsetComesUpAt75HzWithForcedCompression) {
     // The panels are on: the waitable is signalled by the display's vertical blank.
     EXPECT_EQ(platform::waitFor(im.waitable, 1000), platform::WaitResult::Signalled);
 
+    // The display calls, in order, with their arguments.
+    std::vector<std::string> displayCalls;
+    for (const std::string& call : sim::CallLog::instance().calls())
+        if (call.rfind("NvAPI_DRS_", 0) != 0 && call.rfind("NvAPI_Initialize", 0) != 0 &&
+            call.rfind("NvAPI_SYS_GetDriverAndBranchVersion", 0) != 0)
+            displayCalls.push_back(call.substr(0, call.find(" = ")));
+    ASSERT_EQ(displayCalls.size(), 13u) << ::testing::PrintToString(displayCalls);
+    EXPECT_EQ(displayCalls[0], "EnableDirectMode(vendorId=0x2709, flags=0)");
+    EXPECT_EQ(
+        displayCalls[1],
+        "NvAPI_DISP_EnumerateDirectModeDisplays(vendorId=0x2709, numDisplays=0, displays=null, flags=1)");
+    EXPECT_EQ(
+        displayCalls[2],
+        "NvAPI_DISP_EnumerateDirectModeDisplays(vendorId=0x2709, numDisplays=1, displays=buffer, flags=1)");
+    EXPECT_EQ(displayCalls[3],
+              "NvAPI_D3D_DirectModeGetDisplayModes(displayId=0x80061082, modeCount=0, modes=null, flags=0)");
+    EXPECT_EQ(
+        displayCalls[4],
+        "NvAPI_D3D_DirectModeGetDisplayModes(displayId=0x80061082, modeCount=6, modes=buffer, flags=0)");
+    EXPECT_EQ(displayCalls[5], "NvAPI_SYS_GetPhysicalGpuFromDisplayId(displayId=0x80061082)");
+    EXPECT_EQ(displayCalls[6].rfind("NvAPI_D3D_GetIDXGIAdapter(", 0), 0u);
+    EXPECT_EQ(displayCalls[7], "AcquireDirectModeDisplay(vendorId=0x2709, device=set, displayId=0x80061082)");
+    EXPECT_EQ(
+        displayCalls[8].rfind("NvAPI_D3D_DirectModeCreateSurface(displayId=0x80061082, mode=5088x2544", 0),
+        0u);
+    EXPECT_EQ(
+        displayCalls[9].rfind("NvAPI_D3D_DirectModeCreateSurface(displayId=0x80061082, mode=5088x2544", 0),
+        0u);
+    EXPECT_EQ(displayCalls[10],
+              "SetDisplayMode(displayId=0x80061082, mode=5088x2544 75000/1000 format=22 dsc=1/0x11/4/128)");
+    EXPECT_EQ(displayCalls[11], "DisplayControl(displayId=0x80061082, control=0)");
+    EXPECT_EQ(displayCalls[12], "GetPresentWaitableObject(displayId=0x80061082)");
+
     EXPECT_EQ(releasesOnTeardown(), 1u);
+    EXPECT_EQ(sim::CallLog::instance().calls().back(),
+              "ReleaseDirectModeDisplay(vendorId=0x2709, displayId=0x80061082) = 0x0");
     EXPECT_FALSE(sim::displayState().acquired);
     EXPECT_EQ(sim::displayState().surfacesLive, 0u);
 }

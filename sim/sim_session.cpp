@@ -1,0 +1,166 @@
+#include "sim/sim_session.h"
+
+#include "platform/hid_transport.h"
+#include "platform/platform.h"
+#include "prox/prox_report.h"
+#include "sim/sim_display.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+
+namespace corva::sim {
+
+namespace {
+
+int64_t msToNs(double ms) {
+    return static_cast<int64_t>(ms * 1e6);
+}
+
+}  // namespace
+
+HeadsetTiming headsetTiming(const Scenario& scenario) {
+    HeadsetTiming timing;
+    timing.onMinNs = msToNs(scenario.wakeMinMs);
+    timing.onMaxNs = msToNs(scenario.wakeMaxMs);
+    timing.offMinNs = msToNs(scenario.sleepMinMs);
+    timing.offMaxNs = msToNs(scenario.sleepMaxMs);
+    return timing;
+}
+
+McuScenario mcuScenario(const Scenario& scenario, Headset& headset) {
+    McuScenario mcu;
+    if (scenario.noMcu) mcu.interfaces.clear();  // the other HID devices stay
+    mcu.proximity = [&headset](int64_t ms) { return headset.proximityReading(ms); };
+    return mcu;
+}
+
+SimSession::SimSession(const Scenario& scenario)
+    : scenario_(scenario),
+      headset_(headsetTiming(scenario), scenario.startsWorn),
+      mcu_(std::make_unique<SimMcu>(mcuScenario(scenario, headset_))) {}
+
+SimSession::~SimSession() {
+    stop();
+}
+
+void SimSession::start(int64_t startNs, std::function<int64_t()> wakeStamp) {
+    stop();
+    applyDisplayStart(scenario_);
+    headset_.setWakeStampSource(std::move(wakeStamp));
+    headset_.setBlankListener([this](bool blanked) {
+        std::lock_guard<std::mutex> lock(vblankMutex_);
+        wearBlanked_ = blanked;
+        applyVblank();
+    });
+    {
+        std::lock_guard<std::mutex> lock(vblankMutex_);
+        wearBlanked_ = headset_.blankedByWear();  // e.g. starts away, bypass not yet on
+        applyVblank();
+    }
+    setPanelPowerListener([this](bool on, int64_t atNs) {
+        // Outside the display's lock: its state may be read here.
+        const bool compressed = on && displayState().mode.dscEnable != 0;
+        headset_.panelPower(on, compressed, atNs);
+    });
+    mcu_->setDstatProvider([this](const McuFirmwareState& fw) { return headset_.telemetryDstat(fw.atNs); });
+    mcu_->setCommandListener([this](const McuCommand& command) {
+        if (!command.accepted) return;
+        switch (command.command) {
+            case prox::kCmdDoze:
+                headset_.doze(true, command.atNs);
+                break;
+            case prox::kCmdWake:
+                headset_.doze(false, command.atNs);
+                break;
+            case prox::kCmdBypassOn:
+                headset_.bypass(true, command.atNs);
+                break;
+            case prox::kCmdBypassOff:
+                headset_.bypass(false, command.atNs);
+                break;
+            default:
+                break;
+        }
+    });
+    installHidTransport(mcu_.get());
+    started_ = true;
+    player_.start(scenario_.timeline, startNs, [this](const TimedEvent& event) { handle(event); });
+}
+
+void SimSession::stop() {
+    if (!started_) return;
+    player_.stop();
+    setPanelPowerListener(nullptr);
+    started_ = false;
+}
+
+// Under vblankMutex_: the vertical blank is lost while the scenario says so or while the
+// headset, taken off without the bypass, keeps its panels dark.
+void SimSession::applyVblank() {
+    setVblankLost(scenarioVblankLost_ || wearBlanked_);
+}
+
+void SimSession::handle(const TimedEvent& event) {
+    const int64_t now = platform::steadyNowNs();
+    switch (event.event) {
+        case ScenarioEvent::Doff:
+            headset_.setWorn(false, now);
+            return;
+        case ScenarioEvent::Don:
+            headset_.setWorn(true, now);
+            return;
+        case ScenarioEvent::Unplug:
+            mcu_->unplug();
+            return;
+        case ScenarioEvent::Replug:
+            mcu_->replug();
+            headset_.mcuPoweredUp(now);
+            return;
+        case ScenarioEvent::Silence:
+            mcu_->setHung(true);
+            return;
+        case ScenarioEvent::Talk:
+            mcu_->setHung(false);
+            return;
+        case ScenarioEvent::VblankLost:
+        case ScenarioEvent::VblankRestored: {
+            std::lock_guard<std::mutex> lock(vblankMutex_);
+            scenarioVblankLost_ = event.event == ScenarioEvent::VblankLost;
+            applyVblank();
+            return;
+        }
+        default:
+            applyDisplayEvent(event);
+            return;
+    }
+}
+
+std::string SimSession::groundTruthText() const {
+    std::string text = "# tessaray-sim ground truth; times in steady-clock nanoseconds\n";
+    char line[256];
+    const std::vector<DisplaysTransition> transitions = headset_.transitions();
+    for (const DisplaysTransition& t : transitions) {
+        std::snprintf(line, sizeof line,
+                      "transition on=%d cause=%s request_ns=%" PRId64 " visible_ns=%" PRId64
+                      " first_report_ns=%" PRId64 " wake_stamp_ns=%" PRId64 "\n",
+                      t.on ? 1 : 0, headsetInputName(t.cause), t.requestNs, t.visibleNs, t.firstReportNs,
+                      t.wakeStampNs);
+        text += line;
+    }
+    for (const DisplaysTransition& t : transitions) {
+        if (!t.on || t.wakeStampNs == 0 || t.firstReportNs == 0) continue;
+        std::snprintf(line, sizeof line, "wake_latency_ms %.3f\n",
+                      double(t.firstReportNs - t.wakeStampNs) / 1e6);
+        text += line;
+    }
+    return text;
+}
+
+bool SimSession::writeGroundTruth(const std::string& path) const {
+    std::ofstream file(path, std::ios::trunc);
+    file << groundTruthText();
+    return bool(file.flush());
+}
+
+}  // namespace corva::sim

@@ -1,0 +1,57 @@
+// One simulated headset for a whole tessaray-sim run: the driver's display, the proximity
+// MCU and the headset model that joins them, set up from a scenario whose timeline is then
+// played against them. The ground truth can be written out at the end.
+#pragma once
+
+#include "sim/headset.h"
+#include "sim/scenario.h"
+#include "sim/scenario_runner.h"
+#include "sim/sim_mcu.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace corva::sim {
+
+HeadsetTiming headsetTiming(const Scenario& scenario);
+McuScenario mcuScenario(const Scenario& scenario, Headset& headset);
+
+class SimSession {
+  public:
+    explicit SimSession(const Scenario& scenario);
+    ~SimSession();
+    SimSession(const SimSession&) = delete;
+    SimSession& operator=(const SimSession&) = delete;
+
+    // Resets the display to the scenario's start, joins display, MCU and headset, installs
+    // the MCU as the HID transport and starts the timeline, timed from `startNs`.
+    // `wakeStamp` reads the program's pending wake-request stamp (0: none).
+    void start(int64_t startNs, std::function<int64_t()> wakeStamp);
+    // Stops the timeline and detaches the headset from the display; idempotent.
+    void stop();
+
+    Headset& headset() { return headset_; }
+    SimMcu& mcu() { return *mcu_; }
+
+    // The headset's transitions, and the wake latency each wake request really had (the
+    // request stamp to the first telemetry report showing the displays on).
+    std::string groundTruthText() const;
+    bool writeGroundTruth(const std::string& path) const;
+
+  private:
+    void handle(const TimedEvent& event);
+    void applyVblank();
+
+    Scenario scenario_;
+    Headset headset_;
+    std::unique_ptr<SimMcu> mcu_;
+    TimelinePlayer player_;
+    std::mutex vblankMutex_;
+    bool scenarioVblankLost_ = false;
+    bool wearBlanked_ = false;
+    bool started_ = false;
+};
+
+}  // namespace corva::sim
