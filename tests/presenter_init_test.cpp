@@ -247,13 +247,6 @@ TEST_F(PresenterInit, TypedSurfaceFormatIsRefusedAndTheDisplayReleasedOnce) {
     EXPECT_EQ(releasesOnTeardown(), 1u);
 }
 
-TEST_F(PresenterInit, OtherTypelessSurfaceFormatGetsItsTypedView) {
-    config.surfaceFormat = 27;  // R8G8B8A8_TYPELESS
-    ASSERT_TRUE(init()) << err;
-    EXPECT_THAT(out, HasSubstr("surface: 5088x2544 format=27\nrtv format: 28\n"));
-    EXPECT_EQ(presenter->im->rtvFormat, 28u);
-}
-
 TEST_F(PresenterInit, ModeSetHdcpStatusCountsAsSuccess) {
     script(NvInterfaceId::SetDisplayMode, {}, kNvHdcpDisabled);
     ASSERT_TRUE(init()) << err;
@@ -268,12 +261,6 @@ TEST_F(PresenterInit, FailedModeSetStopsBeforePanelPower) {
     EXPECT_EQ(callsNamed("DisplayControl"), 0u);
     EXPECT_FALSE(sim::displayState().panelOn);
     EXPECT_EQ(releasesOnTeardown(), 1u);
-}
-
-TEST_F(PresenterInit, PanelPowerStatusIsOnlyReported) {
-    script(NvInterfaceId::DisplayControl, {}, -1);
-    ASSERT_TRUE(init()) << err;
-    EXPECT_THAT(out, HasSubstr("DisplayControl(POWER_ON) = 0xffffffff\n"));
 }
 
 TEST_F(PresenterInit, RefusedWaitableStillSucceedsWithoutOne) {

@@ -79,6 +79,25 @@ TEST_F(StatusThreads, MonitorPrintsChangesAndConsumesTheStampOnlyOnDisplaysOn) {
     EXPECT_EQ(countOf(out, "WARM_WAKE_LATENCY"), 1u) << out;
 }
 
+TEST_F(StatusThreads, MonitorReportsTheLastWakeSeenByTheThreadThatStops) {
+    // As the benchmark driver does after its last cycle: it sees the displays on and raises
+    // StopFlag at once, before the monitor's next sample.
+    for (int round = 0; round < 20; ++round) {
+        StopFlag.store(false);
+        link.dstat.store(0x0002);
+        ::testing::internal::CaptureStdout();
+        std::thread monitor(dstatMonitorLoop, std::ref(link));
+        settle();
+        WakeRequestStamp.store(platform::steadyNowNs());
+        link.dstat.store(0x0003);
+        StopFlag.exchange(true);
+        monitor.join();
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        ASSERT_EQ(countOf(out, "DSTAT_CHANGE 0x0002 -> 0x0003"), 1u) << "round " << round << ": " << out;
+        ASSERT_EQ(countOf(out, "WARM_WAKE_LATENCY"), 1u) << "round " << round << ": " << out;
+    }
+}
+
 TEST_F(StatusThreads, MonitorEndsSoonAfterTheStopFlag) {
     std::thread monitor(dstatMonitorLoop, std::ref(link));
     settle();

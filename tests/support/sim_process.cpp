@@ -1,0 +1,147 @@
+#include "tests/support/sim_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+extern char** environ;
+
+namespace corva::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The parent's environment with the simulator's variables replaced.
+std::vector<std::string> childEnvironment(const SimProcessOptions& options, const std::string& storeFile) {
+    const std::vector<std::pair<std::string, std::string>> ours = {
+        {"TESSARAY_SIM_SCENARIO", options.scenario},
+        {"TESSARAY_SIM_TRUTH_FILE", options.truthFile},
+        {"TESSARAY_SIM_DRS_FILE", storeFile},  // never the shared default store
+    };
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        bool replaced = false;
+        for (const auto& [name, value] : ours) replaced = replaced || entry.rfind(name + "=", 0) == 0;
+        if (!replaced) env.push_back(entry);
+    }
+    for (const auto& [name, value] : ours)
+        if (!value.empty()) env.push_back(name + "=" + value);
+    return env;
+}
+
+std::string privateStoreFile() {
+    static std::atomic<unsigned> counter{0};
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("tessaray-e2e-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".drs");
+    std::filesystem::remove(path);
+    return path.string();
+}
+
+}  // namespace
+
+SimProcessResult runSim(const SimProcessOptions& options) {
+    SimProcessResult result;
+    const std::string storeFile = privateStoreFile();
+    std::vector<std::string> argStrings{TESSARAY_SIM_EXE};
+    argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings = childEnvironment(options, storeFile);
+    std::vector<char*> envp;
+    for (std::string& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int outPipe[2], errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
+        close(outPipe[0]);
+        close(outPipe[1]);
+        return result;
+    }
+    const Clock::time_point start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (pid < 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        return result;
+    }
+    result.started = true;
+
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    double interruptAt = -1.0;  // seconds since start; < 0: not yet due
+    while (open > 0) {
+        poll(fds, 2, 10);
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, size_t(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+        const double now = secondsSince(start);
+        if (!options.interruptAfter.empty() && !result.interrupted && interruptAt < 0.0 &&
+            result.out.find(options.interruptAfter) != std::string::npos)
+            interruptAt = now + options.interruptDelaySeconds;
+        if (interruptAt >= 0.0 && !result.interrupted && now >= interruptAt) {
+            kill(pid, SIGINT);
+            result.interrupted = true;
+        }
+        if (now > options.timeoutSeconds && !result.timedOut) {
+            kill(pid, SIGKILL);
+            result.timedOut = true;
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.seconds = secondsSince(start);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::filesystem::remove(storeFile);
+    return result;
+}
+
+size_t countOf(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace corva::test

@@ -1,0 +1,37 @@
+// Runs the built tessaray-sim as a child process with a scenario in its environment and
+// captures what it prints, its exit code and how long it ran.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace corva::test {
+
+struct SimProcessOptions {
+    std::vector<std::string> args;  // the program's command line, without its name
+    std::string scenario;           // TESSARAY_SIM_SCENARIO; empty: the healthy worn headset
+    std::string truthFile;          // TESSARAY_SIM_TRUTH_FILE; empty: not written
+    double timeoutSeconds = 60.0;   // then the child is killed
+    // Sends SIGINT `interruptDelaySeconds` after standard output first contains this text.
+    std::string interruptAfter;
+    double interruptDelaySeconds = 0.0;
+};
+
+struct SimProcessResult {
+    bool started = false;
+    bool timedOut = false;
+    bool interrupted = false;  // the SIGINT was sent
+    int exitCode = -1;         // -1: ended by a signal (or never started)
+    std::string out;
+    std::string err;
+    double seconds = 0.0;  // from start to exit
+};
+
+SimProcessResult runSim(const SimProcessOptions& options);
+
+// The number of times `what` occurs in `text`.
+size_t countOf(const std::string& text, const std::string& what);
+// The lines of `text` that begin with `prefix`, in order.
+std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix);
+
+}  // namespace corva::test
