@@ -43,6 +43,20 @@ TEST(Scenario, AcquireStatusAcceptsTheHdcpStatus) {
     EXPECT_EQ(p.scenario.acquireStatus, -208);
 }
 
+TEST(Scenario, TransitionTimesOfTheDisplays) {
+    const ScenarioParse defaults = parseScenario("");
+    EXPECT_EQ(defaults.scenario.wakeMinMs, 80.0);
+    EXPECT_EQ(defaults.scenario.wakeMaxMs, 120.0);
+    EXPECT_EQ(defaults.scenario.sleepMinMs, 20.0);
+    EXPECT_EQ(defaults.scenario.sleepMaxMs, 40.0);
+    const ScenarioParse p = parseScenario("wake-time 200 250; sleep-time 5 5");
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.scenario.wakeMinMs, 200.0);
+    EXPECT_EQ(p.scenario.wakeMaxMs, 250.0);
+    EXPECT_EQ(p.scenario.sleepMinMs, 5.0);
+    EXPECT_EQ(p.scenario.sleepMaxMs, 5.0);
+}
+
 TEST(Scenario, RejectsMistakesWithTheLineNumber) {
     struct Case {
         const char* text;
@@ -56,6 +70,9 @@ TEST(Scenario, RejectsMistakesWithTheLineNumber) {
         {"acquire-fail x", "line 1: bad count 'x'"},
         {"acquire-fail 2 0", "line 1: bad failure status '0'"},
         {"at nan doff", "line 1: bad time 'nan'"},
+        {"wake-time 120 80", "line 1: bad range '120 80'"},
+        {"sleep-time 5", "line 1: cannot read 'sleep-time' with 1 argument(s)"},
+        {"wake-time -1 80", "line 1: bad range '-1 80'"},
     };
     for (const Case& c : cases) {
         const ScenarioParse p = parseScenario(c.text);

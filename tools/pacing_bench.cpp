@@ -1,7 +1,8 @@
 // pacing-bench: the real present loop on the simulated headset display, measured against
-// the display's own record of what it scanned out when. The same presenter runs twice in
-// one process, with the just-in-time wait and then without it (the baseline), so the two
-// can be compared on one noisy machine.
+// the display's own record of what it scanned out when. After an unmeasured warm-up the
+// same presenter runs twice in one process, with the just-in-time wait and then without
+// it (the baseline), so the two can be compared on one noisy machine. Figures cover the
+// steady state: every frame after the first second of each loop.
 //
 // Usage: pacing-bench [SECONDS [HZ [WIDTHxHEIGHT]]]   (default: 10 75 5088x2544)
 #include "app/draw_frame.h"

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -19,7 +21,8 @@ inline ::testing::AssertionResult inOrder(const std::string& out, const std::vec
     for (const std::string& text : texts) {
         const size_t found = out.find(text, at);
         if (found == std::string::npos)
-            return ::testing::AssertionFailure() << "'" << text << "' missing after offset " << at << " in:\n" << out;
+            return ::testing::AssertionFailure() << "'" << text << "' missing after offset " << at << " in:\n"
+                                                 << out;
         at = found + text.size();
     }
     return ::testing::AssertionSuccess();
@@ -47,7 +50,8 @@ inline long markerMs(const std::string& out, const std::string& name, size_t n =
 
 inline std::vector<double> printedWakeLatencies(const std::string& out) {
     std::vector<double> ms;
-    for (const std::string& line : linesStartingWith(out, "WARM_WAKE_LATENCY ")) ms.push_back(std::stod(line.substr(18)));
+    for (const std::string& line : linesStartingWith(out, "WARM_WAKE_LATENCY "))
+        ms.push_back(std::stod(line.substr(18)));
     return ms;
 }
 

@@ -54,6 +54,14 @@ std::string privateStoreFile() {
 
 }  // namespace
 
+SimProcessOptions simOptions(std::vector<std::string> args, std::string scenario, std::string truthFile) {
+    SimProcessOptions options;
+    options.args = std::move(args);
+    options.scenario = std::move(scenario);
+    options.truthFile = std::move(truthFile);
+    return options;
+}
+
 SimProcessResult runSim(const SimProcessOptions& options) {
     SimProcessResult result;
     const std::string storeFile = privateStoreFile();

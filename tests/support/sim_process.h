@@ -27,6 +27,9 @@ struct SimProcessResult {
     double seconds = 0.0;  // from start to exit
 };
 
+SimProcessOptions simOptions(std::vector<std::string> args, std::string scenario = {},
+                             std::string truthFile = {});
+
 SimProcessResult runSim(const SimProcessOptions& options);
 
 // The number of times `what` occurs in `text`.
