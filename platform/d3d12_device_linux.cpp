@@ -18,8 +18,11 @@ namespace {
 // Fences signal the platform's own events, so waits on them take real time-outs.
 HRESULT signalPlatformEvent(HANDLE event) { return setEvent(event) ? S_OK : E_FAIL; }
 
-// The Vulkan loader wants a runtime directory; CI shells often have none.
-void ensureRuntimeDir() {
+// The Vulkan loader wants a runtime directory; CI shells often have none. vkd3d's notes
+// about what it does not implement (queue priority and the like) would mix into the
+// tool's standard error, so they stay off unless the user asks for them.
+void prepareEnvironment() {
+    setenv("VKD3D_DEBUG", "err", 0);
     if (std::getenv("XDG_RUNTIME_DIR") != nullptr) return;
     static std::string dir = "/tmp/tessaray-runtime-" + std::to_string(getuid());
     mkdir(dir.c_str(), 0700);
@@ -59,7 +62,7 @@ HRESULT createDefaultAdapter(IUnknown** adapter) {
 }
 
 HRESULT createD3d12Device(IUnknown* /*adapter*/, D3D_FEATURE_LEVEL level, ID3D12Device** device) {
-    ensureRuntimeDir();
+    prepareEnvironment();
     vkd3d_instance_create_info instanceInfo{};
     instanceInfo.type = VKD3D_STRUCTURE_TYPE_INSTANCE_CREATE_INFO;
     instanceInfo.pfn_signal_event = signalPlatformEvent;

@@ -32,10 +32,10 @@ public:
     Event(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
 
     void set() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            signalled_ = true;
-        }
+        // Notified under the lock: a waiter that sees the flag may close the event at once,
+        // so the setter must not touch it after unlocking.
+        std::lock_guard<std::mutex> lock(mutex_);
+        signalled_ = true;
         if (manualReset_)
             cv_.notify_all();
         else

@@ -92,6 +92,7 @@ void SimSession::stop() {
     if (!started_) return;
     player_.stop();
     setPanelPowerListener(nullptr);
+    installHidTransport(nullptr);
     started_ = false;
 }
 

@@ -29,7 +29,8 @@ class SimSession {
     // the MCU as the HID transport and starts the timeline, timed from `startNs`.
     // `wakeStamp` reads the program's pending wake-request stamp (0: none).
     void start(int64_t startNs, std::function<int64_t()> wakeStamp);
-    // Stops the timeline and detaches the headset from the display; idempotent.
+    // Stops the timeline, detaches the headset from the display and uninstalls the MCU as
+    // the HID transport; idempotent.
     void stop();
 
     Headset& headset() { return headset_; }
