@@ -18,7 +18,9 @@ void timedWait(double seconds) {
 
 namespace {
 
-bool displaysOn(const McuProx& link) { return (link.dstat.load(std::memory_order_relaxed) & 1) != 0; }
+bool displaysOn(const McuProx& link) {
+    return (link.dstat.load(std::memory_order_relaxed) & 1) != 0;
+}
 
 // Until the telemetry shows the displays on; a fixed half second without the link.
 void waitForDisplaysOn(const bool& proxUp, const McuProx& link) {

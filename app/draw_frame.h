@@ -10,12 +10,12 @@ namespace corva {
 // Records the two clears; prints FIRST_DRAW once; passes a raised StopFlag on to the
 // presenter. Holds two references, so storing it in a FrameCallback allocates nothing.
 class DrawFrame {
-public:
+  public:
     DrawFrame(std::atomic<bool>& firstDrawDone, PresentBackend& presenter)
         : firstDrawDone_(&firstDrawDone), presenter_(&presenter) {}
     void operator()(const FrameContext& frame) const;
 
-private:
+  private:
     std::atomic<bool>* firstDrawDone_;
     PresentBackend* presenter_;
 };

@@ -1,3 +1,5 @@
 #include "app/tessaray_main.h"
 
-int main(int argc, char** argv) { return corva::tessarayMain(argc, argv); }
+int main(int argc, char** argv) {
+    return corva::tessarayMain(argc, argv);
+}

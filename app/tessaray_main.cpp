@@ -36,7 +36,8 @@ int tessarayMain(int argc, char** argv) {
     McuProx link;
     const bool proxUp = link.open(50);
     if (proxUp)
-        std::printf("prox up: %s (distance %u)\n", link.worn.load() ? "worn" : "away", unsigned(link.distance.load()));
+        std::printf("prox up: %s (distance %u)\n", link.worn.load() ? "worn" : "away",
+                    unsigned(link.distance.load()));
     else
         std::printf("prox unavailable (non-fatal)\n");
     const bool bypassOn = proxUp && link.setBypass(true);
@@ -65,8 +66,9 @@ int tessarayMain(int argc, char** argv) {
     std::thread statusLine(statusLineLoop, std::ref(presenter), std::ref(link), std::cref(proxUp));
     std::thread benchmark;
     if (settings.benchmark)
-        benchmark = std::thread(benchmarkLoop, std::cref(proxUp), std::ref(link), settings.cycles,
-                                settings.activeSeconds, settings.doze, std::ref(presenter), settings.holdSeconds);
+        benchmark =
+            std::thread(benchmarkLoop, std::cref(proxUp), std::ref(link), settings.cycles,
+                        settings.activeSeconds, settings.doze, std::ref(presenter), settings.holdSeconds);
 
     std::atomic<bool> firstDrawDone{false};
     {
@@ -85,7 +87,8 @@ int tessarayMain(int argc, char** argv) {
 
     const PresentStats stats = presenter.stats();
     std::printf("frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d\n",
-                static_cast<unsigned long long>(stats.frames), static_cast<unsigned long long>(stats.presentErrors),
+                static_cast<unsigned long long>(stats.frames),
+                static_cast<unsigned long long>(stats.presentErrors),
                 static_cast<unsigned long long>(stats.freeRunEvents), stats.displayLost ? 1 : 0);
     return stats.displayLost ? kExitDisplayLost : kExitOk;
 }

@@ -23,8 +23,8 @@ void clearEntryPointCache();
 // (the simulated driver) or a test puts there: a function that "loads" it. Not used on
 // Windows, where the library is nvapi64.dll from the system directory.
 struct DriverLibrary {
-    bool loaded = false;                // false: loading failed (-2)
-    QueryInterfaceFn query = nullptr;   // nullptr: no nvapi_QueryInterface export (-1)
+    bool loaded = false;               // false: loading failed (-2)
+    QueryInterfaceFn query = nullptr;  // nullptr: no nvapi_QueryInterface export (-1)
 };
 using DriverLibraryOpener = DriverLibrary (*)();
 void installDriverLibrary(DriverLibraryOpener opener);

@@ -16,14 +16,18 @@ std::atomic<QueryInterfaceFn> gQueryEntry{nullptr};  // set once loaded and init
 
 }  // namespace
 
-void installDriverLibrary(DriverLibraryOpener opener) { gOpener.store(opener); }
+void installDriverLibrary(DriverLibraryOpener opener) {
+    gOpener.store(opener);
+}
 
 void unloadForTesting() {
     std::lock_guard<std::mutex> lock(gLoaderLock);
     gQueryEntry.store(nullptr);
 }
 
-QueryInterfaceFn queryEntry() { return gQueryEntry.load(); }
+QueryInterfaceFn queryEntry() {
+    return gQueryEntry.load();
+}
 
 NvStatus ensureLoaded() {
     if (gQueryEntry.load() != nullptr) return kNvOk;

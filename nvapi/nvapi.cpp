@@ -34,7 +34,9 @@ void nvapi_loader::clearEntryPointCache() {
 }
 
 // Loading runs the driver's own initialisation, so this only makes sure it happened.
-NvStatus NvAPI_Initialize() { return nvapi_loader::ensureLoaded(); }
+NvStatus NvAPI_Initialize() {
+    return nvapi_loader::ensureLoaded();
+}
 
 NvStatus NvAPI_SYS_GetDriverAndBranchVersion(uint32_t* driverVersion, char branch[64]) {
     return callDriver<1, NvInterfaceId::GetDriverAndBranchVersion>(driverVersion, branch);
@@ -44,7 +46,8 @@ NvStatus EnableDirectMode(uint32_t vendorId, uint32_t flags) {
 }
 NvStatus NvAPI_DISP_EnumerateDirectModeDisplays(uint32_t vendorId, uint32_t* numDisplays,
                                                 NvDirectModeDisplay* displays, uint32_t enumFlags) {
-    return callDriver<3, NvInterfaceId::EnumerateDirectModeDisplays>(vendorId, numDisplays, displays, enumFlags);
+    return callDriver<3, NvInterfaceId::EnumerateDirectModeDisplays>(vendorId, numDisplays, displays,
+                                                                     enumFlags);
 }
 NvStatus NvAPI_D3D_DirectModeGetDisplayModes(NvDirectModeDisplay* display, uint32_t* modeCount,
                                              NvDirectModeMode* modes, uint32_t flags) {
@@ -101,7 +104,8 @@ NvStatus NvAPI_DRS_GetSetting(NvDRSSessionHandle session, NvDRSProfileHandle pro
                               NVDRS_SETTING* setting) {
     return callDriver<19, NvInterfaceId::DrsGetSetting>(session, profile, settingId, setting);
 }
-NvStatus NvAPI_DRS_SetSetting(NvDRSSessionHandle session, NvDRSProfileHandle profile, NVDRS_SETTING* setting) {
+NvStatus NvAPI_DRS_SetSetting(NvDRSSessionHandle session, NvDRSProfileHandle profile,
+                              NVDRS_SETTING* setting) {
     return callDriver<20, NvInterfaceId::DrsSetSetting>(session, profile, setting);
 }
 NvStatus NvAPI_DRS_SaveSettings(NvDRSSessionHandle session) {

@@ -16,7 +16,7 @@ using NvStatus = int32_t;
 constexpr NvStatus kNvOk = 0;
 constexpr NvStatus kNvNoQueryEntry = -1;  // no nvapi_QueryInterface, or no initialise entry
 constexpr NvStatus kNvLibraryNotLoaded = -2;
-constexpr NvStatus kNvNoEntryPoint = -3;   // the driver offers nothing for the id
+constexpr NvStatus kNvNoEntryPoint = -3;    // the driver offers nothing for the id
 constexpr NvStatus kNvHdcpDisabled = -208;  // acquisition and mode setting treat it as success
 
 // The vendor id of the headset's direct-mode displays.

@@ -16,7 +16,9 @@ namespace corva::platform {
 namespace {
 
 // Fences signal the platform's own events, so waits on them take real time-outs.
-HRESULT signalPlatformEvent(HANDLE event) { return setEvent(event) ? S_OK : E_FAIL; }
+HRESULT signalPlatformEvent(HANDLE event) {
+    return setEvent(event) ? S_OK : E_FAIL;
+}
 
 // The Vulkan loader wants a runtime directory; CI shells often have none. vkd3d's notes
 // about what it does not implement (queue priority and the like) would mix into the
@@ -31,7 +33,7 @@ void prepareEnvironment() {
 
 // Stands in for the DXGI adapter vkd3d has no use for: an IUnknown and nothing more.
 class PlaceholderAdapter final : public IUnknown {
-public:
+  public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) return E_POINTER;
         if (std::memcmp(&riid, &iidOf<IUnknown>(), sizeof(IID)) != 0) {
@@ -49,7 +51,7 @@ public:
         return left;
     }
 
-private:
+  private:
     std::atomic<ULONG> references_{1};
 };
 

@@ -22,13 +22,13 @@ namespace {
 
 // Every OsHandle on POSIX points at one of these.
 class Waitable {
-public:
+  public:
     virtual ~Waitable() = default;
     virtual WaitResult wait(uint32_t timeoutMs) = 0;
 };
 
 class Event final : public Waitable {
-public:
+  public:
     Event(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
 
     void set() {
@@ -57,7 +57,7 @@ public:
         return WaitResult::Signalled;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     const bool manualReset_;
@@ -66,7 +66,7 @@ private:
 
 // A timer is signalled from its due time on until it is armed again.
 class Timer final : public Waitable {
-public:
+  public:
     void arm(int64_t dueNs) { dueNs_.store(dueNs); }
     WaitResult wait(uint32_t timeoutMs) override {
         const int64_t due = dueNs_.load();
@@ -85,7 +85,7 @@ public:
         return WaitResult::TimedOut;
     }
 
-private:
+  private:
     static void sleepUntil(int64_t ns) {
         timespec ts{};
         ts.tv_sec = ns / 1000000000;
@@ -123,7 +123,9 @@ LocalTime localTimeNow() {
             unsigned(ts.tv_nsec / 1000000)};
 }
 
-void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 void cpuPause() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -154,9 +156,13 @@ WaitResult waitFor(OsHandle handle, uint32_t timeoutMs) {
     return static_cast<Waitable*>(handle)->wait(timeoutMs);
 }
 
-void closeHandle(OsHandle handle) { delete static_cast<Waitable*>(handle); }
+void closeHandle(OsHandle handle) {
+    delete static_cast<Waitable*>(handle);
+}
 
-OsHandle createHighResolutionTimer() { return static_cast<Waitable*>(new Timer()); }
+OsHandle createHighResolutionTimer() {
+    return static_cast<Waitable*>(new Timer());
+}
 
 bool setTimer(OsHandle timer, int64_t dueTime100ns) {
     auto* t = dynamic_cast<Timer*>(static_cast<Waitable*>(timer));
@@ -165,8 +171,12 @@ bool setTimer(OsHandle timer, int64_t dueTime100ns) {
     return true;
 }
 
-bool raiseThreadPriorityToHighest() { return false; }  // needs privileges on Linux; not required
-bool disableExecutionSpeedThrottling() { return true; }
+bool raiseThreadPriorityToHighest() {
+    return false;
+}  // needs privileges on Linux; not required
+bool disableExecutionSpeedThrottling() {
+    return true;
+}
 
 int64_t threadCpuTimeNs() {
     timespec ts{};

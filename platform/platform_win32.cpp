@@ -51,16 +51,24 @@ LocalTime localTimeNow() {
     return {st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
-void sleepMs(uint32_t ms) { Sleep(ms); }
+void sleepMs(uint32_t ms) {
+    Sleep(ms);
+}
 
-void cpuPause() { _mm_pause(); }
+void cpuPause() {
+    _mm_pause();
+}
 
 OsHandle createEvent(bool manualReset, bool initiallySignalled) {
     return CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySignalled ? TRUE : FALSE, nullptr);
 }
 
-bool setEvent(OsHandle event) { return SetEvent(event) != FALSE; }
-bool resetEvent(OsHandle event) { return ResetEvent(event) != FALSE; }
+bool setEvent(OsHandle event) {
+    return SetEvent(event) != FALSE;
+}
+bool resetEvent(OsHandle event) {
+    return ResetEvent(event) != FALSE;
+}
 
 WaitResult waitFor(OsHandle handle, uint32_t timeoutMs) {
     switch (WaitForSingleObject(handle, timeoutMs)) {
@@ -103,8 +111,9 @@ bool disableExecutionSpeedThrottling() {
     };
     static_assert(sizeof(PowerThrottlingState) == 12);
     PowerThrottlingState state{1, 1, 0};  // version 1, execution speed controlled, not throttled
-    return SetThreadInformation(GetCurrentThread(), static_cast<THREAD_INFORMATION_CLASS>(3 /* ThreadPowerThrottling */),
-                                &state, sizeof(state)) != FALSE;
+    return SetThreadInformation(GetCurrentThread(),
+                                static_cast<THREAD_INFORMATION_CLASS>(3 /* ThreadPowerThrottling */), &state,
+                                sizeof(state)) != FALSE;
 }
 
 int64_t threadCpuTimeNs() {

@@ -10,7 +10,7 @@ namespace corva {
 
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
@@ -42,7 +42,7 @@ public:
     const IID& iid() const { return iidOf<T>(); }
     void** ReleaseAndGetVoidAddressOf() { return reinterpret_cast<void**>(ReleaseAndGetAddressOf()); }
 
-private:
+  private:
     T* ptr_ = nullptr;
 };
 

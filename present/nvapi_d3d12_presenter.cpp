@@ -29,7 +29,9 @@ NvapiD3d12Presenter::NvapiD3d12Presenter(const PresenterConfig& cfg)
 
 NvapiD3d12Presenter::~NvapiD3d12Presenter() = default;
 
-void NvapiD3d12Presenter::requestStop() { stopRequested.exchange(true); }
+void NvapiD3d12Presenter::requestStop() {
+    stopRequested.exchange(true);
+}
 
 PresentStats NvapiD3d12Presenter::stats() {
     std::lock_guard<std::mutex> lock(im->statsLock);

@@ -12,7 +12,7 @@ namespace corva {
 struct PresenterImpl;
 
 class NvapiD3d12Presenter : public PresentBackend {
-public:
+  public:
     explicit NvapiD3d12Presenter(const PresenterConfig& config);
     ~NvapiD3d12Presenter() override;
     NvapiD3d12Presenter(const NvapiD3d12Presenter&) = delete;
@@ -32,7 +32,7 @@ public:
     // Written by the benchmark driver: false parks the panels, true wakes them.
     std::atomic<bool> displayWanted{true};
 
-private:
+  private:
     bool acquireDisplay();
 };
 

@@ -42,7 +42,7 @@ struct FrameContext {
 using FrameCallback = std::function<void(const FrameContext&)>;
 
 class PresentBackend {
-public:
+  public:
     virtual ~PresentBackend() = default;
     virtual bool init() = 0;
     // Presents until `seconds` have passed (<= 0: no limit), a stop request, or display loss.

@@ -8,7 +8,7 @@
 namespace corva::sim {
 
 class CallLog {
-public:
+  public:
     static CallLog& instance() {
         static CallLog log;
         return log;
@@ -26,7 +26,7 @@ public:
         calls_.clear();
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
 };

@@ -75,7 +75,7 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
         TimedEvent e;
         if (!parseSeconds(w[1], e.atSeconds)) return "bad time '" + w[1] + "'";
         const auto known = std::find_if(std::begin(kEvents), std::end(kEvents),
-                                         [&](const EventName& n) { return w[2] == n.name; });
+                                        [&](const EventName& n) { return w[2] == n.name; });
         if (known == std::end(kEvents)) return "unknown event '" + w[2] + "'";
         e.event = known->event;
         if (e.event == ScenarioEvent::PresentFail) {

@@ -52,9 +52,9 @@ struct Scenario {
     bool acquireStatusSet = false;
     int32_t acquireStatus = 0;  // when set: every acquisition returns it
     int32_t presentFailures = 0;
-    double wakeMinMs = 80.0, wakeMaxMs = 120.0;  // displays-on transition time
+    double wakeMinMs = 80.0, wakeMaxMs = 120.0;   // displays-on transition time
     double sleepMinMs = 20.0, sleepMaxMs = 40.0;  // displays-off transition time
-    std::vector<TimedEvent> timeline;  // in the order written; sorted by time
+    std::vector<TimedEvent> timeline;             // in the order written; sorted by time
 };
 
 struct ScenarioParse {

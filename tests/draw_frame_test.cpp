@@ -16,7 +16,7 @@ namespace corva {
 namespace {
 
 class CountingBackend : public PresentBackend {
-public:
+  public:
     bool init() override { return true; }
     void run(double, const FrameCallback&) override {}
     void requestStop() override { ++stopRequests; }
@@ -26,18 +26,20 @@ public:
 
 // Renders one frame of the given size through DrawFrame and returns its BGRA pixels.
 class OneFrameRenderer {
-public:
+  public:
     bool setUp() {
-        if (FAILED(platform::createD3d12Device(nullptr, D3D_FEATURE_LEVEL_11_0, dev.ReleaseAndGetAddressOf())))
+        if (FAILED(
+                platform::createD3d12Device(nullptr, D3D_FEATURE_LEVEL_11_0, dev.ReleaseAndGetAddressOf())))
             return false;
         D3D12_COMMAND_QUEUE_DESC qd{};
         qd.Type = D3D12_COMMAND_LIST_TYPE_DIRECT;
         return SUCCEEDED(dev->CreateCommandQueue(&qd, queue.iid(), queue.ReleaseAndGetVoidAddressOf())) &&
                SUCCEEDED(dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT, alloc.iid(),
                                                      alloc.ReleaseAndGetVoidAddressOf())) &&
-               SUCCEEDED(dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, alloc.Get(), nullptr, list.iid(),
-                                                list.ReleaseAndGetVoidAddressOf())) &&
-               SUCCEEDED(dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, fence.iid(), fence.ReleaseAndGetVoidAddressOf()));
+               SUCCEEDED(dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, alloc.Get(), nullptr,
+                                                list.iid(), list.ReleaseAndGetVoidAddressOf())) &&
+               SUCCEEDED(dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, fence.iid(),
+                                          fence.ReleaseAndGetVoidAddressOf()));
     }
 
     std::vector<uint32_t> render(const DrawFrame& draw, int32_t width, int32_t height) {
@@ -46,7 +48,8 @@ public:
         D3D12_DESCRIPTOR_HEAP_DESC hd{};
         hd.Type = D3D12_DESCRIPTOR_HEAP_TYPE_RTV;
         hd.NumDescriptors = 1;
-        if (!target || FAILED(dev->CreateDescriptorHeap(&hd, heap.iid(), heap.ReleaseAndGetVoidAddressOf()))) return {};
+        if (!target || FAILED(dev->CreateDescriptorHeap(&hd, heap.iid(), heap.ReleaseAndGetVoidAddressOf())))
+            return {};
         const D3D12_CPU_DESCRIPTOR_HANDLE rtv = heap->GetCPUDescriptorHandleForHeapStart();
         D3D12_RENDER_TARGET_VIEW_DESC vd{};
         vd.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
@@ -74,7 +77,8 @@ public:
         D3D12_TEXTURE_COPY_LOCATION dst{};
         dst.pResource = readback.Get();
         dst.Type = D3D12_TEXTURE_COPY_TYPE_PLACED_FOOTPRINT;
-        dst.PlacedFootprint.Footprint = {DXGI_FORMAT_B8G8R8A8_UNORM, uint32_t(width), uint32_t(height), 1, pitch};
+        dst.PlacedFootprint.Footprint = {DXGI_FORMAT_B8G8R8A8_UNORM, uint32_t(width), uint32_t(height), 1,
+                                         pitch};
         list->CopyTextureRegion(&dst, 0, 0, 0, &src, nullptr);
         list->Close();
         ID3D12CommandList* lists[] = {list.Get()};
@@ -96,7 +100,7 @@ public:
         return pixels;
     }
 
-private:
+  private:
     ComPtr<ID3D12Resource> createTexture(int32_t width, int32_t height) {
         D3D12_HEAP_PROPERTIES heap{};
         heap.Type = D3D12_HEAP_TYPE_DEFAULT;
@@ -110,8 +114,8 @@ private:
         desc.SampleDesc.Count = 1;
         desc.Flags = D3D12_RESOURCE_FLAG_ALLOW_RENDER_TARGET;
         ComPtr<ID3D12Resource> texture;
-        dev->CreateCommittedResource(&heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_RENDER_TARGET, nullptr,
-                                     texture.iid(), texture.ReleaseAndGetVoidAddressOf());
+        dev->CreateCommittedResource(&heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_RENDER_TARGET,
+                                     nullptr, texture.iid(), texture.ReleaseAndGetVoidAddressOf());
         return texture;
     }
 
@@ -127,8 +131,8 @@ private:
         desc.SampleDesc.Count = 1;
         desc.Layout = D3D12_TEXTURE_LAYOUT_ROW_MAJOR;
         ComPtr<ID3D12Resource> buffer;
-        dev->CreateCommittedResource(&heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_COPY_DEST, nullptr,
-                                     buffer.iid(), buffer.ReleaseAndGetVoidAddressOf());
+        dev->CreateCommittedResource(&heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_COPY_DEST,
+                                     nullptr, buffer.iid(), buffer.ReleaseAndGetVoidAddressOf());
         return buffer;
     }
 
@@ -178,7 +182,7 @@ TEST(DrawFrame, SplitsTruncatingTowardZero) {
 }
 
 class DrawFrameOnDevice : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(renderer.setUp()) << "no D3D12 device"; }
     OneFrameRenderer renderer;
     CountingBackend backend;

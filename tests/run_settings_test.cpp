@@ -7,7 +7,9 @@
 namespace corva {
 namespace {
 
-RunSettings parse(std::vector<const char*> args) { return parseCommandLine(int(args.size()), args.data()); }
+RunSettings parse(std::vector<const char*> args) {
+    return parseCommandLine(int(args.size()), args.data());
+}
 
 TEST(RunSettings, PlainRunLengths) {
     EXPECT_DOUBLE_EQ(parse({}).runSeconds, 10.0);

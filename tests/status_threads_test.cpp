@@ -21,7 +21,7 @@ size_t countOf(const std::string& text, const std::string& what) {
 }
 
 class ScriptedPresenter : public PresentBackend {
-public:
+  public:
     bool init() override { return true; }
     void run(double, const FrameCallback&) override {}
     void requestStop() override {}
@@ -36,7 +36,7 @@ public:
 };
 
 class StatusThreads : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         StopFlag.store(false);
         WakeRequestStamp.store(0);
@@ -122,7 +122,8 @@ TEST_F(StatusThreads, StatusLineWithoutLinkShowsFramesPerSecondAndOneLineAfterSt
     status.join();
     const std::string out = ::testing::internal::GetCapturedStdout();
 
-    const std::regex line(R"(  \d\d:\d\d:\d\d\.\d\d\d fps= 75\.0 prox=n/a\(0\) dstat=0x0009\[disp=1 proxOn=0 dsc=1\]\n)");
+    const std::regex line(
+        R"(  \d\d:\d\d:\d\d\.\d\d\d fps= 75\.0 prox=n/a\(0\) dstat=0x0009\[disp=1 proxOn=0 dsc=1\]\n)");
     EXPECT_TRUE(std::regex_search(out, line)) << out;
     EXPECT_NE(out.find("fps= 75.0 prox=n/a(0) dstat=0x0009[disp=1 proxOn=0 dsc=1]  [FREE-RUN: vsync lost]\n"),
               std::string::npos)
@@ -141,7 +142,8 @@ TEST_F(StatusThreads, StatusLineShowsWornStateAndDistanceWhenLinkIsUp) {
     StopFlag.store(true);
     status.join();
     const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("fps=  0.0 prox=worn(2100) dstat=0x0000[disp=0 proxOn=0 dsc=0]\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("fps=  0.0 prox=worn(2100) dstat=0x0000[disp=0 proxOn=0 dsc=0]\n"), std::string::npos)
+        << out;
     EXPECT_EQ(countOf(out, "fps="), 1u) << out;
 }
 

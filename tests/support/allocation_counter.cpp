@@ -8,7 +8,9 @@ thread_local uint64_t tAllocations = 0;
 }
 
 namespace corva::test {
-uint64_t allocationsOnThisThread() { return tAllocations; }
+uint64_t allocationsOnThisThread() {
+    return tAllocations;
+}
 }  // namespace corva::test
 
 void* operator new(std::size_t size) {
@@ -16,8 +18,18 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
