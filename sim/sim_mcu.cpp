@@ -55,6 +55,9 @@ std::shared_ptr<SimMcu::Handle> SimMcu::findLocked(HidHandle handle) const {
 
 std::vector<HidHandle> SimMcu::openInterfaces(uint16_t vendorId, uint16_t productId) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Reports already due went out before these handles existed: a new handle must not
+    // find the backlog of a stream nobody was reading (it would bury the next answer).
+    pumpLocked(simNowNs());
     std::vector<HidHandle> kept;
     for (size_t d = 0; d < devices_.size(); ++d) {
         if (devices_[d].headset && !fw_->plugged) continue;

@@ -12,6 +12,7 @@ void expectLatenciesMatchTruth(const std::string& out, const std::string& truthF
                                double panelWakeMs) {
     const std::vector<double> printed = printedWakeLatencies(out);
     const std::vector<double> truth = truthWakeLatencies(truthFile);
+    std::remove(truthFile.c_str());
     ASSERT_EQ(printed.size(), expected) << out;
     ASSERT_EQ(truth.size(), expected);
     for (size_t i = 0; i < expected; ++i) {

@@ -57,8 +57,18 @@ TEST(E2eRun, McuUnpluggedAndReplugged) {
     expectCompleteTeardown(run);
 }
 
+TEST(E2eRun, McuFallsSilentAndTalksAgain) {
+    const SimProcessResult run = runSim(simOptions({"9"}, "at 1 silence; at 4.5 talk"));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(
+        inOrder(run.err, {"McuProx: telemetry silent 3s \xE2\x80\x94 device gone, waiting for reconnect\n",
+                          "McuProx: device reconnected, telemetry restarted\n"}));
+    EXPECT_GT(run.out.rfind("prox=worn("), run.out.find("prox=away(0)")) << run.out;
+    expectCompleteTeardown(run);
+}
+
 TEST(E2eRun, VerticalBlankLostAndRestored) {
-    const SimProcessResult run = runSim(simOptions({"4"}, "at 1.2 vblank-lost; at 2.8 vblank-restored"));
+    const SimProcessResult run = runSim(simOptions({"5"}, "at 1.2 vblank-lost; at 2.8 vblank-restored"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(
         inOrder(run.err, {"WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?)",
