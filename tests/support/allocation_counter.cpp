@@ -33,3 +33,17 @@ void operator delete(void* p, std::size_t) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
+// The non-throwing forms too, so every unaligned allocation pairs with the frees above.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    ++tAllocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
