@@ -1,0 +1,126 @@
+// Everything tessaray-sim prints, compared with golden files (tests/e2e/golden/), so that any
+// unintended change in the program's output fails. What differs from run to run (times, frame
+// rates, distances, latencies) is masked; lines printed by the display-status monitor and the
+// status-line thread race with the other threads and are compared apart from the ordered text.
+// TESSARAY_UPDATE_GOLDEN=1 rewrites the golden files from the runs.
+#include "tests/e2e/e2e_checks.h"
+
+#include <cstdlib>
+#include <regex>
+#include <set>
+
+namespace corva::test {
+namespace {
+
+struct GoldenCase {
+    const char* name;  // golden file: tests/e2e/golden/<name>.txt
+    std::vector<std::string> args;
+    const char* scenario;
+    // On a loaded machine a healthy run may fall into free-run; its lines are then not compared.
+    bool loadMayFreeRun;
+};
+
+const GoldenCase kCases[] = {
+    {"plain", {"1"}, "", true},
+    {"cycle", {"cycle", "1", "0.5", "0.5"}, "", true},
+    {"doze_no_mcu", {"doze", "1", "0.5", "0.5"}, "no-mcu", true},
+    {"acquire_and_present_fail", {"1"}, "acquire-fail 1; present-fail 2", true},
+    {"vblank_lost", {"2.5"}, "at 0.6 vblank-lost; at 1.2 vblank-restored", false},
+    {"no_display", {"1"}, "no-display", false},
+};
+
+const char kFreeRunSuffix[] = "  [FREE-RUN: vsync lost]";
+
+std::string mask(std::string line) {
+    static const std::pair<std::regex, const char*> kMasks[] = {
+        {std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d)"), "hh:mm:ss.mmm"},
+        {std::regex(R"(fps= *[0-9.]+)"), "fps=#"},
+        {std::regex(R"(prox=([a-z/]+)\(\d+\))"), "prox=$1(#)"},
+        {std::regex(R"(dstat=0x[0-9a-f]{4}\[disp=\d proxOn=\d dsc=\d\])"),
+         "dstat=0x####[disp=# proxOn=# dsc=#]"},
+        {std::regex(R"(\(distance \d+\))"), "(distance #)"},
+        {std::regex(R"(\d+ frames in [0-9.]+s = [0-9.]+ fps avg)"), "# frames in #s = # fps avg"},
+        {std::regex(R"(^frames=\d+)"), "frames=#"},
+        {std::regex(R"(freeRunEvents[ =]\d+)"), "freeRunEvents #"},
+        {std::regex(R"(LATENCY [0-9.]+ ms)"), "LATENCY # ms"},
+    };
+    for (const auto& [pattern, replacement] : kMasks) line = std::regex_replace(line, pattern, replacement);
+    return line;
+}
+
+bool isFreeRunLine(const std::string& line) {
+    return line ==
+               "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at "
+               "75 Hz" ||
+           line == "free-run over: vsync pacing restored";
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// One run in a canonical text: the exit code, standard output in order, the monitor's lines
+// sorted, the distinct status lines (with a free-run suffix of the known text removed) and
+// standard error in order.
+std::string canonical(const GoldenCase& c, const SimProcessResult& run) {
+    std::string ordered, monitor, status, err;
+    std::multiset<std::string> monitorLines;
+    std::set<std::string> statusShapes;
+    for (std::string line : linesOf(run.out)) {
+        if (line.rfind("  ", 0) == 0) {
+            if (line.size() >= sizeof kFreeRunSuffix &&
+                line.compare(line.size() - (sizeof kFreeRunSuffix - 1), std::string::npos, kFreeRunSuffix) ==
+                    0)
+                line.resize(line.size() - (sizeof kFreeRunSuffix - 1));
+            statusShapes.insert(mask(line));
+        } else if (line.rfind("DSTAT_CHANGE ", 0) == 0 || line.rfind("WARM_WAKE_LATENCY ", 0) == 0) {
+            monitorLines.insert(mask(line));
+        } else {
+            ordered += mask(line) + "\n";
+        }
+    }
+    for (const std::string& line : monitorLines) monitor += line + "\n";
+    for (const std::string& line : statusShapes) status += line + "\n";
+    for (const std::string& line : linesOf(run.err))
+        if (!(c.loadMayFreeRun && isFreeRunLine(line))) err += mask(line) + "\n";
+    return "exit " + std::to_string(run.exitCode) + "\n[stdout]\n" + ordered +
+           "[display-status monitor, sorted]\n" + monitor + "[status lines, distinct]\n" + status +
+           "[stderr]\n" + err;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class GoldenOutput : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(GoldenOutput, MatchesTheGoldenFile) {
+    const GoldenCase& c = GetParam();
+    const SimProcessResult run = runSim(simOptions(c.args, c.scenario));
+    ASSERT_TRUE(run.started);
+    ASSERT_FALSE(run.timedOut);
+    const std::string actual = canonical(c, run);
+    const std::string path = std::string(TESSARAY_GOLDEN_DIR) + "/" + c.name + ".txt";
+    if (const char* update = std::getenv("TESSARAY_UPDATE_GOLDEN"); update != nullptr && *update == '1') {
+        std::ofstream(path, std::ios::binary) << actual;
+        GTEST_SKIP() << "rewrote " << path;
+    }
+    const std::string expected = readFile(path);
+    ASSERT_FALSE(expected.empty()) << "no golden file " << path;
+    EXPECT_EQ(actual, expected) << "raw stdout:\n" << run.out << "raw stderr:\n" << run.err;
+}
+
+// The prefix puts the runs under the e2e label.
+INSTANTIATE_TEST_SUITE_P(E2e, GoldenOutput, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<GoldenCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace corva::test
