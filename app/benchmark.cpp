@@ -34,7 +34,7 @@ void waitForDisplaysOn(const bool& proxUp, const McuProx& link) {
 }  // namespace
 
 void benchmarkLoop(const bool& proxUp, McuProx& link, int32_t cycles, double activeSeconds, bool doze,
-                   NvapiD3d12Presenter& presenter, double holdSeconds) {
+                   ParkControl& presenter, double holdSeconds) {
     waitForDisplaysOn(proxUp, link);
     for (int32_t n = 1; n <= cycles; ++n) {
         if (StopFlag.load()) break;
@@ -50,7 +50,7 @@ void benchmarkLoop(const bool& proxUp, McuProx& link, int32_t cycles, double act
             EventMarker("DOZE_ASLEEP");
         } else {
             EventMarker("PARK_REQUEST");
-            presenter.displayWanted.exchange(false);
+            presenter.setDisplayWanted(false);
             while (!presenter.isParked() && !StopFlag.load()) platform::sleepMs(2);
             EventMarker("PARK_DONE");
         }
@@ -63,7 +63,7 @@ void benchmarkLoop(const bool& proxUp, McuProx& link, int32_t cycles, double act
         if (doze)
             link.setDoze(false);
         else
-            presenter.displayWanted.exchange(true);
+            presenter.setDisplayWanted(true);
         waitForDisplaysOn(proxUp, link);
     }
     // Also after a complete run: wakes displays left dozing by a loop that ended early.

@@ -2,7 +2,7 @@
 // marking every step.
 #pragma once
 
-#include "present/nvapi_d3d12_presenter.h"
+#include "present/park_control.h"
 #include "prox/mcu_prox.h"
 
 #include <cstdint>
@@ -13,6 +13,6 @@ namespace corva {
 void timedWait(double seconds);
 
 void benchmarkLoop(const bool& proxUp, McuProx& link, int32_t cycles, double activeSeconds, bool doze,
-                   NvapiD3d12Presenter& presenter, double holdSeconds);
+                   ParkControl& presenter, double holdSeconds);
 
 }  // namespace corva

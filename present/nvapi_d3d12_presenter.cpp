@@ -38,6 +38,10 @@ PresentStats NvapiD3d12Presenter::stats() {
     return im->published;
 }
 
+void NvapiD3d12Presenter::setDisplayWanted(bool wanted) {
+    displayWanted.exchange(wanted);
+}
+
 bool NvapiD3d12Presenter::isParked() {
     std::lock_guard<std::mutex> lock(im->statsLock);
     return im->published.parked;

@@ -2,6 +2,7 @@
 // mode and presents D3D12 frames paced by its vertical blank.
 #pragma once
 
+#include "present/park_control.h"
 #include "present/present_backend.h"
 
 #include <atomic>
@@ -11,7 +12,7 @@ namespace corva {
 
 struct PresenterImpl;
 
-class NvapiD3d12Presenter : public PresentBackend {
+class NvapiD3d12Presenter : public PresentBackend, public ParkControl {
   public:
     explicit NvapiD3d12Presenter(const PresenterConfig& config);
     ~NvapiD3d12Presenter() override;
@@ -23,8 +24,8 @@ class NvapiD3d12Presenter : public PresentBackend {
     void requestStop() override;
     PresentStats stats() override;
 
-    // True once the panels are off under the idle policy.
-    bool isParked();
+    void setDisplayWanted(bool wanted) override;
+    bool isParked() override;
 
     std::unique_ptr<PresenterImpl> im;
     const PresenterConfig config;
