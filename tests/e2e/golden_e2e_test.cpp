@@ -20,6 +20,10 @@ struct GoldenCase {
     bool loadMayFreeRun;
 };
 
+void PrintTo(const GoldenCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const GoldenCase kCases[] = {
     {"plain", {"1"}, "", true},
     {"cycle", {"cycle", "1", "0.5", "0.5"}, "", true},
