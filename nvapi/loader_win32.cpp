@@ -3,7 +3,7 @@
 // up. A fixed set of system libraries the driver library depends on is loaded first from
 // the same directory. Loading happens once, under a process-wide lock; a failed attempt
 // leaves nothing loaded and the next call tries again.
-#include "nvapi/loader.h"
+#include "nvapi/loader_win32.h"
 
 #include <windows.h>
 
@@ -57,6 +57,18 @@ class LoaderLockGuard {
     CSingletonCriticalSection& section_;
 };
 
+bool isBuild9200OrLater() {
+    OSVERSIONINFOEXW wanted{};
+    wanted.dwOSVersionInfoSize = sizeof wanted;
+    wanted.dwBuildNumber = kWindows8Level;
+    const DWORDLONG condition = VerSetConditionMask(0, VER_BUILDNUMBER, VER_GREATER_EQUAL);
+    return VerifyVersionInfoW(&wanted, VER_BUILDNUMBER, condition) != FALSE;
+}
+
+constexpr Win32Calls kSystemCalls{LoadLibraryExW,     GetProcAddress,      FreeLibrary,
+                                  GetModuleFileNameW, GetSystemDirectoryW, isBuild9200OrLater};
+Win32Calls gCalls = kSystemCalls;  // replaced only by tests, before any loading
+
 // The query entry is published before the module, so whoever sees the module sees both.
 std::atomic<HMODULE> gDriverModule{nullptr};
 std::atomic<QueryInterfaceFn> gQueryEntry{nullptr};
@@ -64,24 +76,20 @@ std::atomic<QueryInterfaceFn> gQueryEntry{nullptr};
 // Guarded by the loader lock; the preloaded modules stay loaded until the process ends.
 bool gPreloadSucceeded = true;
 HMODULE gPreloadModules[kPreloadCount] = {};
+int gWindowsLevel = 0;  // 0 until worked out
 
 int windowsLevel() {
-    static const int level = [] {
-        OSVERSIONINFOEXW wanted{};
-        wanted.dwOSVersionInfoSize = sizeof wanted;
-        wanted.dwBuildNumber = kWindows8Level;
-        const DWORDLONG condition = VerSetConditionMask(0, VER_BUILDNUMBER, VER_GREATER_EQUAL);
-        return VerifyVersionInfoW(&wanted, VER_BUILDNUMBER, condition) ? kWindows8Level : kWindows7Level;
-    }();
-    return level;
+    LoaderLockGuard lock;
+    if (gWindowsLevel == 0) gWindowsLevel = gCalls.isBuild9200OrLater() ? kWindows8Level : kWindows7Level;
+    return gWindowsLevel;
 }
 
 // The system directory with a trailing backslash; empty when it cannot be had.
 std::wstring systemDirectory() {
-    const UINT needed = GetSystemDirectoryW(nullptr, 0);
+    const UINT needed = gCalls.getSystemDirectory(nullptr, 0);
     if (needed == 0) return {};
     std::wstring directory(needed, L'\0');
-    const UINT length = GetSystemDirectoryW(directory.data(), needed);
+    const UINT length = gCalls.getSystemDirectory(directory.data(), needed);
     if (length == 0 || length >= needed) return {};
     directory.resize(length);
     if (directory.back() != L'\\') directory.push_back(L'\\');
@@ -92,19 +100,20 @@ std::wstring systemDirectory() {
 // it (Windows 8 on), else by full path with every search flag cleared.
 HMODULE loadFromSystemDirectory(const wchar_t* name, DWORD flags) {
     if (windowsLevel() == kWindows8Level)
-        return LoadLibraryExW(name, nullptr, (flags & ~kSearchFlagsToClear) | LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return gCalls.loadLibraryEx(name, nullptr,
+                                    (flags & ~kSearchFlagsToClear) | LOAD_LIBRARY_SEARCH_SYSTEM32);
     const std::wstring directory = systemDirectory();
     if (directory.empty()) return nullptr;
     const std::wstring path = directory + name;
-    return LoadLibraryExW(path.c_str(), nullptr,
-                          flags & ~(kSearchFlagsToClear | LOAD_LIBRARY_SEARCH_SYSTEM32));
+    return gCalls.loadLibraryEx(path.c_str(), nullptr,
+                                flags & ~(kSearchFlagsToClear | LOAD_LIBRARY_SEARCH_SYSTEM32));
 }
 
 // Media Foundation's protected pipeline host loads what it needs itself.
 bool runningAsProtectedMediaHost() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length = gCalls.getModuleFileName(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) return false;
         if (length < path.size()) {
             path.resize(length);
@@ -132,7 +141,13 @@ bool preload() {
     return true;
 }
 
-// Loads one library by bare name from the system directory only, after the preload.
+QueryInterfaceFn toQueryEntry(FARPROC proc) {
+    // Through void(*)() so the compiler accepts the change of signature.
+    return reinterpret_cast<QueryInterfaceFn>(reinterpret_cast<void (*)()>(proc));
+}
+
+}  // namespace
+
 HMODULE loadSystemLibrary(const wchar_t* name, DWORD flags) {
     if (std::wcschr(name, L'\\') != nullptr || std::wcschr(name, L'/') != nullptr) {
         SetLastError(ERROR_BAD_ARGUMENTS);
@@ -143,13 +158,6 @@ HMODULE loadSystemLibrary(const wchar_t* name, DWORD flags) {
     return loadFromSystemDirectory(name, flags);
 }
 
-QueryInterfaceFn toQueryEntry(FARPROC proc) {
-    // Through void(*)() so the compiler accepts the change of signature.
-    return reinterpret_cast<QueryInterfaceFn>(reinterpret_cast<void (*)()>(proc));
-}
-
-}  // namespace
-
 NvStatus ensureLoaded() {
     if (gDriverModule.load(std::memory_order_acquire) != nullptr) return kNvOk;
     LoaderLockGuard lock;
@@ -158,18 +166,18 @@ NvStatus ensureLoaded() {
     HMODULE module = loadSystemLibrary(L"nvapi64.dll", LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr) return kNvLibraryNotLoaded;
 
-    QueryInterfaceFn query = toQueryEntry(GetProcAddress(module, "nvapi_QueryInterface"));
+    QueryInterfaceFn query = toQueryEntry(gCalls.getProcAddress(module, "nvapi_QueryInterface"));
     if (query == nullptr) {
-        FreeLibrary(module);
+        gCalls.freeLibrary(module);
         return kNvNoQueryEntry;
     }
     auto initialize = reinterpret_cast<InitializeFn>(query(static_cast<uint32_t>(NvInterfaceId::Initialize)));
     if (initialize == nullptr) {
-        FreeLibrary(module);
+        gCalls.freeLibrary(module);
         return kNvNoQueryEntry;
     }
     if (NvStatus status = initialize(); status != kNvOk) {
-        FreeLibrary(module);
+        gCalls.freeLibrary(module);
         return status;
     }
 
@@ -190,7 +198,21 @@ void unloadForTesting() {
     LoaderLockGuard lock;
     HMODULE module = gDriverModule.exchange(nullptr);
     gQueryEntry.store(nullptr);
-    if (module != nullptr) FreeLibrary(module);
+    if (module != nullptr) gCalls.freeLibrary(module);
+}
+
+Win32Calls systemCalls() {
+    return kSystemCalls;
+}
+
+void useWin32CallsForTesting(const Win32Calls& calls) {
+    LoaderLockGuard lock;
+    gCalls = calls;
+    gDriverModule.store(nullptr);
+    gQueryEntry.store(nullptr);
+    gPreloadSucceeded = true;
+    for (HMODULE& module : gPreloadModules) module = nullptr;
+    gWindowsLevel = 0;
 }
 
 }  // namespace corva::nvapi_loader

@@ -2,15 +2,16 @@
 // outcome, what ends up in the store, and that the session is always closed.
 #include "present/driver_profile.h"
 
-#include "nvapi/loader.h"
 #include "nvapi/nvapi.h"
 #include "sim/call_log.h"
 #include "sim/sim_driver_config.h"
 #include "tests/support/sim_driver_sandbox.h"
+#include "tests/support/simulated_driver.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -155,8 +156,7 @@ TEST_F(DriverProfile, NoSessionPrintsNothingAndCallsNothingElse) {
 }
 
 TEST_F(DriverProfile, DriverLibraryUnavailablePrintsNothing) {
-    nvapi_loader::installDriverLibrary([] { return nvapi_loader::DriverLibrary{}; });
-    nvapi_loader::unloadForTesting();
+    test::installNoDriver();
     const Output output = pin();
     EXPECT_EQ(output.out, "");
     EXPECT_EQ(output.err, "");
@@ -185,10 +185,7 @@ TEST_F(DriverProfile, EachRefusedStepReportsTheFailureLineAndClosesTheSession) {
 }
 
 TEST_F(DriverProfile, UnreadableStoreReportsTheFailureLine) {
-    std::FILE* file = std::fopen(sandbox.storeFile().c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fputs("not a settings database\n", file);
-    std::fclose(file);
+    std::ofstream(sandbox.storeFile(), std::ios::binary) << "not a settings database\n";
     const Output output = pin();
     EXPECT_EQ(output.out, "");
     EXPECT_EQ(output.err, kFailedLine);

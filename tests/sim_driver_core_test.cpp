@@ -3,6 +3,7 @@
 #include "nvapi/nvapi.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_driver_config.h"
+#include "tests/support/environment.h"
 #include "tests/support/sim_driver_sandbox.h"
 
 #include <gtest/gtest.h>
@@ -226,9 +227,9 @@ TEST_F(SimDriver, StoreFileComesFromTheEnvironmentUnlessSet) {
     const auto chosen = sandbox.storeFile();
     sim::setDrsStoreFile({});
     const auto fromEnvironment = chosen.parent_path() / "env.txt";
-    ::setenv("TESSARAY_SIM_DRS_FILE", fromEnvironment.c_str(), 1);
+    test::setEnvironmentVariable("TESSARAY_SIM_DRS_FILE", fromEnvironment.string().c_str());
     EXPECT_EQ(sim::drsStoreFile(), fromEnvironment);
-    ::unsetenv("TESSARAY_SIM_DRS_FILE");
+    test::unsetEnvironmentVariable("TESSARAY_SIM_DRS_FILE");
     EXPECT_EQ(sim::drsStoreFile().filename(), "tessaray-sim-drs.txt");
     sim::setDrsStoreFile(chosen);
     EXPECT_EQ(sim::drsStoreFile(), chosen);

@@ -1,7 +1,7 @@
 // Checks shared by the end-to-end tests of tessaray-sim.
 #pragma once
 
-#include "tests/support/sim_process.h"
+#include "tests/support/linux/sim_process.h"
 
 #include <gtest/gtest.h>
 

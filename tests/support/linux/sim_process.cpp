@@ -1,4 +1,4 @@
-#include "tests/support/sim_process.h"
+#include "tests/support/linux/sim_process.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs the cross-compiled test program, tessaray-tests.exe, under Wine on a virtual X
+# server (scripts/wine-run), with the simulated driver linked in.
+#
+#   tests/wine/run_wine_unit.sh WINDOWS_BUILD_DIR [gtest arguments...]
+#
+# Exit: 0 every test passed, 1 a test failed or the run broke, 77 skipped (no Windows
+# build or no Wine).
+set -uo pipefail
+
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build_dir="${1:?usage: run_wine_unit.sh WINDOWS_BUILD_DIR [gtest arguments...]}"
+shift
+exe="$build_dir/tests/tessaray-tests.exe"
+skip=77
+
+if [ ! -f "$exe" ]; then
+  echo "SKIP: no tessaray-tests.exe at $exe (build it with: scripts/build windows)"
+  exit $skip
+fi
+if [ ! -x /usr/lib/wine/wine64 ] || ! command -v xvfb-run >/dev/null; then
+  echo "SKIP: Wine or xvfb-run is not installed (.ci/install-deps installs them)"
+  exit $skip
+fi
+
+# Tests that only wait out real seconds (their names end in _TakesNs) run on Linux only.
+args=(--gtest_brief=1 "--gtest_filter=-*_Takes*" "$@")
+start=$(date +%s%N)
+"$root/scripts/wine-run" --build-dir "$build_dir" --exe "$exe" --driver none --timeout 600 -- "${args[@]}" |
+  tr -d '\r'
+rc=${PIPESTATUS[0]}
+echo "tessaray-tests.exe under Wine: exit code $rc, $((($(date +%s%N) - start) / 1000000)) ms in all"
+[ "$rc" -eq 0 ] || exit 1
