@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "sim/scenario.h"
+#include "sim/scenario_dispatch.h"
 #include "sim/scenario_runner.h"
 #include "sim/sim_driver_config.h"
 
@@ -10,25 +11,29 @@
 
 namespace corva::sim {
 
+namespace {
+constexpr char kWho[] = "nvapi64.dll (simulated)";
+}  // namespace
+
 void startScenarioFromEnvironment() {
     static std::once_flag once;
     std::call_once(once, [] {
         const ScenarioParse parsed = scenarioFromEnvironment();
         if (!parsed.ok) {
-            std::fprintf(stderr, "nvapi64.dll (simulated): bad TESSARAY_SIM_SCENARIO: %s\n",
-                         parsed.error.c_str());
+            std::fprintf(stderr, "%s: bad TESSARAY_SIM_SCENARIO: %s\n", kWho, parsed.error.c_str());
             DriverFaults refused = faults();
             refused.initialize = kSimError;
             setFaults(refused);
             return;
         }
         applyDisplayStart(parsed.scenario);
-        if (parsed.scenario.timeline.empty()) return;
         // Never destroyed: like the hardware, the timeline runs until the process ends (a
         // thread still joinable at static destruction would abort the program).
+        static auto* display = new ScenarioDisplay();
         auto* player = new TimelinePlayer();
-        player->start(parsed.scenario.timeline, platform::steadyNowNs(),
-                      [](const TimedEvent& event) { applyDisplayEvent(event); });
+        ScenarioDispatcher dispatcher;
+        dispatcher.plug(EventTarget::Display, [](const TimedEvent& event) { display->handle(event); });
+        dispatcher.play(*player, parsed.scenario.timeline, platform::steadyNowNs(), kWho);
     });
 }
 

@@ -1,7 +1,8 @@
 // What the simulated headset does during a run: its configuration at start and a
 // timeline of events (taken off, unplugged, vertical blank lost, ...).
 //
-// Text form, one statement per line or separated by ';', '#' starts a comment:
+// Text form, one statement per line or separated by ';', '#' starts a comment that ends the
+// line. Counts are decimal, 0 to 10000; times 0 to 86400 s.
 //   no-display                 the driver lists no direct-mode display
 //   no-mcu                     no proximity microcontroller is attached
 //   acquire-fail N [STATUS]    the first N acquisitions fail (status default -1); STATUS alone
@@ -17,6 +18,7 @@
 //        waitable-dead | device-removed | present-fail N
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +38,9 @@ enum class ScenarioEvent {
     DeviceRemoved,
     PresentFail,
 };
+
+// As written in a scenario ("vblank-lost").
+const char* scenarioEventName(ScenarioEvent event);
 
 struct TimedEvent {
     double atSeconds = 0.0;
@@ -63,7 +68,12 @@ struct ScenarioParse {
     std::string error;  // "line N: ..." when !ok
 };
 
+// Scenario texts and files longer than this are refused.
+constexpr size_t kMaxScenarioBytes = 64 * 1024;
+
 ScenarioParse parseScenario(const std::string& text);
+// A regular file of at most kMaxScenarioBytes (a directory, FIFO or device is refused).
+ScenarioParse readScenarioFile(const std::string& path);
 
 // The scenario named by the environment: TESSARAY_SIM_SCENARIO holds the text itself, or
 // "@PATH" to read it from a file. Unset or empty: a healthy headset, worn.

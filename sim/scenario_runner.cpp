@@ -24,34 +24,6 @@ void applyDisplayStart(const Scenario& scenario) {
     if (scenario.presentFailures > 0) failPresents(static_cast<uint32_t>(scenario.presentFailures));
 }
 
-bool applyDisplayEvent(const TimedEvent& event) {
-    switch (event.event) {
-        case ScenarioEvent::VblankLost:
-            setVblankLost(true);
-            return true;
-        case ScenarioEvent::VblankRestored:
-            setVblankLost(false);
-            return true;
-        case ScenarioEvent::WaitableDead:
-            setWaitableDead(true);
-            return true;
-        case ScenarioEvent::DeviceRemoved:
-            setDeviceRemoved(true);
-            return true;
-        case ScenarioEvent::PresentFail:
-            failPresents(static_cast<uint32_t>(event.count));
-            return true;
-        case ScenarioEvent::Doff:
-        case ScenarioEvent::Don:
-        case ScenarioEvent::Unplug:
-        case ScenarioEvent::Replug:
-        case ScenarioEvent::Silence:
-        case ScenarioEvent::Talk:
-            return false;
-    }
-    return false;
-}
-
 void TimelinePlayer::start(std::vector<TimedEvent> timeline, int64_t startNs, Handler handler) {
     stop();
     {

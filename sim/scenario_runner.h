@@ -18,10 +18,6 @@ namespace corva::sim {
 // microcontroller's part of the scenario (no-mcu, away) is not the display's and is left alone.
 void applyDisplayStart(const Scenario& scenario);
 
-// Applies one timeline event to the simulated display. False for events that are not the
-// display's (doff, don, unplug, replug, silence, talk: the microcontroller's).
-bool applyDisplayEvent(const TimedEvent& event);
-
 // Hands each event of a timeline, in order, to a handler at its time, on a thread of its own.
 class TimelinePlayer {
   public:

@@ -38,7 +38,12 @@ McuScenario mcuScenario(const Scenario& scenario, Headset& headset) {
 SimSession::SimSession(const Scenario& scenario)
     : scenario_(scenario),
       headset_(headsetTiming(scenario), scenario.startsWorn),
-      mcu_(std::make_unique<SimMcu>(mcuScenario(scenario, headset_))) {}
+      mcu_(std::make_unique<SimMcu>(mcuScenario(scenario, headset_))) {
+    dispatcher_.plug(EventTarget::Display, [this](const TimedEvent& event) { display_.handle(event); });
+    dispatcher_.plug(EventTarget::Microcontroller,
+                     [this](const TimedEvent& event) { handleMicrocontroller(event); });
+    dispatcher_.plug(EventTarget::Wearer, [this](const TimedEvent& event) { handleWearer(event); });
+}
 
 SimSession::~SimSession() {
     stop();
@@ -48,16 +53,8 @@ void SimSession::start(int64_t startNs, std::function<int64_t()> wakeStamp) {
     stop();
     applyDisplayStart(scenario_);
     headset_.setWakeStampSource(std::move(wakeStamp));
-    headset_.setBlankListener([this](bool blanked) {
-        std::lock_guard<std::mutex> lock(vblankMutex_);
-        wearBlanked_ = blanked;
-        applyVblank();
-    });
-    {
-        std::lock_guard<std::mutex> lock(vblankMutex_);
-        wearBlanked_ = headset_.blankedByWear();  // e.g. starts away, bypass not yet on
-        applyVblank();
-    }
+    headset_.setBlankListener([this](bool blanked) { display_.setWearBlanked(blanked); });
+    display_.setWearBlanked(headset_.blankedByWear());  // e.g. starts away, bypass not yet on
     setPanelPowerListener([this](bool on, int64_t atNs) {
         // Outside the display's lock: its state may be read here.
         const bool compressed = on && displayState().mode.dscEnable != 0;
@@ -85,7 +82,7 @@ void SimSession::start(int64_t startNs, std::function<int64_t()> wakeStamp) {
     });
     installHidTransport(mcu_.get());
     started_ = true;
-    player_.start(scenario_.timeline, startNs, [this](const TimedEvent& event) { handle(event); });
+    dispatcher_.play(player_, scenario_.timeline, startNs, "tessaray-sim");
 }
 
 void SimSession::stop() {
@@ -96,43 +93,24 @@ void SimSession::stop() {
     started_ = false;
 }
 
-// Under vblankMutex_: the vertical blank is lost while the scenario says so or while the
-// headset, taken off without the bypass, keeps its panels dark.
-void SimSession::applyVblank() {
-    setVblankLost(scenarioVblankLost_ || wearBlanked_);
+void SimSession::handleWearer(const TimedEvent& event) {
+    headset_.setWorn(event.event == ScenarioEvent::Don, platform::steadyNowNs());
 }
 
-void SimSession::handle(const TimedEvent& event) {
-    const int64_t now = platform::steadyNowNs();
+void SimSession::handleMicrocontroller(const TimedEvent& event) {
     switch (event.event) {
-        case ScenarioEvent::Doff:
-            headset_.setWorn(false, now);
-            return;
-        case ScenarioEvent::Don:
-            headset_.setWorn(true, now);
-            return;
         case ScenarioEvent::Unplug:
             mcu_->unplug();
             return;
         case ScenarioEvent::Replug:
             mcu_->replug();
-            headset_.mcuPoweredUp(now);
+            headset_.mcuPoweredUp(platform::steadyNowNs());
             return;
         case ScenarioEvent::Silence:
-            mcu_->setHung(true);
-            return;
         case ScenarioEvent::Talk:
-            mcu_->setHung(false);
+            mcu_->setHung(event.event == ScenarioEvent::Silence);
             return;
-        case ScenarioEvent::VblankLost:
-        case ScenarioEvent::VblankRestored: {
-            std::lock_guard<std::mutex> lock(vblankMutex_);
-            scenarioVblankLost_ = event.event == ScenarioEvent::VblankLost;
-            applyVblank();
-            return;
-        }
         default:
-            applyDisplayEvent(event);
             return;
     }
 }

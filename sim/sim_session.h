@@ -5,12 +5,12 @@
 
 #include "sim/headset.h"
 #include "sim/scenario.h"
+#include "sim/scenario_dispatch.h"
 #include "sim/scenario_runner.h"
 #include "sim/sim_mcu.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace corva::sim {
@@ -42,16 +42,15 @@ class SimSession {
     bool writeGroundTruth(const std::string& path) const;
 
   private:
-    void handle(const TimedEvent& event);
-    void applyVblank();
+    void handleMicrocontroller(const TimedEvent& event);
+    void handleWearer(const TimedEvent& event);
 
     Scenario scenario_;
     Headset headset_;
     std::unique_ptr<SimMcu> mcu_;
+    ScenarioDisplay display_;
+    ScenarioDispatcher dispatcher_;
     TimelinePlayer player_;
-    std::mutex vblankMutex_;
-    bool scenarioVblankLost_ = false;
-    bool wearBlanked_ = false;
     bool started_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_impl.h"
 #include "sim/scenario.h"
+#include "sim/scenario_dispatch.h"
 #include "sim/scenario_runner.h"
 #include "sim/sim_display.h"
 #include "tests/support/sim_driver_sandbox.h"
@@ -76,28 +77,44 @@ TEST_F(ScenarioOnDisplay, ADefaultScenarioUndoesAnEarlierOne) {
     EXPECT_NE(out.find("AcquireDirectModeDisplay = 0x0\n"), std::string::npos) << out;
 }
 
-TEST(ScenarioEvents, DisplayEventsSetTheirFaultsAndOthersAreNotTheDisplays) {
+TEST(ScenarioEvents, EveryEventReachesItsOwnPartAndAbsentPartsAreNamedOnce) {
+    const sim::Scenario scenario = parsed(
+        "at 0 doff; at 0 unplug; at 0 vblank-lost; at 0 replug; at 0 unplug; at 0 silence; at 0 talk; "
+        "at 0 don; at 0 waitable-dead; at 0 device-removed; at 0 present-fail 1; at 0 vblank-restored");
+    std::vector<std::pair<sim::EventTarget, sim::ScenarioEvent>> seen;
+    sim::ScenarioDispatcher all;
+    for (sim::EventTarget target :
+         {sim::EventTarget::Display, sim::EventTarget::Microcontroller, sim::EventTarget::Wearer})
+        all.plug(target, [&seen, target](const sim::TimedEvent& e) { seen.emplace_back(target, e.event); });
+    for (const sim::TimedEvent& e : scenario.timeline) all.dispatch(e);
+    ASSERT_EQ(seen.size(), scenario.timeline.size());
+    for (const auto& [target, event] : seen)
+        EXPECT_EQ(target, sim::targetOf(event)) << sim::scenarioEventName(event);
+    EXPECT_EQ(all.ignoredEvents(scenario.timeline), "");
+
+    sim::ScenarioDispatcher displayOnly;
+    displayOnly.plug(sim::EventTarget::Display, [](const sim::TimedEvent&) {});
+    EXPECT_EQ(displayOnly.ignoredEvents(scenario.timeline), "doff, unplug, replug, silence, talk, don");
+}
+
+TEST(ScenarioEvents, TheDisplaysVerticalBlankIsLostWhileTheScenarioOrTheWearerSaysSo) {
     sim::resetDisplay();
-    auto event = [](sim::ScenarioEvent kind) {
+    sim::ScenarioDisplay display;
+    auto event = [&display](sim::ScenarioEvent kind) {
         sim::TimedEvent e;
         e.event = kind;
-        return sim::applyDisplayEvent(e);
+        display.handle(e);
+        return sim::displayState();
     };
-    EXPECT_TRUE(event(sim::ScenarioEvent::VblankLost));
-    EXPECT_TRUE(sim::displayState().vblankLost);
-    EXPECT_TRUE(event(sim::ScenarioEvent::VblankRestored));
+    EXPECT_TRUE(event(sim::ScenarioEvent::VblankLost).vblankLost);
+    display.setWearBlanked(true);
+    EXPECT_TRUE(event(sim::ScenarioEvent::VblankRestored).vblankLost);
+    display.setWearBlanked(false);
     EXPECT_FALSE(sim::displayState().vblankLost);
-    EXPECT_TRUE(event(sim::ScenarioEvent::WaitableDead));
-    EXPECT_TRUE(sim::displayState().waitableDead);
-    EXPECT_TRUE(event(sim::ScenarioEvent::DeviceRemoved));
-    EXPECT_TRUE(sim::displayState().deviceRemoved);
-
+    EXPECT_FALSE(event(sim::ScenarioEvent::Doff).vblankLost);  // not the display's
+    EXPECT_TRUE(event(sim::ScenarioEvent::WaitableDead).waitableDead);
+    EXPECT_TRUE(event(sim::ScenarioEvent::DeviceRemoved).deviceRemoved);
     sim::resetDisplay();
-    for (auto kind : {sim::ScenarioEvent::Doff, sim::ScenarioEvent::Don, sim::ScenarioEvent::Unplug,
-                      sim::ScenarioEvent::Replug, sim::ScenarioEvent::Silence, sim::ScenarioEvent::Talk})
-        EXPECT_FALSE(event(kind));
-    const sim::DisplayState state = sim::displayState();
-    EXPECT_FALSE(state.vblankLost || state.waitableDead || state.deviceRemoved);
 }
 
 struct Delivery {

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 namespace corva::sim {
 namespace {
 
@@ -73,12 +79,65 @@ TEST(Scenario, RejectsMistakesWithTheLineNumber) {
         {"wake-time 120 80", "line 1: bad range '120 80'"},
         {"sleep-time 5", "line 1: cannot read 'sleep-time' with 1 argument(s)"},
         {"wake-time -1 80", "line 1: bad range '-1 80'"},
+        // Times that cannot be scheduled, counts that are not small decimals.
+        {"at 1e10 doff", "line 1: bad time '1e10' (seconds, 0 to 86400)"},
+        {"at 86400.5 doff", "line 1: bad time '86400.5'"},
+        {"at 0x10 doff", "line 1: bad time '0x10'"},
+        {"acquire-fail 2000000000", "line 1: bad count '2000000000' (0 to 10000)"},
+        {"acquire-fail 0x10", "line 1: bad count '0x10'"},
+        {"present-fail -1", "line 1: bad count '-1'"},
+        {"at 1 present-fail 10001", "line 1: present-fail needs a count (0 to 10000)"},
+        {"acquire-status 0x10", "line 1: bad status '0x10'"},
+        // The real line number, with ';' statements and comments before it.
+        {"no-mcu; away\n# at 1 doff; x\n\naway; at 1 hop", "line 4: unknown event 'hop'"},
+        // A short, printable excerpt of a long or binary word.
+        {"at 1 abcdefghijklmnopqrstuvwxyz0123456789",
+         "line 1: unknown event 'abcdefghijklmnopqrstuvwx...'\n"},
+        {"at 1 \x01\x7f",
+         "line 1: unknown event '?"
+         "?'\n"},
     };
     for (const Case& c : cases) {
         const ScenarioParse p = parseScenario(c.text);
         EXPECT_FALSE(p.ok) << c.text;
-        EXPECT_EQ(p.error.rfind(c.error, 0), 0u) << c.text << " -> " << p.error;
+        EXPECT_EQ((p.error + "\n").rfind(c.error, 0), 0u) << c.text << " -> " << p.error;
     }
+}
+
+TEST(Scenario, ACommentEndsItsLineSemicolonsIncluded) {
+    const ScenarioParse p = parseScenario("acquire-fail 010 # no-display; no-mcu\npresent-fail 1");
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.scenario.acquireFailures, 10);
+    EXPECT_FALSE(p.scenario.noDisplay);
+    EXPECT_FALSE(p.scenario.noMcu);
+    EXPECT_EQ(p.scenario.presentFailures, 1);
+    EXPECT_TRUE(parseScenario("at 86400 doff").ok);
+}
+
+TEST(Scenario, OnlyARegularFileOfBoundedSizeIsRead) {
+    const std::string dir = ::testing::TempDir() + "tessaray-scenario-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    const std::string fifo = dir + "/fifo", big = dir + "/big", good = dir + "/good";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(big) << std::string(kMaxScenarioBytes, '#') << "\n";
+    std::ofstream(good) << "no-mcu # " << std::string(kMaxScenarioBytes - 10, '#');
+    struct Case {
+        std::string path, error;
+    } cases[] = {
+        {dir, "is not a regular file"},
+        {fifo, "is not a regular file"},
+        {"/dev/zero", "is not a regular file"},
+        {big, "is longer than 65536 bytes"},
+        {dir + "/missing", "cannot read scenario file"},
+    };
+    for (const Case& c : cases) {
+        const ScenarioParse p = readScenarioFile(c.path);
+        EXPECT_FALSE(p.ok) << c.path;
+        EXPECT_NE(p.error.find(c.error), std::string::npos) << c.path << " -> " << p.error;
+    }
+    const ScenarioParse p = readScenarioFile(good);
+    EXPECT_TRUE(p.ok && p.scenario.noMcu) << p.error;
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
