@@ -99,8 +99,8 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
         (verb == "wake-time" ? s.wakeMaxMs : s.sleepMaxMs) = hi;
     } else if (verb == "at" && w.size() >= 3) {
         TimedEvent e;
-        if (!parseSeconds(w[1], e.atSeconds) || e.atSeconds > kMaxEventSeconds)
-            return "bad time " + quoted(w[1]) + " (seconds, 0 to 86400)";
+        if (!parseSeconds(w[1], e.atSeconds)) return "bad time " + quoted(w[1]);
+        if (e.atSeconds > kMaxEventSeconds) return "bad time " + quoted(w[1]) + " (seconds, 0 to 86400)";
         const auto known = std::find_if(std::begin(kEvents), std::end(kEvents),
                                         [&](const EventName& n) { return w[2] == n.name; });
         if (known == std::end(kEvents)) return "unknown event " + quoted(w[2]);
