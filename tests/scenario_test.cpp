@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-
 namespace corva::sim {
 namespace {
 
@@ -112,32 +106,6 @@ TEST(Scenario, ACommentEndsItsLineSemicolonsIncluded) {
     EXPECT_FALSE(p.scenario.noMcu);
     EXPECT_EQ(p.scenario.presentFailures, 1);
     EXPECT_TRUE(parseScenario("at 86400 doff").ok);
-}
-
-TEST(Scenario, OnlyARegularFileOfBoundedSizeIsRead) {
-    const std::string dir = ::testing::TempDir() + "tessaray-scenario-" + std::to_string(::getpid());
-    std::filesystem::create_directories(dir);
-    const std::string fifo = dir + "/fifo", big = dir + "/big", good = dir + "/good";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::ofstream(big) << std::string(kMaxScenarioBytes, '#') << "\n";
-    std::ofstream(good) << "no-mcu # " << std::string(kMaxScenarioBytes - 10, '#');
-    struct Case {
-        std::string path, error;
-    } cases[] = {
-        {dir, "is not a regular file"},
-        {fifo, "is not a regular file"},
-        {"/dev/zero", "is not a regular file"},
-        {big, "is longer than 65536 bytes"},
-        {dir + "/missing", "cannot read scenario file"},
-    };
-    for (const Case& c : cases) {
-        const ScenarioParse p = readScenarioFile(c.path);
-        EXPECT_FALSE(p.ok) << c.path;
-        EXPECT_NE(p.error.find(c.error), std::string::npos) << c.path << " -> " << p.error;
-    }
-    const ScenarioParse p = readScenarioFile(good);
-    EXPECT_TRUE(p.ok && p.scenario.noMcu) << p.error;
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
