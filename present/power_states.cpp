@@ -31,7 +31,7 @@ PresentLoop::Step PresentLoop::parkUntilWanted() {
 
 PresentLoop::Step PresentLoop::waitWhileParked() {
     while (!presenter_.displayWanted.load() && !presenter_.stopRequested.load()) {
-        platform::sleepMs(kParkedPollMs);
+        clock_.sleepMs(kParkedPollMs);
         if (runLengthReached(runTimeNow())) return Step::End;
         if (deviceRemovedReason() != S_OK) {
             std::fprintf(stderr,

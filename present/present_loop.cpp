@@ -20,10 +20,6 @@ constexpr double kSpinSeconds = 0.0015;
 // Failed presents a run tolerates, however far apart.
 constexpr uint64_t kMaxPresentErrors = 10;
 
-double secondsSince(int64_t startNs) {
-    return static_cast<double>(platform::steadyNowNs() - startNs) / 1e9;
-}
-
 D3D12_RESOURCE_BARRIER transition(ID3D12Resource* resource, D3D12_RESOURCE_STATES from,
                                   D3D12_RESOURCE_STATES to) {
     D3D12_RESOURCE_BARRIER barrier{};
@@ -48,6 +44,7 @@ PresentLoop::PresentLoop(NvapiD3d12Presenter& presenter, double seconds, const F
       im_(*presenter.im),
       seconds_(seconds),
       draw_(draw),
+      clock_(*im_.clock),
       pacing_(1.0 / im_.refreshHz) {}
 
 PresentLoop::~PresentLoop() {
@@ -58,12 +55,16 @@ void PresentLoop::run() {
     // Best effort: without them the loop still runs, with the thread's previous settings.
     platform::raiseThreadPriorityToHighest();
     platform::disableExecutionSpeedThrottling();
-    runStart_ = platform::steadyNowNs();
-    paceTimer_ = platform::createHighResolutionTimer();
+    runStart_ = clock_.nowNs();
+    paceTimer_ = clock_.createHighResolutionTimer();
 
     Step step = presenter_.stopRequested.load() ? Step::End : Step::Next;
     while (step == Step::Next) step = iterate();
     finish(step == Step::EndDisplayLost);
+}
+
+double PresentLoop::secondsSince(int64_t startNs) const {
+    return static_cast<double>(clock_.nowNs() - startNs) / 1e9;
 }
 
 double PresentLoop::runTimeNow() const {
@@ -73,7 +74,7 @@ double PresentLoop::runTimeNow() const {
 PresentLoop::Step PresentLoop::iterate() {
     const double runTime = runTimeNow();
     if (runLengthReached(runTime)) return Step::End;
-    int64_t loopTop = platform::steadyNowNs();
+    int64_t loopTop = clock_.nowNs();
     const uint32_t buffer = static_cast<uint32_t>(frames_ & 1);
 
     if (const HRESULT reason = deviceRemovedReason(); reason != S_OK) {
@@ -87,7 +88,7 @@ PresentLoop::Step PresentLoop::iterate() {
     if (!presenter_.displayWanted.load()) {
         if (const Step parked = parkUntilWanted(); parked != Step::Next) return parked;
         // The time spent parked is not loop time: it would swamp the loop-interval average.
-        loopTop = platform::steadyNowNs();
+        loopTop = clock_.nowNs();
     }
     return presentFrame(buffer, runTime, loopTop);
 }
@@ -96,7 +97,7 @@ PresentLoop::Step PresentLoop::presentFrame(uint32_t buffer, double runTime, int
     // The allocator may only be reset once the GPU is done with its commands.
     if (!previousFrameRetired()) return presenter_.stopRequested.load() ? Step::End : Step::Next;
 
-    const int64_t before = platform::steadyNowNs();
+    const int64_t before = clock_.nowNs();
     const bool anchored = pacing_.anchored(before);
     double jitWait = 0.0;
     if (anchored) {
@@ -104,7 +105,7 @@ PresentLoop::Step PresentLoop::presentFrame(uint32_t buffer, double runTime, int
         jitWait = secondsSince(before);
     }
 
-    const int64_t frameStart = platform::steadyNowNs();
+    const int64_t frameStart = clock_.nowNs();
     const int64_t displayTimeNs = anchored ? pacing_.predictDisplayTimeNs(frameStart) : 0;
     recordFrame(buffer, runTime, displayTimeNs);
     submitFrame(buffer);
@@ -125,22 +126,22 @@ PresentLoop::Step PresentLoop::presentFrame(uint32_t buffer, double runTime, int
 bool PresentLoop::previousFrameRetired() {
     if (im_.fence->GetCompletedValue() >= im_.fenceValue) return true;
     im_.fence->SetEventOnCompletion(im_.fenceValue, im_.fenceEvent);
-    platform::waitFor(im_.fenceEvent, kFenceWaitMs);
+    clock_.waitFor(im_.fenceEvent, kFenceWaitMs);
     return im_.fence->GetCompletedValue() >= im_.fenceValue;
 }
 
 // The just-in-time wait: on the high-resolution timer, or by sleeping and spinning.
 void PresentLoop::waitUntil(int64_t targetNs) {
-    const double remaining = static_cast<double>(targetNs - platform::steadyNowNs()) / 1e9;
+    const double remaining = static_cast<double>(targetNs - clock_.nowNs()) / 1e9;
     if (remaining <= kMinJitWaitSeconds) return;
     if (paceTimer_ != nullptr) {
         if (platform::setTimer(paceTimer_, static_cast<int64_t>(remaining * -1e7)))
-            platform::waitFor(paceTimer_, kPaceTimerWaitMs);
+            clock_.waitFor(paceTimer_, kPaceTimerWaitMs);
         return;
     }
     const double sleepSeconds = remaining - kSpinSeconds;
-    if (sleepSeconds > 0.0) platform::sleepMs(static_cast<uint32_t>(sleepSeconds * 1000.0));
-    while (platform::steadyNowNs() < targetNs) platform::cpuPause();
+    if (sleepSeconds > 0.0) clock_.sleepMs(static_cast<uint32_t>(sleepSeconds * 1000.0));
+    while (clock_.nowNs() < targetNs) platform::cpuPause();
 }
 
 void PresentLoop::recordFrame(uint32_t buffer, double runTime, int64_t displayTimeNs) {
@@ -174,7 +175,7 @@ void PresentLoop::submitFrame(uint32_t buffer) {
     im_.queue->Signal(im_.fence.Get(), im_.fenceValue);
     if (im_.fence->GetCompletedValue() < im_.fenceValue) {
         im_.fence->SetEventOnCompletion(im_.fenceValue, im_.fenceEvent);
-        platform::waitFor(im_.fenceEvent, kFenceWaitMs);
+        clock_.waitFor(im_.fenceEvent, kFenceWaitMs);
     }
 }
 
@@ -195,9 +196,9 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
         pacing_.noWaitable();
         return true;
     }
-    const int64_t t0 = platform::steadyNowNs();
-    const platform::WaitResult result = platform::waitFor(im_.waitable, kVblankWaitMs);
-    const int64_t t1 = platform::steadyNowNs();
+    const int64_t t0 = clock_.nowNs();
+    const platform::WaitResult result = clock_.waitFor(im_.waitable, kVblankWaitMs);
+    const int64_t t1 = clock_.nowNs();
     waitMs = static_cast<double>(t1 - t0) / 1e6;
     if (result != platform::WaitResult::TimedOut) {
         pacing_.waitSignalled(t1);
@@ -227,7 +228,7 @@ void PresentLoop::pace(double waitMs, double loopTime, double runTime) {
         std::fprintf(stderr, "free-run over: vsync pacing restored\n");
     }
     if (step.selfPace) {
-        if (const uint32_t ms = selfPaceSleepMs(pacing_.period(), loopTime); ms > 0) platform::sleepMs(ms);
+        if (const uint32_t ms = selfPaceSleepMs(pacing_.period(), loopTime); ms > 0) clock_.sleepMs(ms);
     }
 }
 

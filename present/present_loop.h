@@ -36,6 +36,7 @@ class PresentLoop {
     void publish();
     void finish(bool displayLost);
     HRESULT deviceRemovedReason() const { return im_.dev->GetDeviceRemovedReason(); }
+    double secondsSince(int64_t startNs) const;
     double runTimeNow() const;
     bool runLengthReached(double runTime) const { return seconds_ > 0.0 && runTime >= seconds_; }
 
@@ -49,6 +50,7 @@ class PresentLoop {
     PresenterImpl& im_;
     const double seconds_;
     const FrameCallback& draw_;
+    PresenterClock& clock_;
     PacingState pacing_;
     int64_t runStart_ = 0;
     platform::OsHandle paceTimer_ = nullptr;

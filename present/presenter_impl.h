@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "present/com_ptr.h"
 #include "present/present_backend.h"
+#include "present/presenter_clock.h"
 
 #include <mutex>
 
@@ -37,6 +38,8 @@ struct PresenterImpl {
     // Only a pacing benchmark turns this off, to measure a baseline loop without the
     // just-in-time wait; the program itself never does.
     bool justInTimeWait = true;
+    // Time and waits of the present loop and of the acquisition retry.
+    PresenterClock* clock = &platformClock();
 
     std::mutex statsLock;
     PresentStats published;  // guarded by statsLock

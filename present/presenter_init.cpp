@@ -194,7 +194,7 @@ bool NvapiD3d12Presenter::acquireDisplay() {
         std::printf("AcquireDirectModeDisplay = 0x%x%s\n", static_cast<unsigned>(status),
                     status == kNvHdcpDisabled ? " (HDCP disabled, continuing)" : "");
         acquired = isDisplaySuccess(status);
-        if (!acquired) platform::sleepMs(kAcquireRetryMs);
+        if (!acquired) im->clock->sleepMs(kAcquireRetryMs);
     }
     if (!acquired) return false;
     im->acquired = true;

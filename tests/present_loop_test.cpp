@@ -7,6 +7,7 @@
 #include "sim/sim_display.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/sim_driver_sandbox.h"
+#include "tests/support/virtual_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ struct RunOutput {
     std::string out;
     std::string err;
     PresentStats stats;
-    double seconds = 0.0;
+    double seconds = 0.0;  // on the presenter's clock
 };
 
 size_t countOf(const std::string& text, const std::string& what) {
@@ -71,9 +72,10 @@ class PresentLoopTest : public ::testing::Test {
         RunOutput output;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        const auto start = std::chrono::steady_clock::now();
+        PresenterClock& clock = *presenter->im->clock;
+        const int64_t start = clock.nowNs();
         presenter->run(seconds, draw);
-        output.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        output.seconds = double(clock.nowNs() - start) / 1e9;
         output.err = testing::internal::GetCapturedStderr();
         output.out = testing::internal::GetCapturedStdout();
         output.stats = presenter->stats();
@@ -88,8 +90,12 @@ class PresentLoopTest : public ::testing::Test {
         return surfaces;
     }
 
+    // Second-long waits of the run take no real time.
+    void useVirtualTime() { presenter->im->clock = &virtualClock; }
+
     test::SimDriverSandbox sandbox;
     std::unique_ptr<NvapiD3d12Presenter> presenter;
+    test::VirtualClock virtualClock;
 };
 
 TEST_F(PresentLoopTest, AStopBeforeTheRunPresentsNothingAndStillReports) {
@@ -198,8 +204,9 @@ TEST_F(PresentLoopTest, TheEleventhFailedPresentEndsTheRunWithoutLosingTheDispla
     EXPECT_NE(output.out.find("presentErrors 11, waitTimeouts 0, freeRunEvents 0\n"), std::string::npos);
 }
 
-// Five one-second time-outs in a row: about five seconds of real time.
+// Five one-second time-outs in a row, in virtual time.
 TEST_F(PresentLoopTest, AWaitableDeadForFiveSecondsLosesTheDisplay) {
+    useVirtualTime();
     const RunOutput output = run(0.0, [&](const FrameContext& frame) {
         if (frame.frameIndex == 10) sim::setWaitableDead(true);
     });
@@ -460,6 +467,7 @@ class StallingQueue final : public ID3D12CommandQueue {
 // A frame still on the GPU after the one-second fence wait is presented anyway, but the
 // next frame must not reset the allocator under it: recording waits until it retired.
 TEST_F(PresentLoopTest, AFrameStuckOnTheGpuIsRetiredBeforeTheAllocatorIsReused) {
+    useVirtualTime();
     PresenterImpl& im = *presenter->im;
     ComPtr<ID3D12CommandQueue> realQueue = std::move(im.queue);
     StallingQueue stalling(realQueue.Get());
@@ -472,12 +480,13 @@ TEST_F(PresentLoopTest, AFrameStuckOnTheGpuIsRetiredBeforeTheAllocatorIsReused) 
     recordedAt.reserve(64);
     const RunOutput output = run(0.0, [&](const FrameContext& frame) {
         retiredAtRecording.push_back(im.fence->GetCompletedValue() >= im.fenceValue);
-        recordedAt.push_back(platform::steadyNowNs());
+        recordedAt.push_back(virtualClock.nowNs());
         if (frame.frameIndex == 3) {
             // This frame completes 2.5 s from now, well after the fence wait gave up.
             stalling.holdNextSignal();
             gpu = std::thread([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                const int64_t due = virtualClock.nowNs() + 2500000000;
+                while (virtualClock.nowNs() < due) std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 stalling.release();
             });
         }

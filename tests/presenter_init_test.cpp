@@ -8,6 +8,7 @@
 #include "sim/sim_display.h"
 #include "sim/sim_driver_config.h"
 #include "tests/support/sim_driver_sandbox.h"
+#include "tests/support/virtual_clock.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -51,11 +52,13 @@ class PresenterInit : public ::testing::Test {
         sim::resetDisplay(config);
         sim::CallLog::instance().clear();
         presenter = std::make_unique<NvapiD3d12Presenter>(PresenterConfig{});
+        if (virtualTime) presenter->im->clock = &virtualClock;
+        PresenterClock& clock = *presenter->im->clock;
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        const int64_t start = platform::steadyNowNs();
+        const int64_t start = clock.nowNs();
         const bool ok = presenter->init();
-        seconds = double(platform::steadyNowNs() - start) / 1e9;
+        seconds = double(clock.nowNs() - start) / 1e9;
         err = ::testing::internal::GetCapturedStderr();
         out = ::testing::internal::GetCapturedStdout();
         return ok;
@@ -82,7 +85,9 @@ class PresenterInit : public ::testing::Test {
     std::unique_ptr<NvapiD3d12Presenter> presenter;
     std::string out;
     std::string err;
-    double seconds = 0.0;
+    double seconds = 0.0;      // on the presenter's clock
+    bool virtualTime = false;  // the acquisition's retry sleeps take no real time
+    test::VirtualClock virtualClock;
 };
 
 TEST_F(PresenterInit, DefaultHeadsetComesUpAt75HzWithForcedCompression) {
@@ -212,18 +217,23 @@ TEST_F(PresenterInit, HdcpDisabledAcquisitionContinuesAtOnce) {
 }
 
 TEST_F(PresenterInit, AcquisitionRetriesEverySecondUntilItSucceeds) {
-    script(NvInterfaceId::AcquireDirectModeDisplay, {-1, -1, -1});
-    ASSERT_TRUE(init()) << err;
-    EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = 0xffffffff\n"), 3u);
-    expectInOrder({"AcquireDirectModeDisplay = 0xffffffff\n", "AcquireDirectModeDisplay = 0x0\n",
-                   "surface: 5088x2544 format=90\n"});
-    EXPECT_EQ(sim::displayState().acquireCalls, 4u);
-    EXPECT_GE(seconds, 2.95);  // three one-second sleeps
-    EXPECT_EQ(releasesOnTeardown(), 1u);
+    // Three failures in virtual time, one on the platform's clock.
+    for (const size_t failures : {3u, 1u}) {
+        virtualTime = failures > 1;
+        script(NvInterfaceId::AcquireDirectModeDisplay, std::vector<NvStatus>(failures, -1));
+        ASSERT_TRUE(init()) << err;
+        EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = 0xffffffff\n"), failures);
+        expectInOrder({"AcquireDirectModeDisplay = 0xffffffff\n", "AcquireDirectModeDisplay = 0x0\n",
+                       "surface: 5088x2544 format=90\n"});
+        EXPECT_EQ(sim::displayState().acquireCalls, failures + 1);
+        EXPECT_GE(seconds, double(failures) - 0.05);  // one-second sleeps
+        EXPECT_EQ(releasesOnTeardown(), 1u);
+    }
 }
 
-// Ten real one-second sleeps: the only way to see that the tenth refusal is the last.
-TEST_F(PresenterInit, TenRefusedAcquisitionsGiveUpAndOweNoRelease_Takes10s) {
+// Ten one-second sleeps, in virtual time: the tenth refusal is the last.
+TEST_F(PresenterInit, TenRefusedAcquisitionsGiveUpAndOweNoRelease) {
+    virtualTime = true;
     script(NvInterfaceId::AcquireDirectModeDisplay, {}, -1);
     EXPECT_FALSE(init());
     EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = 0xffffffff\n"), 10u);
