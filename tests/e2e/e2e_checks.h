@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +27,15 @@ inline ::testing::AssertionResult inOrder(const std::string& out, const std::vec
         at = found + text.size();
     }
     return ::testing::AssertionSuccess();
+}
+
+// Some line of `text` matches `pattern` as a whole (ECMAScript syntax).
+inline ::testing::AssertionResult hasLineMatching(const std::string& text, const std::string& pattern) {
+    const std::regex re(pattern);
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (std::regex_match(line, re)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no line matches /" << pattern << "/ in:\n" << text;
 }
 
 // A run that initialised: exactly one BENCH_END and one result line, the result line last

@@ -65,7 +65,7 @@ SimProcessOptions simOptions(std::vector<std::string> args, std::string scenario
 SimProcessResult runSim(const SimProcessOptions& options) {
     SimProcessResult result;
     const std::string storeFile = privateStoreFile();
-    std::vector<std::string> argStrings{TESSARAY_SIM_EXE};
+    std::vector<std::string> argStrings{options.program.empty() ? TESSARAY_SIM_EXE : options.program};
     argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (std::string& a : argStrings) argv.push_back(a.data());

@@ -8,6 +8,7 @@
 namespace corva::test {
 
 struct SimProcessOptions {
+    std::string program;            // empty: tessaray-sim
     std::vector<std::string> args;  // the program's command line, without its name
     std::string scenario;           // TESSARAY_SIM_SCENARIO; empty: the healthy worn headset
     std::string truthFile;          // TESSARAY_SIM_TRUTH_FILE; empty: not written

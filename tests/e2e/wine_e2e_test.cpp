@@ -1,0 +1,146 @@
+// The real Windows tessaray.exe under Wine, with the simulated driver as nvapi64.dll
+// (ctest label "wine"): scripts/wine-run runs it, these are the same checks as for
+// tessaray-sim. Without the Windows build or Wine the tests are skipped. The Windows
+// program finds no microcontroller here; scenario times count from the driver's first use.
+#include "tests/e2e/e2e_checks.h"
+#include "tests/support/linux/wine_process.h"
+
+namespace corva::test {
+namespace {
+
+const std::string kMarkerTime = R"( \d\d:\d\d:\d\d\.\d\d\d)";
+const std::string kDriverRefused = "Presenter: NvAPI_Initialize() = 0xfffffffe (line 171)\n";
+
+class WineE2e : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const std::string reason = wineSkipReason(); !reason.empty()) GTEST_SKIP() << reason;
+    }
+    static SimProcessResult run(WineRunOptions options) {
+        SimProcessResult result = runWine(options);
+        EXPECT_TRUE(result.started) << result.err;
+        EXPECT_EQ(countOf(result.out, "Unhandled exception"), 0u) << result.out;  // Wine's debugger
+        return result;
+    }
+};
+
+// The driver library is loaded from the system directory only: none there, or only a copy
+// beside the program, and initialisation fails.
+TEST_F(WineE2e, WithoutADriverInTheSystemDirectoryInitialisationFails) {
+    for (const char* driver : {"none", "beside"}) {
+        const SimProcessResult r = run({{"2"}, "", driver});
+        EXPECT_EQ(r.exitCode, 3) << driver << "\n" << r.err;
+        EXPECT_NE(r.err.find(kDriverRefused), std::string::npos) << r.err;
+        EXPECT_TRUE(hasLineMatching(r.out, "INIT_START" + kMarkerTime));
+        EXPECT_EQ(countOf(r.out, "INIT_DONE"), 0u);
+        EXPECT_EQ(countOf(r.out, "BENCH_END"), 0u);
+    }
+}
+
+// A first start on a fresh settings store pins the profile and says so; the second start
+// (a park/wake benchmark) has nothing to pin.
+TEST_F(WineE2e, PlainRunOnAFreshStoreThenAParkCycle) {
+    const SimProcessResult plain = run({{"2"}, "", "system", true});
+    EXPECT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_TRUE(
+        inOrder(plain.out, {"prox unavailable (non-fatal)\n",
+                            "prox bypass: FAILED\n",
+                            "INIT_START ",
+                            "NVIDIA driver ",
+                            "driver profile: power management pinned to max performance (new \xE2\x80\x94 "
+                            "takes full effect from this or the next launch)\n",
+                            "EnableDirectMode(0x2709) = 0x0\n",
+                            "using displayId 0x",
+                            "mode[0]: ",
+                            "using mode 5088x2544 @ 75.",
+                            "forcing DSC 1.1, 4 slices, 8 bpp\n",
+                            "AcquireDirectModeDisplay = 0x",
+                            "surface: 5088x2544 format=",
+                            "rtv format: ",
+                            "SetDisplayMode = 0x0\n",
+                            "DisplayControl(POWER_ON) = 0x0\n",
+                            "GetPresentWaitableObject = 0x0\n",
+                            "INIT_DONE ",
+                            "FIRST_DRAW ",
+                            "PRESENT RESULT: ",
+                            "BENCH_END "}));
+    EXPECT_TRUE(hasLineMatching(plain.out, R"(NVIDIA driver \d+\.\d\d \(.+\))"));
+    EXPECT_TRUE(hasLineMatching(
+        plain.out, R"(AcquireDirectModeDisplay = 0x(0|ffffff30 \(HDCP disabled, continuing\)))"));
+    EXPECT_TRUE(hasLineMatching(plain.out, "rtv format: (10|24|28|87|88)"));
+    EXPECT_TRUE(hasLineMatching(
+        plain.out, R"(  [0-9:.]{12} fps= *\d+\.\d prox=n/a\(0\) dstat=0x0000\[disp=0 proxOn=0 dsc=0\])"));
+    EXPECT_TRUE(hasLineMatching(plain.out, "frames=\\d+ presentErrors=0 freeRunEvents=0 displayLost=0"));
+    expectCompleteTeardown(plain);
+    // Nothing failed on the way: the only complaint is the missing microcontroller.
+    for (const char* complaint : {"Presenter: ", "Present12 = ", "driver profile: ", "WARNING", "free-run"})
+        EXPECT_EQ(countOf(plain.err, complaint), 0u) << plain.err;
+    // Paced by the simulated vertical blank (75 Hz), not free-running.
+    unsigned frames = 0;
+    double fps = 0.0;
+    const std::vector<std::string> result = linesStartingWith(plain.out, "PRESENT RESULT: ");
+    ASSERT_EQ(result.size(), 1u);
+    ASSERT_EQ(std::sscanf(result[0].c_str(), "PRESENT RESULT: %u frames in %*fs = %lf fps", &frames, &fps),
+              2);
+    EXPECT_GE(frames, 20u);
+    EXPECT_LE(fps, 80.0);
+
+    const SimProcessResult cycle = run({{"cycle", "1", "0.5", "0.5"}, ""});
+    EXPECT_EQ(cycle.exitCode, 0) << cycle.err;
+    EXPECT_EQ(countOf(cycle.out, "driver profile"), 0u) << cycle.out;
+    for (const char* complaint : {"driver profile", "Presenter: ", "Present12 = "})
+        EXPECT_EQ(countOf(cycle.err, complaint), 0u) << cycle.err;
+    EXPECT_TRUE(inOrder(
+        cycle.out,
+        {"INIT_DONE ", "CYCLE 1/1\n", "PARK_REQUEST ", "Presenter: panels OFF (idle policy) = 0x0\n",
+         "PARK_DONE ", "WAKE_REQUEST ", "Presenter: panels ON (wake), SetDisplayMode=0x0 POWER_ON=0x0\n",
+         "PRESENT RESULT: ", "BENCH_END "}));
+    EXPECT_TRUE(hasLineMatching(cycle.out, "frames=\\d+ presentErrors=0 freeRunEvents=0 displayLost=0"));
+    EXPECT_EQ(countOf(cycle.out, "Presenter: panels OFF"), 1u);
+    EXPECT_EQ(countOf(cycle.out, "Presenter: panels ON"), 1u);
+    expectCompleteTeardown(cycle);
+}
+
+// The vertical blank goes away mid-run and comes back: the loop paces itself meanwhile.
+TEST_F(WineE2e, VerticalBlankLostAndRestored) {
+    const SimProcessResult r = run({{"4"}, "at 0.5 vblank-lost; at 2.5 vblank-restored"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(
+        inOrder(r.err, {"WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), "
+                        "self-pacing at 75 Hz\n",
+                        "free-run over: vsync pacing restored\n"}));
+    EXPECT_EQ(countOf(r.err, "WARNING: present loop free-running"), 1u);
+    EXPECT_TRUE(hasLineMatching(r.out, "frames=\\d+ presentErrors=0 freeRunEvents=1 displayLost=0"));
+    EXPECT_TRUE(hasLineMatching(r.out, R"(.*fps=.*  \[FREE-RUN: vsync lost\])"));
+}
+
+// The microcontroller and wearer events have nothing to act on here: named once, ignored.
+TEST_F(WineE2e, DeviceRemovedLosesTheDisplay) {
+    const SimProcessResult r = run({{"8"}, "at 3 device-removed; at 1 unplug; at 1.5 doff; at 2 unplug"});
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    EXPECT_NE(
+        r.err.find("Presenter: D3D12 device removed (0x887a0005) \xE2\x80\x94 display lost (cable pulled?), "
+                   "exiting present loop\n"),
+        std::string::npos)
+        << r.err;
+    EXPECT_TRUE(hasLineMatching(r.out, R"(PRESENT RESULT: [1-9]\d* frames.*)"));
+    EXPECT_TRUE(hasLineMatching(r.out, R"(frames=[1-9]\d* presentErrors=0 freeRunEvents=0 displayLost=1)"));
+    EXPECT_EQ(countOf(r.err,
+                      "nvapi64.dll (simulated): scenario events not simulated here, ignored: unplug, doff\n"),
+              1u)
+        << r.err;
+    expectCompleteTeardown(r);
+}
+
+// A scenario the simulated driver cannot read: it says so and refuses to initialise.
+TEST_F(WineE2e, ABadScenarioIsRefused) {
+    const SimProcessResult bad = run({{"2"}, "at soon vblank-lost"});
+    EXPECT_EQ(bad.exitCode, 3);
+    EXPECT_NE(bad.err.find("nvapi64.dll (simulated): bad TESSARAY_SIM_SCENARIO: line 1: bad time 'soon'\n"),
+              std::string::npos)
+        << bad.err;
+    EXPECT_NE(bad.err.find("Presenter: NvAPI_Initialize() = 0xffffffff (line 171)\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corva::test

@@ -1,0 +1,26 @@
+// Runs the cross-compiled tessaray.exe under Wine through scripts/wine-run, which only runs
+// it and writes what it printed and its exit code; the tests check those like any other run.
+#pragma once
+
+#include "tests/support/linux/sim_process.h"
+
+#include <string>
+#include <vector>
+
+namespace corva::test {
+
+struct WineRunOptions {
+    std::vector<std::string> args;  // tessaray.exe's command line
+    std::string scenario;           // TESSARAY_SIM_SCENARIO for the simulated nvapi64.dll
+    std::string driver = "system";  // where nvapi64.dll is: system, beside or none
+    bool freshStore = false;        // the simulated driver's settings store starts afresh
+};
+
+// Why the Wine runs cannot happen here (no Windows build, no Wine); empty when they can.
+std::string wineSkipReason();
+
+// Standard output and error with Windows line ends turned into plain ones. `started` is
+// false when scripts/wine-run itself failed (its own output is then in `err`).
+SimProcessResult runWine(const WineRunOptions& options);
+
+}  // namespace corva::test
