@@ -1,0 +1,16 @@
+// Reading logs from files, folders and standard input.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "report/log_model.h"
+
+namespace corva::report {
+
+// Parses every log the paths name; a folder stands for the *.log files in it. Unreadable
+// inputs and inputs that are not logs are named on standard error and left out.
+// Returns false when that happened to any of them.
+bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& logs);
+
+}  // namespace corva::report

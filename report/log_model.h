@@ -1,0 +1,193 @@
+// What a saved tessaray log tells about each run, reconstructed line by line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace corva::report {
+
+// Times are milliseconds of local time of day, unwrapped across midnight so they only
+// grow within a run (the day after midnight counts on from 86,400,000).
+constexpr int64_t kNoTime = -1;
+
+// Benchmark: cycles were seen, but no park or doze step that tells which kind.
+enum class RunMode { Unknown, Plain, Cycle, Doze, Benchmark };
+
+// Why a cycle has or has not got a wake latency.
+enum class CycleOutcome {
+    Measured,        // its WARM_WAKE_LATENCY line was seen
+    NoTelemetry,     // the proximity link was not up: no latency can be measured
+    Abandoned,       // the benchmark gave the cycle up and said so
+    Interrupted,     // the run ended (stop, display lost, run length) before the latency
+    LogCut,          // the log ends in the middle of the cycle
+    LatencyMissing,  // the run went on past it, but no latency line came
+};
+
+struct Cycle {
+    int number = 0;
+    int total = 0;
+    size_t line = 0;                  // log line of "CYCLE n/N"
+    int64_t startMs = kNoTime;        // the CYCLE line (untimed: the last timed line before it)
+    int64_t downRequestMs = kNoTime;  // PARK_REQUEST or DOZE_SLEEP_REQUEST
+    int64_t downDoneMs = kNoTime;     // PARK_DONE or DOZE_ASLEEP
+    int64_t displaysOffMs = kNoTime;  // first change clearing disp after the down request
+    int64_t wakeRequestMs = kNoTime;
+    int64_t displaysOnMs = kNoTime;  // first change setting disp after the wake request
+    double wakeLatencyMs = -1.0;     // printed WARM_WAKE_LATENCY, -1 when none
+    bool downDoneAfterEnd = false;   // PARK_DONE / DOZE_ASLEEP printed only after BENCH_END
+    CycleOutcome outcome = CycleOutcome::LatencyMissing;
+    std::string note;  // the abandon line's reason, when there is one
+};
+
+enum class EventKind {
+    InitStart,
+    InitDone,
+    FirstDraw,
+    CycleStart,
+    ParkRequest,
+    ParkDone,
+    DozeSleepRequest,
+    DozeAsleep,
+    WakeRequest,
+    DstatChange,
+    WakeLatency,
+    PanelsOff,
+    PanelsOn,
+    FreeRunStart,
+    FreeRunEnd,
+    McuLost,
+    McuReconnected,
+    CycleAbandoned,
+    RunNote,  // a line of the program about how the run ends
+    Failure,
+    BenchEnd,
+    Result,
+};
+
+struct Event {
+    EventKind kind = EventKind::Failure;
+    int64_t ms = kNoTime;  // untimed lines carry the time of the last timed line before them
+    bool timed = false;    // the line had its own time stamp
+    int cycle = 0;         // the cycle it belongs to, 0 outside the benchmark's cycles
+    uint16_t dstatFrom = 0;
+    uint16_t dstatTo = 0;
+    double value = 0.0;  // latency in ms for WakeLatency; the failure's index for Failure
+    size_t line = 0;
+    std::string text;  // the line itself, for notes the report does not take apart
+};
+
+enum class ProxState { NotAvailable, Worn, Away };
+
+struct StatusSample {
+    int64_t ms = kNoTime;
+    double fps = 0.0;
+    ProxState prox = ProxState::NotAvailable;
+    unsigned distance = 0;
+    uint16_t dstat = 0;
+    bool freeRun = false;
+    size_t line = 0;
+};
+
+struct FreeRunPeriod {
+    int64_t startMs = kNoTime;
+    int64_t endMs = kNoTime;  // kNoTime: still free-running when the run ended
+    size_t line = 0;
+};
+
+enum class FailureKind {
+    Driver,       // a driver call's status line
+    Graphics,     // a D3D12 call's result line
+    Present,      // a failed present
+    DisplayLost,  // device removed, waitable dead
+    Init,         // bring-up refused: no display, no mode, surface format
+    Mcu,          // the microcontroller: not found, lost, silent
+    Other,        // a warning or failure line of another kind
+};
+
+struct Failure {
+    FailureKind kind = FailureKind::Other;
+    std::string call;  // the call text, for driver and graphics lines
+    uint32_t status = 0;
+    int sourceLine = -1;  // the stable call-site number, -1 when the line has none
+    int64_t ms = kNoTime;
+    size_t line = 0;
+    std::string text;  // the whole line
+};
+
+struct RunResult {
+    bool seen = false;  // the "frames=..." line
+    uint64_t frames = 0;
+    uint64_t presentErrors = 0;
+    uint64_t freeRunEvents = 0;
+    bool displayLost = false;
+    bool presentSeen = false;  // the "PRESENT RESULT: ..." line
+    double seconds = 0.0;
+    double averageFps = 0.0;
+    uint64_t waitTimeouts = 0;
+};
+
+enum class RunEnd {
+    Completed,   // the result line was printed
+    InitFailed,  // bring-up failed (exit 3): the log ends after its reasons
+    LogCut,      // the log stops before the run's end: killed, or still running
+};
+
+struct LoggedRun {
+    std::string source;  // file name, "-" for standard input
+    size_t firstLine = 0;
+    size_t lastLine = 0;
+    RunMode mode = RunMode::Unknown;
+    int cycleCount = 0;  // N of "CYCLE n/N"
+    // Settings the log does not print, inferred from the cycles' medians (seconds, -1 unknown).
+    double activeSeconds = -1.0;
+    double holdSeconds = -1.0;
+
+    bool proxUp = false;
+    bool proxSeen = false;
+    std::string firmware;
+    bool dozeCapable = false;
+    bool bypassOn = false;
+    int bypassRestored = -1;  // -1 not printed, 0 FAILED, 1 ok
+    std::string driverVersion;
+    std::string modeText;  // "5088x2544 @ 75.000 Hz format=22"
+    double refreshHz = 0.0;
+
+    int64_t initStartMs = kNoTime;
+    int64_t initDoneMs = kNoTime;
+    int64_t firstDrawMs = kNoTime;
+    int64_t benchEndMs = kNoTime;
+    int64_t firstMs = kNoTime;
+    int64_t lastMs = kNoTime;
+    bool benchEndSeen = false;
+    bool appendedErrors = false;  // standard error followed standard output in the log
+    bool endedEarly = false;      // the program said the run ended before its cycles were done
+    std::string endNote;
+
+    RunEnd end = RunEnd::LogCut;
+    RunResult result;
+
+    std::vector<Cycle> cycles;
+    std::vector<Event> events;
+    std::vector<StatusSample> status;
+    std::vector<FreeRunPeriod> freeRuns;
+    std::vector<Failure> failures;
+
+    size_t lines = 0;
+    size_t unrecognised = 0;
+    size_t otherRecognised = 0;  // lines of the program that carry no number this report uses
+    size_t orphanLatencies = 0;  // latency lines with no wake request before them
+};
+
+struct ParsedLog {
+    std::string source;
+    std::vector<LoggedRun> runs;
+    size_t lines = 0;
+    size_t unrecognised = 0;                       // lines outside any run or not the program's
+    std::vector<std::string> unrecognisedSamples;  // the first few, for the summary
+    bool isLog = false;                            // at least one line the program prints
+    std::string encoding;                          // "UTF-8", "UTF-16LE", "legacy code page"
+};
+
+}  // namespace corva::report

@@ -1,0 +1,234 @@
+#include "report/log_parser.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "report/log_text.h"
+#include "report/run_builder.h"
+
+namespace corva::report {
+namespace {
+
+constexpr size_t kUnrecognisedSamples = 5;
+
+// Steps of the start sequence, in the order the program prints them; a step that does
+// not come after the run's furthest step so far begins the next run.
+int startStep(std::string_view line) {
+    if (line.starts_with("McuProx: telemetry at ") || line.starts_with("McuProx: no 35BD")) return 1;
+    if (line.starts_with("prox up: ") || line.starts_with("prox unavailable")) return 2;
+    if (line.starts_with("prox bypass: ")) return 3;
+    if (line.starts_with("INIT_START ")) return 4;
+    return 0;
+}
+
+class LogParser {
+  public:
+    explicit LogParser(std::string_view source) { log_.source = source; }
+
+    void line(std::string_view text, size_t number) {
+        ++log_.lines;
+        if (isBlank(text)) return;
+        const int step = startStep(text);
+        if (step > 0 && (!run_ || run_->furthestStep() >= step)) begin(number);
+        if (isSimulatorLine(text)) {
+            log_.isLog = true;
+            return;
+        }
+        if (!run_) {
+            // A log whose head is missing still has runs: the first line of one begins it.
+            RunBuilder probe(log_.source, number);
+            if (probe.feed(text, number, step)) {
+                run_.emplace(std::move(probe));
+                log_.isLog = true;
+                return;
+            }
+        } else if (run_->feed(text, number, step)) {
+            log_.isLog = true;
+            return;
+        }
+        ++log_.unrecognised;
+        if (run_) run_->countUnrecognised();
+        if (log_.unrecognisedSamples.size() < kUnrecognisedSamples)
+            log_.unrecognisedSamples.push_back(std::to_string(number) + ": " +
+                                               std::string(text.substr(0, 120)));
+    }
+
+    ParsedLog finish() {
+        if (run_) keep(run_->finish());
+        run_.reset();
+        return std::move(log_);
+    }
+
+  private:
+    static bool isBlank(std::string_view text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; });
+    }
+
+    void begin(size_t number) {
+        if (run_) keep(run_->finish());
+        run_.emplace(log_.source, number);
+    }
+
+    // Standard error saved after standard output reads as a run of failure lines only:
+    // those belong to the run before.
+    void keep(LoggedRun run) {
+        const bool onlyFailures = !run.proxSeen && run.firstMs == kNoTime && run.cycles.empty() &&
+                                  run.lines == run.failures.size() + run.unrecognised;
+        if (!onlyFailures || log_.runs.empty()) {
+            log_.runs.push_back(std::move(run));
+            return;
+        }
+        LoggedRun& into = log_.runs.back();
+        for (Event e : run.events) {
+            if (e.kind == EventKind::Failure) e.value += static_cast<double>(into.failures.size());
+            e.ms = into.lastMs;
+            into.events.push_back(std::move(e));
+        }
+        for (Failure& f : run.failures) {
+            f.ms = into.lastMs;
+            into.failures.push_back(std::move(f));
+        }
+        into.lines += run.lines;
+        into.unrecognised += run.unrecognised;
+        into.lastLine = run.lastLine;
+        into.appendedErrors = true;
+    }
+
+    // The simulated headset's own complaints (a bad scenario) come before any run.
+    static bool isSimulatorLine(std::string_view text) {
+        return text.starts_with("tessaray-sim: ") || text.starts_with("nvapi64.dll (simulated): ");
+    }
+
+    ParsedLog log_;
+    std::optional<RunBuilder> run_;
+};
+
+}  // namespace
+
+ParsedLog parseLog(std::string_view bytes, std::string_view source) {
+    const LogText text = decodeLogBytes(bytes);
+    LogParser parser(source);
+    if (!text.binary) forEachLine(text.text, [&](std::string_view line, size_t n) { parser.line(line, n); });
+    ParsedLog log = parser.finish();
+    log.encoding = text.binary ? "binary" : text.encoding;
+    if (text.binary) log.isLog = false;
+    return log;
+}
+
+const char* modeName(RunMode mode) {
+    switch (mode) {
+        case RunMode::Plain:
+            return "plain";
+        case RunMode::Cycle:
+            return "cycle";
+        case RunMode::Doze:
+            return "doze";
+        case RunMode::Benchmark:
+            return "benchmark";
+        case RunMode::Unknown:
+            break;
+    }
+    return "unknown";
+}
+
+const char* outcomeName(CycleOutcome outcome) {
+    switch (outcome) {
+        case CycleOutcome::Measured:
+            return "measured";
+        case CycleOutcome::NoTelemetry:
+            return "no-telemetry";
+        case CycleOutcome::Abandoned:
+            return "abandoned";
+        case CycleOutcome::Interrupted:
+            return "interrupted";
+        case CycleOutcome::LogCut:
+            return "log-cut";
+        case CycleOutcome::LatencyMissing:
+            return "latency-missing";
+    }
+    return "?";
+}
+
+const char* eventName(EventKind kind) {
+    switch (kind) {
+        case EventKind::InitStart:
+            return "INIT_START";
+        case EventKind::InitDone:
+            return "INIT_DONE";
+        case EventKind::FirstDraw:
+            return "FIRST_DRAW";
+        case EventKind::CycleStart:
+            return "CYCLE";
+        case EventKind::ParkRequest:
+            return "PARK_REQUEST";
+        case EventKind::ParkDone:
+            return "PARK_DONE";
+        case EventKind::DozeSleepRequest:
+            return "DOZE_SLEEP_REQUEST";
+        case EventKind::DozeAsleep:
+            return "DOZE_ASLEEP";
+        case EventKind::WakeRequest:
+            return "WAKE_REQUEST";
+        case EventKind::DstatChange:
+            return "DSTAT_CHANGE";
+        case EventKind::WakeLatency:
+            return "WARM_WAKE_LATENCY";
+        case EventKind::PanelsOff:
+            return "PANELS_OFF";
+        case EventKind::PanelsOn:
+            return "PANELS_ON";
+        case EventKind::FreeRunStart:
+            return "FREE_RUN_START";
+        case EventKind::FreeRunEnd:
+            return "FREE_RUN_END";
+        case EventKind::McuLost:
+            return "MCU_LOST";
+        case EventKind::McuReconnected:
+            return "MCU_RECONNECTED";
+        case EventKind::CycleAbandoned:
+            return "CYCLE_ABANDONED";
+        case EventKind::RunNote:
+            return "RUN_NOTE";
+        case EventKind::Failure:
+            return "FAILURE";
+        case EventKind::BenchEnd:
+            return "BENCH_END";
+        case EventKind::Result:
+            return "RESULT";
+    }
+    return "?";
+}
+
+const char* failureKindName(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::Driver:
+            return "driver";
+        case FailureKind::Graphics:
+            return "graphics";
+        case FailureKind::Present:
+            return "present";
+        case FailureKind::DisplayLost:
+            return "display-lost";
+        case FailureKind::Init:
+            return "init";
+        case FailureKind::Mcu:
+            return "mcu";
+        case FailureKind::Other:
+            return "other";
+    }
+    return "?";
+}
+
+const char* runEndName(RunEnd end) {
+    switch (end) {
+        case RunEnd::Completed:
+            return "completed";
+        case RunEnd::InitFailed:
+            return "init-failed";
+        case RunEnd::LogCut:
+            return "incomplete";
+    }
+    return "?";
+}
+
+}  // namespace corva::report

@@ -1,0 +1,49 @@
+#include "report/report_options.h"
+
+#include <CLI/CLI.hpp>
+
+namespace corva::report {
+
+int parseReportOptions(int argc, char** argv, ReportOptions& options) {
+    CLI::App app{
+        "tessaray-report: summaries, CSV, JSON, plots and A/B comparisons from saved tessaray logs.\n"
+        "A log is the program's standard output, with or without standard error mixed in."};
+    app.add_option("logs", options.logs, "log files, folders (their *.log files), or - for standard input");
+    app.add_option("--csv", options.csv, "write one row per benchmark cycle to FILE")->type_name("FILE");
+    app.add_flag("--events", options.events, "with --csv: one row per event and status line instead");
+    app.add_option("--json", options.json, "write everything reconstructed to FILE as JSON")
+        ->type_name("FILE");
+    app.add_option("--svg", options.svg, "draw a run's timeline and the latency distribution to FILE")
+        ->type_name("FILE");
+    app.add_option("--run", options.run, "the run the plot's timeline shows (from 1 over all logs)")
+        ->check(CLI::PositiveNumber);
+    auto* a = app.add_option("--compare", options.compareA, "A/B comparison: the logs of set A ...")
+                  ->expected(1, -1)
+                  ->type_name("A...");
+    auto* b = app.add_option("--with", options.compareB, "... and the logs of set B")
+                  ->expected(1, -1)
+                  ->type_name("B...");
+    a->needs(b);
+    b->needs(a);
+    app.add_flag("-q,--quiet", options.quiet, "no summary on standard output");
+    app.footer(
+        "Exit codes: 0 done; 1 bad command line; 2 an input was unreadable or not a tessaray log\n"
+        "Examples:\n"
+        "  tessaray-report results/*/tessaray.log --svg plot.svg\n"
+        "  tessaray-report --compare old/*.log --with new/*.log");
+    // The library reports command-line errors by exception; they stop here.
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? 0 : 1;
+    }
+    if (options.logs.empty() && options.compareA.empty()) {
+        std::fprintf(stderr, "tessaray-report: no log given (a file, a folder, or - for standard input)\n%s",
+                     app.help().c_str());
+        return 1;
+    }
+    return -1;
+}
+
+}  // namespace corva::report

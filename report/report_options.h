@@ -1,0 +1,25 @@
+// The report's command line.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace corva::report {
+
+struct ReportOptions {
+    std::vector<std::string> logs;      // files, folders (every *.log in them) or "-" for standard input
+    std::vector<std::string> compareA;  // --compare A... --with B...
+    std::vector<std::string> compareB;
+    std::string csv;
+    bool events = false;
+    std::string json;
+    std::string svg;
+    size_t run = 0;  // the run the plot's timeline shows, counted from 1 over all logs
+    bool quiet = false;
+};
+
+// -1 to go on; otherwise the exit code to return at once (0 after --help).
+int parseReportOptions(int argc, char** argv, ReportOptions& options);
+
+}  // namespace corva::report

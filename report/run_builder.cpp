@@ -1,0 +1,571 @@
+#include "report/run_builder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "report/line_fields.h"
+#include "report/log_text.h"
+
+namespace corva::report {
+namespace {
+
+constexpr int64_t kDayMs = 86400000;
+constexpr int64_t kHalfDayMs = kDayMs / 2;
+constexpr uint32_t kDisplaySuccessStatus = 0xFFFFFF30;  // -208 counts as success for these calls
+// Without the proximity link the benchmark waits this long for the displays instead.
+constexpr int64_t kFixedDisplaysOnWaitMs = 500;
+
+struct MarkerName {
+    std::string_view name;
+    EventKind kind;
+};
+constexpr std::array kMarkers{
+    MarkerName{"INIT_START ", EventKind::InitStart},
+    MarkerName{"INIT_DONE ", EventKind::InitDone},
+    MarkerName{"FIRST_DRAW ", EventKind::FirstDraw},
+    MarkerName{"PARK_REQUEST ", EventKind::ParkRequest},
+    MarkerName{"PARK_DONE ", EventKind::ParkDone},
+    MarkerName{"DOZE_SLEEP_REQUEST ", EventKind::DozeSleepRequest},
+    MarkerName{"DOZE_ASLEEP ", EventKind::DozeAsleep},
+    MarkerName{"WAKE_REQUEST ", EventKind::WakeRequest},
+    MarkerName{"BENCH_END ", EventKind::BenchEnd},
+};
+
+// Progress lines of the bring-up that carry nothing the report uses beyond their status.
+constexpr std::array<std::string_view, 8> kQuietPrefixes{"mode[",
+                                                         "using displayId ",
+                                                         "forcing DSC",
+                                                         "surface: ",
+                                                         "rtv format: ",
+                                                         "driver profile: power management pinned",
+                                                         "Presenter: HIGH queue priority",
+                                                         "Presenter: requested "};
+
+// Bring-up steps that print their status: a status other than 0 (or -208) is a failure.
+constexpr std::array<std::string_view, 5> kStatusSteps{
+    "AcquireDirectModeDisplay = ", "SetDisplayMode = ", "DisplayControl(POWER_ON) = ",
+    "GetPresentWaitableObject = ", "EnableDirectMode("};
+
+double median(std::vector<double> values) {
+    if (values.empty()) return -1.0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+// An upper-case word, a blank and a time: a marker this version does not know yet.
+bool looksLikeMarker(std::string_view line) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string_view::npos || blank < 3) return false;
+    for (size_t i = 0; i < blank; ++i) {
+        const char c = line[i];
+        if (!((c >= 'A' && c <= 'Z') || c == '_' || (c >= '0' && c <= '9'))) return false;
+    }
+    return parseClock(line.substr(blank + 1)) >= 0;
+}
+
+bool containsWord(std::string_view line, std::string_view word) {
+    return line.find(word) != std::string_view::npos;
+}
+
+}  // namespace
+
+RunBuilder::RunBuilder(std::string_view source, size_t firstLine) {
+    run_.source = source;
+    run_.firstLine = firstLine;
+    run_.lastLine = firstLine;
+}
+
+void RunBuilder::countUnrecognised() {
+    ++run_.lines;
+    ++run_.unrecognised;
+}
+
+int64_t RunBuilder::stamp(int64_t msOfDay) {
+    if (lastRaw_ < 0) {
+        lastRaw_ = msOfDay;
+        lastMs_ = msOfDay;
+        if (run_.firstMs == kNoTime) run_.firstMs = msOfDay;
+        return lastMs_;
+    }
+    if (msOfDay + kHalfDayMs < lastRaw_) {
+        dayOffset_ += kDayMs;  // past midnight
+    } else if (msOfDay > lastRaw_ + kHalfDayMs) {
+        // A line printed just before midnight by another thread, after one printed just past it.
+        return msOfDay + dayOffset_ - kDayMs;
+    }
+    lastRaw_ = msOfDay;
+    lastMs_ = std::max(lastMs_, msOfDay + dayOffset_);
+    return msOfDay + dayOffset_;
+}
+
+Event& RunBuilder::event(EventKind kind, size_t line, int64_t ms) {
+    Event e;
+    e.kind = kind;
+    e.timed = ms != kNoTime;
+    e.ms = e.timed ? ms : lastMs_;
+    e.line = line;
+    e.cycle = run_.cycles.empty() ? 0 : run_.cycles.back().number;
+    run_.events.push_back(e);
+    return run_.events.back();
+}
+
+void RunBuilder::failure(FailureKind kind, std::string_view text, size_t line, std::string_view call,
+                         uint32_t status, int sourceLine) {
+    Failure f;
+    f.kind = kind;
+    f.call = call;
+    f.status = status;
+    f.sourceLine = sourceLine;
+    f.ms = lastMs_;
+    f.line = line;
+    f.text = text;
+    run_.failures.push_back(std::move(f));
+    event(EventKind::Failure, line).value = static_cast<double>(run_.failures.size() - 1);
+}
+
+Cycle* RunBuilder::current() {
+    return run_.cycles.empty() ? nullptr : &run_.cycles.back();
+}
+
+bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
+    bool known = false;
+    if (!line.empty()) {
+        switch (line.front()) {
+            case ' ':
+                known = statusLine(line, number);
+                break;
+            case 'C':
+                known = benchmarkLine(line, number) || marker(line, number);
+                break;
+            case 'D':
+                known = dstatChange(line, number) || marker(line, number);
+                break;
+            case 'W':
+                known = benchmarkLine(line, number) || marker(line, number) || presenterLine(line, number);
+                break;
+            case 'P':
+                known = presenterLine(line, number) || resultLine(line, number) || marker(line, number);
+                break;
+            case 'M':
+                known = mcuLine(line, number);
+                break;
+            case 'p':
+                known = setupLine(line, number);
+                break;
+            case 'f':
+                known = resultLine(line, number) || presenterLine(line, number);
+                break;
+            default:
+                break;
+        }
+        if (!known) known = marker(line, number) || bringUpLine(line, number);
+    }
+    if (!known) return false;
+    ++run_.lines;
+    run_.lastLine = number;
+    furthest_ = std::max(furthest_, startStep > 0 ? startStep : 5);
+    return true;
+}
+
+bool RunBuilder::marker(std::string_view line, size_t number) {
+    for (const MarkerName& m : kMarkers) {
+        if (!line.starts_with(m.name)) continue;
+        const int64_t clock = parseClock(line.substr(m.name.size()));
+        if (clock < 0) return false;
+        const int64_t ms = stamp(clock);
+        event(m.kind, number, ms);
+        Cycle* c = current();
+        switch (m.kind) {
+            case EventKind::InitStart:
+                run_.initStartMs = ms;
+                break;
+            case EventKind::InitDone:
+                run_.initDoneMs = ms;
+                break;
+            case EventKind::FirstDraw:
+                run_.firstDrawMs = ms;
+                break;
+            case EventKind::BenchEnd:
+                run_.benchEndSeen = true;
+                run_.benchEndMs = ms;
+                break;
+            case EventKind::ParkRequest:
+            case EventKind::DozeSleepRequest:
+                run_.mode = m.kind == EventKind::ParkRequest ? RunMode::Cycle : RunMode::Doze;
+                if (c && c->downRequestMs == kNoTime) c->downRequestMs = ms;
+                break;
+            case EventKind::ParkDone:
+            case EventKind::DozeAsleep:
+                if (c && c->downDoneMs == kNoTime) {
+                    c->downDoneMs = ms;
+                    c->downDoneAfterEnd = run_.benchEndSeen;
+                }
+                break;
+            case EventKind::WakeRequest:
+                if (c && c->wakeRequestMs == kNoTime) {
+                    c->wakeRequestMs = ms;
+                    pendingLatency_ = pendingOn_ = static_cast<int>(run_.cycles.size()) - 1;
+                }
+                break;
+            default:
+                break;
+        }
+        return true;
+    }
+    if (!looksLikeMarker(line)) return false;
+    // A marker of a newer version: kept as a note on the run's timeline.
+    event(EventKind::RunNote, number, stamp(parseClock(line.substr(line.find(' ') + 1)))).text = line;
+    ++run_.otherRecognised;
+    return true;
+}
+
+bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
+    if (line.starts_with("CYCLE ")) {
+        Cycle c;
+        if (!LineCursor(line).expect("CYCLE ").integer(c.number).expect("/").integer(c.total).ok())
+            return false;
+        c.line = number;
+        c.startMs = lastMs_;
+        run_.cycleCount = c.total;
+        run_.cycles.push_back(c);
+        event(EventKind::CycleStart, number);
+        return true;
+    }
+    if (line.starts_with("WARM_WAKE_LATENCY ")) {
+        double ms = 0.0;
+        if (!LineCursor(line).expect("WARM_WAKE_LATENCY ").number(ms).ok()) return false;
+        Event& e = event(EventKind::WakeLatency, number);
+        e.value = ms;
+        if (pendingLatency_ >= 0) {
+            run_.cycles[static_cast<size_t>(pendingLatency_)].wakeLatencyMs = ms;
+            e.cycle = run_.cycles[static_cast<size_t>(pendingLatency_)].number;
+            pendingLatency_ = -1;
+        } else {
+            e.cycle = 0;
+            ++run_.orphanLatencies;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool RunBuilder::dstatChange(std::string_view line, size_t number) {
+    uint32_t from = 0;
+    uint32_t to = 0;
+    std::string_view bits;
+    LineCursor cursor(line);
+    cursor.expect("DSTAT_CHANGE ").hex(from).expect(" -> ").hex(to).expect(" [").until("] ", bits);
+    if (!cursor.ok() || from > 0xFFFF || to > 0xFFFF) return false;
+    const int64_t clock = parseClock(cursor.rest());
+    if (clock < 0) return false;
+    const int64_t ms = stamp(clock);
+    Event& e = event(EventKind::DstatChange, number, ms);
+    e.dstatFrom = static_cast<uint16_t>(from);
+    e.dstatTo = static_cast<uint16_t>(to);
+    const bool wasOn = from & 1;
+    const bool isOn = to & 1;
+    Cycle* c = current();
+    if (wasOn && !isOn && c && c->downRequestMs != kNoTime && c->displaysOffMs == kNoTime &&
+        c->wakeRequestMs == kNoTime) {
+        c->displaysOffMs = ms;
+    }
+    if (!wasOn && isOn) {
+        if (pendingOn_ >= 0) {
+            run_.cycles[static_cast<size_t>(pendingOn_)].displaysOnMs = ms;
+            pendingOn_ = -1;
+        } else if (run_.cycles.empty() && coldOnMs_ == kNoTime) {
+            coldOnMs_ = ms;
+        }
+    }
+    return true;
+}
+
+bool RunBuilder::statusLine(std::string_view line, size_t number) {
+    StatusSample s;
+    uint32_t dstat = 0;
+    std::string_view prox;
+    LineCursor cursor(line);
+    cursor.spaces();
+    const int64_t clock = parseClock(cursor.rest());
+    if (clock < 0) return false;
+    cursor.expect(cursor.rest().substr(0, 12)).expect(" fps=").spaces().number(s.fps);
+    cursor.expect(" prox=").until("(", prox).integer(s.distance).expect(") dstat=").hex(dstat);
+    if (!cursor.ok() || dstat > 0xFFFF) return false;
+    s.ms = stamp(clock);
+    s.dstat = static_cast<uint16_t>(dstat);
+    s.prox = prox == "worn" ? ProxState::Worn : prox == "away" ? ProxState::Away : ProxState::NotAvailable;
+    s.freeRun = containsWord(cursor.rest(), "FREE-RUN");
+    s.line = number;
+    if (s.freeRun && !freeRunOpen_) openFreeRun(s.ms, number);
+    if (!s.freeRun && freeRunOpen_) closeFreeRun(s.ms, number);
+    run_.status.push_back(s);
+    return true;
+}
+
+void RunBuilder::openFreeRun(int64_t ms, size_t line) {
+    FreeRunPeriod p;
+    p.startMs = ms;
+    p.line = line;
+    run_.freeRuns.push_back(p);
+    freeRunOpen_ = true;
+    event(EventKind::FreeRunStart, line, ms);
+}
+
+void RunBuilder::closeFreeRun(int64_t ms, size_t line) {
+    if (!run_.freeRuns.empty()) run_.freeRuns.back().endMs = ms;
+    freeRunOpen_ = false;
+    event(EventKind::FreeRunEnd, line, ms);
+}
+
+bool RunBuilder::setupLine(std::string_view line, size_t number) {
+    (void)number;
+    if (line.starts_with("prox up: ")) {
+        run_.proxSeen = run_.proxUp = true;
+        return true;
+    }
+    if (line.starts_with("prox unavailable")) {
+        run_.proxSeen = true;
+        run_.proxUp = false;
+        return true;
+    }
+    if (line.starts_with("prox bypass restored: ")) {
+        run_.bypassRestored = line.substr(22).starts_with("ok") ? 1 : 0;
+        return true;
+    }
+    if (line.starts_with("prox bypass: ")) {
+        run_.bypassOn = line.substr(13).starts_with("ON");
+        return true;
+    }
+    return false;
+}
+
+bool RunBuilder::mcuLine(std::string_view line, size_t number) {
+    if (line.starts_with("McuProx: telemetry at ")) {
+        std::string_view firmware;
+        LineCursor cursor(line);
+        cursor.until("; firmware ", firmware).until(" (doze ", firmware);
+        if (cursor.ok()) {
+            run_.firmware = firmware;
+            run_.dozeCapable = cursor.rest().starts_with("capable");
+        }
+        return true;
+    }
+    if (line.starts_with("McuProx: no 35BD")) {
+        failure(FailureKind::Mcu, line, number);
+        return true;
+    }
+    if (line.starts_with("McuProx: read failed") || line.starts_with("McuProx: telemetry silent")) {
+        failure(FailureKind::Mcu, line, number);
+        event(EventKind::McuLost, number);
+        return true;
+    }
+    if (line.starts_with("McuProx: device reconnected")) {
+        event(EventKind::McuReconnected, number);
+        return true;
+    }
+    if (line.starts_with("McuProx: ")) {
+        ++run_.otherRecognised;
+        return true;
+    }
+    return false;
+}
+
+bool RunBuilder::presenterLine(std::string_view line, size_t number) {
+    if (line.starts_with("Present12 = ")) {
+        uint32_t status = 0;
+        LineCursor(line).expect("Present12 = ").hex(status);
+        failure(FailureKind::Present, line, number, "Present12", status);
+        return true;
+    }
+    if (line.starts_with("WARNING: present loop free-running")) {
+        if (!freeRunOpen_) openFreeRun(lastMs_, number);
+        return true;
+    }
+    if (line.starts_with("free-run over")) {
+        if (freeRunOpen_) closeFreeRun(lastMs_, number);
+        return true;
+    }
+    if (line.starts_with("WARNING: ")) {
+        failure(FailureKind::Other, line, number);
+        return true;
+    }
+    if (!line.starts_with("Presenter: ")) return false;
+    const std::string_view rest = line.substr(11);
+    if (rest.starts_with("panels OFF")) {
+        uint32_t status = 0;
+        std::string_view skip;
+        LineCursor(rest).until(" = ", skip).hex(status);
+        event(EventKind::PanelsOff, number);
+        if (status != 0) failure(FailureKind::Driver, line, number, "panels OFF", status);
+        return true;
+    }
+    if (rest.starts_with("panels ON")) {
+        uint32_t mode = 0;
+        uint32_t power = 0;
+        std::string_view skip;
+        LineCursor(rest).until("SetDisplayMode=", skip).hex(mode).expect(" POWER_ON=").hex(power);
+        event(EventKind::PanelsOn, number);
+        if (mode != 0 || power != 0) failure(FailureKind::Driver, line, number, "panels ON", mode | power);
+        return true;
+    }
+    if (rest.starts_with("D3D12 device removed") || rest.starts_with("device removed while") ||
+        rest.starts_with("present waitable dead")) {
+        uint32_t status = 0;
+        std::string_view skip;
+        LineCursor(rest).until("(0x", skip).integer(status, 16);
+        failure(FailureKind::DisplayLost, line, number, {}, status);
+        return true;
+    }
+    if (rest.starts_with("no DirectMode display") || rest.starts_with("no mode matches") ||
+        rest.starts_with("surface format")) {
+        failure(FailureKind::Init, line, number);
+        return true;
+    }
+    // "<call> = 0x<status> (line N)": the call text itself may hold " = ".
+    const size_t eq = rest.rfind(" = 0x");
+    if (eq != std::string_view::npos) {
+        uint32_t status = 0;
+        int site = -1;
+        LineCursor tail(rest.substr(eq));
+        tail.expect(" = ").hex(status).expect(" (line ").integer(site).expect(")");
+        if (tail.ok()) {
+            const std::string_view call = rest.substr(0, eq);
+            const bool graphics = call.starts_with("D3D12") || call.starts_with("im.");
+            failure(graphics ? FailureKind::Graphics : FailureKind::Driver, line, number, call, status, site);
+            return true;
+        }
+    }
+    ++run_.otherRecognised;
+    return true;
+}
+
+bool RunBuilder::resultLine(std::string_view line, size_t number) {
+    RunResult& r = run_.result;
+    if (line.starts_with("PRESENT RESULT: ")) {
+        LineCursor c(line);
+        c.expect("PRESENT RESULT: ").integer(r.frames).expect(" frames in ").number(r.seconds).expect("s = ");
+        c.number(r.averageFps).expect(" fps avg, presentErrors ").integer(r.presentErrors);
+        c.expect(", waitTimeouts ")
+            .integer(r.waitTimeouts)
+            .expect(", freeRunEvents ")
+            .integer(r.freeRunEvents);
+        if (!c.ok()) return false;
+        r.presentSeen = true;
+        return true;
+    }
+    if (line.starts_with("frames=")) {
+        int lost = 0;
+        LineCursor c(line);
+        c.expect("frames=").integer(r.frames).expect(" presentErrors=").integer(r.presentErrors);
+        c.expect(" freeRunEvents=").integer(r.freeRunEvents).expect(" displayLost=").integer(lost);
+        if (!c.ok()) return false;
+        r.displayLost = lost != 0;
+        r.seen = true;
+        event(EventKind::Result, number);
+        return true;
+    }
+    return false;
+}
+
+bool RunBuilder::bringUpLine(std::string_view line, size_t number) {
+    if (line.starts_with("NVIDIA driver ")) {
+        run_.driverVersion = line.substr(14);
+        return true;
+    }
+    if (line.starts_with("using mode ")) {
+        run_.modeText = line.substr(11);
+        std::string_view skip;
+        LineCursor(line).until(" @ ", skip).number(run_.refreshHz);
+        return true;
+    }
+    if (line.starts_with("driver profile: could not pin")) {
+        failure(FailureKind::Other, line, number);
+        return true;
+    }
+    for (std::string_view step : kStatusSteps) {
+        if (!line.starts_with(step)) continue;
+        uint32_t status = 0;
+        const size_t eq = line.rfind("= 0x");
+        LineCursor(line.substr(eq == std::string_view::npos ? 0 : eq)).expect("= ").hex(status);
+        if (status != 0 && status != kDisplaySuccessStatus) {
+            const std::string_view call = line.substr(0, line.find(" = "));
+            failure(FailureKind::Driver, line, number, call, status);
+        }
+        return true;
+    }
+    for (std::string_view prefix : kQuietPrefixes) {
+        if (line.starts_with(prefix)) {
+            ++run_.otherRecognised;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RunBuilder::settleOutcomes() {
+    const bool stopped = run_.benchEndSeen || run_.result.seen;
+    for (size_t i = 0; i < run_.cycles.size(); ++i) {
+        Cycle& c = run_.cycles[i];
+        if (c.wakeLatencyMs >= 0.0) {
+            c.outcome = CycleOutcome::Measured;
+        } else if (c.outcome == CycleOutcome::Abandoned) {
+            // said so by the program
+        } else if (run_.proxSeen && !run_.proxUp) {
+            c.outcome = CycleOutcome::NoTelemetry;
+        } else if (i + 1 < run_.cycles.size()) {
+            c.outcome = CycleOutcome::LatencyMissing;
+        } else {
+            c.outcome = stopped ? CycleOutcome::Interrupted : CycleOutcome::LogCut;
+        }
+    }
+}
+
+void RunBuilder::inferSettings() {
+    std::vector<double> holds;
+    std::vector<double> actives;
+    int64_t previousOn =
+        run_.proxUp ? coldOnMs_
+                    : (run_.initDoneMs == kNoTime ? kNoTime : run_.initDoneMs + kFixedDisplaysOnWaitMs);
+    for (const Cycle& c : run_.cycles) {
+        if (c.downDoneMs != kNoTime && c.wakeRequestMs != kNoTime && !c.downDoneAfterEnd)
+            holds.push_back(static_cast<double>(c.wakeRequestMs - c.downDoneMs) / 1000.0);
+        if (previousOn != kNoTime && c.downRequestMs != kNoTime)
+            actives.push_back(static_cast<double>(c.downRequestMs - previousOn) / 1000.0);
+        previousOn = run_.proxUp
+                         ? c.displaysOnMs
+                         : (c.wakeRequestMs == kNoTime ? kNoTime : c.wakeRequestMs + kFixedDisplaysOnWaitMs);
+    }
+    auto rounded = [](double s) { return s < 0 ? s : std::round(s * 100.0) / 100.0; };
+    run_.holdSeconds = rounded(median(holds));
+    run_.activeSeconds = rounded(median(actives));
+}
+
+LoggedRun RunBuilder::finish() {
+    if (run_.result.seen) {
+        run_.end = RunEnd::Completed;
+    } else if (run_.initStartMs != kNoTime && run_.initDoneMs == kNoTime &&
+               std::any_of(run_.failures.begin(), run_.failures.end(), [](const Failure& f) {
+                   return f.kind == FailureKind::Init || f.kind == FailureKind::Driver ||
+                          f.kind == FailureKind::Graphics;
+               })) {
+        run_.end = RunEnd::InitFailed;
+    } else {
+        run_.end = RunEnd::LogCut;
+    }
+    if (run_.mode == RunMode::Unknown) {
+        if (!run_.cycles.empty()) {
+            run_.mode = RunMode::Benchmark;
+        } else if (run_.initDoneMs != kNoTime && (run_.benchEndSeen || run_.result.seen)) {
+            run_.mode = RunMode::Plain;
+        }
+    }
+    settleOutcomes();
+    inferSettings();
+    run_.lastMs = lastMs_;
+    return std::move(run_);
+}
+
+}  // namespace corva::report

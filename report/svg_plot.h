@@ -1,0 +1,20 @@
+// One picture: the timeline of one run (display-status bits as steps, benchmark markers,
+// frames per second, free-run periods shaded, failures) above the distribution of wake
+// latencies over all runs. Every mark is labelled where it is drawn.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "report/log_model.h"
+
+namespace corva::report {
+
+// runIndex counts the runs of all logs from 1; 0 picks the first run that has cycles (or
+// else the first run).
+std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex);
+
+// The run svgReport draws for runIndex; nullptr when there is none.
+const LoggedRun* timelineRun(const std::vector<ParsedLog>& logs, size_t runIndex);
+
+}  // namespace corva::report

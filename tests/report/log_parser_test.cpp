@@ -1,0 +1,248 @@
+#include "report/log_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <sstream>
+
+#include "report/log_text.h"
+#include "report/metrics.h"
+#include "tests/report/report_test_logs.h"
+
+namespace corva::report {
+namespace {
+
+using testing::readTestLog;
+
+struct Truth {
+    std::vector<double> latencies;        // wake_latency_ms
+    std::vector<int64_t> firstReportsNs;  // displays transitions the telemetry showed
+};
+
+Truth readTruth(const std::string& name) {
+    Truth truth;
+    std::istringstream in(readTestLog(name));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("wake_latency_ms ", 0) == 0) truth.latencies.push_back(std::stod(line.substr(16)));
+        const size_t at = line.find("first_report_ns=");
+        if (line.rfind("transition ", 0) == 0 && at != std::string::npos) {
+            const int64_t ns = std::stoll(line.substr(at + 16));
+            if (ns != 0) truth.firstReportsNs.push_back(ns);
+        }
+    }
+    return truth;
+}
+
+struct CapturedCase {
+    const char* log;
+    RunMode mode;
+    RunEnd end;
+    int exitCode;
+    std::vector<CycleOutcome> outcomes;
+    size_t failures;
+    size_t freeRuns;
+};
+
+// What each captured run was: its mode, how it ended and why cycles lack a latency.
+TEST(ReportParser, CapturedRunsAreReconstructed) {
+    using O = CycleOutcome;
+    const CapturedCase cases[] = {
+        {"sim_cycle.log",
+         RunMode::Cycle,
+         RunEnd::Completed,
+         0,
+         {O::Measured, O::Measured, O::Measured},
+         0,
+         0},
+        {"sim_doze.log", RunMode::Doze, RunEnd::Completed, 0, {O::Measured, O::Measured}, 0, 1},
+        {"sim_cycle_nomcu.log", RunMode::Cycle, RunEnd::Completed, 0, {O::NoTelemetry, O::NoTelemetry}, 1, 1},
+        {"sim_doze_unplug.log", RunMode::Doze, RunEnd::Completed, 0, {O::Interrupted}, 1, 1},
+        {"sim_nodisplay.log", RunMode::Unknown, RunEnd::InitFailed, 3, {}, 1, 0},
+        {"sim_plain_freerun.log", RunMode::Plain, RunEnd::Completed, 0, {}, 0, 1},
+        {"sim_cycle_devremoved.log", RunMode::Cycle, RunEnd::Completed, 4, {O::Interrupted}, 1, 0},
+        {"wine_cycle.log", RunMode::Cycle, RunEnd::Completed, 0, {O::NoTelemetry, O::NoTelemetry}, 1, 0},
+        {"wine_plain_devremoved.log", RunMode::Plain, RunEnd::Completed, 4, {}, 2, 0},
+    };
+    for (const CapturedCase& c : cases) {
+        SCOPED_TRACE(c.log);
+        const ParsedLog log = parseLog(readTestLog(c.log), c.log);
+        ASSERT_TRUE(log.isLog);
+        EXPECT_EQ(log.unrecognised, 0u);
+        ASSERT_EQ(log.runs.size(), 1u);
+        const LoggedRun& run = log.runs[0];
+        EXPECT_EQ(run.mode, c.mode);
+        EXPECT_EQ(run.end, c.end);
+        EXPECT_EQ(runExitCode(run), c.exitCode);
+        std::vector<CycleOutcome> outcomes;
+        for (const Cycle& cycle : run.cycles) outcomes.push_back(cycle.outcome);
+        EXPECT_EQ(outcomes, c.outcomes);
+        EXPECT_EQ(run.failures.size(), c.failures);
+        EXPECT_EQ(run.freeRuns.size(), c.freeRuns);
+        if (run.result.presentSeen) {
+            EXPECT_EQ(run.result.freeRunEvents, run.freeRuns.size());
+        }
+    }
+}
+
+// The simulated headset's ground truth against the numbers read from its log.
+TEST(ReportParser, NumbersAgreeWithTheSimulatedHeadsetsGroundTruth) {
+    for (const char* name : {"sim_cycle", "sim_doze"}) {
+        SCOPED_TRACE(name);
+        const ParsedLog log = parseLog(readTestLog(std::string(name) + ".log"));
+        const Truth truth = readTruth(std::string(name) + ".truth");
+        ASSERT_EQ(log.runs.size(), 1u);
+        const LoggedRun& run = log.runs[0];
+
+        // The printed latency adds the monitor's sampling and the printing to the true one.
+        ASSERT_EQ(runMetric(run, Metric::WakeLatency).size(), truth.latencies.size());
+        for (size_t i = 0; i < truth.latencies.size(); ++i) {
+            const Cycle& c = run.cycles[i];
+            EXPECT_GE(c.wakeLatencyMs, truth.latencies[i] - 0.5);
+            EXPECT_LE(c.wakeLatencyMs, truth.latencies[i] + 25.0);
+            const double stamped = static_cast<double>(c.displaysOnMs - c.wakeRequestMs);
+            EXPECT_NEAR(stamped, truth.latencies[i] + 5.0, 12.0);
+        }
+
+        // Every displays transition the telemetry showed is one change of disp in the log,
+        // and the time between two of them agrees to a few milliseconds.
+        std::vector<int64_t> changesMs;
+        for (const Event& e : run.events)
+            if (e.kind == EventKind::DstatChange && ((e.dstatFrom ^ e.dstatTo) & 1))
+                changesMs.push_back(e.ms);
+        ASSERT_EQ(changesMs.size(), truth.firstReportsNs.size());
+        for (size_t i = 1; i < changesMs.size(); ++i) {
+            const double logged = static_cast<double>(changesMs[i] - changesMs[i - 1]);
+            const double real =
+                static_cast<double>(truth.firstReportsNs[i] - truth.firstReportsNs[i - 1]) / 1e6;
+            EXPECT_NEAR(logged, real, 15.0) << "transition " << i;  // two late samples on a busy machine
+        }
+    }
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+std::string toUtf16Le(const std::string& text) {
+    std::string out = "\xFF\xFE";
+    for (char c : text) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+// Moves every time stamp so that the run crosses midnight.
+std::string shiftClock(const std::string& text, int hours) {
+    std::string out = text;
+    for (size_t i = 0; i + 12 <= out.size(); ++i) {
+        const int64_t ms = parseClock(std::string_view(out).substr(i, 12));
+        if (ms < 0 || (i > 0 && std::isdigit(static_cast<unsigned char>(out[i - 1])))) continue;
+        out.replace(i, 12, formatClock(ms + hours * 3600000LL));
+        i += 11;
+    }
+    return out;
+}
+
+// The same run saved the ways a Windows or Linux user may save it reads the same.
+TEST(ReportParser, EncodingsLineEndsAndMidnightDoNotChangeTheNumbers) {
+    const std::string original = readTestLog("sim_cycle.log");
+    const std::string ascii = replaceAll(original, "\xE2\x80\x94", "-");
+    const struct {
+        const char* name;
+        std::string text;
+        const char* encoding;
+    } variants[] = {
+        {"CRLF", replaceAll(original, "\n", "\r\n"), "UTF-8"},
+        {"UTF-16LE", toUtf16Le(ascii), "UTF-16LE"},
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF" + original, "UTF-8"},
+        {"code page 1252 dash", replaceAll(original, "\xE2\x80\x94", "\x97"), "legacy code page"},
+        {"across midnight", shiftClock(original, 16), "UTF-8"},
+    };
+    const LoggedRun reference = parseLog(original).runs.at(0);
+    for (const auto& v : variants) {
+        SCOPED_TRACE(v.name);
+        const ParsedLog log = parseLog(v.text);
+        EXPECT_EQ(log.encoding, v.encoding);
+        EXPECT_EQ(log.unrecognised, 0u);
+        ASSERT_EQ(log.runs.size(), 1u);
+        const LoggedRun& run = log.runs[0];
+        EXPECT_EQ(run.end, RunEnd::Completed);
+        for (const MetricInfo& m : kMetrics)
+            EXPECT_EQ(runMetric(run, m.metric), runMetric(reference, m.metric));
+        EXPECT_EQ(run.lastMs - run.firstMs, reference.lastMs - reference.firstMs);
+    }
+}
+
+// Logs cut short, appended to each other, or with foreign lines: nothing is lost or invented.
+TEST(ReportParser, CutAppendedAndForeignLines) {
+    const std::string cycle = readTestLog("sim_cycle.log");
+    const std::string cutAtWake = cycle.substr(0, cycle.find("WARM_WAKE_LATENCY 161.1"));
+
+    const ParsedLog cut = parseLog(cutAtWake);
+    ASSERT_EQ(cut.runs.size(), 1u);
+    EXPECT_EQ(cut.runs[0].end, RunEnd::LogCut);
+    ASSERT_EQ(cut.runs[0].cycles.size(), 2u);
+    EXPECT_EQ(cut.runs[0].cycles[0].outcome, CycleOutcome::Measured);
+    EXPECT_EQ(cut.runs[0].cycles[1].outcome, CycleOutcome::LogCut);
+
+    const ParsedLog two = parseLog(cycle + readTestLog("sim_doze.log"));
+    ASSERT_EQ(two.runs.size(), 2u);
+    EXPECT_EQ(two.runs[0].mode, RunMode::Cycle);
+    EXPECT_EQ(two.runs[1].mode, RunMode::Doze);
+    EXPECT_EQ(two.runs[1].firstLine, 61u);
+
+    const ParsedLog noisy = parseLog("$ ./tessaray cycle\n" + cycle + "Segmentation fault\n");
+    EXPECT_EQ(noisy.unrecognised, 2u);
+    EXPECT_EQ(noisy.unrecognisedSamples.at(0), "1: $ ./tessaray cycle");
+    EXPECT_EQ(runMetric(noisy.runs.at(0), Metric::WakeLatency).size(), 3u);
+
+    for (const std::string& notLog : {std::string(), std::string("hello\nworld\n"),
+                                      std::string("\x7f"
+                                                  "ELF\x02\x01\x01\0\0",
+                                                  9)})
+        EXPECT_FALSE(parseLog(notLog).isLog);
+}
+
+// A latency printed after the next CYCLE line still belongs to the wake that caused it;
+// failure lines keep their call, status and call site.
+TEST(ReportParser, LatencyAttributionAndFailureLines) {
+    const ParsedLog log = parseLog(
+        "prox up: worn (distance 1800)\n"
+        "INIT_START 23:59:59.900\n"
+        "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, nullptr, "
+        "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffa (line 202)\n"
+        "Presenter: im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence)) = 0x80004005 "
+        "(line 292)\n"
+        "INIT_DONE 23:59:59.950\n"
+        "CYCLE 1/2\n"
+        "PARK_REQUEST 00:00:00.450\n"
+        "PARK_DONE 00:00:00.452\n"
+        "WAKE_REQUEST 00:00:00.952\n"
+        "CYCLE 2/2\n"
+        "DSTAT_CHANGE 0x0002 -> 0x000b [disp=1 proxOn=1] 00:00:01.060\n"
+        "WARM_WAKE_LATENCY 108.4 ms (WAKE_REQUEST -> DISPLAYS_ON)\n"
+        "Present12 = 0x80000001 at frame 12\n"
+        "NEW_MARKER 00:00:01.200\n");
+    ASSERT_EQ(log.runs.size(), 1u);
+    const LoggedRun& run = log.runs[0];
+    ASSERT_EQ(run.cycles.size(), 2u);
+    EXPECT_DOUBLE_EQ(run.cycles[0].wakeLatencyMs, 108.4);
+    EXPECT_EQ(run.cycles[0].displaysOnMs - run.cycles[0].wakeRequestMs, 108);
+    EXPECT_EQ(run.cycles[0].downRequestMs, 86400000 + 450);
+    EXPECT_EQ(run.cycles[1].outcome, CycleOutcome::LogCut);
+    ASSERT_EQ(run.failures.size(), 3u);
+    EXPECT_EQ(run.failures[0].kind, FailureKind::Driver);
+    EXPECT_EQ(run.failures[0].sourceLine, 202);
+    EXPECT_EQ(run.failures[0].status, 0xfffffffau);
+    EXPECT_EQ(run.failures[1].kind, FailureKind::Graphics);
+    EXPECT_EQ(run.failures[1].call, "im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence))");
+    EXPECT_EQ(run.failures[2].kind, FailureKind::Present);
+    EXPECT_EQ(run.otherRecognised, 1u);  // the marker of a newer version
+}
+
+}  // namespace
+}  // namespace corva::report

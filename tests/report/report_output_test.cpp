@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "report/csv_output.h"
+#include "report/log_parser.h"
+#include "report/stats.h"
+#include "report/svg_plot.h"
+#include "tests/report/report_test_logs.h"
+
+namespace corva::report {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readTestLog;
+
+const char* const kCapturedLogs[] = {"sim_cycle.log",
+                                     "sim_doze.log",
+                                     "sim_cycle_nomcu.log",
+                                     "sim_doze_unplug.log",
+                                     "sim_nodisplay.log",
+                                     "sim_plain_freerun.log",
+                                     "sim_cycle_devremoved.log",
+                                     "wine_cycle.log",
+                                     "wine_plain_devremoved.log"};
+
+std::vector<ParsedLog> capturedLogs() {
+    std::vector<ParsedLog> logs;
+    for (const char* name : kCapturedLogs) logs.push_back(parseLog(readTestLog(name), name));
+    return logs;
+}
+
+TEST(ReportStats, SummaryAndBootstrapComparison) {
+    std::vector<double> oneToTwenty;
+    for (int i = 1; i <= 20; ++i) oneToTwenty.push_back(i);
+    const Summary s = summarise(oneToTwenty);
+    EXPECT_EQ(s.n, 20u);
+    EXPECT_DOUBLE_EQ(s.median, 10.5);
+    EXPECT_DOUBLE_EQ(s.p95, 19.05);
+    EXPECT_DOUBLE_EQ(s.mean, 10.5);
+    EXPECT_NEAR(s.stddev, 5.9161, 1e-4);
+
+    std::vector<double> slower;
+    for (double v : oneToTwenty) slower.push_back(v + 30.0);
+    const struct {
+        std::vector<double> a, b;
+        bool significant;
+        bool enough;
+    } cases[] = {
+        {oneToTwenty, slower, true, true},
+        {oneToTwenty, oneToTwenty, false, true},
+        {{1, 2, 3}, {40, 50, 60}, false, false},  // too few to judge, however far apart
+    };
+    for (const auto& c : cases) {
+        const Comparison r = compareMedians(c.a, c.b);
+        EXPECT_EQ(r.significant, c.significant);
+        EXPECT_EQ(r.enough, c.enough);
+        EXPECT_LE(r.low, r.difference);
+        EXPECT_GE(r.high, r.difference);
+        const Comparison again = compareMedians(c.a, c.b);
+        EXPECT_EQ(again.low, r.low);  // fixed seed: the same logs give the same interval
+    }
+    EXPECT_NEAR(compareMedians(oneToTwenty, slower).difference, 30.0, 1e-9);
+}
+
+TEST(ReportOutput, CycleCsvHasOneRowPerCycleAndQuotesFields) {
+    const std::vector<ParsedLog> logs = capturedLogs();
+    size_t cycles = 0;
+    for (const ParsedLog& log : logs)
+        for (const LoggedRun& run : log.runs) cycles += run.cycles.size();
+    const std::string csv = cyclesCsv(logs);
+    EXPECT_EQ(static_cast<size_t>(std::count(csv.begin(), csv.end(), '\n')), cycles + 1);
+    EXPECT_NE(csv.find("sim_cycle.log,1,cycle,1,3,measured,"), std::string::npos);
+    EXPECT_EQ(csvField("a,\"b\""), "\"a,\"\"b\"\"\"");
+    const std::string events = eventsCsv(logs);
+    EXPECT_NE(events.find(",WARM_WAKE_LATENCY,153.5,"), std::string::npos);
+    EXPECT_NE(events.find(",STATUS,76.0,,0x000b,worn(1818) free-run"), std::string::npos);
+}
+
+// The plot parses as XML with the renderer's own checker and labels what it draws.
+TEST(ReportOutput, SvgIsWellFormedAndLabelled) {
+    if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
+    const std::vector<ParsedLog> logs = capturedLogs();
+    const fs::path file = fs::temp_directory_path() / ("report-test-" + std::to_string(::getpid()) + ".svg");
+    for (size_t run = 0; run <= 9; ++run) {
+        SCOPED_TRACE(run);
+        const std::string svg = svgReport(logs, run);
+        std::ofstream(file) << svg;
+        EXPECT_EQ(std::system(("xmllint --noout " + file.string()).c_str()), 0);
+        if (run == 0) {
+            for (const char* label : {"wake request 1", "park request 1", "displays on (disp)", "153.5 ms",
+                                      "frames per second", "median "})
+                EXPECT_NE(svg.find(label), std::string::npos) << label;
+        }
+    }
+    EXPECT_NE(svgReport(logs, 6).find("free-run (vsync lost)"), std::string::npos);
+    fs::remove(file);
+}
+
+int runReport(const std::string& arguments) {
+    const int status =
+        std::system((std::string(TESSARAY_REPORT_EXE) + " " + arguments + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
+    const std::string logs = TESSARAY_REPORT_TEST_LOGS;
+    const fs::path notLog =
+        fs::temp_directory_path() / ("report-test-" + std::to_string(::getpid()) + ".txt");
+    std::ofstream(notLog) << "just some text\nnothing of the program\n";
+    const struct {
+        std::string arguments;
+        int exitCode;
+    } cases[] = {
+        {logs + "/sim_cycle.log", 0},
+        {"- < " + logs + "/wine_cycle.log", 0},
+        {"--compare " + logs + "/sim_cycle.log --with " + logs + "/sim_doze.log", 0},
+        {notLog.string(), 2},
+        {logs + "/sim_cycle.log " + notLog.string(), 2},
+        {logs + "/no-such.log", 2},
+        {"", 1},
+        {"--compare " + logs + "/sim_cycle.log", 1},
+        {"--bogus " + logs + "/sim_cycle.log", 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(runReport(c.arguments), c.exitCode) << c.arguments;
+    fs::remove(notLog);
+}
+
+}  // namespace
+}  // namespace corva::report
