@@ -137,6 +137,7 @@ bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
             case ' ':
                 known = statusLine(line, number);
                 break;
+            case 'B':
             case 'C':
                 known = benchmarkLine(line, number) || marker(line, number);
                 break;
@@ -232,6 +233,32 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
         run_.cycleCount = c.total;
         run_.cycles.push_back(c);
         event(EventKind::CycleStart, number);
+        return true;
+    }
+    if (line.starts_with("CYCLE_ABANDONED ")) {
+        int n = 0;
+        int total = 0;
+        LineCursor cursor(line);
+        cursor.expect("CYCLE_ABANDONED ").integer(n).expect("/").integer(total).expect(": ");
+        if (!cursor.ok()) return false;
+        const std::string_view reason = cursor.rest().substr(0, cursor.rest().find("; no wake latency"));
+        for (size_t i = run_.cycles.size(); i-- > 0;) {
+            if (run_.cycles[i].number != n) continue;
+            run_.cycles[i].outcome = CycleOutcome::Abandoned;
+            run_.cycles[i].note = reason;
+            if (pendingLatency_ == static_cast<int>(i)) pendingLatency_ = -1;
+            if (pendingOn_ == static_cast<int>(i)) pendingOn_ = -1;
+            break;
+        }
+        Event& e = event(EventKind::CycleAbandoned, number);
+        e.cycle = n;
+        e.text = reason;
+        return true;
+    }
+    if (line.starts_with("BENCH_INCOMPLETE: ")) {
+        run_.endedEarly = true;
+        run_.endNote = line.substr(18);
+        event(EventKind::RunNote, number).text = line;
         return true;
     }
     if (line.starts_with("WARM_WAKE_LATENCY ")) {
@@ -366,6 +393,10 @@ bool RunBuilder::mcuLine(std::string_view line, size_t number) {
         event(EventKind::McuReconnected, number);
         return true;
     }
+    if (line.starts_with("McuProx: proximity bypass re-sent") && containsWord(line, "FAILED")) {
+        failure(FailureKind::Mcu, line, number);
+        return true;
+    }
     if (line.starts_with("McuProx: ")) {
         ++run_.otherRecognised;
         return true;
@@ -419,8 +450,12 @@ bool RunBuilder::presenterLine(std::string_view line, size_t number) {
         failure(FailureKind::DisplayLost, line, number, {}, status);
         return true;
     }
+    if (containsWord(rest, "presents failed")) {
+        failure(FailureKind::Present, line, number);
+        return true;
+    }
     if (rest.starts_with("no DirectMode display") || rest.starts_with("no mode matches") ||
-        rest.starts_with("surface format")) {
+        rest.starts_with("surface format") || rest.starts_with("display acquisition abandoned")) {
         failure(FailureKind::Init, line, number);
         return true;
     }
@@ -444,6 +479,11 @@ bool RunBuilder::presenterLine(std::string_view line, size_t number) {
 
 bool RunBuilder::resultLine(std::string_view line, size_t number) {
     RunResult& r = run_.result;
+    if (line.starts_with("PRESENT NOTE: ")) {
+        event(EventKind::RunNote, number).text = line;
+        ++run_.otherRecognised;
+        return true;
+    }
     if (line.starts_with("PRESENT RESULT: ")) {
         LineCursor c(line);
         c.expect("PRESENT RESULT: ").integer(r.frames).expect(" frames in ").number(r.seconds).expect("s = ");
@@ -509,10 +549,10 @@ void RunBuilder::settleOutcomes() {
     const bool stopped = run_.benchEndSeen || run_.result.seen;
     for (size_t i = 0; i < run_.cycles.size(); ++i) {
         Cycle& c = run_.cycles[i];
-        if (c.wakeLatencyMs >= 0.0) {
-            c.outcome = CycleOutcome::Measured;
-        } else if (c.outcome == CycleOutcome::Abandoned) {
+        if (c.outcome == CycleOutcome::Abandoned) {
             // said so by the program
+        } else if (c.wakeLatencyMs >= 0.0) {
+            c.outcome = CycleOutcome::Measured;
         } else if (run_.proxSeen && !run_.proxUp) {
             c.outcome = CycleOutcome::NoTelemetry;
         } else if (i + 1 < run_.cycles.size()) {

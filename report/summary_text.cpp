@@ -81,9 +81,8 @@ std::string settingsText(const LoggedRun& run) {
 
 void runBlock(std::string& out, const LoggedRun& run, size_t index) {
     const int exitCode = runExitCode(run);
-    add(out, "Run %zu: %s lines %zu-%zu: %s run, %s", index, run.source.c_str(), run.firstLine,
-        run.lastLine, run.mode == RunMode::Unknown ? "mode not shown," : modeName(run.mode),
-        runEndName(run.end));
+    add(out, "Run %zu: %s lines %zu-%zu: %s run, %s", index, run.source.c_str(), run.firstLine, run.lastLine,
+        run.mode == RunMode::Unknown ? "mode not shown," : modeName(run.mode), runEndName(run.end));
     if (exitCode >= 0) add(out, " (exit code %d)", exitCode);
     if (run.end == RunEnd::LogCut) out += " -- the log stops before the run's result line";
     out += "\n";
@@ -145,6 +144,7 @@ void runBlock(std::string& out, const LoggedRun& run, size_t index) {
             add(out, "    line %zu: %.100s\n", f.line, f.text.c_str());
         }
     }
+    if (run.endedEarly) add(out, "  the program says: BENCH_INCOMPLETE: %.200s\n", run.endNote.c_str());
     if (run.orphanLatencies > 0)
         add(out, "  %zu latency line(s) with no wake request before them\n", run.orphanLatencies);
     const std::vector<const LoggedRun*> one{&run};

@@ -242,6 +242,20 @@ TEST(ReportParser, LatencyAttributionAndFailureLines) {
     EXPECT_EQ(run.failures[1].call, "im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence))");
     EXPECT_EQ(run.failures[2].kind, FailureKind::Present);
     EXPECT_EQ(run.otherRecognised, 1u);  // the marker of a newer version
+
+    // A cycle the benchmark gave up: its reason kept, and a later latency not charged to it.
+    const ParsedLog abandoned = parseLog(
+        "prox up: worn (distance 1800)\nINIT_START 10:00:00.000\nINIT_DONE 10:00:00.100\nCYCLE 1/2\n"
+        "DOZE_SLEEP_REQUEST 10:00:01.000\nDOZE_ASLEEP 10:00:01.040\nWAKE_REQUEST 10:00:01.600\n"
+        "CYCLE_ABANDONED 1/2: proximity link lost while dozing; no wake latency for this cycle\n"
+        "CYCLE 2/2\nWARM_WAKE_LATENCY 900.0 ms (WAKE_REQUEST -> DISPLAYS_ON)\n"
+        "BENCH_INCOMPLETE: 0 of 2 cycles completed, 1 abandoned\n");
+    const LoggedRun& gaveUp = abandoned.runs.at(0);
+    EXPECT_EQ(gaveUp.cycles.at(0).outcome, CycleOutcome::Abandoned);
+    EXPECT_EQ(gaveUp.cycles.at(0).note, "proximity link lost while dozing");
+    EXPECT_EQ(gaveUp.orphanLatencies, 1u);
+    EXPECT_TRUE(gaveUp.endedEarly);
+    EXPECT_EQ(abandoned.unrecognised, 0u);
 }
 
 }  // namespace
