@@ -1,0 +1,197 @@
+// The Win32 platform layer on the real system calls (under Wine in CI): console control,
+// events and timed waits, the pacing timer, local time and the console's code page.
+#include "app/shared_state.h"
+#include "platform/platform.h"
+#include "tests/support/win32/import_swap.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+extern "C" decltype(&::CreateWaitableTimerExW) __imp_CreateWaitableTimerExW;
+extern "C" decltype(&::SetConsoleCtrlHandler) __imp_SetConsoleCtrlHandler;
+
+namespace corva {
+namespace {
+
+using platform::WaitResult;
+
+// Runs under Wine with its output redirected, where the program has no console: one of
+// its own then.
+bool haveConsole() {
+    if (GetConsoleOutputCP() != 0) return true;
+    FreeConsole();
+    const BOOL made = AllocConsole();
+    std::printf("console: AllocConsole %d (error %lu), output code page %u\n", made, GetLastError(),
+                GetConsoleOutputCP());
+    return GetConsoleOutputCP() != 0;
+}
+
+int64_t msSince(int64_t startNs) {
+    return (platform::steadyNowNs() - startNs) / 1000000;
+}
+
+// Ctrl+C, Ctrl+Break and close stop the run; logoff and shutdown are left to the system.
+TEST(Win32ConsoleControl, TypesZeroToTwoRaiseTheStopOthersAreNotHandled) {
+    for (unsigned long type : {0ul, 1ul, 2ul, 5ul, 6ul, 3ul, 7ul}) {
+        StopFlag.store(false);
+        const bool handled = consoleCtrlHandler(type);
+        EXPECT_EQ(handled, type <= 2) << type;
+        EXPECT_EQ(StopFlag.load(), type <= 2) << type;
+    }
+    StopFlag.store(false);
+}
+
+PHANDLER_ROUTINE gRegisteredRoutine = nullptr;
+BOOL gRegisteredAdd = FALSE;
+BOOL WINAPI recordConsoleHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    gRegisteredRoutine = routine;
+    gRegisteredAdd = add;
+    return TRUE;
+}
+
+// What the system's console-control thread calls: the routine the platform registers,
+// which answers TRUE for the types the handler handles (Wine cannot raise the events).
+TEST(Win32ConsoleControl, TheRegisteredRoutineRaisesTheStopForTypesZeroToTwo) {
+    {
+        test::ImportSwap swap(&__imp_SetConsoleCtrlHandler, recordConsoleHandler);
+        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler));
+    }
+    ASSERT_NE(gRegisteredRoutine, nullptr);
+    EXPECT_TRUE(gRegisteredAdd);
+    for (DWORD type : {0ul, 1ul, 2ul, 5ul, 6ul}) {
+        StopFlag.store(false);
+        EXPECT_EQ(gRegisteredRoutine(type), type <= 2 ? TRUE : FALSE) << type;
+        EXPECT_EQ(StopFlag.load(), type <= 2) << type;
+    }
+    StopFlag.store(false);
+}
+
+TEST(Win32Events, AutoResetReleasesOneWaitManualResetStaysSignalledUntilReset) {
+    platform::OsHandle autoReset = platform::createEvent(false, true);
+    platform::OsHandle manual = platform::createEvent(true, false);
+    ASSERT_NE(autoReset, nullptr);
+    ASSERT_NE(manual, nullptr);
+    EXPECT_EQ(platform::waitFor(autoReset, 0), WaitResult::Signalled);  // created signalled
+    EXPECT_EQ(platform::waitFor(autoReset, 0), WaitResult::TimedOut);   // and consumed
+    EXPECT_EQ(platform::waitFor(manual, 0), WaitResult::TimedOut);
+    EXPECT_TRUE(platform::setEvent(manual));
+    EXPECT_EQ(platform::waitFor(manual, 0), WaitResult::Signalled);
+    EXPECT_EQ(platform::waitFor(manual, 0), WaitResult::Signalled);
+    EXPECT_TRUE(platform::resetEvent(manual));
+    EXPECT_EQ(platform::waitFor(manual, 0), WaitResult::TimedOut);
+    platform::closeHandle(autoReset);
+    platform::closeHandle(manual);
+}
+
+TEST(Win32Events, TimedWaitsTimeOutAfterTheirTimeAndEndWhenSignalledFromAnotherThread) {
+    platform::OsHandle event = platform::createEvent(false, false);
+    int64_t start = platform::steadyNowNs();
+    EXPECT_EQ(platform::waitFor(event, 60), WaitResult::TimedOut);
+    EXPECT_GE(msSince(start), 55);
+    EXPECT_LT(msSince(start), 1000);
+
+    std::thread setter([event] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        platform::setEvent(event);
+    });
+    start = platform::steadyNowNs();
+    EXPECT_EQ(platform::waitFor(event, platform::kInfinite), WaitResult::Signalled);
+    EXPECT_GE(msSince(start), 40);
+    setter.join();
+    platform::closeHandle(event);
+    EXPECT_EQ(platform::waitFor(event, 0), WaitResult::Failed);  // a closed handle
+}
+
+struct TimerRequest {
+    bool seen = false;
+    bool named = false;
+    bool attributes = false;
+    DWORD flags = 0;
+    DWORD access = 0;
+};
+TimerRequest gTimerRequest;
+decltype(&::CreateWaitableTimerExW) gRealCreateTimer = nullptr;
+
+HANDLE WINAPI recordTimerRequest(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags, DWORD access) {
+    gTimerRequest = {true, name != nullptr, attributes != nullptr, flags, access};
+    return gRealCreateTimer(attributes, name, flags, access);
+}
+
+// A manual-reset high-resolution timer with all access, unnamed; relative due times in
+// 100 ns units. The overshoot of 2 ms waits is printed, not judged (it is the system's).
+TEST(Win32PaceTimer, IsAManualResetHighResolutionTimerThatWaitsRelativeTimes) {
+    test::ImportSwap swap(&__imp_CreateWaitableTimerExW, recordTimerRequest);
+    gRealCreateTimer = swap.original();
+    platform::OsHandle timer = platform::createHighResolutionTimer();
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(gTimerRequest.seen);
+    EXPECT_FALSE(gTimerRequest.named);
+    EXPECT_FALSE(gTimerRequest.attributes);
+    EXPECT_EQ(gTimerRequest.flags, 3u);  // manual reset | high resolution
+    EXPECT_EQ(gTimerRequest.access, DWORD(TIMER_ALL_ACCESS));
+    EXPECT_EQ(DWORD(TIMER_ALL_ACCESS), 0x1F0003u);
+
+    std::vector<double> overshootMs;
+    for (int i = 0; i < 40; ++i) {
+        const int64_t start = platform::steadyNowNs();
+        ASSERT_TRUE(platform::setTimer(timer, -20000));  // 2 ms from now
+        ASSERT_EQ(platform::waitFor(timer, 50), WaitResult::Signalled);
+        const double waitedMs = double(platform::steadyNowNs() - start) / 1e6;
+        EXPECT_GE(waitedMs, 1.9);
+        overshootMs.push_back(waitedMs - 2.0);
+        // Manual reset: it stays signalled until set again.
+        EXPECT_EQ(platform::waitFor(timer, 0), WaitResult::Signalled);
+    }
+    std::sort(overshootMs.begin(), overshootMs.end());
+    double sum = 0;
+    for (double ms : overshootMs) sum += ms;
+    std::printf("pace timer, 2 ms relative waits: overshoot mean %.3f ms, median %.3f ms, max %.3f ms\n",
+                sum / overshootMs.size(), overshootMs[overshootMs.size() / 2], overshootMs.back());
+    EXPECT_LT(overshootMs[overshootMs.size() / 2], 20.0);  // not the coarse system tick's worst
+    platform::closeHandle(timer);
+}
+
+// Local, not UTC (the Wine runner sets a time zone half an hour off any whole hour).
+TEST(Win32Time, LocalTimeIsTheSystemsLocalTime) {
+    auto secondOfDay = [](unsigned h, unsigned m, unsigned s) { return int(h * 3600 + m * 60 + s); };
+    SYSTEMTIME utc, expected;
+    GetSystemTime(&utc);
+    ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &expected));
+    const platform::LocalTime now = platform::localTimeNow();
+    EXPECT_LT(now.millisecond, 1000u);
+    const int difference = secondOfDay(now.hour, now.minute, now.second) -
+                           secondOfDay(expected.wHour, expected.wMinute, expected.wSecond);
+    EXPECT_TRUE(difference >= 0 && difference <= 2) << difference;  // a midnight between: retry
+
+    // The steady clock runs at the performance counter's rate.
+    const int64_t start = platform::steadyNowNs();
+    Sleep(100);
+    EXPECT_GE(msSince(start), 95);
+    EXPECT_LT(msSince(start), 2000);
+}
+
+// The code page belongs to the console, which a child process shares: set to UTF-8 while
+// the program runs and back to what it was once it has exited.
+TEST(Win32Console, OutputCodePageIsUtf8WhileRunningAndRestoredAtExit) {
+    ASSERT_TRUE(haveConsole());
+    const UINT original = GetConsoleOutputCP();
+    ASSERT_NE(original, 0u) << "no console";
+    ASSERT_TRUE(SetConsoleOutputCP(850));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            platform::initConsoleOutput();
+            std::exit(GetConsoleOutputCP() == CP_UTF8 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+    SetConsoleOutputCP(original);
+}
+
+}  // namespace
+}  // namespace corva
