@@ -18,58 +18,195 @@ void timedWait(double seconds) {
 
 namespace {
 
+// How long an abandoned cycle waits for the proximity link to come back: one reconnect
+// attempt (every two seconds plus the probe) with room to spare.
+constexpr double kLinkReturnSeconds = 5.0;
+
 bool displaysOn(const McuProx& link) {
     return (link.dstat.load(std::memory_order_relaxed) & 1) != 0;
 }
 
+enum class Waited { Done, Stopped, LinkLost };
+
+// Whether the link's dstat still speaks for this cycle: not while the device is gone (it
+// keeps its last value) and not after an outage since mark() (a replugged MCU powers up
+// with doze off, so the displays may have come on for that reason).
+class LinkWatch {
+  public:
+    LinkWatch(const bool& proxUp, const McuProx& link) : proxUp_(proxUp), link_(link) {}
+    void mark() { losses_ = link_.linkLosses(); }
+    bool lost() const { return proxUp_ && (link_.deviceGone() || link_.linkLosses() != losses_); }
+
+  private:
+    const bool& proxUp_;
+    const McuProx& link_;
+    uint32_t losses_ = 0;
+};
+
 // Until the telemetry shows the displays on; a fixed half second without the link.
-void waitForDisplaysOn(const bool& proxUp, const McuProx& link) {
+Waited waitForDisplaysOn(const bool& proxUp, const McuProx& link, const LinkWatch& watch) {
     if (!proxUp) {
         timedWait(0.5);
-        return;
+        return StopFlag.load() ? Waited::Stopped : Waited::Done;
     }
-    while (!displaysOn(link) && !StopFlag.load()) platform::sleepMs(2);
+    for (;;) {
+        if (StopFlag.load()) return Waited::Stopped;
+        if (watch.lost()) return Waited::LinkLost;
+        if (displaysOn(link)) return Waited::Done;
+        platform::sleepMs(2);
+    }
 }
+
+Waited waitForDisplaysOff(const McuProx& link, const LinkWatch& watch) {
+    for (;;) {
+        if (StopFlag.load()) return Waited::Stopped;
+        if (watch.lost()) return Waited::LinkLost;
+        if (!displaysOn(link)) return Waited::Done;
+        platform::sleepMs(2);
+    }
+}
+
+// False when the link stays gone for `seconds` or a stop comes first.
+bool awaitLink(const bool& proxUp, const McuProx& link, double seconds) {
+    if (!proxUp) return true;
+    const int64_t deadline = platform::steadyNowNs() + static_cast<int64_t>(seconds * 1e9);
+    while (link.deviceGone()) {
+        if (StopFlag.load() || platform::steadyNowNs() >= deadline) return false;
+        platform::sleepMs(5);
+    }
+    return true;
+}
+
+class BenchmarkDriver {
+  public:
+    BenchmarkDriver(const bool& proxUp, McuProx& link, int32_t cycles, bool doze, ParkControl& presenter)
+        : proxUp_(proxUp),
+          link_(link),
+          cycles_(cycles),
+          doze_(doze),
+          presenter_(presenter),
+          watch_(proxUp, link) {}
+
+    void run(double activeSeconds, double holdSeconds) {
+        if (bringUp())
+            for (int32_t n = 1; n <= cycles_ && !StopFlag.load() && why_ == nullptr; ++n)
+                runCycle(n, activeSeconds, holdSeconds);
+        // Also after a complete run: wakes displays left dozing by a loop that ended early.
+        if (doze_ && proxUp_) link_.setDoze(false);
+        if (completed_ < cycles_) {
+            const bool allTried = completed_ + abandoned_ == cycles_;
+            std::printf("BENCH_INCOMPLETE: %d of %d cycles completed, %d abandoned%s%s\n", completed_,
+                        cycles_, abandoned_, allTried ? "" : "; ",
+                        allTried          ? ""
+                        : why_ != nullptr ? why_
+                                          : "stopped before the cycles were done");
+        }
+        presenter_.requestStop();
+        StopFlag.exchange(true);
+    }
+
+  private:
+    // Link there and displays on: where every cycle starts. False ends the benchmark.
+    // `wakeDoze`: after an abandoned doze cycle the displays may still be dozing.
+    bool bringUp(bool wakeDoze = false) {
+        if (!awaitLink(proxUp_, link_, kLinkReturnSeconds)) {
+            if (!StopFlag.load()) why_ = "ended early: proximity link lost and not back";
+            return false;
+        }
+        watch_.mark();
+        if (wakeDoze) link_.setDoze(false);
+        switch (waitForDisplaysOn(proxUp_, link_, watch_)) {
+            case Waited::Done:
+                return true;
+            case Waited::LinkLost:
+                why_ = "ended early: proximity link lost again";
+                return false;
+            case Waited::Stopped:
+                return false;
+        }
+        return false;
+    }
+
+    void runCycle(int32_t n, double activeSeconds, double holdSeconds) {
+        std::printf("CYCLE %d/%d\n", n, cycles_);
+        timedWait(activeSeconds);
+        if (StopFlag.load()) return;
+        watch_.mark();
+        if (watch_.lost()) return abandon(n, "proximity link lost before the displays were taken down");
+
+        if (doze_) {
+            EventMarker("DOZE_SLEEP_REQUEST");
+            const bool sent = link_.setDoze(true);
+            if (proxUp_) {
+                if (!sent) return abandon(n, "doze command not accepted");
+                const Waited off = waitForDisplaysOff(link_, watch_);
+                if (off == Waited::Stopped) return;
+                if (off == Waited::LinkLost)
+                    return abandon(n, "proximity link lost before the displays went off");
+            }
+            EventMarker("DOZE_ASLEEP");
+        } else {
+            EventMarker("PARK_REQUEST");
+            presenter_.setDisplayWanted(false);
+            while (!presenter_.isParked() && !StopFlag.load()) platform::sleepMs(2);
+            if (!presenter_.isParked()) return;  // stopped before the panels were off
+            EventMarker("PARK_DONE");
+        }
+
+        timedWait(holdSeconds);
+        if (StopFlag.load()) return;
+        if (watch_.lost())
+            return abandon(n,
+                           doze_ ? "proximity link lost while dozing" : "proximity link lost while parked");
+
+        WakeRequestStamp.exchange(platform::steadyNowNs());
+        EventMarker("WAKE_REQUEST");
+        wake();
+        switch (waitForDisplaysOn(proxUp_, link_, watch_)) {
+            case Waited::Done:
+                completed_ += 1;
+                return;
+            case Waited::LinkLost:
+                WakeRequestStamp.exchange(0);  // whatever lights the displays now is not this wake
+                return abandon(n, "proximity link lost before the displays came on");
+            case Waited::Stopped:
+                return;
+        }
+    }
+
+    void wake() {
+        if (doze_)
+            link_.setDoze(false);
+        else
+            presenter_.setDisplayWanted(true);
+    }
+
+    // The cycle cannot be measured: say why, wake the displays without a marker or a
+    // latency, and carry on with the next cycle once the link and the displays are back.
+    void abandon(int32_t n, const char* reason) {
+        std::printf("CYCLE_ABANDONED %d/%d: %s; no wake latency for this cycle\n", n, cycles_, reason);
+        abandoned_ += 1;
+        if (!doze_) presenter_.setDisplayWanted(true);
+        bringUp(doze_);
+    }
+
+    const bool& proxUp_;
+    McuProx& link_;
+    const int32_t cycles_;
+    const bool doze_;
+    ParkControl& presenter_;
+    LinkWatch watch_;
+    int32_t completed_ = 0;
+    int32_t abandoned_ = 0;
+    const char* why_ = nullptr;  // set when the driver itself ends the cycles early
+};
 
 }  // namespace
 
 void benchmarkLoop(const bool& proxUp, McuProx& link, int32_t cycles, double activeSeconds, bool doze,
                    ParkControl& presenter, double holdSeconds) {
-    waitForDisplaysOn(proxUp, link);
-    for (int32_t n = 1; n <= cycles; ++n) {
-        if (StopFlag.load()) break;
-        std::printf("CYCLE %d/%d\n", n, cycles);
-        timedWait(activeSeconds);
-        if (StopFlag.load()) break;
-
-        if (doze) {
-            EventMarker("DOZE_SLEEP_REQUEST");
-            link.setDoze(true);
-            if (proxUp)
-                while (displaysOn(link) && !StopFlag.load()) platform::sleepMs(2);
-            EventMarker("DOZE_ASLEEP");
-        } else {
-            EventMarker("PARK_REQUEST");
-            presenter.setDisplayWanted(false);
-            while (!presenter.isParked() && !StopFlag.load()) platform::sleepMs(2);
-            EventMarker("PARK_DONE");
-        }
-
-        timedWait(holdSeconds);
-        if (StopFlag.load()) break;
-
-        WakeRequestStamp.exchange(platform::steadyNowNs());
-        EventMarker("WAKE_REQUEST");
-        if (doze)
-            link.setDoze(false);
-        else
-            presenter.setDisplayWanted(true);
-        waitForDisplaysOn(proxUp, link);
-    }
-    // Also after a complete run: wakes displays left dozing by a loop that ended early.
-    if (doze && proxUp) link.setDoze(false);
-    presenter.requestStop();
-    StopFlag.exchange(true);
+    BenchmarkDriver driver(proxUp, link, cycles, doze, presenter);
+    driver.run(activeSeconds, holdSeconds);
 }
 
 }  // namespace corva

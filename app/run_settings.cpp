@@ -1,5 +1,7 @@
 #include "app/run_settings.h"
 
+#include "app/atoi_clamped.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -12,7 +14,7 @@ RunSettings parseCommandLine(int argc, const char* const* args) {
 
     if ((first != nullptr && std::strcmp(first, "cycle") == 0) || s.doze) {
         s.benchmark = true;
-        if (argc >= 2) s.cycles = std::atoi(args[1]);
+        if (argc >= 2) s.cycles = atoiClamped(args[1]);
         if (argc >= 3) s.activeSeconds = std::atof(args[2]);
         if (argc >= 4) s.holdSeconds = std::atof(args[3]);
         if (s.cycles < 1) s.cycles = 1;

@@ -8,6 +8,7 @@ namespace corva {
 
 std::atomic<bool> StopFlag{false};
 std::atomic<int64_t> WakeRequestStamp{0};
+std::atomic<std::atomic<bool>*> PresenterStop{nullptr};
 
 void EventMarker(const char* name) {
     const platform::LocalTime t = platform::localTimeNow();
@@ -15,8 +16,10 @@ void EventMarker(const char* name) {
 }
 
 bool consoleCtrlHandler(unsigned long ctrlType) {
-    if (ctrlType > 2) return false;  // logoff and shutdown: the system's default handling
+    if (!platform::isStopEvent(ctrlType)) return false;
     StopFlag.exchange(true);
+    // Only atomic operations: this may run inside a signal handler.
+    if (std::atomic<bool>* presenterStop = PresenterStop.load()) presenterStop->exchange(true);
     return true;
 }
 

@@ -11,10 +11,17 @@ extern std::atomic<bool> StopFlag;
 // Steady-clock time of the last benchmark wake request not yet seen as displays-on; 0: none.
 extern std::atomic<int64_t> WakeRequestStamp;
 
+// The presenter's own stop request while it exists (else null). The console handler raises
+// it along with StopFlag, so a stop reaches the presenter also where it draws no frame
+// (display acquisition retries, frames skipped on a stuck GPU, panels parked).
+extern std::atomic<std::atomic<bool>*> PresenterStop;
+
 // Prints "NAME hh:mm:ss.mmm" with the local time on standard output.
 void EventMarker(const char* name);
 
-// Console control: Ctrl+C, Ctrl+Break and close raise StopFlag; other types are not handled.
+// Console control: Ctrl+C, Ctrl+Break, close (SIGTERM and SIGHUP too), log-off and shut-down
+// raise StopFlag and are handled; other types are not. For the last three the system ends
+// the process once the handler returns: the platform layer holds it until teardownFinished().
 bool consoleCtrlHandler(unsigned long ctrlType);
 
 }  // namespace corva

@@ -33,7 +33,15 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous) {
 
 void dstatMonitorLoop(McuProx& link) {
     uint16_t previous = link.dstat.load(std::memory_order_relaxed);
+    uint32_t losses = link.linkLosses();
     while (!StopFlag.load()) {
+        // A wake whose displays-on change was not seen before the link went away cannot be
+        // timed: the next displays-on seen comes after the outage (and a replugged MCU wakes
+        // the displays by itself). Its stamp is dropped, here within 2 ms of the loss.
+        if (link.deviceGone() || link.linkLosses() != losses) {
+            losses = link.linkLosses();
+            WakeRequestStamp.exchange(0);
+        }
         previous = reportDstatChange(link, previous);
         platform::sleepMs(2);
     }

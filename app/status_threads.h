@@ -7,7 +7,8 @@
 namespace corva {
 
 // Samples the link's dstat every 2 ms and prints each change; on a displays-on change
-// after a benchmark wake request, prints the wake latency. Once StopFlag is raised it takes
+// after a benchmark wake request, prints the wake latency; a pending request is dropped
+// when the link is lost (its latency would span the outage). Once StopFlag is raised it takes
 // one last sample (a change the stopping thread has already seen is still reported) and returns.
 void dstatMonitorLoop(McuProx& link);
 

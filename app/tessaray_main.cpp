@@ -51,14 +51,20 @@ int tessarayMain(int argc, char** argv) {
     config.refreshHz = 75.0;
     config.linkFormat = 22;
     NvapiD3d12Presenter presenter(config);
+    // From here a stop also reaches the presenter directly; one that came earlier is passed on.
+    PresenterStop.store(&presenter.stopRequested);
+    if (StopFlag.load()) presenter.requestStop();
 
     EventMarker("INIT_START");
     if (!presenter.init()) {
+        PresenterStop.store(nullptr);
         StopFlag.exchange(true);
         monitor.join();
         // Left on, the bypass keeps the displays lit when the headset is taken off,
         // until it is power-cycled: restore it on this path too.
         if (bypassOn) restoreBypass(link);
+        link.close();
+        platform::teardownFinished();
         return kExitInitFailed;  // presenter, then link, destroyed on the way out
     }
     EventMarker("INIT_DONE");
@@ -75,6 +81,7 @@ int tessarayMain(int argc, char** argv) {
         FrameCallback draw = DrawFrame(firstDrawDone, presenter);
         presenter.run(settings.runSeconds, draw);
     }
+    PresenterStop.store(nullptr);
     EventMarker("BENCH_END");
     StopFlag.exchange(true);
 
@@ -90,6 +97,7 @@ int tessarayMain(int argc, char** argv) {
                 static_cast<unsigned long long>(stats.frames),
                 static_cast<unsigned long long>(stats.presentErrors),
                 static_cast<unsigned long long>(stats.freeRunEvents), stats.displayLost ? 1 : 0);
+    platform::teardownFinished();
     return stats.displayLost ? kExitDisplayLost : kExitOk;
 }
 

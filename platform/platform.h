@@ -49,10 +49,20 @@ int64_t threadCpuTimeNs();
 // lets a test double of a driver interpose entries of a read-only interface table.
 bool makeWritable(void* address, size_t size);
 
-// Console control: types 0, 1 and 2 are Ctrl+C, Ctrl+Break and close (SIGINT, SIGQUIT
-// and SIGHUP on POSIX). The handler returns whether it handled the event.
+// Console control: types 0, 1 and 2 are Ctrl+C, Ctrl+Break and close (SIGINT, SIGQUIT, and
+// SIGHUP or SIGTERM on POSIX); 5 and 6 are log-off and shut-down. The handler returns whether
+// it handled the event. Windows ends the process as soon as the handler returns from close,
+// log-off or shut-down, so for those the handler is held until teardownFinished() is called,
+// for at most kTeardownHoldMs (the system allows about five seconds).
 using ConsoleHandler = bool (*)(unsigned long ctrlType);
 bool installConsoleHandler(ConsoleHandler handler);
+constexpr uint32_t kTeardownHoldMs = 4500;
+// The control types that ask the program to stop.
+constexpr bool isStopEvent(unsigned long ctrlType) {
+    return ctrlType <= 2 || ctrlType == 5 || ctrlType == 6;
+}
+// The program has printed its last line and restored the headset: a held handler may return.
+void teardownFinished();
 
 // Standard output and error unbuffered; on Windows the console shows UTF-8 text
 // (restored to its previous code page at exit).

@@ -99,6 +99,7 @@ class Timer final : public Waitable {
 std::atomic<ConsoleHandler> gConsoleHandler{nullptr};
 
 void onSignal(int sig) {
+    // SIGHUP (the terminal closed) and SIGTERM stand for the console's close event.
     const unsigned long type = sig == SIGINT ? 0 : sig == SIGQUIT ? 1 : 2;
     ConsoleHandler handler = gConsoleHandler.load();
     if (handler != nullptr && handler(type)) return;
@@ -197,9 +198,12 @@ bool installConsoleHandler(ConsoleHandler handler) {
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     bool ok = true;
-    for (int sig : {SIGINT, SIGQUIT, SIGHUP}) ok = sigaction(sig, &sa, nullptr) == 0 && ok;
+    for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ok = sigaction(sig, &sa, nullptr) == 0 && ok;
     return ok;
 }
+
+// Nothing to hold here: after a signal the process goes on and tears down by itself.
+void teardownFinished() {}
 
 void initConsoleOutput() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -24,9 +24,16 @@ int64_t counterFrequency() {
 }
 
 ConsoleHandler gConsoleHandler = nullptr;
+HANDLE gTeardownDone = nullptr;  // manual-reset, set by teardownFinished()
 
 BOOL WINAPI onConsoleEvent(DWORD ctrlType) {
-    return gConsoleHandler != nullptr && gConsoleHandler(ctrlType) ? TRUE : FALSE;
+    if (gConsoleHandler == nullptr || !gConsoleHandler(ctrlType)) return FALSE;
+    // Close, log-off, shut-down: the process ends when this returns; let teardown finish
+    // first (result line, bypass restored), within the system's limit.
+    const bool endsProcess =
+        ctrlType == CTRL_CLOSE_EVENT || ctrlType == CTRL_LOGOFF_EVENT || ctrlType == CTRL_SHUTDOWN_EVENT;
+    if (endsProcess && gTeardownDone != nullptr) WaitForSingleObject(gTeardownDone, kTeardownHoldMs);
+    return TRUE;
 }
 
 UINT gSavedOutputCodePage = 0;
@@ -129,8 +136,13 @@ bool makeWritable(void* address, size_t size) {
 }
 
 bool installConsoleHandler(ConsoleHandler handler) {
+    if (gTeardownDone == nullptr) gTeardownDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     gConsoleHandler = handler;
     return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != FALSE;
+}
+
+void teardownFinished() {
+    if (gTeardownDone != nullptr) SetEvent(gTeardownDone);
 }
 
 void initConsoleOutput() {

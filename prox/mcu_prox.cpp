@@ -117,15 +117,23 @@ void McuProx::noteFirstAverage() {
     startCv_.notify_all();
 }
 
-bool McuProx::sendCommand(char command) {
-    std::lock_guard<std::mutex> lock(deviceMutex_);
+bool McuProx::sendCommandLocked(char command) {
     if (device == nullptr) return false;
     const prox::CommandReport report = prox::commandReport(command);
     return transport_.setFeature(device, report.data(), report.size());
 }
 
+bool McuProx::sendCommand(char command) {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    return sendCommandLocked(command);
+}
+
+// Under the device lock, so a reconnect cannot slip a 'p' in after the final '['.
 bool McuProx::setBypass(bool on) {
-    return sendCommand(on ? prox::kCmdBypassOn : prox::kCmdBypassOff);
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    const bool ok = sendCommandLocked(on ? prox::kCmdBypassOn : prox::kCmdBypassOff);
+    bypassWanted_ = on && ok;
+    return ok;
 }
 
 bool McuProx::setDoze(bool doze) {
@@ -135,6 +143,19 @@ bool McuProx::setDoze(bool doze) {
 void McuProx::adoptDevice(HidHandle handle) {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     device = handle;
+    deviceGone_.store(false);
+}
+
+McuProx::BypassResend McuProx::adoptReconnected(HidHandle handle) {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    device = handle;
+    BypassResend resend = BypassResend::NotNeeded;
+    if (bypassWanted_) {
+        resend = sendCommandLocked(prox::kCmdBypassOn) ? BypassResend::Sent : BypassResend::Failed;
+        bypassWanted_ = resend == BypassResend::Sent;  // failed: the device runs without it
+    }
+    deviceGone_.store(false);  // back, with the bypass as it was
+    return resend;
 }
 
 void McuProx::dropDevice() {

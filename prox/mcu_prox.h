@@ -28,11 +28,18 @@ class McuProx {
     // telemetry intervals), so worn and distance are measured, not defaults. True when the
     // link is up; true without effect when it already is.
     bool open(uint16_t rateMs);
-    // 'p' / '[' and 'H' / 'h': true when the device accepted the feature report.
+    // 'p' / '[' and 'H' / 'h': true when the device accepted the feature report. A bypass
+    // the device accepted is sent again whenever the device comes back after being gone (a
+    // replugged MCU starts with it off), until setBypass(false) is called.
     bool setBypass(bool on);
     bool setDoze(bool doze);
     // Stops and joins the reader and closes the handles; harmless when not open.
     void close();
+
+    // Times the reader has declared the device gone since construction; whether it is gone
+    // now (reconnecting). Lets others tell a stale dstat from a live one.
+    uint32_t linkLosses() const { return linkLosses_.load(); }
+    bool deviceGone() const { return deviceGone_.load(); }
 
     // Every present interface with the MCU's ids, opened for overlapped I/O.
     std::vector<HidHandle> enumerateProxInterfaces();
@@ -63,6 +70,11 @@ class McuProx {
     // The reader's handle replacement; commands and close hold the same lock.
     void dropDevice();
     void adoptDevice(HidHandle handle);
+    // Adopts a reconnected device and, in the same locked step, sends the bypass again
+    // if it was on.
+    enum class BypassResend { NotNeeded, Sent, Failed };
+    BypassResend adoptReconnected(HidHandle handle);
+    bool sendCommandLocked(char command);
     // Lets open report a measured worn state: waits for the reader's first full average.
     void awaitFirstAverage();
     void noteFirstAverage();
@@ -72,6 +84,9 @@ class McuProx {
     std::mutex startMutex_;
     std::condition_variable startCv_;
     bool firstAverage_ = false;
+    bool bypassWanted_ = false;  // under deviceMutex_: the device accepted 'p', no '[' since
+    std::atomic<uint32_t> linkLosses_{0};
+    std::atomic<bool> deviceGone_{false};
 };
 
 }  // namespace corva

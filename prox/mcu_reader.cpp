@@ -25,6 +25,8 @@ void McuProx::readerLoop() {
 
     auto goneAfter = [&] {
         dropDevice();
+        deviceGone_.store(true);
+        linkLosses_.fetch_add(1);
         worn.store(false, std::memory_order_relaxed);
         distance.store(0, std::memory_order_relaxed);
         noteFirstAverage();
@@ -39,10 +41,14 @@ void McuProx::readerLoop() {
             if (stop || stopRequested.load()) break;
             HidHandle found = probeRate(rateMs, readEvent);
             if (found == nullptr) continue;
-            adoptDevice(found);
+            const BypassResend resend = adoptReconnected(found);
             filter.restart();
             silentReads = 0;
             std::fprintf(stderr, "McuProx: device reconnected, telemetry restarted\n");
+            // A replugged MCU starts with its bypass off: taken off, the headset would blank.
+            if (resend != BypassResend::NotNeeded)
+                std::fprintf(stderr, "McuProx: proximity bypass re-sent after reconnect: %s\n",
+                             resend == BypassResend::Sent ? "ok ('p' sent)" : "FAILED");
         }
 
         const int got = readReport(device, readEvent, buffer, sizeof(buffer), kTelemetryReadTimeoutMs);

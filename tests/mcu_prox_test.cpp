@@ -367,6 +367,36 @@ TEST_F(ManualTelemetry, UnplugAndReplugReconnectOnceAndRestartTheAverage) {
     EXPECT_EQ(link->firmware, "0.4");
 }
 
+// A replugged MCU starts with its bypass off: the link sends it again while it is wanted,
+// and never after the restore ('[') was asked for, even while the device was gone.
+TEST_F(ManualTelemetry, BypassIsSentAgainAfterAReconnectUntilRestored) {
+    const struct {
+        bool restoreWhileGone;
+        bool bypassAfterReconnect;
+        const char* resendLine;
+    } cases[] = {
+        {false, true, "McuProx: proximity bypass re-sent after reconnect: ok ('p' sent)\n"},
+        {true, false, ""},
+    };
+    for (const auto& c : cases) {
+        openWith({});
+        ASSERT_TRUE(link->setBypass(true));
+        const uint32_t losses = link->linkLosses();
+        testing::internal::CaptureStderr();
+        mcu->unplug();
+        ASSERT_TRUE(waitUntil([&] { return link->deviceGone(); }));
+        EXPECT_EQ(link->linkLosses(), losses + 1);
+        if (c.restoreWhileGone) EXPECT_FALSE(link->setBypass(false));
+        mcu->replug();
+        ASSERT_TRUE(waitUntil([&] { return !link->deviceGone(); }, 10000));
+        EXPECT_EQ(mcu->bypassOn(), c.bypassAfterReconnect) << c.restoreWhileGone;
+        link->close();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(countOf(err, "re-sent"), c.resendLine[0] != 0 ? 1u : 0u) << err;
+        EXPECT_NE(err.find(std::string("telemetry restarted\n") + c.resendLine), std::string::npos) << err;
+    }
+}
+
 TEST(McuProxClose, CloseEndsABlockedReadAtOnce) {
     McuScenario scenario = manualTelemetry();
     SimMcu mcu(scenario);

@@ -1,3 +1,4 @@
+#include "app/atoi_clamped.h"
 #include "app/run_settings.h"
 
 #include <gtest/gtest.h>
@@ -50,6 +51,31 @@ TEST(RunSettings, CycleCountIsClampedAndParsedAsAtoi) {
     EXPECT_EQ(parse({"cycle", "word"}).cycles, 1);
     EXPECT_EQ(parse({"cycle", "3.7"}).cycles, 3);
     EXPECT_EQ(parse({"cycle", "  +7x"}).cycles, 7);
+}
+
+// Beyond the 32-bit range the count clamps to the nearer limit (as the Windows runtime's
+// atoi does), never wraps: 4294967297 would wrap to 1.
+TEST(RunSettings, CycleCountsBeyondTheIntegerRangeClampTowardsTheNearerLimit) {
+    const struct {
+        const char* text;
+        int32_t atoi;
+        int32_t cycles;
+    } cases[] = {
+        {"4294967297", 2147483647, 10},
+        {"2147483647", 2147483647, 10},
+        {"2147483648", 2147483647, 10},
+        {"99999999999999999999999", 2147483647, 10},
+        {"-2147483648", -2147483647 - 1, 1},
+        {"-2147483649", -2147483647 - 1, 1},
+        {"-4294967295", -2147483647 - 1, 1},
+        {" \t-0012x", -12, 1},
+        {"+-3", 0, 1},
+        {"", 0, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(atoiClamped(c.text), c.atoi) << c.text;
+        EXPECT_EQ(parse({"cycle", c.text}).cycles, c.cycles) << c.text;
+    }
 }
 
 TEST(RunSettings, OutOfRangeTimesFallBackToDefaultsNotBounds) {
