@@ -50,9 +50,9 @@ class PacingState {
   public:
     explicit PacingState(double period);
 
-    // Back to the initial condition after the panels were off: unanchored, not free-running,
-    // no time-outs counted. Work-time averages, the warned flag and the end of the last
-    // episode are kept.
+    // Back to the initial condition after the panels were off: unanchored, not free-running.
+    // Work-time averages, the warned flag, the end of the last episode and the count of
+    // time-outs in a row (only a signalled wait ends it) are kept.
     void reset();
 
     double period() const { return period_; }

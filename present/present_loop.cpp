@@ -182,11 +182,18 @@ void PresentLoop::submitFrame(uint32_t buffer) {
 // False when failed presents have used up the run's tolerance.
 bool PresentLoop::present(uint32_t buffer) {
     const NvStatus status = Present12(&im_.display, im_.surf[buffer], 1, im_.queue.Get(), im_.list.Get());
+    presentFailed_ = status != kNvOk;
     if (status == kNvOk) return true;
     presentErrors_ += 1;
     std::fprintf(stderr, "Present12 = 0x%x at frame %llu\n", static_cast<unsigned>(status),
                  static_cast<unsigned long long>(frames_));
-    return presentErrors_ <= kMaxPresentErrors;
+    if (presentErrors_ <= kMaxPresentErrors) return true;  // counted, though not shown
+    // Not a lost display (exit code 0), but the run did not go its length: say why.
+    std::fprintf(stderr,
+                 "Presenter: %llu presents failed \xE2\x80\x94 present-error budget used up, exiting present "
+                 "loop\n",
+                 static_cast<unsigned long long>(presentErrors_));
+    return false;
 }
 
 // Waits for the panel's vertical blank; false when the waitable is dead and the display
@@ -234,6 +241,7 @@ void PresentLoop::pace(double waitMs, double loopTime, double runTime) {
 
 void PresentLoop::publish() {
     frames_ += 1;
+    if (presentFailed_) failedButCounted_ += 1;
     std::lock_guard<std::mutex> lock(im_.statsLock);
     im_.published.frames = frames_;
     im_.published.presentErrors = presentErrors_;
@@ -264,6 +272,12 @@ void PresentLoop::finish(bool displayLost) {
         static_cast<unsigned long long>(frames_), elapsed, average,
         static_cast<unsigned long long>(presentErrors_), static_cast<unsigned long long>(waitTimeouts_),
         static_cast<unsigned long long>(freeRunEvents_));
+    // Frames whose present failed still count in the figures above (they were rendered and
+    // submitted and keep the buffers alternating), but they never reached the panel.
+    if (failedButCounted_ > 0)
+        std::printf("PRESENT NOTE: %llu of the %llu frames failed to present and were not shown\n",
+                    static_cast<unsigned long long>(failedButCounted_),
+                    static_cast<unsigned long long>(frames_));
 }
 
 }  // namespace corva

@@ -57,6 +57,8 @@ class PresentLoop {
 
     uint64_t frames_ = 0;
     uint64_t presentErrors_ = 0;
+    bool presentFailed_ = false;     // this frame's present failed
+    uint64_t failedButCounted_ = 0;  // counted frames whose present failed
     uint64_t waitTimeouts_ = 0;
     uint64_t freeRunEvents_ = 0;
 };

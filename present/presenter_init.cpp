@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kAcquireAttempts = 10;
 constexpr uint32_t kAcquireRetryMs = 1000;
+constexpr uint32_t kAcquireStopPollMs = 20;
 
 void reportStatus(const char* call, NvStatus status, int line) {
     std::fprintf(stderr, "Presenter: %s = 0x%x (line %d)\n", call, static_cast<unsigned>(status), line);
@@ -189,13 +190,18 @@ bool NvapiD3d12Presenter::init() {
 
 bool NvapiD3d12Presenter::acquireDisplay() {
     bool acquired = false;
-    for (int attempt = 1; attempt <= kAcquireAttempts && !acquired; ++attempt) {
+    for (int attempt = 1; attempt <= kAcquireAttempts && !acquired && !stopRequested.load(); ++attempt) {
         const NvStatus status = AcquireDirectModeDisplay(kVendorId, im->dev.Get(), &im->display);
         std::printf("AcquireDirectModeDisplay = 0x%x%s\n", static_cast<unsigned>(status),
                     status == kNvHdcpDisabled ? " (HDCP disabled, continuing)" : "");
         acquired = isDisplaySuccess(status);
-        if (!acquired) im->clock->sleepMs(kAcquireRetryMs);
+        // In short steps: a stop request ends the retries within a few tens of milliseconds.
+        for (uint32_t slept = 0; !acquired && slept < kAcquireRetryMs && !stopRequested.load();
+             slept += kAcquireStopPollMs)
+            im->clock->sleepMs(kAcquireStopPollMs);
     }
+    if (!acquired && stopRequested.load())
+        std::fprintf(stderr, "Presenter: display acquisition abandoned \xE2\x80\x94 stop requested\n");
     if (!acquired) return false;
     im->acquired = true;
 

@@ -386,7 +386,9 @@ TEST_F(ManualTelemetry, BypassIsSentAgainAfterAReconnectUntilRestored) {
         mcu->unplug();
         ASSERT_TRUE(waitUntil([&] { return link->deviceGone(); }));
         EXPECT_EQ(link->linkLosses(), losses + 1);
-        if (c.restoreWhileGone) EXPECT_FALSE(link->setBypass(false));
+        if (c.restoreWhileGone) {
+            EXPECT_FALSE(link->setBypass(false));
+        }
         mcu->replug();
         ASSERT_TRUE(waitUntil([&] { return !link->deviceGone(); }, 10000));
         EXPECT_EQ(mcu->bypassOn(), c.bypassAfterReconnect) << c.restoreWhileGone;

@@ -186,6 +186,14 @@ TEST(WaitableTimeouts, FiveInARowMeanTheDisplayIsLostAndASignalledWaitStartsAgai
     for (int i = 0; i < 4; ++i) EXPECT_FALSE(pacing.waitTimedOut());
     EXPECT_TRUE(pacing.waitTimedOut());
     EXPECT_EQ(pacing.consecutiveTimeouts(), 5u);
+
+    // Parks in between (short benchmark phases) do not hide a dead waitable.
+    PacingState cycling(kPeriod);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FALSE(cycling.waitTimedOut());
+        cycling.reset();
+    }
+    EXPECT_TRUE(cycling.waitTimedOut());
 }
 
 TEST(PacingState, ResetReturnsToUnanchoredButKeepsWorkTimesAndTheEpisodeHistory) {
@@ -204,7 +212,7 @@ TEST(PacingState, ResetReturnsToUnanchoredButKeepsWorkTimesAndTheEpisodeHistory)
     EXPECT_FALSE(pacing.freeRunning());
     EXPECT_FALSE(pacing.anchorValid());
     EXPECT_FALSE(pacing.anchored(kAnchor + 1000));
-    EXPECT_EQ(pacing.consecutiveTimeouts(), 0u);
+    EXPECT_EQ(pacing.consecutiveTimeouts(), 1u) << "a wake does not end a run of time-outs";
     EXPECT_EQ(pacing.fastCount(), 0);
     EXPECT_EQ(pacing.slowCount(), 0);
     EXPECT_DOUBLE_EQ(pacing.loopInterval(), kPeriod);

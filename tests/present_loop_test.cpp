@@ -1,6 +1,7 @@
 // The present loop and the panel power states on the simulated headset display (real
 // D3D12 on vkd3d): ground truth from the display model, lines from the console.
 #include "present/nvapi_d3d12_presenter.h"
+#include "app/shared_state.h"
 #include "platform/platform.h"
 #include "present/com_ptr.h"
 #include "present/presenter_impl.h"
@@ -189,6 +190,9 @@ TEST_F(PresentLoopTest, TenFailedPresentsAreToleratedHoweverFarApart) {
     EXPECT_EQ(countOf(output.err, "Present12 = 0xffffffff at frame "), 10u) << output.err;
     EXPECT_NE(output.err.find("Present12 = 0xffffffff at frame 0\n"), std::string::npos);
     EXPECT_NE(output.err.find("Present12 = 0xffffffff at frame 33\n"), std::string::npos);
+    EXPECT_NE(output.out.find("PRESENT NOTE: 10 of the 51 frames failed to present and were not shown\n"),
+              std::string::npos)
+        << output.out;
 }
 
 TEST_F(PresentLoopTest, TheEleventhFailedPresentEndsTheRunWithoutLosingTheDisplay) {
@@ -202,6 +206,11 @@ TEST_F(PresentLoopTest, TheEleventhFailedPresentEndsTheRunWithoutLosingTheDispla
     EXPECT_NE(output.err.find("Present12 = 0xfffffffb at frame 25\n"), std::string::npos) << output.err;
     EXPECT_NE(output.out.find("PRESENT RESULT: 25 frames in "), std::string::npos) << output.out;
     EXPECT_NE(output.out.find("presentErrors 11, waitTimeouts 0, freeRunEvents 0\n"), std::string::npos);
+    EXPECT_NE(output.out.find("PRESENT NOTE: 10 of the 25 frames failed"), std::string::npos) << output.out;
+    EXPECT_NE(output.err.find("Presenter: 11 presents failed \xE2\x80\x94 present-error budget used up, "
+                              "exiting present loop\n"),
+              std::string::npos)
+        << output.err;
 }
 
 // Five one-second time-outs in a row, in virtual time.
@@ -500,6 +509,39 @@ TEST_F(PresentLoopTest, AFrameStuckOnTheGpuIsRetiredBeforeTheAllocatorIsReused) 
     for (size_t i = 0; i < retiredAtRecording.size(); ++i) EXPECT_TRUE(retiredAtRecording[i]) << i;
     EXPECT_GT(recordedAt[4] - recordedAt[3], int64_t(2400000000));
     EXPECT_EQ(output.stats.frames, 9u);
+    EXPECT_FALSE(output.stats.displayLost);
+}
+
+// While the GPU is stuck no frame is drawn, so the frame callback cannot pass Ctrl+C on: the
+// console handler reaches the presenter itself, and the run ends within about a second.
+TEST_F(PresentLoopTest, CtrlCWhileTheGpuIsStuckEndsTheRunWithoutAFrame) {
+    PresenterImpl& im = *presenter->im;
+    ComPtr<ID3D12CommandQueue> realQueue = std::move(im.queue);
+    StallingQueue stalling(realQueue.Get());
+    *im.queue.GetAddressOf() = &stalling;
+    PresenterStop.store(&presenter->stopRequested);
+
+    std::thread console;
+    std::atomic<int64_t> stopAt{0};
+    const RunOutput output = run(0.0, [&](const FrameContext& frame) {
+        if (frame.frameIndex != 3) return;
+        stalling.holdNextSignal();  // and never released while the loop runs
+        console = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stopAt = platform::steadyNowNs();
+            consoleCtrlHandler(0);
+        });
+    });
+    const int64_t endedAt = platform::steadyNowNs();
+    console.join();
+    stalling.release();
+    PresenterStop.store(nullptr);
+    StopFlag.store(false);
+    *im.queue.GetAddressOf() = nullptr;
+    im.queue = std::move(realQueue);
+
+    EXPECT_LT(endedAt - stopAt.load(), int64_t(1800000000)) << "the stop waited for a frame";
+    EXPECT_LE(output.stats.frames, 4u);
     EXPECT_FALSE(output.stats.displayLost);
 }
 
