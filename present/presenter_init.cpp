@@ -190,7 +190,9 @@ bool NvapiD3d12Presenter::init() {
 
 bool NvapiD3d12Presenter::acquireDisplay() {
     bool acquired = false;
-    for (int attempt = 1; attempt <= kAcquireAttempts && !acquired && !stopRequested.load(); ++attempt) {
+    // The first attempt is always made; a stop request ends the retries.
+    for (int attempt = 1; attempt <= kAcquireAttempts && !acquired && (attempt == 1 || !stopRequested.load());
+         ++attempt) {
         const NvStatus status = AcquireDirectModeDisplay(kVendorId, im->dev.Get(), &im->display);
         std::printf("AcquireDirectModeDisplay = 0x%x%s\n", static_cast<unsigned>(status),
                     status == kNvHdcpDisabled ? " (HDCP disabled, continuing)" : "");

@@ -127,6 +127,10 @@ std::string SimSession::groundTruthText() const {
                       t.wakeStampNs);
         text += line;
     }
+    // Left on, the bypass keeps the displays lit when the headset is taken off. A gone MCU
+    // keeps its state until it is powered up again.
+    std::snprintf(line, sizeof line, "mcu_bypass_at_exit %d\n", mcu_->bypassOn() ? 1 : 0);
+    text += line;
     for (const DisplaysTransition& t : transitions) {
         if (!t.on || t.wakeStampNs == 0 || t.firstReportNs == 0) continue;
         std::snprintf(line, sizeof line, "wake_latency_ms %.3f\n",

@@ -103,6 +103,7 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     double interruptAt = -1.0;  // seconds since start; < 0: not yet due
+    int signalsSent = 0;
     while (open > 0) {
         poll(fds, 2, 10);
         for (int i = 0; i < 2; ++i) {
@@ -121,9 +122,11 @@ SimProcessResult runSim(const SimProcessOptions& options) {
         if (!options.interruptAfter.empty() && !result.interrupted && interruptAt < 0.0 &&
             result.out.find(options.interruptAfter) != std::string::npos)
             interruptAt = now + options.interruptDelaySeconds;
-        if (interruptAt >= 0.0 && !result.interrupted && now >= interruptAt) {
-            kill(pid, SIGINT);
+        if (interruptAt >= 0.0 && signalsSent < options.interruptCount && now >= interruptAt) {
+            kill(pid, options.interruptSignal);
             result.interrupted = true;
+            signalsSent += 1;
+            interruptAt = now + 0.1;
         }
         if (now > options.timeoutSeconds && !result.timedOut) {
             kill(pid, SIGKILL);

@@ -16,12 +16,14 @@ struct SimProcessOptions {
     // Sends SIGINT `interruptDelaySeconds` after standard output first contains this text.
     std::string interruptAfter;
     double interruptDelaySeconds = 0.0;
+    int interruptSignal = 2;  // SIGINT; e.g. 15 for SIGTERM
+    int interruptCount = 1;   // signals sent, 0.1 s apart
 };
 
 struct SimProcessResult {
     bool started = false;
     bool timedOut = false;
-    bool interrupted = false;  // the SIGINT was sent
+    bool interrupted = false;  // the (first) signal was sent
     int exitCode = -1;         // -1: ended by a signal (or never started)
     std::string out;
     std::string err;

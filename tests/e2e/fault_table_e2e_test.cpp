@@ -1,0 +1,494 @@
+// Faults by mode, end to end on the simulated headset: every case is checked for its exit
+// code, a bounded wall time, the proximity bypass restored, counters that agree, no marker
+// for a step that did not happen and wake latencies that match the headset's ground truth.
+// Scenario times count from the program's start; the phases around them are long enough
+// for a start-up that varies by half a second on a busy machine.
+#include "tests/e2e/e2e_checks.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+namespace corva::test {
+namespace {
+
+constexpr int kAnyCount = -1;
+
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* scenario;
+    int exitCode;
+    double maxSeconds;
+    int latencies;                      // WARM_WAKE_LATENCY lines, or kAnyCount
+    std::vector<std::string> outOrder;  // on standard output, in this order
+    std::vector<std::string> errHas;    // on standard error
+    std::vector<std::string> absent;    // on neither
+    const char* signalAfter = nullptr;  // signal once standard output shows this
+    double signalDelay = 0.3;
+    int signal = SIGINT;
+    int signals = 1;
+};
+
+struct Transition {
+    bool on = false;
+    std::string cause;
+    long long firstReportNs = 0;
+    long long wakeStampNs = 0;
+};
+
+struct Truth {
+    std::vector<Transition> transitions;
+    int bypassAtExit = -1;
+};
+
+Truth readTruth(const std::string& file) {
+    Truth truth;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        char cause[32] = {};
+        int on = 0;
+        long long request = 0, visible = 0, first = 0, stamp = 0;
+        if (std::sscanf(line.c_str(),
+                        "transition on=%d cause=%31s request_ns=%lld visible_ns=%lld first_report_ns=%lld "
+                        "wake_stamp_ns=%lld",
+                        &on, cause, &request, &visible, &first, &stamp) == 6)
+            truth.transitions.push_back({on != 0, cause, first, stamp});
+        std::sscanf(line.c_str(), "mcu_bypass_at_exit %d", &truth.bypassAtExit);
+    }
+    return truth;
+}
+
+// The counters of "PRESENT RESULT" and of the closing "frames=" line must be the same.
+void expectCountersAgree(const std::string& out) {
+    const std::vector<std::string> result = linesStartingWith(out, "PRESENT RESULT: ");
+    const std::vector<std::string> counters = linesStartingWith(out, "frames=");
+    ASSERT_EQ(result.size(), 1u) << out;
+    ASSERT_EQ(counters.size(), 1u) << out;
+    unsigned long long f1 = 0, e1 = 0, w1 = 0, r1 = 0, f2 = 0, e2 = 0, r2 = 0;
+    double secs = 0, fps = 0;
+    int lost = -1;
+    ASSERT_EQ(
+        std::sscanf(result[0].c_str(),
+                    "PRESENT RESULT: %llu frames in %lfs = %lf fps avg, presentErrors %llu, waitTimeouts "
+                    "%llu, freeRunEvents %llu",
+                    &f1, &secs, &fps, &e1, &w1, &r1),
+        6);
+    ASSERT_EQ(
+        std::sscanf(counters[0].c_str(), "frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d",
+                    &f2, &e2, &r2, &lost),
+        4);
+    EXPECT_EQ(f1, f2);
+    EXPECT_EQ(e1, e2);
+    EXPECT_EQ(r1, r2);
+}
+
+// Markers only for steps that happened; an incomplete benchmark says so, once, with counts
+// that match the lines above it.
+size_t lines(const std::string& out, const std::string& start) {
+    return linesStartingWith(out, start).size();
+}
+
+void expectHonestMarkers(const FaultCase& c, const SimProcessResult& run, const Truth& truth) {
+    const std::string& out = run.out;
+    EXPECT_LE(lines(out, "PARK_DONE "), lines(out, "Presenter: panels OFF"));
+    EXPECT_LE(lines(out, "PARK_DONE "), lines(out, "PARK_REQUEST "));
+    EXPECT_LE(lines(out, "WAKE_REQUEST "), lines(out, "PARK_DONE ") + lines(out, "DOZE_ASLEEP "));
+    EXPECT_LE(lines(out, "WARM_WAKE_LATENCY "), lines(out, "WAKE_REQUEST "));
+    const bool proxUp = out.find("prox up: ") != std::string::npos;
+    if (proxUp) {
+        size_t seenOff = 0;  // by the telemetry, through a doze
+        for (const Transition& t : truth.transitions)
+            seenOff += !t.on && t.cause == "doze" && t.firstReportNs != 0;
+        EXPECT_LE(lines(out, "DOZE_ASLEEP "), seenOff) << "asleep without the displays seen off";
+    }
+    if (c.args.empty() || (c.args[0] != "cycle" && c.args[0] != "doze")) return;
+    const int cycles = std::stoi(c.args.at(1));
+    const std::vector<std::string> incomplete = linesStartingWith(out, "BENCH_INCOMPLETE: ");
+    const int abandoned = int(lines(out, "CYCLE_ABANDONED "));
+    if (incomplete.empty()) {
+        EXPECT_EQ(abandoned, 0);
+        EXPECT_EQ(int(lines(out, "WAKE_REQUEST ")), cycles) << "cycles missing without a word:\n" << out;
+        return;
+    }
+    ASSERT_EQ(incomplete.size(), 1u);
+    int done = -1, of = -1, gaveUp = -1;
+    ASSERT_EQ(std::sscanf(incomplete[0].c_str(), "BENCH_INCOMPLETE: %d of %d cycles completed, %d abandoned",
+                          &done, &of, &gaveUp),
+              3)
+        << incomplete[0];
+    EXPECT_EQ(of, cycles);
+    EXPECT_LT(done, cycles);
+    EXPECT_EQ(gaveUp, abandoned);
+    EXPECT_LE(done, int(lines(out, "WAKE_REQUEST ")));
+}
+
+// Each printed latency is one of the headset's own wakes by the benchmark's means (panel
+// power in cycle mode, the doze command in doze mode), in order, never a displays-on for
+// another reason (a replugged MCU) or one first reported after an outage.
+void expectLatenciesFromTruth(const FaultCase& c, const std::string& out, const Truth& truth) {
+    const std::vector<double> printed = printedWakeLatencies(out);
+    if (c.latencies != kAnyCount) {
+        EXPECT_EQ(int(printed.size()), c.latencies) << out;
+    }
+    const std::string wakeCause = !c.args.empty() && c.args[0] == "doze" ? "doze" : "panel-power";
+    size_t at = 0;
+    for (double ms : printed) {
+        bool matched = false;
+        for (; at < truth.transitions.size() && !matched; ++at) {
+            const Transition& t = truth.transitions[at];
+            if (!t.on || t.cause != wakeCause || t.wakeStampNs == 0 || t.firstReportNs == 0) continue;
+            const double truthMs = double(t.firstReportNs - t.wakeStampNs) / 1e6;
+            matched = ms >= truthMs - 0.1 && ms <= truthMs + 30.0;
+        }
+        EXPECT_TRUE(matched) << "WARM_WAKE_LATENCY " << ms << " ms is no wake of the headset:\n" << out;
+    }
+}
+
+void checkCase(const FaultCase& c, const SimProcessResult& run, const Truth& truth) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+    EXPECT_LE(run.seconds, c.maxSeconds);
+    if (c.signalAfter != nullptr) {
+        EXPECT_TRUE(run.interrupted) << "never saw " << c.signalAfter;
+    }
+    EXPECT_TRUE(inOrder(run.out, c.outOrder));
+    for (const std::string& text : c.errHas)
+        EXPECT_NE(run.err.find(text), std::string::npos) << text << run.err;
+    for (const std::string& text : c.absent)
+        EXPECT_EQ(countOf(run.out + run.err, text), 0u) << text << "\n" << run.out << run.err;
+
+    // Switched on, the bypass is restored, and the restore line tells the device's truth.
+    if (run.out.find("prox bypass: ON") != std::string::npos) {
+        EXPECT_EQ(countOf(run.out, "prox bypass restored: "), 1u) << run.out;
+        const bool saysOk = run.out.find("prox bypass restored: ok") != std::string::npos;
+        EXPECT_EQ(truth.bypassAtExit, saysOk ? 0 : 1) << run.out << run.err;
+    }
+    if (c.exitCode != 3) {
+        expectCompleteTeardown(run);
+        expectCountersAgree(run.out);
+        EXPECT_NE(run.out.find(c.exitCode == 4 ? "displayLost=1\n" : "displayLost=0\n"), std::string::npos);
+    }
+    expectHonestMarkers(c, run, truth);
+    expectLatenciesFromTruth(c, run.out, truth);
+}
+
+// Two at a time: each run keeps about a third of a core busy.
+void runTable(const std::vector<FaultCase>& cases) {
+    std::vector<SimProcessResult> runs(cases.size());
+    std::vector<Truth> truths(cases.size());
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i = next++; i < cases.size(); i = next++) {
+            const FaultCase& c = cases[i];
+            const std::string truthFile = tempFile("fault-" + std::to_string(i) + "-truth.txt");
+            SimProcessOptions options = simOptions(c.args, c.scenario, truthFile);
+            options.timeoutSeconds = c.maxSeconds + 20.0;
+            if (c.signalAfter != nullptr) {
+                options.interruptAfter = c.signalAfter;
+                options.interruptDelaySeconds = c.signalDelay;
+                options.interruptSignal = c.signal;
+                options.interruptCount = c.signals;
+            }
+            runs[i] = runSim(options);
+            truths[i] = readTruth(truthFile);
+            std::remove(truthFile.c_str());
+        }
+    };
+    std::thread second(worker);
+    worker();
+    second.join();
+    for (size_t i = 0; i < cases.size(); ++i) checkCase(cases[i], runs[i], truths[i]);
+}
+
+const std::string kResent = "McuProx: proximity bypass re-sent after reconnect: ok ('p' sent)\n";
+
+TEST(E2eFaults, MicrocontrollerLostAroundParkAndDozeHoldsAndWakes) {
+    runTable({
+        {"doze: unplugged before the doze request, replugged",
+         {"doze", "2", "1.5", "0.5"},
+         "at 1.8 unplug; at 2.2 replug",
+         0,
+         14.0,
+         1,
+         {"CYCLE 1/2\n", "CYCLE_ABANDONED 1/2: proximity link lost before the displays were taken down",
+          "CYCLE 2/2\n", "DOZE_ASLEEP ", "WAKE_REQUEST ",
+          "BENCH_INCOMPLETE: 1 of 2 cycles completed, 1 abandoned\n"},
+         {kResent},
+         {}},
+        {"doze: unplugged while dozing, replugged (the replug wakes the displays)",
+         {"doze", "2", "0.5", "2.0"},
+         "at 2.4 unplug; at 2.8 replug",
+         0,
+         15.0,
+         1,
+         {"CYCLE 1/2\n", "DOZE_ASLEEP ", "CYCLE_ABANDONED 1/2: proximity link lost while dozing",
+          "CYCLE 2/2\n", "WAKE_REQUEST ", "BENCH_INCOMPLETE: 1 of 2 cycles completed, 1 abandoned\n"},
+         {kResent},
+         {}},
+        {"doze: unplugged while dozing, never back",
+         {"doze", "2", "0.5", "2.0"},
+         "at 2.4 unplug",
+         0,
+         14.0,
+         0,
+         {"CYCLE_ABANDONED 1/2: proximity link lost while dozing",
+          "BENCH_INCOMPLETE: 0 of 2 cycles completed, 1 abandoned; ended early: proximity link lost and not "
+          "back\n",
+          "prox bypass restored: FAILED"},
+         {},
+         {"CYCLE 2/2", "WAKE_REQUEST"}},
+        {"doze: silent while dozing, the wake goes unseen",
+         {"doze", "1", "0.5", "2.0"},
+         "at 2.4 silence; at 5.8 talk",
+         0,
+         14.0,
+         0,
+         {"WAKE_REQUEST ", "CYCLE_ABANDONED 1/1: proximity link lost before the displays came on",
+          "BENCH_INCOMPLETE: 0 of 1 cycles completed, 1 abandoned\n"},
+         {"McuProx: telemetry silent 3s"},
+         {}},
+        {"cycle: unplugged while parked, replugged",
+         {"cycle", "2", "0.5", "2.0"},
+         "at 2.4 unplug; at 2.8 replug",
+         0,
+         15.0,
+         1,
+         {"PARK_DONE ", "CYCLE_ABANDONED 1/2: proximity link lost while parked",
+          "Presenter: panels ON (wake)", "CYCLE 2/2\n", "WAKE_REQUEST ",
+          "BENCH_INCOMPLETE: 1 of 2 cycles completed, 1 abandoned\n"},
+         {kResent},
+         {}},
+        {"cycle: unplugged before the park, never back",
+         {"cycle", "1", "1.5", "0.5"},
+         "at 1.8 unplug",
+         0,
+         12.0,
+         0,
+         {"CYCLE_ABANDONED 1/1: proximity link lost before the displays were taken down",
+          "BENCH_INCOMPLETE: 0 of 1 cycles completed, 1 abandoned\n"},
+         {},
+         {"PARK_REQUEST", "PARK_DONE", "WAKE_REQUEST"}},
+        {"cycle: unplugged during a slow wake, replugged",
+         {"cycle", "1", "0.5", "1.0"},
+         "wake-time 2000 2100; at 5.5 unplug; at 5.8 replug",
+         0,
+         16.0,
+         0,
+         {"WAKE_REQUEST ", "CYCLE_ABANDONED 1/1: proximity link lost before the displays came on",
+          "BENCH_INCOMPLETE: 0 of 1 cycles completed, 1 abandoned\n"},
+         {kResent},
+         {}},
+        {"cycle: silent while parked, the wake goes unseen",
+         {"cycle", "1", "0.5", "2.0"},
+         "at 2.4 silence; at 5.8 talk",
+         0,
+         14.0,
+         0,
+         {"PARK_DONE ", "WAKE_REQUEST ",
+          "CYCLE_ABANDONED 1/1: proximity link lost before the displays came on"},
+         {"McuProx: telemetry silent 3s"},
+         {}},
+        {"doze: no microcontroller at all",
+         {"doze", "1", "0.5", "0.5"},
+         "no-mcu",
+         0,
+         8.0,
+         0,
+         {"prox unavailable (non-fatal)\n", "DOZE_SLEEP_REQUEST ", "DOZE_ASLEEP ", "WAKE_REQUEST "},
+         {},
+         {"BENCH_INCOMPLETE", "CYCLE_ABANDONED", "prox bypass restored"}},
+    });
+}
+
+TEST(E2eFaults, DisplayFaultsInEveryMode) {
+    runTable({
+        {"cycle: vertical blank lost while parked",
+         {"cycle", "2", "0.5", "2.0"},
+         "at 2.4 vblank-lost",
+         0,
+         12.0,
+         2,
+         {"PARK_DONE ", "WAKE_REQUEST ", "BENCH_END "},
+         {"WARNING: present loop free-running"},
+         {"BENCH_INCOMPLETE"}},
+        {"cycle: device removed while parked",
+         {"cycle", "2", "0.5", "2.0"},
+         "at 2.4 device-removed",
+         4,
+         10.0,
+         0,
+         {"PARK_DONE ",
+          "BENCH_INCOMPLETE: 0 of 2 cycles completed, 0 abandoned; stopped before the cycles were done\n"},
+         {"Presenter: device removed while panels off"},
+         {"WAKE_REQUEST", "panels ON"}},
+        {"cycle: device removed while presenting",
+         {"cycle", "2", "3.0", "0.5"},
+         "at 3.0 device-removed",
+         4,
+         9.0,
+         0,
+         {"CYCLE 1/2\n", "BENCH_INCOMPLETE: 0 of 2 cycles completed"},
+         {"Presenter: D3D12 device removed"},
+         {"PARK_REQUEST", "PARK_DONE"}},
+        {"plain: device removed while presenting",
+         {"5"},
+         "at 3.0 device-removed",
+         4,
+         8.0,
+         0,
+         {"FIRST_DRAW ", "BENCH_END "},
+         {"Presenter: D3D12 device removed"},
+         {}},
+        {"cycle: waitable dead with short active phases",
+         {"cycle", "8", "0.5", "0.5"},
+         "at 1.8 waitable-dead",
+         4,
+         25.0,
+         kAnyCount,
+         {"BENCH_INCOMPLETE: "},
+         {"Presenter: present waitable dead for 5s"},
+         {}},
+        {"plain: present failures use up the budget",
+         {"3"},
+         "present-fail 11",
+         0,
+         6.0,
+         0,
+         {"PRESENT NOTE: 10 of the 10 frames failed to present and were not shown\n", "BENCH_END "},
+         {"Presenter: 11 presents failed \xE2\x80\x94 present-error budget used up"},
+         {}},
+        {"cycle: present failures end the benchmark early",
+         {"cycle", "2", "0.5", "0.5"},
+         "at 1.8 present-fail 11",
+         0,
+         10.0,
+         kAnyCount,
+         {"BENCH_INCOMPLETE: "},
+         {"present-error budget used up"},
+         {}},
+        {"plain: a few failed presents are counted but said to be unshown",
+         {"1"},
+         "present-fail 3",
+         0,
+         5.0,
+         0,
+         {"PRESENT NOTE: 3 of the ", "BENCH_END "},
+         {"Present12 = 0xffffffff at frame 2\n"},
+         {"budget"}},
+        {"plain: acquisition fails twice, then succeeds",
+         {"1"},
+         "acquire-fail 2",
+         0,
+         7.0,
+         0,
+         {"AcquireDirectModeDisplay = 0xffffffff\nAcquireDirectModeDisplay = "
+          "0xffffffff\nAcquireDirectModeDisplay "
+          "= 0x0\n",
+          "INIT_DONE "},
+         {},
+         {}},
+    });
+}
+
+TEST(E2eFaults, SignalsDuringInitParkDozeAndWake) {
+    FaultCase term = {"plain: SIGTERM is a clean close",
+                      {"10"},
+                      "",
+                      0,
+                      5.0,
+                      0,
+                      {"FIRST_DRAW ", "BENCH_END ", "prox bypass restored: ok"},
+                      {},
+                      {},
+                      "FIRST_DRAW "};
+    term.signal = SIGTERM;
+    FaultCase termDozing = {
+        "doze: SIGTERM while dozing",
+        {"doze", "1", "0.5", "10"},
+        "",
+        0,
+        7.0,
+        0,
+        {"DOZE_ASLEEP ", "BENCH_INCOMPLETE: 0 of 1 cycles completed", "prox bypass restored: ok"},
+        {},
+        {"WAKE_REQUEST"},
+        "DOZE_ASLEEP "};
+    termDozing.signal = SIGTERM;
+    FaultCase twice = {"plain: Ctrl+C twice in a row",
+                       {"10"},
+                       "",
+                       0,
+                       5.0,
+                       0,
+                       {"FIRST_DRAW ", "BENCH_END ", "prox bypass restored: ok"},
+                       {},
+                       {},
+                       "FIRST_DRAW "};
+    twice.signals = 2;
+    runTable({
+        {"plain: Ctrl+C during the display acquisition retries",
+         {"5"},
+         "acquire-fail 10",
+         3,
+         6.0,
+         0,
+         {"INIT_START ", "AcquireDirectModeDisplay = 0xffffffff", "prox bypass restored: ok"},
+         {"Presenter: display acquisition abandoned \xE2\x80\x94 stop requested\n"},
+         {"INIT_DONE", "BENCH_END"},
+         "AcquireDirectModeDisplay = 0xffffffff",
+         0.2},
+        {"plain: Ctrl+C before the presenter starts",
+         {"10"},
+         "",
+         0,
+         5.0,
+         0,
+         {"INIT_DONE ", "PRESENT RESULT: 0 frames", "BENCH_END "},
+         {},
+         {"FIRST_DRAW"},
+         "prox bypass: ON",
+         0.0},
+        {"cycle: Ctrl+C while parked",
+         {"cycle", "1", "0.5", "10"},
+         "",
+         0,
+         7.0,
+         0,
+         {"PARK_DONE ",
+          "BENCH_INCOMPLETE: 0 of 1 cycles completed, 0 abandoned; stopped before the cycles were done\n"},
+         {},
+         {"WAKE_REQUEST", "panels ON"},
+         "PARK_DONE "},
+        {"doze: Ctrl+C while dozing",
+         {"doze", "1", "0.5", "10"},
+         "",
+         0,
+         7.0,
+         0,
+         {"DOZE_ASLEEP ", "BENCH_INCOMPLETE: 0 of 1 cycles completed"},
+         {},
+         {"WAKE_REQUEST"},
+         "DOZE_ASLEEP "},
+        {"cycle: Ctrl+C during a slow wake",
+         {"cycle", "1", "0.5", "0.5"},
+         "wake-time 1500 1600",
+         0,
+         10.0,
+         0,
+         {"WAKE_REQUEST ", "BENCH_INCOMPLETE: 0 of 1 cycles completed"},
+         {},
+         {},
+         "WAKE_REQUEST ",
+         0.2},
+        twice,
+        term,
+        termDozing,
+    });
+}
+
+}  // namespace
+}  // namespace corva::test
