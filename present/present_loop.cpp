@@ -275,9 +275,8 @@ void PresentLoop::finish(bool displayLost) {
     // Frames whose present failed still count in the figures above (they were rendered and
     // submitted and keep the buffers alternating), but they never reached the panel.
     if (failedButCounted_ > 0)
-        std::printf("PRESENT NOTE: %llu of the %llu frames failed to present and were not shown\n",
-                    static_cast<unsigned long long>(failedButCounted_),
-                    static_cast<unsigned long long>(frames_));
+        std::printf("PRESENT NOTE: %llu of these frames failed to present and were not shown\n",
+                    static_cast<unsigned long long>(failedButCounted_));
 }
 
 }  // namespace corva
