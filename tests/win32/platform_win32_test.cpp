@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -35,13 +36,13 @@ int64_t msSince(int64_t startNs) {
     return (platform::steadyNowNs() - startNs) / 1000000;
 }
 
-// Ctrl+C, Ctrl+Break and close stop the run; logoff and shutdown are left to the system.
-TEST(Win32ConsoleControl, TypesZeroToTwoRaiseTheStopOthersAreNotHandled) {
-    for (unsigned long type : {0ul, 1ul, 2ul, 5ul, 6ul, 3ul, 7ul}) {
+// Ctrl+C, Ctrl+Break, close, log-off and shut-down stop the run; other types are left alone.
+TEST(Win32ConsoleControl, StopTypesRaiseTheStopOthersAreNotHandled) {
+    for (unsigned long type : {0ul, 1ul, 2ul, 5ul, 6ul, 3ul, 4ul, 7ul}) {
         StopFlag.store(false);
-        const bool handled = consoleCtrlHandler(type);
-        EXPECT_EQ(handled, type <= 2) << type;
-        EXPECT_EQ(StopFlag.load(), type <= 2) << type;
+        const bool stops = type <= 2 || type == 5 || type == 6;
+        EXPECT_EQ(consoleCtrlHandler(type), stops) << type;
+        EXPECT_EQ(StopFlag.load(), stops) << type;
     }
     StopFlag.store(false);
 }
@@ -55,18 +56,41 @@ BOOL WINAPI recordConsoleHandler(PHANDLER_ROUTINE routine, BOOL add) {
 }
 
 // What the system's console-control thread calls: the routine the platform registers,
-// which answers TRUE for the types the handler handles (Wine cannot raise the events).
-TEST(Win32ConsoleControl, TheRegisteredRoutineRaisesTheStopForTypesZeroToTwo) {
+// which answers TRUE for the types the handler handles (Wine cannot raise the events). For
+// close, log-off and shut-down the system ends the process once it returns, so it returns
+// only when teardown has finished.
+TEST(Win32ConsoleControl, TheRegisteredRoutineRaisesTheStopAndHoldsCloseUntilTeardownFinished) {
     {
         test::ImportSwap swap(&__imp_SetConsoleCtrlHandler, recordConsoleHandler);
         ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler));
     }
     ASSERT_NE(gRegisteredRoutine, nullptr);
     EXPECT_TRUE(gRegisteredAdd);
-    for (DWORD type : {0ul, 1ul, 2ul, 5ul, 6ul}) {
+    for (DWORD type : {0ul, 1ul, 3ul}) {
         StopFlag.store(false);
-        EXPECT_EQ(gRegisteredRoutine(type), type <= 2 ? TRUE : FALSE) << type;
-        EXPECT_EQ(StopFlag.load(), type <= 2) << type;
+        EXPECT_EQ(gRegisteredRoutine(type), type <= 1 ? TRUE : FALSE) << type;
+        EXPECT_EQ(StopFlag.load(), type <= 1) << type;
+    }
+
+    StopFlag.store(false);
+    std::atomic<bool> returned{false};
+    std::thread systemThread([&] {
+        EXPECT_EQ(gRegisteredRoutine(CTRL_CLOSE_EVENT), TRUE);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(StopFlag.load());
+    EXPECT_FALSE(returned.load()) << "returned before teardown finished";
+    const int64_t finishedAt = platform::steadyNowNs();
+    platform::teardownFinished();
+    systemThread.join();
+    EXPECT_LT(msSince(finishedAt), 1000);
+    for (DWORD type : {5ul, 6ul}) {  // teardown already finished: at once
+        StopFlag.store(false);
+        const int64_t start = platform::steadyNowNs();
+        EXPECT_EQ(gRegisteredRoutine(type), TRUE) << type;
+        EXPECT_TRUE(StopFlag.load()) << type;
+        EXPECT_LT(msSince(start), 1000);
     }
     StopFlag.store(false);
 }
