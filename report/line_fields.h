@@ -3,6 +3,7 @@
 #pragma once
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <string_view>
 
@@ -60,7 +61,8 @@ class LineCursor {
     LineCursor& number(double& out) {
         if (!ok_) return *this;
         const auto [end, ec] = std::from_chars(rest_.data(), rest_.data() + rest_.size(), out);
-        if (ec != std::errc()) {
+        // The program prints only finite numbers: "nan" or "inf" is no line of it.
+        if (ec != std::errc() || !std::isfinite(out)) {
             ok_ = false;
             return *this;
         }

@@ -72,7 +72,7 @@ void missingLatencies(std::string& out, const std::vector<const LoggedRun*>& run
 
 std::string settingsText(const LoggedRun& run) {
     std::string out;
-    if (run.cycleCount > 0) add(out, "%d cycles", run.cycleCount);
+    if (run.cycleCount > 0) add(out, "%zu of %d cycles started", run.cycles.size(), run.cycleCount);
     if (run.activeSeconds >= 0) add(out, "%sactive ~%.2f s", out.empty() ? "" : ", ", run.activeSeconds);
     if (run.holdSeconds >= 0) add(out, "%shold ~%.2f s", out.empty() ? "" : ", ", run.holdSeconds);
     if (run.activeSeconds >= 0 || run.holdSeconds >= 0) out += " (inferred from the markers)";
@@ -144,6 +144,11 @@ void runBlock(std::string& out, const LoggedRun& run, size_t index) {
             add(out, "    line %zu: %.100s\n", f.line, f.text.c_str());
         }
     }
+    size_t late = 0;
+    for (const Cycle& c : run.cycles) late += c.downDoneAfterEnd;
+    if (late > 0)
+        add(out, "  %zu PARK_DONE/DOZE_ASLEEP printed only after BENCH_END: not counted as durations\n",
+            late);
     if (run.endedEarly) add(out, "  the program says: BENCH_INCOMPLETE: %.200s\n", run.endNote.c_str());
     if (run.orphanLatencies > 0)
         add(out, "  %zu latency line(s) with no wake request before them\n", run.orphanLatencies);

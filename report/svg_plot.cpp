@@ -162,6 +162,27 @@ void drawMarkers(Svg& svg, const LoggedRun& run, const TimeScale& ts) {
     }
 }
 
+// While the microcontroller is gone, the display-status word is not known.
+void drawTelemetryGaps(Svg& svg, const LoggedRun& run, const TimeScale& ts) {
+    int64_t lostAt = kNoTime;
+    auto shade = [&](int64_t end) {
+        const double x0 = ts.x(lostAt);
+        const double x1 = ts.x(end);
+        svg.rect(x0, kLaneTop - 8, x1 - x0, 3 * (kLaneHeight + kLaneGap),
+                 "fill=\"#e0e0e0\" fill-opacity=\"0.8\"");
+        svg.text(x0 + 3, kLaneTop + 3 * (kLaneHeight + kLaneGap) - 14, "MCU lost: display status unknown",
+                 "font-size=\"10\" fill=\"#444\"");
+    };
+    for (const Event& e : run.events) {
+        if (e.kind == EventKind::McuLost && lostAt == kNoTime) lostAt = e.ms;
+        if (e.kind == EventKind::McuReconnected && lostAt != kNoTime) {
+            shade(e.ms);
+            lostAt = kNoTime;
+        }
+    }
+    if (lostAt != kNoTime) shade(run.lastMs);
+}
+
 void drawFreeRuns(Svg& svg, const LoggedRun& run, const TimeScale& ts) {
     for (const FreeRunPeriod& p : run.freeRuns) {
         const double x0 = ts.x(p.startMs);
@@ -266,8 +287,9 @@ void drawFps(Svg& svg, const LoggedRun& run, const TimeScale& ts) {
 void drawFailures(Svg& svg, const LoggedRun& run, const TimeScale& ts) {
     for (const Failure& f : run.failures) {
         const double x = ts.x(f.ms);
-        svg.add("<path d=\"M%.1f %.1f l5 9 h-10 z\" fill=\"#c62828\"/>\n", x, kFpsTop - 14);
-        svg.text(x + 6, kFpsTop - 6, failureKindName(f.kind), "font-size=\"10\" fill=\"#c62828\"");
+        svg.add("<path d=\"M%.1f %.1f l5 9 h-10 z\" fill=\"#c62828\"/>\n", x, kFpsBottom - 32);
+        svg.text(x + 6, kFpsBottom - 24, std::string(failureKindName(f.kind)) + " failure",
+                 "font-size=\"10\" fill=\"#c62828\"");
     }
 }
 
@@ -292,6 +314,7 @@ void drawTimeline(Svg& svg, const LoggedRun& run, size_t index) {
     }
     drawMarkers(svg, run, ts);
     drawLanes(svg, run, ts);
+    drawTelemetryGaps(svg, run, ts);
     drawFps(svg, run, ts);
     drawFailures(svg, run, ts);
     drawTimeAxis(svg, ts);

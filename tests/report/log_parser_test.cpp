@@ -135,13 +135,15 @@ std::string toUtf16Le(const std::string& text) {
     return out;
 }
 
-// Moves every time stamp so that the run crosses midnight.
-std::string shiftClock(const std::string& text, int hours) {
+// Moves every time stamp so that the run crosses midnight a second after its first one.
+std::string acrossMidnight(const std::string& text) {
+    const size_t first = text.find("INIT_START ") + 11;
+    const int64_t shiftMs = 86400000 - 1000 - parseClock(std::string_view(text).substr(first));
     std::string out = text;
     for (size_t i = 0; i + 12 <= out.size(); ++i) {
         const int64_t ms = parseClock(std::string_view(out).substr(i, 12));
         if (ms < 0 || (i > 0 && std::isdigit(static_cast<unsigned char>(out[i - 1])))) continue;
-        out.replace(i, 12, formatClock(ms + hours * 3600000LL));
+        out.replace(i, 12, formatClock(ms + shiftMs));
         i += 11;
     }
     return out;
@@ -160,7 +162,7 @@ TEST(ReportParser, EncodingsLineEndsAndMidnightDoNotChangeTheNumbers) {
         {"UTF-16LE", toUtf16Le(ascii), "UTF-16LE"},
         {"UTF-8 byte-order mark", "\xEF\xBB\xBF" + original, "UTF-8"},
         {"code page 1252 dash", replaceAll(original, "\xE2\x80\x94", "\x97"), "legacy code page"},
-        {"across midnight", shiftClock(original, 16), "UTF-8"},
+        {"across midnight", acrossMidnight(original), "UTF-8"},
     };
     const LoggedRun reference = parseLog(original).runs.at(0);
     for (const auto& v : variants) {
