@@ -1,5 +1,6 @@
 #include "report/json_output.h"
 
+#include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -26,13 +27,23 @@ ordered_json seconds(double value) {
     return value < 0 ? ordered_json(nullptr) : ordered_json(value);
 }
 
+// Three decimals: the log's own resolution is a tenth of a millisecond at best.
+double rounded(double value) {
+    return std::round(value * 1000.0) / 1000.0;
+}
+
 ordered_json metricsOf(const std::vector<const LoggedRun*>& runs) {
     ordered_json out = ordered_json::object();
     for (const MetricInfo& m : kMetrics) {
         const Summary s = summarise(runsMetric(runs, m.metric));
         if (s.n == 0) continue;
-        out[m.key] = {{"n", s.n},     {"min", s.min}, {"median", s.median}, {"mean", s.mean},
-                      {"p95", s.p95}, {"max", s.max}, {"stddev", s.stddev}};
+        out[m.key] = {{"n", s.n},
+                      {"min", rounded(s.min)},
+                      {"median", rounded(s.median)},
+                      {"mean", rounded(s.mean)},
+                      {"p95", rounded(s.p95)},
+                      {"max", rounded(s.max)},
+                      {"stddev", rounded(s.stddev)}};
     }
     return out;
 }

@@ -332,9 +332,10 @@ bool RunBuilder::statusLine(std::string_view line, size_t number) {
     return true;
 }
 
+// ms is kNoTime for the untimed warning lines: the period then starts at the last time stamp.
 void RunBuilder::openFreeRun(int64_t ms, size_t line) {
     FreeRunPeriod p;
-    p.startMs = ms;
+    p.startMs = ms == kNoTime ? lastMs_ : ms;
     p.line = line;
     run_.freeRuns.push_back(p);
     freeRunOpen_ = true;
@@ -342,7 +343,7 @@ void RunBuilder::openFreeRun(int64_t ms, size_t line) {
 }
 
 void RunBuilder::closeFreeRun(int64_t ms, size_t line) {
-    if (!run_.freeRuns.empty()) run_.freeRuns.back().endMs = ms;
+    if (!run_.freeRuns.empty()) run_.freeRuns.back().endMs = ms == kNoTime ? lastMs_ : ms;
     freeRunOpen_ = false;
     event(EventKind::FreeRunEnd, line, ms);
 }
@@ -412,11 +413,11 @@ bool RunBuilder::presenterLine(std::string_view line, size_t number) {
         return true;
     }
     if (line.starts_with("WARNING: present loop free-running")) {
-        if (!freeRunOpen_) openFreeRun(lastMs_, number);
+        if (!freeRunOpen_) openFreeRun(kNoTime, number);
         return true;
     }
     if (line.starts_with("free-run over")) {
-        if (freeRunOpen_) closeFreeRun(lastMs_, number);
+        if (freeRunOpen_) closeFreeRun(kNoTime, number);
         return true;
     }
     if (line.starts_with("WARNING: ")) {
