@@ -166,8 +166,7 @@ class BenchmarkDriver {
             case Waited::Done:
                 completed_ += 1;
                 return;
-            case Waited::LinkLost:
-                WakeRequestStamp.exchange(0);  // whatever lights the displays now is not this wake
+            case Waited::LinkLost:  // the monitor has dropped the wake's stamp, and says so
                 return abandon(n, "proximity link lost before the displays came on");
             case Waited::Stopped:
                 return;

@@ -9,6 +9,9 @@ namespace corva {
 
 namespace {
 
+// Ten reports at the 50 ms telemetry interval.
+constexpr int64_t kTelemetryPauseNs = 500000000;
+
 // Prints the change from `previous` to the link's current word, if any, and the wake
 // latency when it is the displays coming on after a wake request. Returns the current word.
 uint16_t reportDstatChange(const McuProx& link, uint16_t previous) {
@@ -35,13 +38,17 @@ void dstatMonitorLoop(McuProx& link) {
     uint16_t previous = link.dstat.load(std::memory_order_relaxed);
     uint32_t losses = link.linkLosses();
     while (!StopFlag.load()) {
-        // A wake whose displays-on change was not seen before the link went away cannot be
-        // timed: the next displays-on seen comes after the outage (and a replugged MCU wakes
-        // the displays by itself). Its stamp is dropped, here within 2 ms of the loss.
-        if (link.deviceGone() || link.linkLosses() != losses) {
-            losses = link.linkLosses();
-            WakeRequestStamp.exchange(0);
-        }
+        // A wake whose displays-on change was not seen before the telemetry stopped cannot
+        // be timed: the next displays-on seen comes after the outage (and a replugged MCU
+        // wakes the displays by itself). Its stamp is dropped within 2 ms of the loss, or
+        // once no report has come for ten telemetry intervals.
+        const bool lost = link.deviceGone() || link.linkLosses() != losses;
+        losses = link.linkLosses();
+        const int64_t lastReport = link.lastReportNs();
+        const bool paused = lastReport != 0 && platform::steadyNowNs() - lastReport > kTelemetryPauseNs;
+        if ((lost || paused) && WakeRequestStamp.exchange(0) != 0)
+            std::printf("WAKE_LATENCY_DISCARDED: %s before the displays were seen on\n",
+                        lost ? "proximity link lost" : "proximity telemetry paused");
         previous = reportDstatChange(link, previous);
         platform::sleepMs(2);
     }

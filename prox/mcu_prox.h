@@ -40,6 +40,8 @@ class McuProx {
     // now (reconnecting). Lets others tell a stale dstat from a live one.
     uint32_t linkLosses() const { return linkLosses_.load(); }
     bool deviceGone() const { return deviceGone_.load(); }
+    // Steady-clock time of the last input report the reader took (0: none yet).
+    int64_t lastReportNs() const { return lastReportNs_.load(std::memory_order_relaxed); }
 
     // Every present interface with the MCU's ids, opened for overlapped I/O.
     std::vector<HidHandle> enumerateProxInterfaces();
@@ -87,6 +89,7 @@ class McuProx {
     bool bypassWanted_ = false;  // under deviceMutex_: the device accepted 'p', no '[' since
     std::atomic<uint32_t> linkLosses_{0};
     std::atomic<bool> deviceGone_{false};
+    std::atomic<int64_t> lastReportNs_{0};
 };
 
 }  // namespace corva

@@ -71,6 +71,7 @@ void McuProx::readerLoop() {
         }
 
         silentReads = 0;
+        lastReportNs_.store(platform::steadyNowNs(), std::memory_order_relaxed);
         prox::Telemetry telemetry;
         if (!prox::decodeTelemetry(prox::normaliseReport(buffer, size_t(got)), telemetry)) continue;
         distance.store(telemetry.proximity, std::memory_order_relaxed);
