@@ -81,8 +81,9 @@ std::string settingsText(const LoggedRun& run) {
 
 void runBlock(std::string& out, const LoggedRun& run, size_t index) {
     const int exitCode = runExitCode(run);
-    add(out, "Run %zu: %s lines %zu-%zu: %s run, %s", index, run.source.c_str(), run.firstLine, run.lastLine,
-        run.mode == RunMode::Unknown ? "mode not shown," : modeName(run.mode), runEndName(run.end));
+    add(out, "Run %zu: %s lines %zu-%zu: %s%s, %s", index, run.source.c_str(), run.firstLine, run.lastLine,
+        run.mode == RunMode::Unknown ? "run of a mode the log does not show" : modeName(run.mode),
+        run.mode == RunMode::Unknown ? "" : " run", runEndName(run.end));
     if (exitCode >= 0) add(out, " (exit code %d)", exitCode);
     if (run.end == RunEnd::LogCut) out += " -- the log stops before the run's result line";
     out += "\n";
@@ -99,8 +100,9 @@ void runBlock(std::string& out, const LoggedRun& run, size_t index) {
                                       : "not shown");
     out += "\n";
     if (!run.driverVersion.empty() || !run.modeText.empty())
-        add(out, "  driver %s; mode %s\n", run.driverVersion.empty() ? "?" : run.driverVersion.c_str(),
-            run.modeText.empty() ? "?" : run.modeText.c_str());
+        add(out, "  driver %s; mode %s\n",
+            run.driverVersion.empty() ? "not shown" : run.driverVersion.c_str(),
+            run.modeText.empty() ? "not chosen" : run.modeText.c_str());
     if (run.initStartMs != kNoTime && run.initDoneMs != kNoTime)
         add(out, "  bring-up: %lld ms (INIT_START %s to INIT_DONE)\n",
             static_cast<long long>(run.initDoneMs - run.initStartMs), formatClock(run.initStartMs).c_str());
