@@ -1,7 +1,9 @@
 #include "sim/device_hooks.h"
 
 #include "platform/platform.h"
+#include "sim/d3d12_slots.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <mutex>
@@ -9,11 +11,6 @@
 namespace corva::sim::detail {
 
 namespace {
-
-// Positions in the ID3D12Device interface table (IUnknown 0-2, ID3D12Object 3-6).
-constexpr size_t kCreateCommandQueueSlot = 8;
-constexpr size_t kOpenSharedHandleSlot = 32;
-constexpr size_t kGetDeviceRemovedReasonSlot = 37;
 
 using CreateCommandQueueFn = HRESULT(STDMETHODCALLTYPE*)(ID3D12Device*, const D3D12_COMMAND_QUEUE_DESC*,
                                                          REFIID, void**);
@@ -86,20 +83,22 @@ bool hookDeviceTable(ID3D12Device* device) {
     const size_t count = gTableCount.load();
     if (count == kMaxTables) return false;
     void** table = tableOf(device);
-    const size_t span = (kGetDeviceRemovedReasonSlot + 1) * sizeof(void*);
+    const size_t queueSlot = kD3d12Slots.deviceCreateCommandQueue;
+    const size_t openSlot = kD3d12Slots.deviceOpenSharedHandle;
+    const size_t removedSlot = kD3d12Slots.deviceGetDeviceRemovedReason;
+    const size_t span = (std::max({queueSlot, openSlot, removedSlot}) + 1) * sizeof(void*);
     if (!platform::makeWritable(table, span)) return false;
     HookedTable& entry = gTables[count];
     entry.table = table;
     // The originals are recorded before each hook goes live: a call racing the install
     // finds either the original entry or a hook that can reach it.
-    entry.createCommandQueue = reinterpret_cast<CreateCommandQueueFn>(table[kCreateCommandQueueSlot]);
-    entry.openSharedHandle = reinterpret_cast<OpenSharedHandleFn>(table[kOpenSharedHandleSlot]);
-    entry.getDeviceRemovedReason =
-        reinterpret_cast<GetDeviceRemovedReasonFn>(table[kGetDeviceRemovedReasonSlot]);
+    entry.createCommandQueue = reinterpret_cast<CreateCommandQueueFn>(table[queueSlot]);
+    entry.openSharedHandle = reinterpret_cast<OpenSharedHandleFn>(table[openSlot]);
+    entry.getDeviceRemovedReason = reinterpret_cast<GetDeviceRemovedReasonFn>(table[removedSlot]);
     gTableCount.store(count + 1, std::memory_order_release);
-    interpose(table, kCreateCommandQueueSlot, &createCommandQueueHook);
-    interpose(table, kOpenSharedHandleSlot, &openSharedHandleHook);
-    interpose(table, kGetDeviceRemovedReasonSlot, &getDeviceRemovedReasonHook);
+    interpose(table, queueSlot, &createCommandQueueHook);
+    interpose(table, openSlot, &openSharedHandleHook);
+    interpose(table, removedSlot, &getDeviceRemovedReasonHook);
     return true;
 }
 

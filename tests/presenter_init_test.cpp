@@ -7,6 +7,7 @@
 #include "sim/call_log.h"
 #include "sim/sim_display.h"
 #include "sim/sim_driver_config.h"
+#include "tests/support/graphics_faults.h"
 #include "tests/support/sim_driver_sandbox.h"
 #include "tests/support/virtual_clock.h"
 
@@ -336,6 +337,82 @@ INSTANTIATE_TEST_SUITE_P(
             {0, -5},
             "Presenter: NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i]) "
             "= 0xfffffffb (line 317)\n",
+            true}));
+
+struct GraphicsFailure {
+    test::GraphicsCall call;
+    unsigned failures;  // queue creation is tried twice: high priority, then normal
+    HRESULT result;
+    std::string line;
+    bool acquired;  // the display had been acquired: one release owed
+};
+
+class PresenterInitGraphicsFailure : public PresenterInit,
+                                     public ::testing::WithParamInterface<GraphicsFailure> {
+  protected:
+    void TearDown() override {
+        test::clearGraphicsFaults();
+        PresenterInit::TearDown();
+    }
+};
+
+// The real D3D12 call fails (vkd3d natively, Wine's D3D12 under Wine): its line, nothing
+// after it, and every object made before it released with the presenter and only by it.
+TEST_P(PresenterInitGraphicsFailure, PrintsCallTextResultAndFixedLineAndLeaksNothing) {
+    const GraphicsFailure& failure = GetParam();
+    ASSERT_TRUE(test::failGraphicsCalls(failure.call, failure.result, failure.failures));
+    EXPECT_FALSE(init());
+    EXPECT_EQ(err, failure.line);
+    EXPECT_THAT(out, Not(HasSubstr("SetDisplayMode")));
+
+    // With one reference of ours each, taken before the presenter goes: each object goes
+    // when we let go of it (children before the device they hold), so nothing else kept one.
+    PresenterImpl& im = *presenter->im;
+    std::vector<IUnknown*> made;
+    for (IUnknown* object :
+         std::initializer_list<IUnknown*>{im.dev.Get(), im.queue.Get(), im.alloc.Get(), im.list.Get(),
+                                          im.fence.Get(), im.res[0].Get(), im.res[1].Get(), im.rtvHeap.Get()})
+        if (object != nullptr) made.push_back(object);
+    for (IUnknown* object : made) object->AddRef();
+    EXPECT_EQ(releasesOnTeardown(), failure.acquired ? 1u : 0u);
+    EXPECT_EQ(sim::displayState().surfacesLive, 0u);
+    for (auto object = made.rbegin(); object != made.rend(); ++object) EXPECT_EQ((*object)->Release(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PresenterInitGraphicsFailure,
+    ::testing::Values(
+        GraphicsFailure{test::GraphicsCall::CreateDevice, 1, HRESULT(0x887A0004),
+                        "Presenter: D3D12CreateDevice(adapter.Get(), D3D_FEATURE_LEVEL_11_0, "
+                        "IID_PPV_ARGS(&im.dev)) = 0x887a0004 (line 271)\n",
+                        false},
+        GraphicsFailure{test::GraphicsCall::CreateCommandQueue, 2, E_INVALIDARG,
+                        "Presenter: im.dev->CreateCommandQueue(&qd, IID_PPV_ARGS(&im.queue)) = 0x80070057 "
+                        "(line 282)\n",
+                        false},
+        GraphicsFailure{test::GraphicsCall::CreateCommandAllocator, 1, E_OUTOFMEMORY,
+                        "Presenter: im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT, "
+                        "IID_PPV_ARGS(&im.alloc)) = 0x8007000e (line 287)\n",
+                        false},
+        GraphicsFailure{test::GraphicsCall::CreateCommandList, 1, E_FAIL,
+                        "Presenter: im.dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, "
+                        "im.alloc.Get(), nullptr, IID_PPV_ARGS(&im.list)) = 0x80004005 (line 290)\n",
+                        false},
+        GraphicsFailure{test::GraphicsCall::CloseCommandList, 1, E_INVALIDARG,
+                        "Presenter: im.list->Close() = 0x80070057 (line 291)\n", false},
+        GraphicsFailure{test::GraphicsCall::CreateFence, 1, HRESULT(0x887A0005),
+                        "Presenter: im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence)) = "
+                        "0x887a0005 (line 292)\n",
+                        false},
+        GraphicsFailure{
+            test::GraphicsCall::OpenSharedHandle, 1, HRESULT(0x80070005),
+            "Presenter: im.dev->OpenSharedHandle(shared[i], IID_PPV_ARGS(&im.res[i])) = 0x80070005 "
+            "(line 318)\n",
+            true},
+        GraphicsFailure{
+            test::GraphicsCall::CreateDescriptorHeap, 1, E_OUTOFMEMORY,
+            "Presenter: im.dev->CreateDescriptorHeap(&hd, IID_PPV_ARGS(&im.rtvHeap)) = 0x8007000e "
+            "(line 347)\n",
             true}));
 
 TEST_F(PresenterInit, FailedDriverInitialisationIsReported) {
