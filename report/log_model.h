@@ -20,6 +20,7 @@ enum class CycleOutcome {
     Measured,        // its WARM_WAKE_LATENCY line was seen
     NoTelemetry,     // the proximity link was not up: no latency can be measured
     Abandoned,       // the benchmark gave the cycle up and said so
+    Discarded,       // the program discarded the wake's latency and said why
     Interrupted,     // the run ended (stop, display lost, run length) before the latency
     LogCut,          // the log ends in the middle of the cycle
     LatencyMissing,  // the run went on past it, but no latency line came
@@ -36,6 +37,7 @@ struct Cycle {
     int64_t wakeRequestMs = kNoTime;
     int64_t displaysOnMs = kNoTime;  // first change setting disp after the wake request
     double wakeLatencyMs = -1.0;     // printed WARM_WAKE_LATENCY, -1 when none
+    bool latencyDiscarded = false;   // WAKE_LATENCY_DISCARDED for this cycle's wake
     bool downDoneAfterEnd = false;   // PARK_DONE / DOZE_ASLEEP printed only after BENCH_END
     CycleOutcome outcome = CycleOutcome::LatencyMissing;
     std::string note;  // the abandon line's reason, when there is one

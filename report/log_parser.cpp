@@ -139,6 +139,8 @@ const char* outcomeName(CycleOutcome outcome) {
             return "no-telemetry";
         case CycleOutcome::Abandoned:
             return "abandoned";
+        case CycleOutcome::Discarded:
+            return "discarded";
         case CycleOutcome::Interrupted:
             return "interrupted";
         case CycleOutcome::LogCut:

@@ -261,6 +261,18 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
         event(EventKind::RunNote, number).text = line;
         return true;
     }
+    if (line.starts_with("WAKE_LATENCY_DISCARDED: ")) {
+        Event& e = event(EventKind::RunNote, number);
+        e.text = line;
+        if (pendingLatency_ >= 0) {
+            Cycle& c = run_.cycles[static_cast<size_t>(pendingLatency_)];
+            c.latencyDiscarded = true;
+            c.note = line.substr(24);
+            e.cycle = c.number;
+            pendingLatency_ = -1;
+        }
+        return true;
+    }
     if (line.starts_with("WARM_WAKE_LATENCY ")) {
         double ms = 0.0;
         if (!LineCursor(line).expect("WARM_WAKE_LATENCY ").number(ms).ok()) return false;
@@ -554,6 +566,8 @@ void RunBuilder::settleOutcomes() {
             // said so by the program
         } else if (c.wakeLatencyMs >= 0.0) {
             c.outcome = CycleOutcome::Measured;
+        } else if (c.latencyDiscarded) {
+            c.outcome = CycleOutcome::Discarded;
         } else if (run_.proxSeen && !run_.proxUp) {
             c.outcome = CycleOutcome::NoTelemetry;
         } else if (i + 1 < run_.cycles.size()) {

@@ -26,6 +26,8 @@ const char* outcomeReason(CycleOutcome outcome) {
             return "no proximity link, so no display status to time";
         case CycleOutcome::Abandoned:
             return "the benchmark abandoned the cycle";
+        case CycleOutcome::Discarded:
+            return "the program discarded the latency (telemetry paused or lost)";
         case CycleOutcome::Interrupted:
             return "the run ended before the displays came back on";
         case CycleOutcome::LogCut:

@@ -261,11 +261,15 @@ TEST(ReportParser, LatencyAttributionAndFailureLines) {
         "DOZE_SLEEP_REQUEST 10:00:01.000\nDOZE_ASLEEP 10:00:01.040\nWAKE_REQUEST 10:00:01.600\n"
         "CYCLE_ABANDONED 1/2: proximity link lost while dozing; no wake latency for this cycle\n"
         "CYCLE 2/2\nWARM_WAKE_LATENCY 900.0 ms (WAKE_REQUEST -> DISPLAYS_ON)\n"
+        "DOZE_SLEEP_REQUEST 10:00:03.000\nDOZE_ASLEEP 10:00:03.040\nWAKE_REQUEST 10:00:03.600\n"
+        "WAKE_LATENCY_DISCARDED: proximity telemetry paused before the displays were seen on\n"
+        "WARM_WAKE_LATENCY 950.0 ms (WAKE_REQUEST -> DISPLAYS_ON)\n"
         "BENCH_INCOMPLETE: 0 of 2 cycles completed, 1 abandoned\n");
     const LoggedRun& gaveUp = abandoned.runs.at(0);
     EXPECT_EQ(gaveUp.cycles.at(0).outcome, CycleOutcome::Abandoned);
     EXPECT_EQ(gaveUp.cycles.at(0).note, "proximity link lost while dozing");
-    EXPECT_EQ(gaveUp.orphanLatencies, 1u);
+    EXPECT_EQ(gaveUp.cycles.at(1).outcome, CycleOutcome::Discarded);
+    EXPECT_EQ(gaveUp.orphanLatencies, 2u);
     EXPECT_TRUE(gaveUp.endedEarly);
     EXPECT_EQ(abandoned.unrecognised, 0u);
 }
