@@ -5,6 +5,7 @@
 #include "app/run_settings.h"
 #include "app/shared_state.h"
 #include "app/status_threads.h"
+#include "platform/em_dash.h"
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
@@ -23,7 +24,7 @@ constexpr int kExitDisplayLost = 4;
 void restoreBypass(McuProx& link) {
     const bool ok = link.setBypass(false);
     std::printf("prox bypass restored: %s\n",
-                ok ? "ok ('[' sent)" : "FAILED \xE2\x80\x94 power-cycle the headset or send '[' to clear");
+                ok ? "ok ('[' sent)" : "FAILED " EM_DASH " power-cycle the headset or send '[' to clear");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "present/driver_profile.h"
 
 #include "nvapi/nvapi.h"
+#include "platform/em_dash.h"
 
 #include <cstdio>
 
@@ -15,9 +16,9 @@ constexpr uint32_t kPreferMaximumPerformance = 1;
 
 constexpr const char* kPinnedLine =
     "driver profile: power management pinned to max performance "
-    "(new \xE2\x80\x94 takes full effect from this or the next launch)\n";
+    "(new " EM_DASH " takes full effect from this or the next launch)\n";
 constexpr const char* kFailedLine =
-    "driver profile: could not pin max performance \xE2\x80\x94 if tracking rubber-bands, "
+    "driver profile: could not pin max performance " EM_DASH " if tracking rubber-bands, "
     "set Power management mode = Prefer maximum performance for tessaray.exe in NVIDIA Control Panel\n";
 
 // Bounded copy into a record's name field, always terminated.

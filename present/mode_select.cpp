@@ -1,5 +1,7 @@
 #include "present/mode_select.h"
 
+#include "platform/em_dash.h"
+
 #include <cmath>
 
 namespace corva {
@@ -42,7 +44,7 @@ void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wan
     if (!choice.found) {
         std::fprintf(
             err,
-            "Presenter: no mode matches %ux%u@%.0f format %d \xE2\x80\x94 refusing to guess (mode list "
+            "Presenter: no mode matches %ux%u@%.0f format %d " EM_DASH " refusing to guess (mode list "
             "above)\n",
             wanted.width, wanted.height, wanted.refreshHz, static_cast<int>(wanted.linkFormat));
         return;
@@ -52,7 +54,7 @@ void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wan
         std::fprintf(
             out,
             "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other refresh?) "
-            "\xE2\x80\x94 using %ux%u@%.3f, same link format %d\n",
+            EM_DASH " using %ux%u@%.3f, same link format %d\n",
             wanted.width, wanted.height, wanted.refreshHz, m.width, m.height, choice.refreshHz,
             static_cast<int>(wanted.linkFormat));
     }

@@ -2,6 +2,7 @@
 #include "present/present_loop.h"
 
 #include "nvapi/nvapi.h"
+#include "platform/em_dash.h"
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -35,7 +36,7 @@ PresentLoop::Step PresentLoop::waitWhileParked() {
         if (runLengthReached(runTimeNow())) return Step::End;
         if (deviceRemovedReason() != S_OK) {
             std::fprintf(stderr,
-                         "Presenter: device removed while panels off \xE2\x80\x94 display lost, exiting "
+                         "Presenter: device removed while panels off " EM_DASH " display lost, exiting "
                          "present loop\n");
             return Step::EndDisplayLost;
         }

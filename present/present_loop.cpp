@@ -3,6 +3,7 @@
 #include "present/present_loop.h"
 
 #include "nvapi/nvapi.h"
+#include "platform/em_dash.h"
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -80,7 +81,7 @@ PresentLoop::Step PresentLoop::iterate() {
     if (const HRESULT reason = deviceRemovedReason(); reason != S_OK) {
         std::fprintf(
             stderr,
-            "Presenter: D3D12 device removed (0x%lx) \xE2\x80\x94 display lost (cable pulled?), exiting "
+            "Presenter: D3D12 device removed (0x%lx) " EM_DASH " display lost (cable pulled?), exiting "
             "present loop\n",
             static_cast<unsigned long>(static_cast<uint32_t>(reason)));
         return Step::EndDisplayLost;
@@ -215,7 +216,7 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     if (!pacing_.waitTimedOut()) return true;
     std::fprintf(
         stderr,
-        "Presenter: present waitable dead for %llus \xE2\x80\x94 display lost, exiting present loop\n",
+        "Presenter: present waitable dead for %llus " EM_DASH " display lost, exiting present loop\n",
         static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
     return false;
 }
@@ -227,7 +228,7 @@ void PresentLoop::pace(double waitMs, double loopTime, double runTime) {
         freeRunEvents_ += 1;
         if (step.announce)
             std::fprintf(stderr,
-                         "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), "
+                         "WARNING: present loop free-running (vsync lost " EM_DASH " headset doffed?), "
                          "self-pacing at "
                          "%.0f Hz\n",
                          im_.refreshHz);

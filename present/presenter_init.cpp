@@ -4,6 +4,7 @@
 // text and the fixed line number support scripts and users search the logs for.
 #include "nvapi/nvapi.h"
 #include "platform/d3d12_device.h"
+#include "platform/em_dash.h"
 #include "platform/platform.h"
 #include "present/driver_profile.h"
 #include "present/mode_select.h"
@@ -235,7 +236,7 @@ bool NvapiD3d12Presenter::acquireDisplay() {
     if (viewFormat == DXGI_FORMAT_UNKNOWN) {
         std::fprintf(
             stderr,
-            "Presenter: surface format %d has no typed RTV mapping \xE2\x80\x94 refusing (would scan out "
+            "Presenter: surface format %d has no typed RTV mapping " EM_DASH " refusing (would scan out "
             "uninitialized VRAM)\n",
             static_cast<int>(surfaceFormat));
         return false;

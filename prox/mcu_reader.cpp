@@ -1,5 +1,6 @@
 // The telemetry reader thread: keeps worn, distance and dstat current and reconnects
 // when the MCU vanishes.
+#include "platform/em_dash.h"
 #include "platform/platform.h"
 #include "prox/mcu_prox.h"
 #include "prox/prox_report.h"
@@ -55,7 +56,7 @@ void McuProx::readerLoop() {
         if (got < 0) {
             if (stopRequested.load()) break;
             std::fprintf(stderr,
-                         "McuProx: read failed (err %lu) \xE2\x80\x94 device gone, waiting for reconnect\n",
+                         "McuProx: read failed (err %lu) " EM_DASH " device gone, waiting for reconnect\n",
                          transport_.lastError());
             goneAfter();
             continue;
@@ -64,7 +65,7 @@ void McuProx::readerLoop() {
             if (stopRequested.load()) break;
             if (++silentReads < kSilentReadsForGone) continue;
             std::fprintf(stderr,
-                         "McuProx: telemetry silent %ds \xE2\x80\x94 device gone, waiting for reconnect\n",
+                         "McuProx: telemetry silent %ds " EM_DASH " device gone, waiting for reconnect\n",
                          silentReads);
             goneAfter();
             continue;

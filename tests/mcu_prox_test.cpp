@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 #include "sim/sim_mcu.h"
+#include "tests/support/test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -20,21 +21,8 @@ using sim::SimMcu;
 
 constexpr uint16_t kFastRateMs = 5;
 
-// Polls until the condition holds; generous limits, since the machine is shared.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-size_t countOf(const std::string& text, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-    return n;
-}
+using test::countOf;
+using test::eventually;
 
 std::string commandLetters(const std::vector<sim::McuCommand>& commands) {
     std::string letters;
@@ -179,7 +167,7 @@ TEST(McuProxOpen, StartsWornOnAWornHeadsetAndReopeningKeepsTheFirstRate) {
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(link.worn.load()) << "open waits for the first full average";
     EXPECT_GE(link.distance.load(), 1600);
-    EXPECT_TRUE(waitUntil([&] { return link.dstat.load() == 0x000B; }));
+    EXPECT_TRUE(eventually([&] { return link.dstat.load() == 0x000B; }));
 
     EXPECT_TRUE(link.open(50));
     EXPECT_EQ(link.rateMs, kFastRateMs);
@@ -217,13 +205,13 @@ TEST(McuProxOpen, DozeAndBypassReachTheDisplayStatusWord) {
     testing::internal::CaptureStdout();
     ASSERT_TRUE(link.open(kFastRateMs));
     testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(waitUntil([&] { return link.dstat.load() == 0x0003; }));
+    ASSERT_TRUE(eventually([&] { return link.dstat.load() == 0x0003; }));
 
     const int64_t before = platform::steadyNowNs();
     ASSERT_TRUE(link.setDoze(true));
-    EXPECT_TRUE(waitUntil([&] { return link.dstat.load() == 0x0002; })) << "displays off while dozed";
+    EXPECT_TRUE(eventually([&] { return link.dstat.load() == 0x0002; })) << "displays off while dozed";
     ASSERT_TRUE(link.setDoze(false));
-    EXPECT_TRUE(waitUntil([&] { return link.dstat.load() == 0x0003; }));
+    EXPECT_TRUE(eventually([&] { return link.dstat.load() == 0x0003; }));
     const std::vector<sim::McuCommand> sent = mcu.commandsTo(1);
     ASSERT_EQ(commandLetters(sent), "R*Hh");
     EXPECT_GE(sent[2].atNs, before);
@@ -231,7 +219,7 @@ TEST(McuProxOpen, DozeAndBypassReachTheDisplayStatusWord) {
 
     mcu.setDstatProvider([](const sim::McuFirmwareState& s) { return uint16_t(s.bypass ? 0x0109 : 0x0100); });
     ASSERT_TRUE(link.setBypass(true));
-    EXPECT_TRUE(waitUntil([&] { return link.dstat.load() == 0x0109; }));
+    EXPECT_TRUE(eventually([&] { return link.dstat.load() == 0x0109; }));
 }
 
 TEST(McuProxOpen, RefusedCommandReturnsFalse) {
@@ -257,7 +245,7 @@ class ManualTelemetry : public testing::Test {
     }
     void feed(uint16_t reading) {
         mcu->injectTelemetry(reading);
-        ASSERT_TRUE(waitUntil([&] { return link->distance.load() == reading; })) << reading;
+        ASSERT_TRUE(eventually([&] { return link->distance.load() == reading; })) << reading;
     }
     std::unique_ptr<SimMcu> mcu;
     std::unique_ptr<McuProx> link;
@@ -310,13 +298,13 @@ TEST_F(ManualTelemetry, ThreeSilentReadsInARowDeclareTheDeviceGone) {
     testing::internal::CaptureStderr();
     const size_t opened = mcu->handlesOpenedTotal();
     const size_t before = mcu->timedOutReads();
-    ASSERT_TRUE(waitUntil([&] { return mcu->timedOutReads() == before + 2; }));
+    ASSERT_TRUE(eventually([&] { return mcu->timedOutReads() == before + 2; }));
     mcu->injectReport({0x00});  // a lone byte proves the device alive
-    ASSERT_TRUE(waitUntil([&] { return mcu->timedOutReads() == before + 4; }));
+    ASSERT_TRUE(eventually([&] { return mcu->timedOutReads() == before + 4; }));
     EXPECT_EQ(mcu->openHandleCount(), 1u);
     EXPECT_EQ(mcu->handlesOpenedTotal(), opened) << "two silent reads after a report are not three";
 
-    ASSERT_TRUE(waitUntil([&] { return mcu->openHandleCount() == 0; }));
+    ASSERT_TRUE(eventually([&] { return mcu->openHandleCount() == 0; }));
     EXPECT_FALSE(link->worn.load());
     EXPECT_EQ(link->distance.load(), 0u);
     EXPECT_EQ(link->dstat.load(), 0x0003u) << "dstat keeps its last value while gone";
@@ -342,14 +330,14 @@ TEST_F(ManualTelemetry, UnplugAndReplugReconnectOnceAndRestartTheAverage) {
 
     testing::internal::CaptureStderr();
     mcu->unplug();
-    ASSERT_TRUE(waitUntil([&] { return mcu->openHandleCount() == 0; }));
+    ASSERT_TRUE(eventually([&] { return mcu->openHandleCount() == 0; }));
     EXPECT_FALSE(link->worn.load());
     EXPECT_EQ(link->distance.load(), 0u);
     EXPECT_FALSE(link->setBypass(true));
     mcu->replug();
     // The reader probes again after its two-second wait.
-    ASSERT_TRUE(waitUntil([&] { return mcu->openHandleCount() == 1; }, 10000));
-    ASSERT_TRUE(waitUntil([&] { return link->setBypass(true); }));  // the reader has adopted the handle
+    ASSERT_TRUE(eventually([&] { return mcu->openHandleCount() == 1; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(eventually([&] { return link->setBypass(true); }));  // the reader has adopted the handle
     EXPECT_TRUE(mcu->bypassOn());
 
     for (uint16_t r = 2000; r < 2007; ++r) feed(r);

@@ -9,6 +9,7 @@
 #include "tests/support/allocation_counter.h"
 #include "tests/support/sim_driver_sandbox.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -34,22 +35,8 @@ struct RunOutput {
     double seconds = 0.0;  // on the presenter's clock
 };
 
-size_t countOf(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
-}
-
-// Polls until the condition holds or a generous time has passed.
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using test::countOf;
+using test::eventually;
 
 class PresentLoopTest : public ::testing::Test {
   protected:

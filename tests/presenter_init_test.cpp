@@ -10,6 +10,7 @@
 #include "tests/support/graphics_faults.h"
 #include "tests/support/sim_driver_sandbox.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/test_helpers.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,12 +26,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-size_t countOf(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++count;
-    return count;
-}
+using test::countOf;
 
 size_t callsNamed(const std::string& name) {
     size_t count = 0;

@@ -4,6 +4,7 @@
 #include "prox/mcu_prox.h"
 #include "sim/sim_display.h"
 #include "sim/sim_session.h"
+#include "tests/support/test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -16,16 +17,7 @@ Scenario scenarioOf(const std::string& text) {
     return parse.scenario;
 }
 
-// Polls `condition` for up to `seconds`.
-template <typename Condition>
-bool within(double seconds, Condition condition) {
-    const int64_t until = platform::steadyNowNs() + int64_t(seconds * 1e9);
-    while (!condition()) {
-        if (platform::steadyNowNs() > until) return false;
-        platform::sleepMs(5);
-    }
-    return true;
-}
+using test::eventually;
 
 class SimSessionTest : public ::testing::Test {
   protected:
@@ -74,11 +66,11 @@ TEST_F(SimSessionTest, DozeCommandsShowInTheTelemetry) {
     EXPECT_TRUE(link.worn.load());
     EXPECT_EQ(link.dstat.load() & 1, 0) << "dark before the panels are powered";
     session.headset().panelPower(true, true, platform::steadyNowNs());
-    ASSERT_TRUE(within(2.0, [&] { return link.dstat.load() == 0x000b; })) << link.dstat.load();
+    ASSERT_TRUE(eventually([&] { return link.dstat.load() == 0x000b; })) << link.dstat.load();
     ASSERT_TRUE(link.setDoze(true));
-    ASSERT_TRUE(within(2.0, [&] { return (link.dstat.load() & 1) == 0; }));
+    ASSERT_TRUE(eventually([&] { return (link.dstat.load() & 1) == 0; }));
     ASSERT_TRUE(link.setDoze(false));
-    ASSERT_TRUE(within(2.0, [&] { return (link.dstat.load() & 1) == 1; }));
+    ASSERT_TRUE(eventually([&] { return (link.dstat.load() & 1) == 1; }));
     link.close();
     session.stop();
 

@@ -3,6 +3,7 @@
 #include "app/shared_state.h"
 #include "app/status_threads.h"
 #include "platform/platform.h"
+#include "tests/support/test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +15,7 @@
 namespace corva {
 namespace {
 
-size_t countOf(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
+using test::countOf;
 
 class ScriptedPresenter : public PresentBackend {
   public:

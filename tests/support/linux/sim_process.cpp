@@ -141,12 +141,6 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     return result;
 }
 
-size_t countOf(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-    return n;
-}
-
 std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
     std::vector<std::string> lines;
     std::istringstream in(text);

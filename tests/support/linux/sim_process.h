@@ -2,6 +2,8 @@
 // captures what it prints, its exit code and how long it ran.
 #pragma once
 
+#include "tests/support/test_helpers.h"
+
 #include <string>
 #include <vector>
 
@@ -35,8 +37,6 @@ SimProcessOptions simOptions(std::vector<std::string> args, std::string scenario
 
 SimProcessResult runSim(const SimProcessOptions& options);
 
-// The number of times `what` occurs in `text`.
-size_t countOf(const std::string& text, const std::string& what);
 // The lines of `text` that begin with `prefix`, in order.
 std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix);
 
