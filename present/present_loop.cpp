@@ -191,7 +191,7 @@ bool PresentLoop::present(uint32_t buffer) {
     if (presentErrors_ <= kMaxPresentErrors) return true;  // counted, though not shown
     // Not a lost display (exit code 0), but the run did not go its length: say why.
     std::fprintf(stderr,
-                 "Presenter: %llu presents failed \xE2\x80\x94 present-error budget used up, exiting present "
+                 "Presenter: %llu presents failed " EM_DASH " present-error budget used up, exiting present "
                  "loop\n",
                  static_cast<unsigned long long>(presentErrors_));
     return false;

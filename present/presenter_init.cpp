@@ -204,7 +204,7 @@ bool NvapiD3d12Presenter::acquireDisplay() {
             im->clock->sleepMs(kAcquireStopPollMs);
     }
     if (!acquired && stopRequested.load())
-        std::fprintf(stderr, "Presenter: display acquisition abandoned \xE2\x80\x94 stop requested\n");
+        std::fprintf(stderr, "Presenter: display acquisition abandoned " EM_DASH " stop requested\n");
     if (!acquired) return false;
     im->acquired = true;
 

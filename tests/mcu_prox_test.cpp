@@ -372,13 +372,13 @@ TEST_F(ManualTelemetry, BypassIsSentAgainAfterAReconnectUntilRestored) {
         const uint32_t losses = link->linkLosses();
         testing::internal::CaptureStderr();
         mcu->unplug();
-        ASSERT_TRUE(waitUntil([&] { return link->deviceGone(); }));
+        ASSERT_TRUE(eventually([&] { return link->deviceGone(); }));
         EXPECT_EQ(link->linkLosses(), losses + 1);
         if (c.restoreWhileGone) {
             EXPECT_FALSE(link->setBypass(false));
         }
         mcu->replug();
-        ASSERT_TRUE(waitUntil([&] { return !link->deviceGone(); }, 10000));
+        ASSERT_TRUE(eventually([&] { return !link->deviceGone(); }, std::chrono::seconds(10)));
         EXPECT_EQ(mcu->bypassOn(), c.bypassAfterReconnect) << c.restoreWhileGone;
         link->close();
         const std::string err = testing::internal::GetCapturedStderr();
