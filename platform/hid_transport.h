@@ -1,5 +1,6 @@
 // The few HID operations the proximity link needs. On Windows: SetupAPI, HID and
-// overlapped file I/O. Elsewhere: whatever device model is installed (the simulated MCU).
+// overlapped file I/O. On Linux: the kernel's hidraw nodes. A program may install a device
+// model instead (the simulated MCU).
 #pragma once
 
 #include <cstddef>
@@ -44,9 +45,9 @@ class HidTransport {
 // The transport McuProx uses when constructed with its defaults.
 HidTransport& systemHidTransport();
 
-// Where the system has no HID stack of its own (Linux), the program installs the device
-// model that stands in for it; nullptr uninstalls. Without one the system transport finds
-// no devices. The transport must outlive every McuProx that uses it.
+// Installs a device model that stands in for the system's HID devices (the simulated MCU);
+// nullptr uninstalls, and the system's own transport serves again. The transport must
+// outlive every McuProx that uses it.
 void installHidTransport(HidTransport* transport);
 
 }  // namespace corva

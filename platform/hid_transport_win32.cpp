@@ -78,8 +78,11 @@ class Win32HidTransport final : public HidTransport {
         if (waited == WAIT_TIMEOUT) {
             CancelIoEx(handle, &ov);
             // The read may have completed just before the cancel took hold: keep its report.
-            if (GetOverlappedResult(handle, &ov, &bytes, TRUE) && bytes > 0) return static_cast<int>(bytes);
-            return 0;
+            if (GetOverlappedResult(handle, &ov, &bytes, TRUE)) return static_cast<int>(bytes);
+            // Cancelled: a timeout. Anything else (a device that vanished meanwhile fails with
+            // ERROR_ACCESS_DENIED under Wine, ERROR_DEVICE_NOT_CONNECTED on Windows) is an error.
+            if (GetLastError() == ERROR_OPERATION_ABORTED) return 0;
+            return fail();
         }
         if (waited != WAIT_OBJECT_0) {
             // The read must not outlive its OVERLAPPED record on this stack.

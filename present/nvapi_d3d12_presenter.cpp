@@ -4,7 +4,19 @@
 
 namespace corva {
 
+namespace {
+
+constexpr uint32_t kTeardownFenceWaitMs = 5000;
+
+}  // namespace
+
 PresenterImpl::~PresenterImpl() {
+    // The last frame may still be executing (the loop's fence wait is bounded): the GPU
+    // must be done with it before the objects it uses are released.
+    if (fence && fenceEvent != nullptr && fence->GetCompletedValue() < fenceValue) {
+        fence->SetEventOnCompletion(fenceValue, fenceEvent);
+        platform::waitFor(fenceEvent, kTeardownFenceWaitMs);
+    }
     if (acquired) {
         ReleaseDirectModeDisplay(kVendorId, &display);
         acquired = false;

@@ -1,9 +1,11 @@
 #include "sim/nvapi64_scenario.h"
 
 #include "platform/platform.h"
+#include "sim/panel_link.h"
 #include "sim/scenario.h"
 #include "sim/scenario_dispatch.h"
 #include "sim/scenario_runner.h"
+#include "sim/sim_display.h"
 #include "sim/sim_driver_config.h"
 
 #include <cstdio>
@@ -27,6 +29,13 @@ void startScenarioFromEnvironment() {
             return;
         }
         applyDisplayStart(parsed.scenario);
+        // The microcontroller runs in another process (the HID daemon): the panels' power
+        // reaches its headset through the panel link file, when one is named.
+        static PanelLinkWriter* link = new PanelLinkWriter();  // never destroyed, like the timeline
+        if (link->active())
+            setPanelPowerListener([](bool on, int64_t) {
+                link->write({on, on && displayState().mode.dscEnable != 0});
+            });
         // Never destroyed: like the hardware, the timeline runs until the process ends (a
         // thread still joinable at static destruction would abort the program).
         static auto* display = new ScenarioDisplay();

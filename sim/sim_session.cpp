@@ -2,12 +2,8 @@
 
 #include "platform/hid_transport.h"
 #include "platform/platform.h"
-#include "prox/prox_report.h"
+#include "sim/headset_mcu.h"
 #include "sim/sim_display.h"
-
-#include <cinttypes>
-#include <cstdio>
-#include <fstream>
 
 namespace corva::sim {
 
@@ -49,7 +45,7 @@ SimSession::~SimSession() {
     stop();
 }
 
-void SimSession::start(int64_t startNs, std::function<int64_t()> wakeStamp) {
+void SimSession::start(int64_t startNs, std::function<int64_t()> wakeStamp, Mcu mcu) {
     stop();
     applyDisplayStart(scenario_);
     headset_.setWakeStampSource(std::move(wakeStamp));
@@ -59,28 +55,11 @@ void SimSession::start(int64_t startNs, std::function<int64_t()> wakeStamp) {
         // Outside the display's lock: its state may be read here.
         const bool compressed = on && displayState().mode.dscEnable != 0;
         headset_.panelPower(on, compressed, atNs);
+        panelLink_.write({on, compressed});
     });
     mcu_->setDstatProvider([this](const McuFirmwareState& fw) { return headset_.telemetryDstat(fw.atNs); });
-    mcu_->setCommandListener([this](const McuCommand& command) {
-        if (!command.accepted) return;
-        switch (command.command) {
-            case prox::kCmdDoze:
-                headset_.doze(true, command.atNs);
-                break;
-            case prox::kCmdWake:
-                headset_.doze(false, command.atNs);
-                break;
-            case prox::kCmdBypassOn:
-                headset_.bypass(true, command.atNs);
-                break;
-            case prox::kCmdBypassOff:
-                headset_.bypass(false, command.atNs);
-                break;
-            default:
-                break;
-        }
-    });
-    installHidTransport(mcu_.get());
+    mcu_->setCommandListener([this](const McuCommand& command) { applyMcuCommand(headset_, command); });
+    if (mcu == Mcu::InProcess) installHidTransport(mcu_.get());
     started_ = true;
     dispatcher_.play(player_, scenario_.timeline, startNs, "tessaray-sim");
 }
@@ -116,34 +95,11 @@ void SimSession::handleMicrocontroller(const TimedEvent& event) {
 }
 
 std::string SimSession::groundTruthText() const {
-    std::string text = "# tessaray-sim ground truth; times in steady-clock nanoseconds\n";
-    char line[256];
-    const std::vector<DisplaysTransition> transitions = headset_.transitions();
-    for (const DisplaysTransition& t : transitions) {
-        std::snprintf(line, sizeof line,
-                      "transition on=%d cause=%s request_ns=%" PRId64 " visible_ns=%" PRId64
-                      " first_report_ns=%" PRId64 " wake_stamp_ns=%" PRId64 "\n",
-                      t.on ? 1 : 0, headsetInputName(t.cause), t.requestNs, t.visibleNs, t.firstReportNs,
-                      t.wakeStampNs);
-        text += line;
-    }
-    // Left on, the bypass keeps the displays lit when the headset is taken off. A gone MCU
-    // keeps its state until it is powered up again.
-    std::snprintf(line, sizeof line, "mcu_bypass_at_exit %d\n", mcu_->bypassOn() ? 1 : 0);
-    text += line;
-    for (const DisplaysTransition& t : transitions) {
-        if (!t.on || t.wakeStampNs == 0 || t.firstReportNs == 0) continue;
-        std::snprintf(line, sizeof line, "wake_latency_ms %.3f\n",
-                      double(t.firstReportNs - t.wakeStampNs) / 1e6);
-        text += line;
-    }
-    return text;
+    return sim::groundTruthText(headset_, mcu_.get());
 }
 
 bool SimSession::writeGroundTruth(const std::string& path) const {
-    std::ofstream file(path, std::ios::trunc);
-    file << groundTruthText();
-    return bool(file.flush());
+    return sim::writeGroundTruth(headset_, mcu_.get(), path);
 }
 
 }  // namespace corva::sim

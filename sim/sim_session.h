@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sim/headset.h"
+#include "sim/panel_link.h"
 #include "sim/scenario.h"
 #include "sim/scenario_dispatch.h"
 #include "sim/scenario_runner.h"
@@ -25,10 +26,15 @@ class SimSession {
     SimSession(const SimSession&) = delete;
     SimSession& operator=(const SimSession&) = delete;
 
+    // Where the program finds the microcontroller: the model in this process, installed as
+    // the HID transport, or the system's HID devices (the HID daemon's, which follows the
+    // panels through the panel link file).
+    enum class Mcu { InProcess, SystemHid };
+
     // Resets the display to the scenario's start, joins display, MCU and headset, installs
     // the MCU as the HID transport and starts the timeline, timed from `startNs`.
     // `wakeStamp` reads the program's pending wake-request stamp (0: none).
-    void start(int64_t startNs, std::function<int64_t()> wakeStamp);
+    void start(int64_t startNs, std::function<int64_t()> wakeStamp, Mcu mcu = Mcu::InProcess);
     // Stops the timeline, detaches the headset from the display and uninstalls the MCU as
     // the HID transport; idempotent.
     void stop();
@@ -51,6 +57,7 @@ class SimSession {
     ScenarioDisplay display_;
     ScenarioDispatcher dispatcher_;
     TimelinePlayer player_;
+    PanelLinkWriter panelLink_;
     bool started_ = false;
 };
 

@@ -41,6 +41,7 @@ std::vector<std::string> childEnvironment(const SimProcessOptions& options, cons
     }
     for (const auto& [name, value] : ours)
         if (!value.empty()) env.push_back(name + "=" + value);
+    env.insert(env.end(), options.environment.begin(), options.environment.end());
     return env;
 }
 
@@ -137,6 +138,7 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     waitpid(pid, &status, 0);
     result.seconds = secondsSince(start);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     std::filesystem::remove(storeFile);
     return result;
 }

@@ -12,9 +12,11 @@ namespace corva::test {
 struct SimProcessOptions {
     std::string program;            // empty: tessaray-sim
     std::vector<std::string> args;  // the program's command line, without its name
-    std::string scenario;           // TESSARAY_SIM_SCENARIO; empty: the healthy worn headset
-    std::string truthFile;          // TESSARAY_SIM_TRUTH_FILE; empty: not written
-    double timeoutSeconds = 60.0;   // then the child is killed
+    // More variables for the child ("NAME=value"), after the simulator's own.
+    std::vector<std::string> environment;
+    std::string scenario;          // TESSARAY_SIM_SCENARIO; empty: the healthy worn headset
+    std::string truthFile;         // TESSARAY_SIM_TRUTH_FILE; empty: not written
+    double timeoutSeconds = 60.0;  // then the child is killed
     // Sends SIGINT `interruptDelaySeconds` after standard output first contains this text.
     std::string interruptAfter;
     double interruptDelaySeconds = 0.0;
@@ -27,6 +29,7 @@ struct SimProcessResult {
     bool timedOut = false;
     bool interrupted = false;  // the (first) signal was sent
     int exitCode = -1;         // -1: ended by a signal (or never started)
+    int signal = 0;            // the signal that ended it, if one did
     std::string out;
     std::string err;
     double seconds = 0.0;  // from start to exit

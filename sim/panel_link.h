@@ -1,0 +1,54 @@
+// The simulated driver and the simulated microcontroller in two processes (the driver in
+// the program, the MCU in the HID daemon) share one headset through a small file: the
+// driver appends a line for every change of the panels' power, and the daemon follows the
+// file and feeds the changes to its headset model, so the telemetry's display-status word
+// follows the panels as it does when both run in one process.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace corva::sim {
+
+// The environment variable naming the file (a path the writing process can open).
+constexpr const char* kPanelFileVariable = "TESSARAY_SIM_PANEL_FILE";
+
+struct PanelChange {
+    bool on = false;
+    bool compressed = false;  // woken with a compression-forced mode
+};
+
+// One line per change: "panel on=1 dsc=0".
+std::string panelLine(const PanelChange& change);
+bool parsePanelLine(const std::string& line, PanelChange& out);
+
+// Appends changes to the file named by the environment; does nothing when it is unset.
+class PanelLinkWriter {
+  public:
+    PanelLinkWriter();
+    ~PanelLinkWriter();
+    PanelLinkWriter(const PanelLinkWriter&) = delete;
+    PanelLinkWriter& operator=(const PanelLinkWriter&) = delete;
+
+    bool active() const { return file_ != nullptr; }
+    void write(const PanelChange& change);
+
+  private:
+    std::FILE* file_ = nullptr;
+};
+
+// Reads the complete lines appended since the last call; a partial last line waits.
+class PanelLinkReader {
+  public:
+    explicit PanelLinkReader(std::string path) : path_(std::move(path)) {}
+    std::vector<PanelChange> poll();
+
+  private:
+    std::string path_;
+    long offset_ = 0;
+    std::string pending_;
+};
+
+}  // namespace corva::sim

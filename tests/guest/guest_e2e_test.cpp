@@ -1,0 +1,202 @@
+// The proximity link over a real HID device: inside the guest (scripts/guest-run), the
+// simulated MCU is served through /dev/uhid by tessaray-hidd, and the programs reach it
+// through their own transports: tessaray-sim through hidraw, the Windows tessaray.exe
+// through Wine's HID stack (SetupAPI, HidD_*, overlapped reads). The simulated driver in
+// the program's process tells the daemon's headset about the panels through the panel link
+// file. Outside the guest these tests are skipped.
+#include "tests/e2e/e2e_checks.h"
+#include "tests/guest/hid_daemon_process.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+
+namespace corva::test {
+namespace {
+
+enum class Program { SimHidraw, WindowsUnderWine };
+
+std::string programName(Program program) {
+    return program == Program::SimHidraw ? "tessaray-sim (hidraw)" : "tessaray.exe (Wine)";
+}
+
+std::string windowsBuild() {
+    return TESSARAY_ROOT "/build/windows";
+}
+
+// Skips outside the guest, and the Wine runs without a Windows build.
+bool skipReason(Program program, std::string& reason) {
+    const char* guest = std::getenv("TESSARAY_GUEST");
+    if (guest == nullptr || std::string(guest) != "1") {
+        reason = "runs inside the guest only (scripts/guest-run)";
+        return true;
+    }
+    if (program == Program::WindowsUnderWine &&
+        !std::filesystem::exists(windowsBuild() + "/app/tessaray.exe")) {
+        reason = "no Windows build at " + windowsBuild();
+        return true;
+    }
+    return false;
+}
+
+// The guest's read-write folder, where the Wine prefix made for it lives.
+std::string guestDir() {
+    const char* dir = std::getenv("TESSARAY_GUEST_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : TESSARAY_ROOT "/build/guest";
+}
+
+std::string withoutCarriageReturns(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+// Runs the program with the proximity link on the daemon's device.
+SimProcessResult runProgram(Program program, const std::vector<std::string>& args,
+                            const std::string& panelFile) {
+    SimProcessOptions options;
+    options.timeoutSeconds = 150;
+    if (program == Program::SimHidraw) {
+        options.args = args;
+        options.environment = {"TESSARAY_SIM_HID=hidraw", "TESSARAY_SIM_PANEL_FILE=" + panelFile};
+    } else {
+        options.program = TESSARAY_ROOT "/scripts/wine-run";
+        options.args = {"--build-dir", windowsBuild(), "--prefix",   guestDir() + "/wine-prefix",
+                        "--timeout",   "120",          "--scenario", "",
+                        "--"};
+        options.args.insert(options.args.end(), args.begin(), args.end());
+        // Wine's programs open it as a Windows path: drive Z: is the root.
+        std::string windowsPath = "Z:" + panelFile;
+        std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+        options.environment = {"TESSARAY_SIM_PANEL_FILE=" + windowsPath};
+    }
+    SimProcessResult run = runSim(options);
+    run.out = withoutCarriageReturns(run.out);
+    run.err = withoutCarriageReturns(run.err);
+    return run;
+}
+
+// One program run against a freshly plugged-in device with the given scenario.
+struct GuestRun {
+    SimProcessResult run;
+    std::string daemonOutput;
+    std::string truthFile;
+};
+
+GuestRun runAgainstDevice(Program program, const std::string& scenario,
+                          const std::vector<std::string>& args) {
+    GuestRun result;
+    const std::string panelFile = tempFile("panels.txt");
+    result.truthFile = tempFile("truth.txt");
+    std::filesystem::remove(panelFile);
+    HidDaemonProcess daemon(scenario, panelFile, result.truthFile);
+    if (!daemon.waitUntilServing(10.0)) {
+        ADD_FAILURE() << "tessaray-hidd did not bring up its device:\n" << daemon.stop();
+        return result;
+    }
+    result.run = runProgram(program, args, panelFile);
+    result.daemonOutput = daemon.stop();
+    std::filesystem::remove(panelFile);
+    return result;
+}
+
+class HidDevice : public ::testing::TestWithParam<Program> {
+  protected:
+    void SetUp() override {
+        std::string reason;
+        if (skipReason(GetParam(), reason)) GTEST_SKIP() << reason;
+    }
+};
+
+// Unplugged, replugged, silent, talking again: one message for each loss, one for each
+// reconnection, and the telemetry back (worn) at the end.
+TEST_P(HidDevice, ProxUpBypassUnplugReplugAndSilence) {
+    const GuestRun g =
+        runAgainstDevice(GetParam(), "at 1 unplug; at 3 replug; at 8 silence; at 12 talk", {"17"});
+    const SimProcessResult& run = g.run;
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("\nprox up: worn \\(distance 1[89][0-9][0-9]\\)\n")))
+        << run.out;
+    EXPECT_TRUE(inOrder(run.out, {"prox bypass: ON ('p' sent)\n", "INIT_DONE", "BENCH_END",
+                                  "prox bypass restored: ok ('[' sent)\n"}));
+    EXPECT_TRUE(
+        inOrder(run.err, {"McuProx: read failed (err ", "McuProx: device reconnected, telemetry restarted\n",
+                          "McuProx: telemetry silent 3s \xE2\x80\x94 device gone, waiting for reconnect\n",
+                          "McuProx: device reconnected, telemetry restarted\n"}));
+    EXPECT_EQ(countOf(run.err, "device reconnected"), 2u) << run.err;
+    // A vanished device: "not connected" on Linux, "access denied" under Wine.
+    const std::vector<std::string> failed = linesStartingWith(run.err, "McuProx: read failed (err ");
+    ASSERT_EQ(failed.size(), 1u) << run.err;
+    const std::string code = failed[0].substr(26, failed[0].find(')') - 26);
+    EXPECT_TRUE(code == "1167" || (GetParam() == Program::WindowsUnderWine && code == "5")) << failed[0];
+    // Telemetry resumed: the last status lines see the headset worn again.
+    const std::vector<std::string> status = linesStartingWith(run.out, "  ");
+    ASSERT_GE(status.size(), 3u) << run.out;
+    EXPECT_NE(status.back().find("prox=worn(1"), std::string::npos) << status.back();
+    expectCompleteTeardown(run);
+}
+
+// The benchmarks: the panels' power (cycle, through the driver in the program's process)
+// and the doze (through the MCU) both reach the daemon's headset, whose telemetry shows the
+// displays; each printed wake latency is checked against the headset's ground truth (the
+// wake request reaching the headset to the first report showing the displays on).
+void expectWakesMatchTruth(Program program, const GuestRun& g, size_t wakes) {
+    const std::vector<double> printed = printedWakeLatencies(g.run.out);
+    const std::vector<double> truth = truthWakeLatencies(g.truthFile);
+    std::filesystem::remove(g.truthFile);
+    ASSERT_EQ(printed.size(), wakes) << g.run.out;
+    ASSERT_EQ(truth.size(), wakes) << g.daemonOutput;
+    for (size_t i = 0; i < wakes; ++i) {
+        std::printf("[guest] %s wake %zu: printed %.1f ms, truth %.1f ms\n", programName(program).c_str(), i,
+                    printed[i], truth[i]);
+        EXPECT_GE(truth[i], 80.0) << "faster than the displays can wake";
+        EXPECT_LE(truth[i], 80.0 + 40.0 + 50.0 + 250.0) << "wake time + one report period, emulated CPU";
+        // The printed latency also counts the way from the request to the headset.
+        EXPECT_GE(printed[i], truth[i] - 0.1) << "wake " << i;
+        EXPECT_LE(printed[i], truth[i] + 1500.0) << "wake " << i;
+    }
+}
+
+TEST_P(HidDevice, CycleWakesFollowThePanels) {
+    const GuestRun g = runAgainstDevice(GetParam(), "", {"cycle", "2", "0.5", "0.5"});
+    ASSERT_TRUE(g.run.started);
+    EXPECT_EQ(g.run.exitCode, 0) << "signal " << g.run.signal << "\n" << g.run.out << g.run.err;
+    for (const char* cycle : {"CYCLE 1/2\n", "CYCLE 2/2\n"}) {
+        const size_t at = g.run.out.find(cycle);
+        ASSERT_NE(at, std::string::npos) << g.run.out;
+        EXPECT_TRUE(inOrder(
+            g.run.out.substr(at),
+            {"PARK_REQUEST ", "Presenter: panels OFF (idle policy) = 0x0", "PARK_DONE ", "WAKE_REQUEST ",
+             "Presenter: panels ON (wake)", "DSTAT_CHANGE 0x0002 -> 0x000b", "WARM_WAKE_LATENCY "}));
+    }
+    EXPECT_EQ(countOf(g.run.out, "DSTAT_CHANGE 0x000b -> 0x0002 [disp=0 proxOn=1]"), 2u) << g.run.out;
+    expectCompleteTeardown(g.run);
+    expectWakesMatchTruth(GetParam(), g, 2);
+}
+
+TEST_P(HidDevice, DozeWakesThroughTheDevice) {
+    const GuestRun g = runAgainstDevice(GetParam(), "", {"doze", "2", "0.5", "0.5"});
+    ASSERT_TRUE(g.run.started);
+    EXPECT_EQ(g.run.exitCode, 0) << "signal " << g.run.signal << "\n" << g.run.out << g.run.err;
+    for (const char* cycle : {"CYCLE 1/2\n", "CYCLE 2/2\n"}) {
+        const size_t at = g.run.out.find(cycle);
+        ASSERT_NE(at, std::string::npos) << g.run.out;
+        EXPECT_TRUE(inOrder(g.run.out.substr(at), {"DOZE_SLEEP_REQUEST ", "DOZE_ASLEEP ", "WAKE_REQUEST ",
+                                                   "DSTAT_CHANGE 0x0002 -> 0x000b", "WARM_WAKE_LATENCY "}));
+    }
+    EXPECT_EQ(countOf(g.run.out, "DSTAT_CHANGE 0x000b -> 0x0002 [disp=0 proxOn=1]"), 2u) << g.run.out;
+    EXPECT_EQ(countOf(g.run.out, "panels OFF"), 0u);
+    expectCompleteTeardown(g.run);
+    expectWakesMatchTruth(GetParam(), g, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Guest, HidDevice, ::testing::Values(Program::SimHidraw),
+                         [](const ::testing::TestParamInfo<Program>& info) {
+                             return info.param == Program::SimHidraw ? std::string("SimHidraw")
+                                                                     : std::string("WindowsUnderWine");
+                         });
+
+}  // namespace
+}  // namespace corva::test
