@@ -192,6 +192,9 @@ TEST_P(HidDevice, DozeWakesThroughTheDevice) {
     expectWakesMatchTruth(GetParam(), g, 2);
 }
 
+// tessaray.exe under Wine (Program::WindowsUnderWine) is not run yet: in the emulated guest
+// on the 2-core CI machine, Wine's start-up (its services time out) took longer than 150 s,
+// although the program's rate command reached the device.
 INSTANTIATE_TEST_SUITE_P(Guest, HidDevice, ::testing::Values(Program::SimHidraw),
                          [](const ::testing::TestParamInfo<Program>& info) {
                              return info.param == Program::SimHidraw ? std::string("SimHidraw")
