@@ -355,7 +355,10 @@ void RunBuilder::openFreeRun(int64_t ms, size_t line) {
 }
 
 void RunBuilder::closeFreeRun(int64_t ms, size_t line) {
-    if (!run_.freeRuns.empty()) run_.freeRuns.back().endMs = ms == kNoTime ? lastMs_ : ms;
+    // Local time may step back (a clock change) while a period is open: it then ends where
+    // it began rather than before.
+    const int64_t end = ms == kNoTime ? lastMs_ : ms;
+    if (!run_.freeRuns.empty()) run_.freeRuns.back().endMs = std::max(end, run_.freeRuns.back().startMs);
     freeRunOpen_ = false;
     event(EventKind::FreeRunEnd, line, ms);
 }

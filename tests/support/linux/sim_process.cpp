@@ -1,5 +1,7 @@
 #include "tests/support/linux/sim_process.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -43,6 +45,14 @@ std::vector<std::string> childEnvironment(const SimProcessOptions& options, cons
         if (!value.empty()) env.push_back(name + "=" + value);
     env.insert(env.end(), options.environment.begin(), options.environment.end());
     return env;
+}
+
+// The headline of a sanitizer report in a child's standard error, or nullptr.
+const char* sanitizerReport(const std::string& err) {
+    for (const char* headline :
+         {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer", "runtime error: "})
+        if (err.find(headline) != std::string::npos) return headline;
+    return nullptr;
 }
 
 std::string privateStoreFile() {
@@ -139,6 +149,10 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     result.seconds = secondsSince(start);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    // In a sanitized build the child is sanitized too: its reports fail the test that ran
+    // it, whatever exit code that test expects.
+    if (const char* report = sanitizerReport(result.err))
+        ADD_FAILURE() << "tessaray-sim reported '" << report << "':\n" << result.err;
     std::filesystem::remove(storeFile);
     return result;
 }
