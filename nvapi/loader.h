@@ -19,17 +19,13 @@ QueryInterfaceFn queryEntry();
 // Empties every slot of the operations' entry-point cache (defined with the operations).
 void clearEntryPointCache();
 
-// On platforms without nvapi64.dll the "driver library" is whatever the program links in
-// (the simulated driver) or a test puts there: a function that "loads" it. Not used on
-// Windows, where the library is nvapi64.dll from the system directory.
+// On platforms without nvapi64.dll the "driver library" is whatever the simulated build
+// names (sim/platform/test_hooks.h): a function that "loads" it. Not used on Windows,
+// where the library is nvapi64.dll from the system directory.
 struct DriverLibrary {
     bool loaded = false;               // false: loading failed (-2)
     QueryInterfaceFn query = nullptr;  // nullptr: no nvapi_QueryInterface export (-1)
 };
 using DriverLibraryOpener = DriverLibrary (*)();
-void installDriverLibrary(DriverLibraryOpener opener);
-
-// Tests only: forget the loaded library so the next call loads again.
-void unloadForTesting();
 
 }  // namespace corva::nvapi_loader

@@ -1,9 +1,9 @@
-// Without nvapi64.dll the driver library is the one installed by the program (the
-// simulated driver) or by a test; the load, initialise-once and retry rules are the
-// same as on Windows.
+// Without nvapi64.dll the driver library is the one the simulated build names; the load,
+// initialise-once and retry rules are the same as on Windows.
 #include "nvapi/loader.h"
 
-#include <atomic>
+#include "nvapi/loader_state.h"
+
 #include <mutex>
 
 namespace corva::nvapi_loader {
@@ -11,30 +11,33 @@ namespace corva::nvapi_loader {
 namespace {
 
 std::mutex gLoaderLock;
-std::atomic<DriverLibraryOpener> gOpener{nullptr};
-std::atomic<QueryInterfaceFn> gQueryEntry{nullptr};  // set once loaded and initialised
+detail::LoaderState gState;  // constant-initialised: no guard on the per-call fast path
 
 }  // namespace
 
-void installDriverLibrary(DriverLibraryOpener opener) {
-    gOpener.store(opener);
+detail::LoaderState& detail::state() {
+    return gState;
 }
 
-void unloadForTesting() {
-    std::lock_guard<std::mutex> lock(gLoaderLock);
-    gQueryEntry.store(nullptr);
+void detail::lockLoader() {
+    gLoaderLock.lock();
+}
+
+void detail::unlockLoader() {
+    gLoaderLock.unlock();
 }
 
 QueryInterfaceFn queryEntry() {
-    return gQueryEntry.load();
+    return detail::state().query.load();
 }
 
 NvStatus ensureLoaded() {
-    if (gQueryEntry.load() != nullptr) return kNvOk;
-    std::lock_guard<std::mutex> lock(gLoaderLock);
-    if (gQueryEntry.load() != nullptr) return kNvOk;
+    detail::LoaderState& loader = detail::state();
+    if (loader.query.load() != nullptr) return kNvOk;
+    detail::LoaderLockGuard lock;
+    if (loader.query.load() != nullptr) return kNvOk;
 
-    DriverLibraryOpener opener = gOpener.load();
+    DriverLibraryOpener opener = loader.opener.load();
     const DriverLibrary library = opener != nullptr ? opener() : DriverLibrary{};
     if (!library.loaded) return kNvLibraryNotLoaded;
     QueryInterfaceFn query = library.query;
@@ -45,7 +48,7 @@ NvStatus ensureLoaded() {
     if (NvStatus status = initialize(); status != kNvOk) return status;
 
     clearEntryPointCache();
-    gQueryEntry.store(query);
+    loader.query.store(query);
     return kNvOk;
 }
 

@@ -5,6 +5,8 @@
 // leaves nothing loaded and the next call tries again.
 #include "nvapi/loader_win32.h"
 
+#include "nvapi/loader_state.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -24,7 +26,8 @@ constexpr int kWindows7Level = 7600;
 // The system libraries the driver library needs, loaded before it in this order.
 constexpr const wchar_t* kPreloadNames[] = {L"msasn1.dll", L"cryptnet.dll", L"drvstore.dll",
                                             L"devobj.dll", L"wldp.dll",     L"cryptbase.dll"};
-constexpr size_t kPreloadCount = sizeof(kPreloadNames) / sizeof(kPreloadNames[0]);
+static_assert(sizeof(kPreloadNames) / sizeof(kPreloadNames[0]) == detail::kPreloadCount);
+using detail::kPreloadCount;
 
 // The loader lock: one critical section for the process, created on first use and
 // deleted at exit. Recursive, so the preload may take it inside ensureLoaded.
@@ -46,16 +49,7 @@ class CSingletonCriticalSection {
     CRITICAL_SECTION section_;
 };
 
-class LoaderLockGuard {
-  public:
-    LoaderLockGuard() : section_(CSingletonCriticalSection::instance()) { section_.enter(); }
-    ~LoaderLockGuard() { section_.leave(); }
-    LoaderLockGuard(const LoaderLockGuard&) = delete;
-    LoaderLockGuard& operator=(const LoaderLockGuard&) = delete;
-
-  private:
-    CSingletonCriticalSection& section_;
-};
+using detail::LoaderLockGuard;
 
 bool isBuild9200OrLater() {
     OSVERSIONINFOEXW wanted{};
@@ -67,29 +61,24 @@ bool isBuild9200OrLater() {
 
 constexpr Win32Calls kSystemCalls{LoadLibraryExW,     GetProcAddress,      FreeLibrary,
                                   GetModuleFileNameW, GetSystemDirectoryW, isBuild9200OrLater};
-Win32Calls gCalls = kSystemCalls;  // replaced only by tests, before any loading
 
-// The query entry is published before the module, so whoever sees the module sees both.
-std::atomic<HMODULE> gDriverModule{nullptr};
-std::atomic<QueryInterfaceFn> gQueryEntry{nullptr};
-
-// Guarded by the loader lock; the preloaded modules stay loaded until the process ends.
-bool gPreloadSucceeded = true;
-HMODULE gPreloadModules[kPreloadCount] = {};
-int gWindowsLevel = 0;  // 0 until worked out
+// Constant-initialised: no guard on the per-call fast path.
+detail::LoaderState gState;
+detail::Win32LoaderState gWin32{kSystemCalls};
 
 int windowsLevel() {
     LoaderLockGuard lock;
-    if (gWindowsLevel == 0) gWindowsLevel = gCalls.isBuild9200OrLater() ? kWindows8Level : kWindows7Level;
-    return gWindowsLevel;
+    if (gWin32.windowsLevel == 0)
+        gWin32.windowsLevel = gWin32.calls.isBuild9200OrLater() ? kWindows8Level : kWindows7Level;
+    return gWin32.windowsLevel;
 }
 
 // The system directory with a trailing backslash; empty when it cannot be had.
 std::wstring systemDirectory() {
-    const UINT needed = gCalls.getSystemDirectory(nullptr, 0);
+    const UINT needed = gWin32.calls.getSystemDirectory(nullptr, 0);
     if (needed == 0) return {};
     std::wstring directory(needed, L'\0');
-    const UINT length = gCalls.getSystemDirectory(directory.data(), needed);
+    const UINT length = gWin32.calls.getSystemDirectory(directory.data(), needed);
     if (length == 0 || length >= needed) return {};
     directory.resize(length);
     if (directory.back() != L'\\') directory.push_back(L'\\');
@@ -100,20 +89,21 @@ std::wstring systemDirectory() {
 // it (Windows 8 on), else by full path with every search flag cleared.
 HMODULE loadFromSystemDirectory(const wchar_t* name, DWORD flags) {
     if (windowsLevel() == kWindows8Level)
-        return gCalls.loadLibraryEx(name, nullptr,
-                                    (flags & ~kSearchFlagsToClear) | LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return gWin32.calls.loadLibraryEx(name, nullptr,
+                                          (flags & ~kSearchFlagsToClear) | LOAD_LIBRARY_SEARCH_SYSTEM32);
     const std::wstring directory = systemDirectory();
     if (directory.empty()) return nullptr;
     const std::wstring path = directory + name;
-    return gCalls.loadLibraryEx(path.c_str(), nullptr,
-                                flags & ~(kSearchFlagsToClear | LOAD_LIBRARY_SEARCH_SYSTEM32));
+    return gWin32.calls.loadLibraryEx(path.c_str(), nullptr,
+                                      flags & ~(kSearchFlagsToClear | LOAD_LIBRARY_SEARCH_SYSTEM32));
 }
 
 // Media Foundation's protected pipeline host loads what it needs itself.
 bool runningAsProtectedMediaHost() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = gCalls.getModuleFileName(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length =
+            gWin32.calls.getModuleFileName(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) return false;
         if (length < path.size()) {
             path.resize(length);
@@ -128,16 +118,16 @@ bool runningAsProtectedMediaHost() {
 
 bool preload() {
     LoaderLockGuard lock;
-    if (runningAsProtectedMediaHost()) return gPreloadSucceeded;
-    for (HMODULE module : gPreloadModules)
-        if (module != nullptr) return gPreloadSucceeded;  // loaded once already: final
+    if (runningAsProtectedMediaHost()) return gWin32.preloadSucceeded;
+    for (HMODULE module : gWin32.preloadModules)
+        if (module != nullptr) return gWin32.preloadSucceeded;  // loaded once already: final
 
-    gPreloadSucceeded = false;
+    gWin32.preloadSucceeded = false;
     for (size_t i = 0; i < kPreloadCount; ++i) {
-        gPreloadModules[i] = loadFromSystemDirectory(kPreloadNames[i], 0);
-        if (gPreloadModules[i] == nullptr && GetLastError() != ERROR_MOD_NOT_FOUND) return false;
+        gWin32.preloadModules[i] = loadFromSystemDirectory(kPreloadNames[i], 0);
+        if (gWin32.preloadModules[i] == nullptr && GetLastError() != ERROR_MOD_NOT_FOUND) return false;
     }
-    gPreloadSucceeded = true;
+    gWin32.preloadSucceeded = true;
     return true;
 }
 
@@ -147,6 +137,22 @@ QueryInterfaceFn toQueryEntry(FARPROC proc) {
 }
 
 }  // namespace
+
+detail::LoaderState& detail::state() {
+    return gState;
+}
+
+detail::Win32LoaderState& detail::win32State() {
+    return gWin32;
+}
+
+void detail::lockLoader() {
+    CSingletonCriticalSection::instance().enter();
+}
+
+void detail::unlockLoader() {
+    CSingletonCriticalSection::instance().leave();
+}
 
 HMODULE loadSystemLibrary(const wchar_t* name, DWORD flags) {
     if (std::wcschr(name, L'\\') != nullptr || std::wcschr(name, L'/') != nullptr) {
@@ -159,60 +165,40 @@ HMODULE loadSystemLibrary(const wchar_t* name, DWORD flags) {
 }
 
 NvStatus ensureLoaded() {
-    if (gDriverModule.load(std::memory_order_acquire) != nullptr) return kNvOk;
+    if (gState.module.load(std::memory_order_acquire) != nullptr) return kNvOk;
     LoaderLockGuard lock;
-    if (gDriverModule.load(std::memory_order_acquire) != nullptr) return kNvOk;
+    if (gState.module.load(std::memory_order_acquire) != nullptr) return kNvOk;
 
     HMODULE module = loadSystemLibrary(L"nvapi64.dll", LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr) return kNvLibraryNotLoaded;
 
-    QueryInterfaceFn query = toQueryEntry(gCalls.getProcAddress(module, "nvapi_QueryInterface"));
+    QueryInterfaceFn query = toQueryEntry(gWin32.calls.getProcAddress(module, "nvapi_QueryInterface"));
     if (query == nullptr) {
-        gCalls.freeLibrary(module);
+        gWin32.calls.freeLibrary(module);
         return kNvNoQueryEntry;
     }
     auto initialize = reinterpret_cast<InitializeFn>(query(static_cast<uint32_t>(NvInterfaceId::Initialize)));
     if (initialize == nullptr) {
-        gCalls.freeLibrary(module);
+        gWin32.calls.freeLibrary(module);
         return kNvNoQueryEntry;
     }
     if (NvStatus status = initialize(); status != kNvOk) {
-        gCalls.freeLibrary(module);
+        gWin32.calls.freeLibrary(module);
         return status;
     }
 
     clearEntryPointCache();
-    gQueryEntry.store(query, std::memory_order_release);
-    gDriverModule.store(module, std::memory_order_release);
+    gState.query.store(query, std::memory_order_release);
+    gState.module.store(module, std::memory_order_release);
     return kNvOk;
 }
 
 QueryInterfaceFn queryEntry() {
-    return gQueryEntry.load(std::memory_order_acquire);
-}
-
-// On Windows the driver library is always nvapi64.dll from the system directory.
-void installDriverLibrary(DriverLibraryOpener) {}
-
-void unloadForTesting() {
-    LoaderLockGuard lock;
-    HMODULE module = gDriverModule.exchange(nullptr);
-    gQueryEntry.store(nullptr);
-    if (module != nullptr) gCalls.freeLibrary(module);
+    return gState.query.load(std::memory_order_acquire);
 }
 
 Win32Calls systemCalls() {
     return kSystemCalls;
-}
-
-void useWin32CallsForTesting(const Win32Calls& calls) {
-    LoaderLockGuard lock;
-    gCalls = calls;
-    gDriverModule.store(nullptr);
-    gQueryEntry.store(nullptr);
-    gPreloadSucceeded = true;
-    for (HMODULE& module : gPreloadModules) module = nullptr;
-    gWindowsLevel = 0;
 }
 
 }  // namespace corva::nvapi_loader

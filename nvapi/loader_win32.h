@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace corva::nvapi_loader {
 
 // Loads one library by bare name from the system directory only, after the preload of
@@ -23,11 +25,24 @@ struct Win32Calls {
     bool (*isBuild9200OrLater)();
 };
 
-// The real system calls.
+// The real system calls, which the loader makes unless a test replaced them.
 Win32Calls systemCalls();
 
-// Tests only: the loader makes these calls from now on and forgets everything it had
-// loaded (driver library, preload and its result, Windows level), without freeing it.
-void useWin32CallsForTesting(const Win32Calls& calls);
+namespace detail {
+
+constexpr size_t kPreloadCount = 6;
+
+// The Windows loader's own state, guarded by the loader lock (loader_state.h): the system
+// calls it makes and what the preload left. Only the loader and the simulated build's test
+// hooks touch it.
+struct Win32LoaderState {
+    Win32Calls calls;
+    bool preloadSucceeded = true;
+    HMODULE preloadModules[kPreloadCount] = {};
+    int windowsLevel = 0;  // 0 until worked out
+};
+Win32LoaderState& win32State();
+
+}  // namespace detail
 
 }  // namespace corva::nvapi_loader

@@ -8,10 +8,4 @@ namespace corva::platform {
 
 HRESULT createD3d12Device(IUnknown* adapter, D3D_FEATURE_LEVEL level, ID3D12Device** device);
 
-// The system's first graphics adapter, as a DXGI adapter reference on Windows; on Linux,
-// which has no DXGI, a placeholder object that createD3d12Device accepts and ignores.
-// For the simulated driver, which must hand out an adapter for its GPU. On Windows every
-// call returns a new reference to the same adapter, which stays referenced until exit.
-HRESULT createDefaultAdapter(IUnknown** adapter);
-
 }  // namespace corva::platform

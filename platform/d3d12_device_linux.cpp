@@ -4,9 +4,7 @@
 
 #include <vkd3d/vkd3d.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,37 +29,7 @@ void prepareEnvironment() {
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);
 }
 
-// Stands in for the DXGI adapter vkd3d has no use for: an IUnknown and nothing more.
-class PlaceholderAdapter final : public IUnknown {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (std::memcmp(&riid, &iidOf<IUnknown>(), sizeof(IID)) != 0) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *out = this;
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-  private:
-    std::atomic<ULONG> references_{1};
-};
-
 }  // namespace
-
-HRESULT createDefaultAdapter(IUnknown** adapter) {
-    if (adapter == nullptr) return E_POINTER;
-    *adapter = new PlaceholderAdapter();
-    return S_OK;
-}
 
 HRESULT createD3d12Device(IUnknown* /*adapter*/, D3D_FEATURE_LEVEL level, ID3D12Device** device) {
     prepareEnvironment();

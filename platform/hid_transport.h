@@ -3,6 +3,7 @@
 // model instead (the simulated MCU).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -45,9 +46,11 @@ class HidTransport {
 // The transport McuProx uses when constructed with its defaults.
 HidTransport& systemHidTransport();
 
-// Installs a device model that stands in for the system's HID devices (the simulated MCU);
-// nullptr uninstalls, and the system's own transport serves again. The transport must
-// outlive every McuProx that uses it.
-void installHidTransport(HidTransport* transport);
+namespace detail {
+// A device model standing in for the system's HID devices (the simulated MCU), served by
+// systemHidTransport() in their place; nullptr: the system's own. Only the simulated build
+// sets it (installHidTransport in sim/platform/test_hooks.h).
+extern std::atomic<HidTransport*> installedHidTransport;
+}  // namespace detail
 
 }  // namespace corva

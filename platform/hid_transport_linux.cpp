@@ -147,17 +147,13 @@ class HidrawTransport final : public HidTransport {
     }
 };
 
-std::atomic<HidTransport*> gInstalled{nullptr};
-
 }  // namespace
 
-void installHidTransport(HidTransport* transport) {
-    gInstalled.store(transport);
-}
+std::atomic<HidTransport*> detail::installedHidTransport{nullptr};
 
 HidTransport& systemHidTransport() {
     static HidrawTransport system;
-    HidTransport* installed = gInstalled.load();
+    HidTransport* installed = detail::installedHidTransport.load();
     return installed != nullptr ? *installed : system;
 }
 

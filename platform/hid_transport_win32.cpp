@@ -107,17 +107,13 @@ class Win32HidTransport final : public HidTransport {
     }
 };
 
-std::atomic<HidTransport*> gInstalled{nullptr};
-
 }  // namespace
 
-void installHidTransport(HidTransport* transport) {
-    gInstalled.store(transport);
-}
+std::atomic<HidTransport*> detail::installedHidTransport{nullptr};
 
 HidTransport& systemHidTransport() {
     static Win32HidTransport system;
-    HidTransport* installed = gInstalled.load();
+    HidTransport* installed = detail::installedHidTransport.load();
     return installed != nullptr ? *installed : system;
 }
 

@@ -45,10 +45,6 @@ bool disableExecutionSpeedThrottling();
 // CPU time consumed by the calling thread, in nanoseconds (for benchmarks).
 int64_t threadCpuTimeNs();
 
-// Makes the memory holding [address, address + size) writable (and keeps it readable):
-// lets a test double of a driver interpose entries of a read-only interface table.
-bool makeWritable(void* address, size_t size);
-
 // Console control: types 0, 1 and 2 are Ctrl+C, Ctrl+Break and close (SIGINT, SIGQUIT, and
 // SIGHUP or SIGTERM on POSIX); 5 and 6 are log-off and shut-down. The handler returns whether
 // it handled the event. Windows ends the process as soon as the handler returns from close,

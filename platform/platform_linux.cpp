@@ -9,7 +9,6 @@
 #include <mutex>
 #include <thread>
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -183,13 +182,6 @@ int64_t threadCpuTimeNs() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-bool makeWritable(void* address, size_t size) {
-    const auto pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto begin = reinterpret_cast<uintptr_t>(address) & ~(pageSize - 1);
-    const auto end = (reinterpret_cast<uintptr_t>(address) + size + pageSize - 1) & ~(pageSize - 1);
-    return mprotect(reinterpret_cast<void*>(begin), end - begin, PROT_READ | PROT_WRITE) == 0;
 }
 
 bool installConsoleHandler(ConsoleHandler handler) {

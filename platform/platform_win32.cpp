@@ -130,11 +130,6 @@ int64_t threadCpuTimeNs() {
     return (ticks(kernel) + ticks(user)) * 100;
 }
 
-bool makeWritable(void* address, size_t size) {
-    DWORD previous = 0;
-    return VirtualProtect(address, size, PAGE_READWRITE, &previous) != FALSE;
-}
-
 bool installConsoleHandler(ConsoleHandler handler) {
     if (gTeardownDone == nullptr) gTeardownDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     gConsoleHandler = handler;

@@ -1,6 +1,6 @@
 #include "sim/device_hooks.h"
 
-#include "platform/platform.h"
+#include "sim/platform/test_hooks.h"
 #include "sim/d3d12_slots.h"
 
 #include <algorithm>

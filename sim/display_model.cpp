@@ -2,6 +2,7 @@
 
 #include "platform/d3d12_device.h"
 #include "sim/device_hooks.h"
+#include "sim/platform/test_hooks.h"
 #include "sim/sim_driver_config.h"
 
 #include <cmath>

@@ -8,6 +8,7 @@
 #include "app/tessaray_main.h"
 #include "nvapi/loader.h"
 #include "platform/platform.h"
+#include "sim/platform/test_hooks.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_session.h"
 

@@ -3,6 +3,7 @@
 #include "platform/hid_transport.h"
 #include "platform/platform.h"
 #include "sim/headset_mcu.h"
+#include "sim/platform/test_hooks.h"
 #include "sim/sim_display.h"
 
 namespace corva::sim {

@@ -2,6 +2,7 @@
 // tests' own making put where the driver library would be.
 #include "nvapi/loader.h"
 #include "nvapi/nvapi.h"
+#include "sim/platform/test_hooks.h"
 #include "sim/sim_driver.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 
 #include "platform/d3d12_device.h"
 #include "platform/platform.h"
+#include "sim/platform/test_hooks.h"
 #include "present/com_ptr.h"
 #include "sim/d3d12_slots.h"
 #include "sim/device_hooks.h"

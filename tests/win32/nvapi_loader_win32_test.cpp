@@ -2,6 +2,7 @@
 // the executable is called, which Windows it is), and once against Wine's own loader.
 #include "nvapi/loader_win32.h"
 #include "nvapi/nvapi.h"
+#include "sim/platform/test_hooks_win32.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #include "nvapi/loader.h"
+#include "sim/platform/test_hooks.h"
 #include "sim/sim_driver.h"
 #include "tests/support/simulated_driver.h"
 

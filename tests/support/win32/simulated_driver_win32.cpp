@@ -1,6 +1,7 @@
 // The loader goes through its usual steps (preload, system-directory load, export lookup,
 // initialisation); only "nvapi64.dll" resolves to the simulated driver linked in here.
 #include "nvapi/loader_win32.h"
+#include "sim/platform/test_hooks_win32.h"
 #include "sim/sim_driver.h"
 #include "tests/support/simulated_driver.h"
 

@@ -1,0 +1,9 @@
+#include "sim/platform/test_hooks.h"
+
+namespace corva {
+
+void installHidTransport(HidTransport* transport) {
+    detail::installedHidTransport.store(transport);
+}
+
+}  // namespace corva
