@@ -8,7 +8,7 @@ namespace corva::nvapi_loader {
 // The driver library's only looked-up export.
 using QueryInterfaceFn = void* (*)(uint32_t interfaceId);
 // The driver's initialisation entry (interface id 0x0150E828).
-using InitializeFn = NvStatus (*)();
+using InitializeFn = NvEntryPoint<NvInterfaceId::Initialize>;
 
 // 0 when the driver library is loaded and initialised, else the failed attempt's status.
 NvStatus ensureLoaded();

@@ -22,32 +22,6 @@ constexpr NvStatus kNvHdcpDisabled = -208;  // acquisition and mode setting trea
 // The vendor id of the headset's direct-mode displays.
 constexpr uint32_t kVendorId = 0x2709;
 
-enum class NvInterfaceId : uint32_t {
-    Initialize = 0x0150E828,
-    GetDriverAndBranchVersion = 0x2926AAAD,
-    EnableDirectMode = 0x1AC2B1E7,
-    EnumerateDirectModeDisplays = 0x602F60D8,
-    DirectModeGetDisplayModes = 0x79C3FE22,
-    GetPhysicalGpuFromDisplayId = 0x9EA74659,
-    GetIDXGIAdapter = 0xB7FBDBFA,
-    AcquireDirectModeDisplay = 0xC4E4EFDA,
-    DirectModeCreateSurface = 0x86BDB518,
-    SetDisplayMode = 0x56DF9D51,
-    DisplayControl = 0x2EEBACCC,
-    GetPresentWaitableObject = 0xA3F1F373,
-    Present12 = 0x5ED18DC4,
-    ReleaseDirectModeDisplay = 0x2523CAB6,
-    DrsCreateSession = 0x0694D52E,
-    DrsLoadSettings = 0x375DBD6B,
-    DrsFindApplicationByName = 0xEEE566B2,
-    DrsCreateProfile = 0xCC176068,
-    DrsCreateApplication = 0x4347A9DE,
-    DrsGetSetting = 0x73BF8338,
-    DrsSetSetting = 0x577DD202,
-    DrsSaveSettings = 0xFCBC7E14,
-    DrsDestroySession = 0xDAD9CFF8,
-};
-
 // Enumeration and mode-list flags.
 constexpr uint32_t NV_ENUM_DIRECTMODE_DISPLAY_ENABLED = 1;
 constexpr uint32_t NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED = 0;
@@ -160,38 +134,88 @@ static_assert(offsetof(NVDRS_SETTING, isPredefinedValid) == 0x1014);
 static_assert(offsetof(NVDRS_SETTING, predefinedValue) == 0x1018);
 static_assert(offsetof(NVDRS_SETTING, currentValue) == 0x201C);
 
-// The operations. Each returns the driver's status, or the loader's (-1, -2, -3).
-NvStatus NvAPI_Initialize();
-NvStatus NvAPI_SYS_GetDriverAndBranchVersion(uint32_t* driverVersion, char branch[64]);
-NvStatus EnableDirectMode(uint32_t vendorId, uint32_t flags);
-NvStatus NvAPI_DISP_EnumerateDirectModeDisplays(uint32_t vendorId, uint32_t* numDisplays,
-                                                NvDirectModeDisplay* displays, uint32_t enumFlags);
-NvStatus NvAPI_D3D_DirectModeGetDisplayModes(NvDirectModeDisplay* display, uint32_t* modeCount,
-                                             NvDirectModeMode* modes, uint32_t flags);
-NvStatus NvAPI_SYS_GetPhysicalGpuFromDisplayId(uint32_t displayId, NvPhysicalGpuHandle* gpu);
-NvStatus NvAPI_D3D_GetIDXGIAdapter(NvPhysicalGpuHandle gpu, IUnknown** adapter);
-NvStatus AcquireDirectModeDisplay(uint32_t vendorId, IUnknown* device, NvDirectModeDisplay* display);
-NvStatus NvAPI_D3D_DirectModeCreateSurface(NvDirectModeDisplay* display, const NvDirectModeMode* mode,
-                                           uint32_t* surface, void** sharedHandle);
-NvStatus SetDisplayMode(NvDirectModeDisplay* display, const NvDirectModeMode* mode);
-NvStatus DisplayControl(NvDirectModeDisplay* display, uint32_t control);
-NvStatus GetPresentWaitableObject(NvDirectModeDisplay* display, void** waitable);
-NvStatus Present12(NvDirectModeDisplay* display, uint32_t surface, uint32_t flags, ID3D12CommandQueue* queue,
-                   ID3D12GraphicsCommandList* list);
-NvStatus ReleaseDirectModeDisplay(uint32_t vendorId, NvDirectModeDisplay* display);
+// Every driver operation, once: its name, its short name, its interface id, its parameters
+// and the arguments they pass on. Each returns the driver's status, or the loader's (-1,
+// -2, -3). From this one list come the interface ids (NvInterfaceId), the declarations
+// below, the entry-point cache slots and the wrappers (nvapi.cpp), and the signatures the
+// simulated driver's entries are checked against (NvEntryPoint).
+// clang-format off
+#define TESSARAY_NVAPI_OPERATIONS(X)                                                                           \
+    X(NvAPI_Initialize, Initialize, 0x0150E828, (), ())                                                         \
+    X(NvAPI_SYS_GetDriverAndBranchVersion, GetDriverAndBranchVersion, 0x2926AAAD,                               \
+      (uint32_t* driverVersion, char branch[64]), (driverVersion, branch))                                     \
+    X(EnableDirectMode, EnableDirectMode, 0x1AC2B1E7, (uint32_t vendorId, uint32_t flags), (vendorId, flags))  \
+    X(NvAPI_DISP_EnumerateDirectModeDisplays, EnumerateDirectModeDisplays, 0x602F60D8,                          \
+      (uint32_t vendorId, uint32_t* numDisplays, NvDirectModeDisplay* displays, uint32_t enumFlags),            \
+      (vendorId, numDisplays, displays, enumFlags))                                                             \
+    X(NvAPI_D3D_DirectModeGetDisplayModes, DirectModeGetDisplayModes, 0x79C3FE22,                               \
+      (NvDirectModeDisplay* display, uint32_t* modeCount, NvDirectModeMode* modes, uint32_t flags),             \
+      (display, modeCount, modes, flags))                                                                       \
+    X(NvAPI_SYS_GetPhysicalGpuFromDisplayId, GetPhysicalGpuFromDisplayId, 0x9EA74659,                           \
+      (uint32_t displayId, NvPhysicalGpuHandle* gpu), (displayId, gpu))                                         \
+    X(NvAPI_D3D_GetIDXGIAdapter, GetIDXGIAdapter, 0xB7FBDBFA,                                                   \
+      (NvPhysicalGpuHandle gpu, IUnknown** adapter), (gpu, adapter))                                            \
+    X(AcquireDirectModeDisplay, AcquireDirectModeDisplay, 0xC4E4EFDA,                                           \
+      (uint32_t vendorId, IUnknown* device, NvDirectModeDisplay* display), (vendorId, device, display))         \
+    X(NvAPI_D3D_DirectModeCreateSurface, DirectModeCreateSurface, 0x86BDB518,                                   \
+      (NvDirectModeDisplay* display, const NvDirectModeMode* mode, uint32_t* surface, void** sharedHandle),     \
+      (display, mode, surface, sharedHandle))                                                                   \
+    X(SetDisplayMode, SetDisplayMode, 0x56DF9D51,                                                               \
+      (NvDirectModeDisplay* display, const NvDirectModeMode* mode), (display, mode))                            \
+    X(DisplayControl, DisplayControl, 0x2EEBACCC,                                                               \
+      (NvDirectModeDisplay* display, uint32_t control), (display, control))                                     \
+    X(GetPresentWaitableObject, GetPresentWaitableObject, 0xA3F1F373,                                           \
+      (NvDirectModeDisplay* display, void** waitable), (display, waitable))                                     \
+    X(Present12, Present12, 0x5ED18DC4,                                                                         \
+      (NvDirectModeDisplay* display, uint32_t surface, uint32_t flags, ID3D12CommandQueue* queue,               \
+       ID3D12GraphicsCommandList* list),                                                                        \
+      (display, surface, flags, queue, list))                                                                   \
+    X(ReleaseDirectModeDisplay, ReleaseDirectModeDisplay, 0x2523CAB6,                                           \
+      (uint32_t vendorId, NvDirectModeDisplay* display), (vendorId, display))                                   \
+    X(NvAPI_DRS_CreateSession, DrsCreateSession, 0x0694D52E, (NvDRSSessionHandle* session), (session))          \
+    X(NvAPI_DRS_LoadSettings, DrsLoadSettings, 0x375DBD6B, (NvDRSSessionHandle session), (session))             \
+    X(NvAPI_DRS_FindApplicationByName, DrsFindApplicationByName, 0xEEE566B2,                                    \
+      (NvDRSSessionHandle session, const char16_t* appName, NvDRSProfileHandle* profile,                        \
+       NVDRS_APPLICATION* application),                                                                         \
+      (session, appName, profile, application))                                                                 \
+    X(NvAPI_DRS_CreateProfile, DrsCreateProfile, 0xCC176068,                                                    \
+      (NvDRSSessionHandle session, NVDRS_PROFILE* profileInfo, NvDRSProfileHandle* profile),                    \
+      (session, profileInfo, profile))                                                                          \
+    X(NvAPI_DRS_CreateApplication, DrsCreateApplication, 0x4347A9DE,                                            \
+      (NvDRSSessionHandle session, NvDRSProfileHandle profile, NVDRS_APPLICATION* application),                 \
+      (session, profile, application))                                                                          \
+    X(NvAPI_DRS_GetSetting, DrsGetSetting, 0x73BF8338,                                                          \
+      (NvDRSSessionHandle session, NvDRSProfileHandle profile, uint32_t settingId, NVDRS_SETTING* setting),     \
+      (session, profile, settingId, setting))                                                                   \
+    X(NvAPI_DRS_SetSetting, DrsSetSetting, 0x577DD202,                                                          \
+      (NvDRSSessionHandle session, NvDRSProfileHandle profile, NVDRS_SETTING* setting),                         \
+      (session, profile, setting))                                                                              \
+    X(NvAPI_DRS_SaveSettings, DrsSaveSettings, 0xFCBC7E14, (NvDRSSessionHandle session), (session))             \
+    X(NvAPI_DRS_DestroySession, DrsDestroySession, 0xDAD9CFF8, (NvDRSSessionHandle session), (session))
+// clang-format on
 
-NvStatus NvAPI_DRS_CreateSession(NvDRSSessionHandle* session);
-NvStatus NvAPI_DRS_LoadSettings(NvDRSSessionHandle session);
-NvStatus NvAPI_DRS_FindApplicationByName(NvDRSSessionHandle session, const char16_t* appName,
-                                         NvDRSProfileHandle* profile, NVDRS_APPLICATION* application);
-NvStatus NvAPI_DRS_CreateProfile(NvDRSSessionHandle session, NVDRS_PROFILE* profileInfo,
-                                 NvDRSProfileHandle* profile);
-NvStatus NvAPI_DRS_CreateApplication(NvDRSSessionHandle session, NvDRSProfileHandle profile,
-                                     NVDRS_APPLICATION* application);
-NvStatus NvAPI_DRS_GetSetting(NvDRSSessionHandle session, NvDRSProfileHandle profile, uint32_t settingId,
-                              NVDRS_SETTING* setting);
-NvStatus NvAPI_DRS_SetSetting(NvDRSSessionHandle session, NvDRSProfileHandle profile, NVDRS_SETTING* setting);
-NvStatus NvAPI_DRS_SaveSettings(NvDRSSessionHandle session);
-NvStatus NvAPI_DRS_DestroySession(NvDRSSessionHandle session);
+enum class NvInterfaceId : uint32_t {
+#define TESSARAY_NVAPI_ID(function, operation, id, parameters, arguments) operation = id,
+    TESSARAY_NVAPI_OPERATIONS(TESSARAY_NVAPI_ID)
+#undef TESSARAY_NVAPI_ID
+};
+
+#define TESSARAY_NVAPI_DECLARE(function, operation, id, parameters, arguments) NvStatus function parameters;
+TESSARAY_NVAPI_OPERATIONS(TESSARAY_NVAPI_DECLARE)
+#undef TESSARAY_NVAPI_DECLARE
+
+// The signature of each operation's entry point in the driver library.
+template <NvInterfaceId Id>
+struct NvOperation;
+#define TESSARAY_NVAPI_SIGNATURE(function, operation, id, parameters, arguments) \
+    template <>                                                                  \
+    struct NvOperation<NvInterfaceId::operation> {                               \
+        using Signature = NvStatus parameters;                                   \
+    };
+TESSARAY_NVAPI_OPERATIONS(TESSARAY_NVAPI_SIGNATURE)
+#undef TESSARAY_NVAPI_SIGNATURE
+
+template <NvInterfaceId Id>
+using NvEntryPoint = typename NvOperation<Id>::Signature*;
 
 }  // namespace corva

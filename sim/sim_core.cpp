@@ -53,15 +53,12 @@ NvStatus simGetDriverAndBranchVersion(uint32_t* driverVersion, char* branch) {
 
 }  // namespace
 
-void* queryCoreEntry(uint32_t interfaceId) {
-    switch (static_cast<NvInterfaceId>(interfaceId)) {
-        case NvInterfaceId::Initialize:
-            return reinterpret_cast<void*>(&simInitialize);
-        case NvInterfaceId::GetDriverAndBranchVersion:
-            return reinterpret_cast<void*>(&simGetDriverAndBranchVersion);
-        default:
-            return nullptr;
-    }
+std::span<const DriverEntry> coreEntries() {
+    static const DriverEntry entries[] = {
+        entry<NvInterfaceId::Initialize>(&simInitialize),
+        entry<NvInterfaceId::GetDriverAndBranchVersion>(&simGetDriverAndBranchVersion),
+    };
+    return entries;
 }
 
 void setFaults(const DriverFaults& faults) {

@@ -121,42 +121,24 @@ NvStatus simReleaseDirectModeDisplay(uint32_t vendorId, NvDirectModeDisplay* dis
     return status;
 }
 
-template <class Fn>
-void* entry(Fn fn) {
-    return reinterpret_cast<void*>(fn);
-}
-
 }  // namespace
 
-void* queryDisplayEntry(uint32_t interfaceId) {
-    switch (static_cast<NvInterfaceId>(interfaceId)) {
-        case NvInterfaceId::EnableDirectMode:
-            return entry(&simEnableDirectMode);
-        case NvInterfaceId::EnumerateDirectModeDisplays:
-            return entry(&simEnumerateDirectModeDisplays);
-        case NvInterfaceId::DirectModeGetDisplayModes:
-            return entry(&simDirectModeGetDisplayModes);
-        case NvInterfaceId::GetPhysicalGpuFromDisplayId:
-            return entry(&simGetPhysicalGpuFromDisplayId);
-        case NvInterfaceId::GetIDXGIAdapter:
-            return entry(&simGetIDXGIAdapter);
-        case NvInterfaceId::AcquireDirectModeDisplay:
-            return entry(&simAcquireDirectModeDisplay);
-        case NvInterfaceId::DirectModeCreateSurface:
-            return entry(&simDirectModeCreateSurface);
-        case NvInterfaceId::SetDisplayMode:
-            return entry(&simSetDisplayMode);
-        case NvInterfaceId::DisplayControl:
-            return entry(&simDisplayControl);
-        case NvInterfaceId::GetPresentWaitableObject:
-            return entry(&simGetPresentWaitableObject);
-        case NvInterfaceId::Present12:
-            return entry(&simPresent12);
-        case NvInterfaceId::ReleaseDirectModeDisplay:
-            return entry(&simReleaseDirectModeDisplay);
-        default:
-            return nullptr;
-    }
+std::span<const DriverEntry> displayEntries() {
+    static const DriverEntry entries[] = {
+        entry<NvInterfaceId::EnableDirectMode>(&simEnableDirectMode),
+        entry<NvInterfaceId::EnumerateDirectModeDisplays>(&simEnumerateDirectModeDisplays),
+        entry<NvInterfaceId::DirectModeGetDisplayModes>(&simDirectModeGetDisplayModes),
+        entry<NvInterfaceId::GetPhysicalGpuFromDisplayId>(&simGetPhysicalGpuFromDisplayId),
+        entry<NvInterfaceId::GetIDXGIAdapter>(&simGetIDXGIAdapter),
+        entry<NvInterfaceId::AcquireDirectModeDisplay>(&simAcquireDirectModeDisplay),
+        entry<NvInterfaceId::DirectModeCreateSurface>(&simDirectModeCreateSurface),
+        entry<NvInterfaceId::SetDisplayMode>(&simSetDisplayMode),
+        entry<NvInterfaceId::DisplayControl>(&simDisplayControl),
+        entry<NvInterfaceId::GetPresentWaitableObject>(&simGetPresentWaitableObject),
+        entry<NvInterfaceId::Present12>(&simPresent12),
+        entry<NvInterfaceId::ReleaseDirectModeDisplay>(&simReleaseDirectModeDisplay),
+    };
+    return entries;
 }
 
 }  // namespace corva::sim

@@ -1,7 +1,10 @@
 // The simulated vendor driver, reached only through its query entry as the real one is.
 #pragma once
 
+#include "nvapi/nvapi.h"
+
 #include <cstdint>
+#include <span>
 
 namespace corva::sim {
 
@@ -9,9 +12,22 @@ namespace corva::sim {
 // or nullptr for ids the driver does not know.
 void* queryInterface(uint32_t interfaceId);
 
-// Each slice of the model answers the ids it implements, nullptr for the others.
-void* queryCoreEntry(uint32_t interfaceId);     // initialise, version
-void* queryDrsEntry(uint32_t interfaceId);      // driver-settings store
-void* queryDisplayEntry(uint32_t interfaceId);  // direct-mode display
+// One entry point of the simulated driver. Made only by entry<Id>(function), which takes
+// nothing but a function of the operation's own signature: an entry that disagrees with
+// the driver interface does not compile.
+struct DriverEntry {
+    NvInterfaceId id;
+    void* function;
+};
+
+template <NvInterfaceId Id>
+DriverEntry entry(NvEntryPoint<Id> function) {
+    return {Id, reinterpret_cast<void*>(function)};
+}
+
+// Each slice of the model lists the entries it implements.
+std::span<const DriverEntry> coreEntries();     // initialise, version
+std::span<const DriverEntry> drsEntries();      // driver-settings store
+std::span<const DriverEntry> displayEntries();  // direct-mode display
 
 }  // namespace corva::sim

@@ -262,36 +262,21 @@ NvStatus simDestroySession(NvDRSSessionHandle session) {
     return state.sessions.erase(reinterpret_cast<uintptr_t>(session)) == 1 ? kNvOk : kSimInvalidHandle;
 }
 
-template <class Function>
-void* entry(Function* function) {
-    return reinterpret_cast<void*>(function);
-}
-
 }  // namespace
 
-void* queryDrsEntry(uint32_t interfaceId) {
-    switch (static_cast<NvInterfaceId>(interfaceId)) {
-        case NvInterfaceId::DrsCreateSession:
-            return entry(&simCreateSession);
-        case NvInterfaceId::DrsLoadSettings:
-            return entry(&simLoadSettings);
-        case NvInterfaceId::DrsFindApplicationByName:
-            return entry(&simFindApplicationByName);
-        case NvInterfaceId::DrsCreateProfile:
-            return entry(&simCreateProfile);
-        case NvInterfaceId::DrsCreateApplication:
-            return entry(&simCreateApplication);
-        case NvInterfaceId::DrsGetSetting:
-            return entry(&simGetSetting);
-        case NvInterfaceId::DrsSetSetting:
-            return entry(&simSetSetting);
-        case NvInterfaceId::DrsSaveSettings:
-            return entry(&simSaveSettings);
-        case NvInterfaceId::DrsDestroySession:
-            return entry(&simDestroySession);
-        default:
-            return nullptr;
-    }
+std::span<const DriverEntry> drsEntries() {
+    static const DriverEntry entries[] = {
+        entry<NvInterfaceId::DrsCreateSession>(&simCreateSession),
+        entry<NvInterfaceId::DrsLoadSettings>(&simLoadSettings),
+        entry<NvInterfaceId::DrsFindApplicationByName>(&simFindApplicationByName),
+        entry<NvInterfaceId::DrsCreateProfile>(&simCreateProfile),
+        entry<NvInterfaceId::DrsCreateApplication>(&simCreateApplication),
+        entry<NvInterfaceId::DrsGetSetting>(&simGetSetting),
+        entry<NvInterfaceId::DrsSetSetting>(&simSetSetting),
+        entry<NvInterfaceId::DrsSaveSettings>(&simSaveSettings),
+        entry<NvInterfaceId::DrsDestroySession>(&simDestroySession),
+    };
+    return entries;
 }
 
 void setDrsStoreFile(const std::filesystem::path& path) {

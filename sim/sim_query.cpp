@@ -3,9 +3,10 @@
 namespace corva::sim {
 
 void* queryInterface(uint32_t interfaceId) {
-    if (void* entry = queryCoreEntry(interfaceId)) return entry;
-    if (void* entry = queryDrsEntry(interfaceId)) return entry;
-    return queryDisplayEntry(interfaceId);
+    for (std::span<const DriverEntry> slice : {coreEntries(), drsEntries(), displayEntries()})
+        for (const DriverEntry& known : slice)
+            if (static_cast<uint32_t>(known.id) == interfaceId) return known.function;
+    return nullptr;
 }
 
 }  // namespace corva::sim
