@@ -2,6 +2,7 @@
 // failure lines with their fixed line numbers, what reaches the display, and teardown.
 #include "nvapi/nvapi.h"
 #include "platform/platform.h"
+#include "present/bring_up_calls.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_impl.h"
 #include "sim/call_log.h"
@@ -15,7 +16,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -278,11 +281,57 @@ TEST_F(PresenterInit, RefusedWaitableStillSucceedsWithoutOne) {
     EXPECT_EQ(presenter->im->waitable, nullptr);
 }
 
+// The failure line of a reported call: its text and line from the table of reported calls.
+std::string failureLine(BringUpCall call, uint32_t status) {
+    char line[512];
+    std::snprintf(line, sizeof(line), "Presenter: %s = 0x%x (line %d)\n", siteOf(call).text, status,
+                  siteOf(call).line);
+    return line;
+}
+
+std::string nameByLine(BringUpCall call) {
+    return "line" + std::to_string(siteOf(call).line);
+}
+
+// The texts and line numbers users and support scripts search the logs for.
+TEST(BringUpCallSites, KeepTheirPublishedTextsAndLines) {
+    const std::pair<int, const char*> published[] = {
+        {171, "NvAPI_Initialize()"},
+        {195,
+         "NvAPI_DISP_EnumerateDirectModeDisplays( kVendorId, &numDisplays, displays.data(), "
+         "NV_ENUM_DIRECTMODE_DISPLAY_ENABLED)"},
+        {202,
+         "NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, nullptr, "
+         "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED)"},
+        {206,
+         "NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, modes.data(), "
+         "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED)"},
+        {267, "NvAPI_SYS_GetPhysicalGpuFromDisplayId(im.display.displayId, &gpu)"},
+        {269, "NvAPI_D3D_GetIDXGIAdapter(gpu, adapter.GetAddressOf())"},
+        {271, "D3D12CreateDevice(adapter.Get(), D3D_FEATURE_LEVEL_11_0, IID_PPV_ARGS(&im.dev))"},
+        {282, "im.dev->CreateCommandQueue(&qd, IID_PPV_ARGS(&im.queue))"},
+        {287, "im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT, IID_PPV_ARGS(&im.alloc))"},
+        {290,
+         "im.dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, im.alloc.Get(), nullptr, "
+         "IID_PPV_ARGS(&im.list))"},
+        {291, "im.list->Close()"},
+        {292, "im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence))"},
+        {317, "NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i])"},
+        {318, "im.dev->OpenSharedHandle(shared[i], IID_PPV_ARGS(&im.res[i]))"},
+        {347, "im.dev->CreateDescriptorHeap(&hd, IID_PPV_ARGS(&im.rtvHeap))"},
+    };
+    ASSERT_EQ(std::size(kBringUpCallSites), std::size(published));
+    for (size_t i = 0; i < std::size(published); ++i) {
+        EXPECT_EQ(kBringUpCallSites[i].line, published[i].first);
+        EXPECT_STREQ(kBringUpCallSites[i].text, published[i].second);
+    }
+}
+
 struct DriverFailure {
+    BringUpCall call;
     NvInterfaceId operation;
     std::vector<NvStatus> first;  // the failing call comes last
-    std::string line;
-    bool acquired;  // the display had been acquired: one release owed
+    bool acquired;                // the display had been acquired: one release owed
 };
 
 class PresenterInitDriverFailure : public PresenterInit,
@@ -292,7 +341,7 @@ TEST_P(PresenterInitDriverFailure, PrintsCallTextStatusAndFixedLine) {
     const DriverFailure& failure = GetParam();
     script(failure.operation, failure.first);
     EXPECT_FALSE(init());
-    EXPECT_THAT(err, HasSubstr(failure.line));
+    EXPECT_THAT(err, HasSubstr(failureLine(failure.call, 0xfffffffb)));
     EXPECT_EQ(countOf(err, "Presenter: "), 1u) << err;
     EXPECT_EQ(releasesOnTeardown(), failure.acquired ? 1u : 0u);
 }
@@ -301,45 +350,19 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, PresenterInitDriverFailure,
     ::testing::Values(
         DriverFailure{
-            NvInterfaceId::EnumerateDirectModeDisplays,
-            {0, -5},
-            "Presenter: NvAPI_DISP_EnumerateDirectModeDisplays( kVendorId, &numDisplays, displays.data(), "
-            "NV_ENUM_DIRECTMODE_DISPLAY_ENABLED) = 0xfffffffb (line 195)\n",
-            false},
-        DriverFailure{NvInterfaceId::DirectModeGetDisplayModes,
-                      {-5},
-                      "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, nullptr, "
-                      "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffb (line 202)\n",
-                      false},
-        DriverFailure{
-            NvInterfaceId::DirectModeGetDisplayModes,
-            {0, -5},
-            "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, modes.data(), "
-            "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffb (line 206)\n",
-            false},
-        DriverFailure{
-            NvInterfaceId::GetPhysicalGpuFromDisplayId,
-            {-5},
-            "Presenter: NvAPI_SYS_GetPhysicalGpuFromDisplayId(im.display.displayId, &gpu) = 0xfffffffb "
-            "(line 267)\n",
-            false},
-        DriverFailure{
-            NvInterfaceId::GetIDXGIAdapter,
-            {-5},
-            "Presenter: NvAPI_D3D_GetIDXGIAdapter(gpu, adapter.GetAddressOf()) = 0xfffffffb (line 269)\n",
-            false},
-        DriverFailure{
-            NvInterfaceId::DirectModeCreateSurface,
-            {0, -5},
-            "Presenter: NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i]) "
-            "= 0xfffffffb (line 317)\n",
-            true}));
+            BringUpCall::EnumerateDisplays, NvInterfaceId::EnumerateDirectModeDisplays, {0, -5}, false},
+        DriverFailure{BringUpCall::CountModes, NvInterfaceId::DirectModeGetDisplayModes, {-5}, false},
+        DriverFailure{BringUpCall::ListModes, NvInterfaceId::DirectModeGetDisplayModes, {0, -5}, false},
+        DriverFailure{BringUpCall::GpuOfDisplay, NvInterfaceId::GetPhysicalGpuFromDisplayId, {-5}, false},
+        DriverFailure{BringUpCall::AdapterOfGpu, NvInterfaceId::GetIDXGIAdapter, {-5}, false},
+        DriverFailure{BringUpCall::CreateSurface, NvInterfaceId::DirectModeCreateSurface, {0, -5}, true}),
+    [](const ::testing::TestParamInfo<DriverFailure>& info) { return nameByLine(info.param.call); });
 
 struct GraphicsFailure {
-    test::GraphicsCall call;
+    test::GraphicsCall graphicsCall;
     unsigned failures;  // queue creation is tried twice: high priority, then normal
     HRESULT result;
-    std::string line;
+    BringUpCall call;
     bool acquired;  // the display had been acquired: one release owed
 };
 
@@ -356,9 +379,9 @@ class PresenterInitGraphicsFailure : public PresenterInit,
 // after it, and every object made before it released with the presenter and only by it.
 TEST_P(PresenterInitGraphicsFailure, PrintsCallTextResultAndFixedLineAndLeaksNothing) {
     const GraphicsFailure& failure = GetParam();
-    ASSERT_TRUE(test::failGraphicsCalls(failure.call, failure.result, failure.failures));
+    ASSERT_TRUE(test::failGraphicsCalls(failure.graphicsCall, failure.result, failure.failures));
     EXPECT_FALSE(init());
-    EXPECT_EQ(err, failure.line);
+    EXPECT_EQ(err, failureLine(failure.call, static_cast<uint32_t>(failure.result)));
     EXPECT_THAT(out, Not(HasSubstr("SetDisplayMode")));
 
     // With one reference of ours each, taken before the presenter goes: each object goes
@@ -378,45 +401,28 @@ TEST_P(PresenterInitGraphicsFailure, PrintsCallTextResultAndFixedLineAndLeaksNot
 INSTANTIATE_TEST_SUITE_P(
     Lines, PresenterInitGraphicsFailure,
     ::testing::Values(
-        GraphicsFailure{test::GraphicsCall::CreateDevice, 1, HRESULT(0x887A0004),
-                        "Presenter: D3D12CreateDevice(adapter.Get(), D3D_FEATURE_LEVEL_11_0, "
-                        "IID_PPV_ARGS(&im.dev)) = 0x887a0004 (line 271)\n",
+        GraphicsFailure{test::GraphicsCall::CreateDevice, 1, HRESULT(0x887A0004), BringUpCall::CreateDevice,
                         false},
-        GraphicsFailure{test::GraphicsCall::CreateCommandQueue, 2, E_INVALIDARG,
-                        "Presenter: im.dev->CreateCommandQueue(&qd, IID_PPV_ARGS(&im.queue)) = 0x80070057 "
-                        "(line 282)\n",
+        GraphicsFailure{test::GraphicsCall::CreateCommandQueue, 2, E_INVALIDARG, BringUpCall::CreateQueue,
                         false},
         GraphicsFailure{test::GraphicsCall::CreateCommandAllocator, 1, E_OUTOFMEMORY,
-                        "Presenter: im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT, "
-                        "IID_PPV_ARGS(&im.alloc)) = 0x8007000e (line 287)\n",
+                        BringUpCall::CreateAllocator, false},
+        GraphicsFailure{test::GraphicsCall::CreateCommandList, 1, E_FAIL, BringUpCall::CreateList, false},
+        GraphicsFailure{test::GraphicsCall::CloseCommandList, 1, E_INVALIDARG, BringUpCall::CloseList, false},
+        GraphicsFailure{test::GraphicsCall::CreateFence, 1, HRESULT(0x887A0005), BringUpCall::CreateFence,
                         false},
-        GraphicsFailure{test::GraphicsCall::CreateCommandList, 1, E_FAIL,
-                        "Presenter: im.dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, "
-                        "im.alloc.Get(), nullptr, IID_PPV_ARGS(&im.list)) = 0x80004005 (line 290)\n",
-                        false},
-        GraphicsFailure{test::GraphicsCall::CloseCommandList, 1, E_INVALIDARG,
-                        "Presenter: im.list->Close() = 0x80070057 (line 291)\n", false},
-        GraphicsFailure{test::GraphicsCall::CreateFence, 1, HRESULT(0x887A0005),
-                        "Presenter: im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence)) = "
-                        "0x887a0005 (line 292)\n",
-                        false},
-        GraphicsFailure{
-            test::GraphicsCall::OpenSharedHandle, 1, HRESULT(0x80070005),
-            "Presenter: im.dev->OpenSharedHandle(shared[i], IID_PPV_ARGS(&im.res[i])) = 0x80070005 "
-            "(line 318)\n",
-            true},
-        GraphicsFailure{
-            test::GraphicsCall::CreateDescriptorHeap, 1, E_OUTOFMEMORY,
-            "Presenter: im.dev->CreateDescriptorHeap(&hd, IID_PPV_ARGS(&im.rtvHeap)) = 0x8007000e "
-            "(line 347)\n",
-            true}));
+        GraphicsFailure{test::GraphicsCall::OpenSharedHandle, 1, HRESULT(0x80070005),
+                        BringUpCall::OpenSurface, true},
+        GraphicsFailure{test::GraphicsCall::CreateDescriptorHeap, 1, E_OUTOFMEMORY,
+                        BringUpCall::CreateRtvHeap, true}),
+    [](const ::testing::TestParamInfo<GraphicsFailure>& info) { return nameByLine(info.param.call); });
 
 TEST_F(PresenterInit, FailedDriverInitialisationIsReported) {
     sim::DriverFaults faults;
     faults.initialize = -1;
     sim::setFaults(faults);
     EXPECT_FALSE(init());
-    EXPECT_EQ(err, "Presenter: NvAPI_Initialize() = 0xffffffff (line 171)\n");
+    EXPECT_EQ(err, failureLine(BringUpCall::Initialize, 0xffffffff));
     EXPECT_EQ(out, "");
 }
 

@@ -1,0 +1,133 @@
+// Bring-up of the headset display, second half (acquireDisplay): acquisition, scan-out
+// surfaces, render-target views, mode set, panel power and the present waitable.
+#include "nvapi/nvapi.h"
+#include "platform/em_dash.h"
+#include "present/bring_up_calls.h"
+#include "present/nvapi_d3d12_presenter.h"
+#include "present/presenter_impl.h"
+#include "present/rtv_format.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace corva {
+
+namespace {
+
+constexpr int kAcquireAttempts = 10;
+constexpr uint32_t kAcquireRetryMs = 1000;
+constexpr uint32_t kAcquireStopPollMs = 20;
+
+// Up to ten attempts a second apart; the HDCP status counts as success. The first attempt
+// is always made; a stop request ends the retries within a few tens of milliseconds.
+bool acquireWithRetry(PresenterImpl& im, const std::atomic<bool>& stopRequested) {
+    for (int attempt = 1; attempt <= kAcquireAttempts && (attempt == 1 || !stopRequested.load()); ++attempt) {
+        const NvStatus status = AcquireDirectModeDisplay(kVendorId, im.dev.Get(), &im.display);
+        std::printf("AcquireDirectModeDisplay = 0x%x%s\n", static_cast<unsigned>(status),
+                    status == kNvHdcpDisabled ? " (HDCP disabled, continuing)" : "");
+        if (status == kNvOk || status == kNvHdcpDisabled) return true;
+        for (uint32_t slept = 0; slept < kAcquireRetryMs && !stopRequested.load();
+             slept += kAcquireStopPollMs)
+            im.clock->sleepMs(kAcquireStopPollMs);
+    }
+    if (stopRequested.load())
+        std::fprintf(stderr, "Presenter: display acquisition abandoned " EM_DASH " stop requested\n");
+    return false;
+}
+
+// Two driver surfaces for im.mode, each opened as a D3D12 resource.
+bool openSurfaces(PresenterImpl& im) {
+    void* shared[2] = {nullptr, nullptr};
+    for (int i = 0; i < 2; ++i) {
+        if (!driverCallOk(BringUpCall::CreateSurface, NvAPI_D3D_DirectModeCreateSurface(
+                                                          &im.display, &im.mode, &im.surf[i], &shared[i])) ||
+            !graphicsCallOk(
+                BringUpCall::OpenSurface,
+                im.dev->OpenSharedHandle(shared[i], im.res[i].iid(), im.res[i].ReleaseAndGetVoidAddressOf())))
+            return false;
+    }
+    return true;
+}
+
+// The surfaces' size and the typed view format for their format. The second surface is
+// made for the same mode and assumed to match the first.
+bool chooseViewFormat(PresenterImpl& im) {
+    const D3D12_RESOURCE_DESC surfaceDesc = im.res[0]->GetDesc();
+    im.width = static_cast<uint32_t>(surfaceDesc.Width);
+    im.height = surfaceDesc.Height;
+    const auto surfaceFormat = static_cast<uint32_t>(surfaceDesc.Format);
+    std::printf("surface: %ux%u format=%d\n", im.width, im.height, static_cast<int>(surfaceFormat));
+
+    const uint32_t viewFormat = typedRtvFormat(surfaceFormat);
+    if (viewFormat == DXGI_FORMAT_UNKNOWN) {
+        std::fprintf(stderr,
+                     "Presenter: surface format %d has no typed RTV mapping " EM_DASH
+                     " refusing (would scan out "
+                     "uninitialized VRAM)\n",
+                     static_cast<int>(surfaceFormat));
+        return false;
+    }
+    std::printf("rtv format: %d\n", static_cast<int>(viewFormat));
+    im.rtvFormat = viewFormat;
+    return true;
+}
+
+// The view heap and one view per surface, in surface order.
+bool createViews(PresenterImpl& im) {
+    D3D12_DESCRIPTOR_HEAP_DESC hd{};
+    hd.Type = D3D12_DESCRIPTOR_HEAP_TYPE_RTV;
+    hd.NumDescriptors = 2;
+    hd.Flags = D3D12_DESCRIPTOR_HEAP_FLAG_NONE;
+    hd.NodeMask = 0;
+    if (!graphicsCallOk(
+            BringUpCall::CreateRtvHeap,
+            im.dev->CreateDescriptorHeap(&hd, im.rtvHeap.iid(), im.rtvHeap.ReleaseAndGetVoidAddressOf())))
+        return false;
+
+    const UINT increment = im.dev->GetDescriptorHandleIncrementSize(D3D12_DESCRIPTOR_HEAP_TYPE_RTV);
+    im.rtv[0] = im.rtvHeap->GetCPUDescriptorHandleForHeapStart();
+    im.rtv[1] = im.rtv[0];
+    im.rtv[1].ptr += increment;
+    D3D12_RENDER_TARGET_VIEW_DESC vd{};
+    vd.Format = static_cast<DXGI_FORMAT>(im.rtvFormat);
+    vd.ViewDimension = D3D12_RTV_DIMENSION_TEXTURE2D;
+    vd.Texture2D.MipSlice = 0;
+    vd.Texture2D.PlaneSlice = 0;
+    im.dev->CreateRenderTargetView(im.res[0].Get(), &vd, im.rtv[0]);
+    im.dev->CreateRenderTargetView(im.res[1].Get(), &vd, im.rtv[1]);
+    return true;
+}
+
+// The HDCP status counts as success and is shown as 0.
+bool setMode(PresenterImpl& im) {
+    NvStatus status = SetDisplayMode(&im.display, &im.mode);
+    if (status == kNvHdcpDisabled) status = kNvOk;
+    std::printf("SetDisplayMode = 0x%x\n", static_cast<unsigned>(status));
+    return status == kNvOk;
+}
+
+// Neither step can fail the bring-up: the status of panel power is only shown, and without
+// a waitable the present loop paces without one.
+void powerOnAndGetWaitable(PresenterImpl& im) {
+    std::printf("DisplayControl(POWER_ON) = 0x%x\n",
+                static_cast<unsigned>(DisplayControl(&im.display, kPanelPowerOn)));
+
+    void* waitable = nullptr;
+    const NvStatus status = GetPresentWaitableObject(&im.display, &waitable);
+    // A handle that came with a failure, or success without a handle, is not waited on.
+    im.waitableOk = status == kNvOk && waitable != nullptr;
+    im.waitable = im.waitableOk ? waitable : nullptr;
+    std::printf("GetPresentWaitableObject = 0x%x\n", static_cast<unsigned>(status));
+}
+
+}  // namespace
+
+bool NvapiD3d12Presenter::acquireDisplay() {
+    if (!acquireWithRetry(*im, stopRequested)) return false;
+    im->acquired = true;
+    if (!openSurfaces(*im) || !chooseViewFormat(*im) || !createViews(*im) || !setMode(*im)) return false;
+    powerOnAndGetWaitable(*im);
+    return true;
+}
+
+}  // namespace corva
