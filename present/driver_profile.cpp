@@ -18,7 +18,8 @@ constexpr const char* kPinnedLine =
     "driver profile: power management pinned to max performance "
     "(new " EM_DASH " takes full effect from this or the next launch)\n";
 constexpr const char* kFailedLine =
-    "driver profile: could not pin max performance " EM_DASH " if tracking rubber-bands, "
+    "driver profile: could not pin max performance " EM_DASH
+    " if tracking rubber-bands, "
     "set Power management mode = Prefer maximum performance for tessaray.exe in NVIDIA Control Panel\n";
 
 // Bounded copy into a record's name field, always terminated.

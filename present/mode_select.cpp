@@ -42,21 +42,20 @@ void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wan
                      m.height, modeRefreshHz(m), static_cast<int>(m.format));
     }
     if (!choice.found) {
-        std::fprintf(
-            err,
-            "Presenter: no mode matches %ux%u@%.0f format %d " EM_DASH " refusing to guess (mode list "
-            "above)\n",
-            wanted.width, wanted.height, wanted.refreshHz, static_cast<int>(wanted.linkFormat));
+        std::fprintf(err,
+                     "Presenter: no mode matches %ux%u@%.0f format %d " EM_DASH
+                     " refusing to guess (mode list "
+                     "above)\n",
+                     wanted.width, wanted.height, wanted.refreshHz, static_cast<int>(wanted.linkFormat));
         return;
     }
     if (choice.fallback) {
         const NvDirectModeMode& m = modes[choice.index];
-        std::fprintf(
-            out,
-            "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other refresh?) "
-            EM_DASH " using %ux%u@%.3f, same link format %d\n",
-            wanted.width, wanted.height, wanted.refreshHz, m.width, m.height, choice.refreshHz,
-            static_cast<int>(wanted.linkFormat));
+        std::fprintf(out,
+                     "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other "
+                     "refresh?) " EM_DASH " using %ux%u@%.3f, same link format %d\n",
+                     wanted.width, wanted.height, wanted.refreshHz, m.width, m.height, choice.refreshHz,
+                     static_cast<int>(wanted.linkFormat));
     }
 }
 

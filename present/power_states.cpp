@@ -35,9 +35,9 @@ PresentLoop::Step PresentLoop::waitWhileParked() {
         clock_.sleepMs(kParkedPollMs);
         if (runLengthReached(runTimeNow())) return Step::End;
         if (deviceRemovedReason() != S_OK) {
-            std::fprintf(stderr,
-                         "Presenter: device removed while panels off " EM_DASH " display lost, exiting "
-                         "present loop\n");
+            std::fprintf(stderr, "Presenter: device removed while panels off " EM_DASH
+                                 " display lost, exiting "
+                                 "present loop\n");
             return Step::EndDisplayLost;
         }
     }

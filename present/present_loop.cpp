@@ -79,11 +79,11 @@ PresentLoop::Step PresentLoop::iterate() {
     const uint32_t buffer = static_cast<uint32_t>(frames_ & 1);
 
     if (const HRESULT reason = deviceRemovedReason(); reason != S_OK) {
-        std::fprintf(
-            stderr,
-            "Presenter: D3D12 device removed (0x%lx) " EM_DASH " display lost (cable pulled?), exiting "
-            "present loop\n",
-            static_cast<unsigned long>(static_cast<uint32_t>(reason)));
+        std::fprintf(stderr,
+                     "Presenter: D3D12 device removed (0x%lx) " EM_DASH
+                     " display lost (cable pulled?), exiting "
+                     "present loop\n",
+                     static_cast<unsigned long>(static_cast<uint32_t>(reason)));
         return Step::EndDisplayLost;
     }
     if (!presenter_.displayWanted.load()) {
@@ -191,7 +191,8 @@ bool PresentLoop::present(uint32_t buffer) {
     if (presentErrors_ <= kMaxPresentErrors) return true;  // counted, though not shown
     // Not a lost display (exit code 0), but the run did not go its length: say why.
     std::fprintf(stderr,
-                 "Presenter: %llu presents failed " EM_DASH " present-error budget used up, exiting present "
+                 "Presenter: %llu presents failed " EM_DASH
+                 " present-error budget used up, exiting present "
                  "loop\n",
                  static_cast<unsigned long long>(presentErrors_));
     return false;
@@ -215,8 +216,7 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     waitTimeouts_ += 1;
     if (!pacing_.waitTimedOut()) return true;
     std::fprintf(
-        stderr,
-        "Presenter: present waitable dead for %llus " EM_DASH " display lost, exiting present loop\n",
+        stderr, "Presenter: present waitable dead for %llus " EM_DASH " display lost, exiting present loop\n",
         static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
     return false;
 }
@@ -228,7 +228,8 @@ void PresentLoop::pace(double waitMs, double loopTime, double runTime) {
         freeRunEvents_ += 1;
         if (step.announce)
             std::fprintf(stderr,
-                         "WARNING: present loop free-running (vsync lost " EM_DASH " headset doffed?), "
+                         "WARNING: present loop free-running (vsync lost " EM_DASH
+                         " headset doffed?), "
                          "self-pacing at "
                          "%.0f Hz\n",
                          im_.refreshHz);
