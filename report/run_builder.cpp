@@ -332,7 +332,8 @@ bool RunBuilder::statusLine(std::string_view line, size_t number) {
     if (clock < 0) return false;
     cursor.expect(cursor.rest().substr(0, 12)).expect(" fps=").spaces().number(s.fps);
     cursor.expect(" prox=").until("(", prox).integer(s.distance).expect(") dstat=").hex(dstat);
-    if (!cursor.ok() || dstat > 0xFFFF) return false;
+    // The program prints frames per second as a count over a second: never negative.
+    if (!cursor.ok() || dstat > 0xFFFF || !(s.fps >= 0.0 && std::isfinite(s.fps))) return false;
     s.ms = stamp(clock);
     s.dstat = static_cast<uint16_t>(dstat);
     s.prox = prox == "worn" ? ProxState::Worn : prox == "away" ? ProxState::Away : ProxState::NotAvailable;
