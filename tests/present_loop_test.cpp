@@ -7,6 +7,7 @@
 #include "present/presenter_impl.h"
 #include "sim/sim_display.h"
 #include "tests/support/allocation_counter.h"
+#include "tests/support/prediction_hits.h"
 #include "tests/support/sim_driver_sandbox.h"
 #include "tests/support/virtual_clock.h"
 #include "tests/support/test_helpers.h"
@@ -140,16 +141,9 @@ TEST_F(PresentLoopTest, AnchoredFramesMostlyReachThePanelWhenPredicted) {
     run(1.5, [&](const FrameContext& frame) { displayTimes.push_back(frame.displayTimeNs); });
     const sim::Timeline timeline = sim::timeline();
     ASSERT_EQ(timeline.presents.size(), displayTimes.size());
-    int anchored = 0, hits = 0;
-    for (size_t i = 0; i < timeline.presents.size(); ++i) {
-        const int64_t vblank = timeline.presents[i].shownAtVblank;
-        if (displayTimes[i] == 0 || vblank < 0) continue;
-        ++anchored;
-        const int64_t shownAt = timeline.vblanks[size_t(vblank - int64_t(timeline.vblanks[0].index))].timeNs;
-        if (displayTimes[i] >= shownAt && displayTimes[i] < shownAt + kPeriodNs) ++hits;
-    }
-    EXPECT_GT(anchored, 75);
-    EXPECT_GE(hits, anchored / 2) << hits << " of " << anchored;
+    const test::PredictionHits p = test::predictionHits(timeline, displayTimes, kPeriodNs);
+    EXPECT_GT(p.anchored, 75);
+    EXPECT_GE(p.hits, p.anchored / 2) << p.hits << " of " << p.anchored;
 }
 
 TEST_F(PresentLoopTest, NothingIsAllocatedPerFrame) {
