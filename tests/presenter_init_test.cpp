@@ -388,12 +388,15 @@ TEST_P(PresenterInitGraphicsFailure, PrintsCallTextResultAndFixedLineAndLeaksNot
     // when we let go of it (children before the device they hold), so nothing else kept one.
     PresenterImpl& im = *presenter->im;
     std::vector<IUnknown*> made;
-    for (IUnknown* object :
+    for (IUnknown* object :  // in order of creation
          std::initializer_list<IUnknown*>{im.dev.Get(), im.queue.Get(), im.alloc.Get(), im.list.Get(),
                                           im.fence.Get(), im.res[0].Get(), im.res[1].Get(), im.rtvHeap.Get()})
         if (object != nullptr) made.push_back(object);
     for (IUnknown* object : made) object->AddRef();
-    EXPECT_EQ(releasesOnTeardown(), failure.acquired ? 1u : 0u);
+    // Released in reverse order of creation: the heap and surfaces first, the device last.
+    const std::vector<IUnknown*> order =
+        test::releaseOrder(made, [&] { EXPECT_EQ(releasesOnTeardown(), failure.acquired ? 1u : 0u); });
+    EXPECT_EQ(order, std::vector<IUnknown*>(made.rbegin(), made.rend()));
     EXPECT_EQ(sim::displayState().surfacesLive, 0u);
     for (auto object = made.rbegin(); object != made.rend(); ++object) EXPECT_EQ((*object)->Release(), 0u);
 }

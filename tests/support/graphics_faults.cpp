@@ -7,6 +7,7 @@
 #include "sim/d3d12_slots.h"
 #include "sim/device_hooks.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -127,7 +128,57 @@ bool install() {
            interpose(list.Get(), slots.listClose, closeList, gClose) && detail::interposeDeviceCreation();
 }
 
+// Release order: one hook on the Release slot of each watched object's table.
+using ReleaseFn = ULONG(STDMETHODCALLTYPE*)(IUnknown*);
+constexpr size_t kReleaseSlot = 2;  // IUnknown: QueryInterface, AddRef, Release
+
+struct ReleaseWatch {
+    std::mutex lock;
+    std::vector<std::pair<void**, ReleaseFn>> tables;  // each patched table and its own Release
+    std::vector<IUnknown*> watched, order;
+} gReleases;
+
+ULONG STDMETHODCALLTYPE recordRelease(IUnknown* self) {
+    ReleaseFn original = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(gReleases.lock);
+        for (const auto& [table, release] : gReleases.tables)
+            if (table == tableOf(self)) original = release;
+        const auto& w = gReleases.watched;
+        if (std::find(w.begin(), w.end(), self) != w.end()) {
+            std::erase(gReleases.order, self);
+            gReleases.order.push_back(self);
+        }
+    }
+    return original(self);
+}
+
 }  // namespace
+
+std::vector<IUnknown*> releaseOrder(const std::vector<IUnknown*>& watched,
+                                    const std::function<void()>& teardown) {
+    {
+        std::lock_guard<std::mutex> hold(gReleases.lock);
+        gReleases.watched = watched;
+        gReleases.order.clear();
+        for (IUnknown* object : watched) {
+            void** table = tableOf(object);
+            const auto& t = gReleases.tables;
+            if (std::any_of(t.begin(), t.end(), [&](const auto& entry) { return entry.first == table; }))
+                continue;
+            ReleaseFn original = nullptr;
+            if (interpose(object, kReleaseSlot, &recordRelease, original))
+                gReleases.tables.emplace_back(table, original);
+        }
+    }
+    teardown();
+    std::lock_guard<std::mutex> hold(gReleases.lock);
+    for (const auto& [table, release] : gReleases.tables)
+        table[kReleaseSlot] = reinterpret_cast<void*>(release);
+    gReleases.tables.clear();
+    gReleases.watched.clear();
+    return gReleases.order;
+}
 
 bool failGraphicsCalls(GraphicsCall call, HRESULT result, unsigned count) {
     static const bool installed = install();

@@ -6,6 +6,9 @@
 
 #include "d3d12_api.h"
 
+#include <functional>
+#include <vector>
+
 namespace corva::test {
 
 enum class GraphicsCall {
@@ -24,6 +27,12 @@ constexpr int kGraphicsCallCount = 8;
 // not be installed.
 bool failGraphicsCalls(GraphicsCall call, HRESULT result, unsigned count = 1);
 void clearGraphicsFaults();
+
+// Runs `teardown` and returns the objects of `watched` in the order of their last Release
+// through their own interface tables during it (the driver may let go of its own references
+// first). The tables are put back afterwards.
+std::vector<IUnknown*> releaseOrder(const std::vector<IUnknown*>& watched,
+                                    const std::function<void()>& teardown);
 
 namespace detail {
 // Consumes one armed failure of `call`, if there is one.
