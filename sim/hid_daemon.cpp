@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "prox/prox_report.h"
 #include "sim/headset_mcu.h"
+#include "sim/scenario_dispatch.h"
 #include "sim/sim_session.h"
 
 #include <thread>
@@ -75,8 +76,13 @@ void HidDaemon::unplug() {
 // the ground truth holds the time from the request reaching the headset to the first
 // report showing the displays on.
 void HidDaemon::onCommand(const McuCommand& command) {
-    if (command.accepted && command.command == prox::kCmdRate && !timelineStarted_.exchange(true))
-        player_.start(options_.scenario.timeline, command.atNs, [this](const TimedEvent& e) { handle(e); });
+    if (command.accepted && command.command == prox::kCmdRate && !timelineStarted_.exchange(true)) {
+        // The display's events are the simulated driver's, in the program's process.
+        ScenarioDispatcher routes;
+        routes.plug(EventTarget::Microcontroller, [this](const TimedEvent& e) { handle(e); });
+        routes.plug(EventTarget::Wearer, [this](const TimedEvent& e) { handle(e); });
+        routes.play(player_, options_.scenario.timeline, command.atNs, "tessaray-hidd");
+    }
     if (command.accepted && command.command == prox::kCmdDoze) dozed_ = true;
     if (command.accepted && command.command == prox::kCmdWake && dozed_) {
         dozed_ = false;
@@ -109,7 +115,7 @@ void HidDaemon::handle(const TimedEvent& event) {
         case ScenarioEvent::Talk:
             mcu_.setHung(false);
             break;
-        default:  // the display's events are the driver's, in the program's process
+        default:  // not routed here
             break;
     }
 }
