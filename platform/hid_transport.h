@@ -51,6 +51,8 @@ namespace detail {
 // systemHidTransport() in their place; nullptr: the system's own. Only the simulated build
 // sets it (installHidTransport in sim/platform/test_hooks.h).
 extern std::atomic<HidTransport*> installedHidTransport;
+// The system's own transport (one file per platform).
+HidTransport& osHidTransport();
 }  // namespace detail
 
 }  // namespace corva

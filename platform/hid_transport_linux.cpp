@@ -149,12 +149,9 @@ class HidrawTransport final : public HidTransport {
 
 }  // namespace
 
-std::atomic<HidTransport*> detail::installedHidTransport{nullptr};
-
-HidTransport& systemHidTransport() {
+HidTransport& detail::osHidTransport() {
     static HidrawTransport system;
-    HidTransport* installed = detail::installedHidTransport.load();
-    return installed != nullptr ? *installed : system;
+    return system;
 }
 
 }  // namespace corva

@@ -109,12 +109,9 @@ class Win32HidTransport final : public HidTransport {
 
 }  // namespace
 
-std::atomic<HidTransport*> detail::installedHidTransport{nullptr};
-
-HidTransport& systemHidTransport() {
+HidTransport& detail::osHidTransport() {
     static Win32HidTransport system;
-    HidTransport* installed = detail::installedHidTransport.load();
-    return installed != nullptr ? *installed : system;
+    return system;
 }
 
 }  // namespace corva
