@@ -17,6 +17,7 @@ constexpr double kMaxEventSeconds = 86400.0;
 // Failure counts: enough for any run, small enough that nothing sized by them is large.
 constexpr int32_t kMaxCount = 10000;
 constexpr size_t kExcerptChars = 24;
+constexpr int32_t kMaxModeSide = 16384;
 
 // A word of the scenario as an error message quotes it: short, printable.
 std::string quoted(const std::string& word) {
@@ -50,6 +51,18 @@ bool parseSeconds(const std::string& word, double& out) {
     char* end = nullptr;
     out = std::strtod(word.c_str(), &end);
     return *end == '\0' && std::isfinite(out) && out >= 0.0;
+}
+
+// "WIDTHxHEIGHT", each side a decimal from 1 to kMaxModeSide.
+bool parseModeSize(const std::string& word, uint32_t& width, uint32_t& height) {
+    const size_t x = word.find('x');
+    int32_t w = 0, h = 0;
+    if (x == std::string::npos || !parseInt(word.substr(0, x), w) || !parseInt(word.substr(x + 1), h))
+        return false;
+    if (w < 1 || h < 1 || w > kMaxModeSide || h > kMaxModeSide) return false;
+    width = static_cast<uint32_t>(w);
+    height = static_cast<uint32_t>(h);
+    return true;
 }
 
 struct EventName {
@@ -97,6 +110,9 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
             return "bad range " + quoted(w[1] + " " + w[2]) + " (milliseconds, MIN <= MAX <= 10000)";
         (verb == "wake-time" ? s.wakeMinMs : s.sleepMinMs) = lo;
         (verb == "wake-time" ? s.wakeMaxMs : s.sleepMaxMs) = hi;
+    } else if (verb == "mode" && needArgs(1)) {
+        if (!parseModeSize(w[1], s.modeWidth, s.modeHeight))
+            return "bad size " + quoted(w[1]) + " (WIDTHxHEIGHT, 1 to 16384 each)";
     } else if (verb == "at" && w.size() >= 3) {
         TimedEvent e;
         if (!parseSeconds(w[1], e.atSeconds)) return "bad time " + quoted(w[1]);

@@ -13,6 +13,9 @@
 //   wake-time MIN MAX          displays on MIN..MAX ms after the wake reaches the headset
 //                              (default 80 120)
 //   sleep-time MIN MAX         displays off MIN..MAX ms after the request (default 20 40)
+//   mode WIDTHxHEIGHT          the display offers one mode only: that size at 75 Hz, link
+//                              format 22 (each side 1 to 16384); small sizes make frames cheap
+//                              where the renderer is slow (an emulated CPU)
 //   at SECONDS EVENT           EVENT happens SECONDS after the program starts:
 //        doff | don | unplug | replug | silence | talk | vblank-lost | vblank-restored |
 //        waitable-dead | device-removed | present-fail N
@@ -59,6 +62,7 @@ struct Scenario {
     int32_t presentFailures = 0;
     double wakeMinMs = 80.0, wakeMaxMs = 120.0;   // displays-on transition time
     double sleepMinMs = 20.0, sleepMaxMs = 40.0;  // displays-off transition time
+    uint32_t modeWidth = 0, modeHeight = 0;       // both 0: the headset's own modes
     std::vector<TimedEvent> timeline;             // in the order written; sorted by time
 };
 

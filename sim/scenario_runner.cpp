@@ -12,6 +12,8 @@ namespace corva::sim {
 void applyDisplayStart(const Scenario& scenario) {
     DisplayConfig config = defaultHeadset();
     if (scenario.noDisplay) config.displays.clear();
+    if (scenario.modeWidth != 0)
+        config.modes = {makeMode(scenario.modeWidth, scenario.modeHeight, 75000, 1000, 22)};
     resetDisplay(config);
 
     // The first acquisitions fail, then every one answers the scenario's status (0 unless set).

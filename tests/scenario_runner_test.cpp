@@ -9,6 +9,7 @@
 #include "sim/scenario_runner.h"
 #include "sim/sim_display.h"
 #include "tests/support/sim_driver_sandbox.h"
+#include "tests/support/test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -70,11 +71,21 @@ TEST_F(ScenarioOnDisplay, AcquisitionFailuresThenStatusAndPresentFailures) {
     EXPECT_EQ(present(), kNvOk);
 }
 
+// The one small mode offered replaces the requested one, and the surfaces take its size.
+TEST_F(ScenarioOnDisplay, ASmallModeIsTheOnlyOneOffered) {
+    sim::applyDisplayStart(parsed("mode 1280x640"));
+    ASSERT_TRUE(init()) << err;
+    EXPECT_EQ(test::countOf(out, "mode["), 1u) << out;
+    EXPECT_NE(out.find("using mode 1280x640 @ 75.000 Hz format=22\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("surface: 1280x640 "), std::string::npos) << out;
+}
+
 TEST_F(ScenarioOnDisplay, ADefaultScenarioUndoesAnEarlierOne) {
-    sim::applyDisplayStart(parsed("no-display; acquire-fail 3"));
+    sim::applyDisplayStart(parsed("no-display; acquire-fail 3; mode 64x32"));
     sim::applyDisplayStart(parsed(""));
     ASSERT_TRUE(init()) << err;
     EXPECT_NE(out.find("AcquireDirectModeDisplay = 0x0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("using mode 5088x2544 @ 75.000 Hz"), std::string::npos) << out;
 }
 
 TEST(ScenarioEvents, EveryEventReachesItsOwnPartAndAbsentPartsAreNamedOnce) {

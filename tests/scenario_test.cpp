@@ -82,6 +82,10 @@ TEST(Scenario, RejectsMistakesWithTheLineNumber) {
         {"present-fail -1", "line 1: bad count '-1'"},
         {"at 1 present-fail 10001", "line 1: present-fail needs a count (0 to 10000)"},
         {"acquire-status 0x10", "line 1: bad status '0x10'"},
+        {"mode 1280", "line 1: bad size '1280' (WIDTHxHEIGHT"},
+        {"mode 0x640", "line 1: bad size '0x640'"},
+        {"mode 16385x8", "line 1: bad size '16385x8'"},
+        {"mode 1280x640x2", "line 1: bad size '1280x640x2'"},
         // The real line number, with ';' statements and comments before it.
         {"no-mcu; away\n# at 1 doff; x\n\naway; at 1 hop", "line 4: unknown event 'hop'"},
         // A short, printable excerpt of a long or binary word.

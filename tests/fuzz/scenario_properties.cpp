@@ -19,6 +19,7 @@ bool same(const Scenario& a, const Scenario& b) {
            a.acquireStatusSet == b.acquireStatusSet && a.acquireStatus == b.acquireStatus &&
            a.presentFailures == b.presentFailures && a.wakeMinMs == b.wakeMinMs &&
            a.wakeMaxMs == b.wakeMaxMs && a.sleepMinMs == b.sleepMinMs && a.sleepMaxMs == b.sleepMaxMs &&
+           a.modeWidth == b.modeWidth && a.modeHeight == b.modeHeight &&
            std::equal(a.timeline.begin(), a.timeline.end(), b.timeline.begin(), b.timeline.end(), sameEvent);
 }
 
@@ -41,6 +42,8 @@ std::string written(const Scenario& s) {
     if (s.presentFailures != 0) text += "present-fail " + std::to_string(s.presentFailures) + "\n";
     text += "wake-time " + number(s.wakeMinMs) + " " + number(s.wakeMaxMs) + "\n";
     text += "sleep-time " + number(s.sleepMinMs) + " " + number(s.sleepMaxMs) + "\n";
+    if (s.modeWidth != 0)
+        text += "mode " + std::to_string(s.modeWidth) + "x" + std::to_string(s.modeHeight) + "\n";
     for (const TimedEvent& e : s.timeline) {
         text += "at " + number(e.atSeconds) + " " + scenarioEventName(e.event);
         if (e.event == ScenarioEvent::PresentFail) text += " " + std::to_string(e.count);
@@ -54,6 +57,7 @@ const char* checkAccepted(const Scenario& s) {
     FUZZ_REQUIRE(s.acquireFailureStatus != 0);
     FUZZ_REQUIRE(s.wakeMinMs >= 0.0 && s.wakeMinMs <= s.wakeMaxMs && s.wakeMaxMs <= 10000.0);
     FUZZ_REQUIRE(s.sleepMinMs >= 0.0 && s.sleepMinMs <= s.sleepMaxMs && s.sleepMaxMs <= 10000.0);
+    FUZZ_REQUIRE((s.modeWidth == 0) == (s.modeHeight == 0) && s.modeWidth <= 16384 && s.modeHeight <= 16384);
     for (const TimedEvent& e : s.timeline) {
         FUZZ_REQUIRE(std::isfinite(e.atSeconds) && e.atSeconds >= 0.0);
         FUZZ_REQUIRE(e.event >= ScenarioEvent::Doff && e.event <= ScenarioEvent::PresentFail);
