@@ -26,11 +26,22 @@ std::string windowsBuild() {
     return TESSARAY_ROOT "/build/windows";
 }
 
-// Skips outside the guest, and the Wine runs without a Windows build.
+bool environmentIs(const char* name, const char* value) {
+    const char* set = std::getenv(name);
+    return set != nullptr && std::string(set) == value;
+}
+
+// Skips outside the guest, and the Wine runs unless asked for and without a Windows build.
 bool skipReason(Program program, std::string& reason) {
-    const char* guest = std::getenv("TESSARAY_GUEST");
-    if (guest == nullptr || std::string(guest) != "1") {
+    if (!environmentIs("TESSARAY_GUEST", "1")) {
         reason = "runs inside the guest only (scripts/guest-run)";
+        return true;
+    }
+    // Measured in the emulated guest on the 2-core CI machine: Wine's first program start
+    // (its services) takes 85-105 s, each later one 22-30 s, and tessaray.exe then stays
+    // idle after INIT_START for more than 100 s (on this machine's own Wine: under 2 s).
+    if (program == Program::WindowsUnderWine && !environmentIs("TESSARAY_GUEST_WINE", "1")) {
+        reason = "Wine in the emulated guest is too slow for CI; TESSARAY_GUEST_WINE=1 runs it";
         return true;
     }
     if (program == Program::WindowsUnderWine &&
@@ -47,6 +58,10 @@ std::string guestDir() {
     return dir != nullptr && *dir != '\0' ? dir : TESSARAY_ROOT "/build/guest";
 }
 
+// Under Wine the display offers one small mode, so that frames stay cheap on the emulated
+// CPU (for tessaray-sim on hidraw it made no measurable difference).
+constexpr char kSmallMode[] = "mode 1280x640";
+
 std::string withoutCarriageReturns(std::string text) {
     std::erase(text, '\r');
     return text;
@@ -56,14 +71,14 @@ std::string withoutCarriageReturns(std::string text) {
 SimProcessResult runProgram(Program program, const std::vector<std::string>& args,
                             const std::string& panelFile) {
     SimProcessOptions options;
-    options.timeoutSeconds = 150;
+    options.timeoutSeconds = program == Program::SimHidraw ? 150 : 400;
     if (program == Program::SimHidraw) {
         options.args = args;
         options.environment = {"TESSARAY_SIM_HID=hidraw", "TESSARAY_SIM_PANEL_FILE=" + panelFile};
     } else {
         options.program = TESSARAY_ROOT "/scripts/wine-run";
         options.args = {"--build-dir", windowsBuild(), "--prefix",   guestDir() + "/wine-prefix",
-                        "--timeout",   "120",          "--scenario", "",
+                        "--timeout",   "360",          "--scenario", kSmallMode,
                         "--"};
         options.args.insert(options.args.end(), args.begin(), args.end());
         // Wine's programs open it as a Windows path: drive Z: is the root.
@@ -192,10 +207,7 @@ TEST_P(HidDevice, DozeWakesThroughTheDevice) {
     expectWakesMatchTruth(GetParam(), g, 2);
 }
 
-// tessaray.exe under Wine (Program::WindowsUnderWine) is not run yet: in the emulated guest
-// on the 2-core CI machine, Wine's start-up (its services time out) took longer than 150 s,
-// although the program's rate command reached the device.
-INSTANTIATE_TEST_SUITE_P(Guest, HidDevice, ::testing::Values(Program::SimHidraw),
+INSTANTIATE_TEST_SUITE_P(Guest, HidDevice, ::testing::Values(Program::SimHidraw, Program::WindowsUnderWine),
                          [](const ::testing::TestParamInfo<Program>& info) {
                              return info.param == Program::SimHidraw ? std::string("SimHidraw")
                                                                      : std::string("WindowsUnderWine");
