@@ -38,8 +38,10 @@ bool skipReason(Program program, std::string& reason) {
         return true;
     }
     // Measured in the emulated guest on the 2-core CI machine: Wine's first program start
-    // (its services) takes 85-105 s, each later one 22-30 s, and tessaray.exe then stays
-    // idle after INIT_START for more than 100 s (on this machine's own Wine: under 2 s).
+    // takes 26-105 s, each later one 22-30 s, and tessaray.exe then never gets past the
+    // simulated driver's first entry: an execute fault at the first byte of nvapi64.dll's
+    // data section, then minutes in its exception handlers (on this machine's own Wine the
+    // same run takes under 2 s).
     if (program == Program::WindowsUnderWine && !environmentIs("TESSARAY_GUEST_WINE", "1")) {
         reason = "Wine in the emulated guest is too slow for CI; TESSARAY_GUEST_WINE=1 runs it";
         return true;
