@@ -6,6 +6,7 @@
 #include "present/presenter_clock.h"
 #include "present/presenter_impl.h"
 #include "sim/sim_display.h"
+#include "tests/support/loop_presenter.h"
 #include "tests/support/prediction_hits.h"
 #include "tests/support/sim_driver_sandbox.h"
 
@@ -20,8 +21,6 @@
 namespace corva {
 namespace {
 
-constexpr uint32_t kWidth = 640;
-constexpr uint32_t kHeight = 320;
 constexpr int64_t kPeriodNs = 1000000000 / 75;
 
 // The platform's clock with no high-resolution timer to be had; its sleeps are recorded.
@@ -46,17 +45,12 @@ class PresentLoopPaths : public ::testing::Test {
   protected:
     // The headset at 75 Hz; without a present waitable when `waitable` is false.
     void bringUp(bool waitable) {
-        sim::DisplayConfig display = sim::defaultHeadset();
-        display.modes = {sim::makeMode(kWidth, kHeight, 75, 1, 22)};
+        sim::DisplayConfig display = test::loopHeadset();
         if (!waitable) display.statuses[NvInterfaceId::GetPresentWaitableObject] = sim::StatusScript{{}, -1};
-        sim::resetDisplay(display);
-        presenter = std::make_unique<NvapiD3d12Presenter>(PresenterConfig{kWidth, kHeight, 75.0, 22});
-        testing::internal::CaptureStdout();
-        const bool ready = presenter->init();
-        const std::string initOutput = testing::internal::GetCapturedStdout();
-        ASSERT_TRUE(ready) << initOutput;
+        std::string initOutput;
+        presenter = test::bringUpLoopPresenter(display, initOutput);
+        ASSERT_NE(presenter, nullptr) << initOutput;
         ASSERT_EQ(presenter->im->waitableOk, waitable);
-        sim::clearTimeline();
     }
     void TearDown() override {
         presenter.reset();

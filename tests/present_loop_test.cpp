@@ -7,6 +7,7 @@
 #include "present/presenter_impl.h"
 #include "sim/sim_display.h"
 #include "tests/support/allocation_counter.h"
+#include "tests/support/loop_presenter.h"
 #include "tests/support/prediction_hits.h"
 #include "tests/support/sim_driver_sandbox.h"
 #include "tests/support/virtual_clock.h"
@@ -25,8 +26,8 @@ namespace corva {
 namespace {
 
 // A small mode keeps the CPU renderer's frames short.
-constexpr uint32_t kWidth = 640;
-constexpr uint32_t kHeight = 320;
+constexpr uint32_t kWidth = test::kLoopWidth;
+constexpr uint32_t kHeight = test::kLoopHeight;
 constexpr int64_t kPeriodNs = 1000000000 / 75;
 
 struct RunOutput {
@@ -42,15 +43,9 @@ using test::eventually;
 class PresentLoopTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        sim::DisplayConfig display = sim::defaultHeadset();
-        display.modes = {sim::makeMode(kWidth, kHeight, 75, 1, 22)};
-        sim::resetDisplay(display);
-        presenter = std::make_unique<NvapiD3d12Presenter>(PresenterConfig{kWidth, kHeight, 75.0, 22});
-        testing::internal::CaptureStdout();
-        const bool ready = presenter->init();
-        const std::string initOutput = testing::internal::GetCapturedStdout();
-        ASSERT_TRUE(ready) << initOutput;
-        sim::clearTimeline();
+        std::string initOutput;
+        presenter = test::bringUpLoopPresenter(test::loopHeadset(), initOutput);
+        ASSERT_NE(presenter, nullptr) << initOutput;
     }
     void TearDown() override {
         presenter.reset();
