@@ -3,8 +3,8 @@
 #include "present/driver_profile.h"
 
 #include "nvapi/nvapi.h"
-#include "sim/call_log.h"
-#include "sim/sim_driver_config.h"
+#include "sim/driver/call_log.h"
+#include "sim/driver/sim_driver_config.h"
 #include "tests/support/sim_driver_sandbox.h"
 #include "tests/support/simulated_driver.h"
 

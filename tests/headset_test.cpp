@@ -1,4 +1,4 @@
-#include "sim/headset.h"
+#include "sim/headset/headset.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "prox/mcu_prox.h"
 
 #include "platform/platform.h"
-#include "sim/sim_mcu.h"
+#include "sim/mcu/sim_mcu.h"
 #include "tests/support/test_helpers.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // the fastest mode of the link format (earliest among equals), refusal, and the report.
 #include "present/mode_select.h"
 
-#include "sim/sim_display.h"
+#include "sim/driver/sim_display.h"
 
 #include <gtest/gtest.h>
 

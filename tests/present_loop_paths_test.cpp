@@ -5,7 +5,7 @@
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_clock.h"
 #include "present/presenter_impl.h"
-#include "sim/sim_display.h"
+#include "sim/driver/sim_display.h"
 #include "tests/support/loop_presenter.h"
 #include "tests/support/prediction_hits.h"
 #include "tests/support/sim_driver_sandbox.h"

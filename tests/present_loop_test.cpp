@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "present/com_ptr.h"
 #include "present/presenter_impl.h"
-#include "sim/sim_display.h"
+#include "sim/driver/sim_display.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/loop_presenter.h"
 #include "tests/support/prediction_hits.h"

@@ -1,4 +1,4 @@
-#include "sim/scenario.h"
+#include "sim/headset/scenario.h"
 
 #include <gtest/gtest.h>
 

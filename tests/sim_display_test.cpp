@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_impl.h"
-#include "sim/sim_display.h"
+#include "sim/driver/sim_display.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/sim_driver_sandbox.h"
 

@@ -1,8 +1,8 @@
 // The simulated driver's core and settings store, driven through the real operations.
 #include "nvapi/loader.h"
 #include "nvapi/nvapi.h"
-#include "sim/sim_driver.h"
-#include "sim/sim_driver_config.h"
+#include "sim/driver/sim_driver.h"
+#include "sim/driver/sim_driver_config.h"
 #include "tests/support/environment.h"
 #include "tests/support/sim_driver_sandbox.h"
 

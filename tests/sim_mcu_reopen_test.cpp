@@ -2,7 +2,7 @@
 // nobody read: a new handle sees only what is sent after it was opened.
 #include "platform/platform.h"
 #include "prox/prox_report.h"
-#include "sim/sim_mcu.h"
+#include "sim/mcu/sim_mcu.h"
 
 #include <gtest/gtest.h>
 

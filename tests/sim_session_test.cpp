@@ -2,8 +2,8 @@
 // seen through the real proximity link.
 #include "platform/platform.h"
 #include "prox/mcu_prox.h"
-#include "sim/sim_display.h"
-#include "sim/sim_session.h"
+#include "sim/driver/sim_display.h"
+#include "sim/programs/sim_session.h"
 #include "tests/support/test_helpers.h"
 
 #include <gtest/gtest.h>

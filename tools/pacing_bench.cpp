@@ -11,8 +11,8 @@
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_impl.h"
 #include "sim/platform/test_hooks.h"
-#include "sim/sim_display.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_display.h"
+#include "sim/driver/sim_driver.h"
 #include "tests/support/allocation_counter.h"
 #include "tools/pacing_figures.h"
 

@@ -2,7 +2,7 @@
 // predicted display time) and what the simulated panel really scanned out.
 #pragma once
 
-#include "sim/sim_display.h"
+#include "sim/driver/sim_display.h"
 
 #include <cstdint>
 #include <vector>

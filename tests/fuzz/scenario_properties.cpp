@@ -1,4 +1,4 @@
-#include "sim/scenario.h"
+#include "sim/headset/scenario.h"
 #include "tests/fuzz/properties.h"
 
 #include <algorithm>

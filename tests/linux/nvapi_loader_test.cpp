@@ -3,7 +3,7 @@
 #include "nvapi/loader.h"
 #include "nvapi/nvapi.h"
 #include "sim/platform/test_hooks.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The panel link: the lines the simulated driver appends and the daemon reads back.
-#include "sim/panel_link.h"
+#include "sim/headset/panel_link.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Scenario files: only a regular file of bounded size is read (FIFOs and devices as Linux has them).
-#include "sim/scenario.h"
+#include "sim/headset/scenario.h"
 
 #include <gtest/gtest.h>
 

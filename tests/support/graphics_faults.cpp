@@ -4,8 +4,8 @@
 #include "platform/platform.h"
 #include "sim/platform/test_hooks.h"
 #include "present/com_ptr.h"
-#include "sim/d3d12_slots.h"
-#include "sim/device_hooks.h"
+#include "sim/driver/d3d12_slots.h"
+#include "sim/driver/device_hooks.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "present/nvapi_d3d12_presenter.h"
-#include "sim/sim_display.h"
+#include "sim/driver/sim_display.h"
 
 #include <memory>
 #include <string>

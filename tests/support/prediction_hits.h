@@ -2,7 +2,7 @@
 // simulated display's own record of presents and vertical blanks.
 #pragma once
 
-#include "sim/sim_display.h"
+#include "sim/driver/sim_display.h"
 
 #include <cstdint>
 #include <vector>

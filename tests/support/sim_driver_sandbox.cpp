@@ -1,6 +1,6 @@
 #include "tests/support/sim_driver_sandbox.h"
 
-#include "sim/sim_driver_config.h"
+#include "sim/driver/sim_driver_config.h"
 #include "tests/support/simulated_driver.h"
 
 #include <atomic>

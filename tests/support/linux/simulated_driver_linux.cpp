@@ -1,6 +1,6 @@
 #include "nvapi/loader.h"
 #include "sim/platform/test_hooks.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 #include "tests/support/simulated_driver.h"
 
 namespace corva::test {

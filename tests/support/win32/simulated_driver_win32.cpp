@@ -2,7 +2,7 @@
 // initialisation); only "nvapi64.dll" resolves to the simulated driver linked in here.
 #include "nvapi/loader_win32.h"
 #include "sim/platform/test_hooks_win32.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 #include "tests/support/simulated_driver.h"
 
 #include <cstring>

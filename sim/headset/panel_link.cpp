@@ -1,0 +1,62 @@
+#include "sim/headset/panel_link.h"
+
+#include <cstdlib>
+
+namespace corva::sim {
+
+std::string panelLine(const PanelChange& change) {
+    return std::string("panel on=") + (change.on ? "1" : "0") + " dsc=" + (change.compressed ? "1" : "0") +
+           "\n";
+}
+
+bool parsePanelLine(const std::string& line, PanelChange& out) {
+    int on = -1, dsc = -1;
+    char tail = 0;
+    if (std::sscanf(line.c_str(), "panel on=%d dsc=%d%c", &on, &dsc, &tail) != 2) return false;
+    if ((on != 0 && on != 1) || (dsc != 0 && dsc != 1)) return false;
+    out = {on == 1, dsc == 1};
+    return true;
+}
+
+PanelLinkWriter::PanelLinkWriter() {
+    const char* path = std::getenv(kPanelFileVariable);
+    if (path == nullptr || *path == '\0') return;
+    file_ = std::fopen(path, "ab");
+    if (file_ == nullptr)
+        std::fprintf(stderr, "simulated driver: cannot append to %s '%s'\n", kPanelFileVariable, path);
+}
+
+PanelLinkWriter::~PanelLinkWriter() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+void PanelLinkWriter::write(const PanelChange& change) {
+    if (file_ == nullptr) return;
+    // One write per line, flushed at once: the daemon must see it within milliseconds.
+    const std::string line = panelLine(change);
+    std::fwrite(line.data(), 1, line.size(), file_);
+    std::fflush(file_);
+}
+
+std::vector<PanelChange> PanelLinkReader::poll() {
+    std::vector<PanelChange> changes;
+    std::FILE* file = std::fopen(path_.c_str(), "rb");
+    if (file == nullptr) return changes;
+    if (std::fseek(file, offset_, SEEK_SET) == 0) {
+        char chunk[512];
+        size_t got = 0;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            pending_.append(chunk, got);
+            offset_ += long(got);
+        }
+    }
+    std::fclose(file);
+    for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+        PanelChange change;
+        if (parsePanelLine(pending_.substr(0, end), change)) changes.push_back(change);
+        pending_.erase(0, end + 1);
+    }
+    return changes;
+}
+
+}  // namespace corva::sim

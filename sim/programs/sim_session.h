@@ -1,0 +1,64 @@
+// One simulated headset for a whole tessaray-sim run: the driver's display, the proximity
+// MCU and the headset model that joins them, set up from a scenario whose timeline is then
+// played against them. The ground truth can be written out at the end.
+#pragma once
+
+#include "sim/headset/headset.h"
+#include "sim/headset/panel_link.h"
+#include "sim/headset/scenario.h"
+#include "sim/headset/scenario_dispatch.h"
+#include "sim/headset/scenario_runner.h"
+#include "sim/mcu/sim_mcu.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace corva::sim {
+
+HeadsetTiming headsetTiming(const Scenario& scenario);
+McuScenario mcuScenario(const Scenario& scenario, Headset& headset);
+
+class SimSession {
+  public:
+    explicit SimSession(const Scenario& scenario);
+    ~SimSession();
+    SimSession(const SimSession&) = delete;
+    SimSession& operator=(const SimSession&) = delete;
+
+    // Where the program finds the microcontroller: the model in this process, installed as
+    // the HID transport, or the system's HID devices (the HID daemon's, which follows the
+    // panels through the panel link file).
+    enum class Mcu { InProcess, SystemHid };
+
+    // Resets the display to the scenario's start, joins display, MCU and headset, installs
+    // the MCU as the HID transport and starts the timeline, timed from `startNs`.
+    // `wakeStamp` reads the program's pending wake-request stamp (0: none).
+    void start(int64_t startNs, std::function<int64_t()> wakeStamp, Mcu mcu = Mcu::InProcess);
+    // Stops the timeline, detaches the headset from the display and uninstalls the MCU as
+    // the HID transport; idempotent.
+    void stop();
+
+    Headset& headset() { return headset_; }
+    SimMcu& mcu() { return *mcu_; }
+
+    // The headset's transitions, and the wake latency each wake request really had (the
+    // request stamp to the first telemetry report showing the displays on).
+    std::string groundTruthText() const;
+    bool writeGroundTruth(const std::string& path) const;
+
+  private:
+    void handleMicrocontroller(const TimedEvent& event);
+    void handleWearer(const TimedEvent& event);
+
+    Scenario scenario_;
+    Headset headset_;
+    std::unique_ptr<SimMcu> mcu_;
+    ScenarioDisplay display_;
+    ScenarioDispatcher dispatcher_;
+    TimelinePlayer player_;
+    PanelLinkWriter panelLink_;
+    bool started_ = false;
+};
+
+}  // namespace corva::sim
