@@ -1,6 +1,7 @@
 #include "app/shared_state.h"
 
 #include "platform/platform.h"
+#include "trace/trace.h"
 
 #include <cstdio>
 
@@ -12,6 +13,10 @@ std::atomic<std::atomic<bool>*> PresenterStop{nullptr};
 
 void EventMarker(const char* name) {
     const platform::LocalTime t = platform::localTimeNow();
+    // The trace's marker carries the printed time, so a trace and its log can be matched.
+    if (trace::enabled())
+        trace::marker(name, platform::steadyNowNs(),
+                      ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond);
     std::printf("%s %02u:%02u:%02u.%03u\n", name, t.hour, t.minute, t.second, t.millisecond);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
+#include "trace/trace.h"
 
 #include <cstdio>
 #include <thread>
@@ -31,6 +32,8 @@ void restoreBypass(McuProx& link) {
 
 int tessarayMain(int argc, char** argv) {
     platform::initConsoleOutput();
+    // Declared first: it outlives every thread that traces (all joined before returning).
+    const trace::Session traceSession(trace::pathFromEnvironment());
     const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
     platform::installConsoleHandler(consoleCtrlHandler);
 

@@ -4,6 +4,7 @@
 #include "nvapi/nvapi.h"
 #include "platform/em_dash.h"
 #include "platform/platform.h"
+#include "trace/trace.h"
 
 #include <cstdio>
 #include <mutex>
@@ -16,13 +17,18 @@ constexpr uint32_t kParkedPollMs = 50;
 
 // Panels off, wait for the wake, panels on. Next: present a frame in this iteration.
 PresentLoop::Step PresentLoop::parkUntilWanted() {
+    const bool tracing = trace::enabled();
+    const int64_t offCall = tracing ? clock_.nowNs() : 0;
     const NvStatus offStatus = DisplayControl(&im_.display, kPanelPowerOff);
+    if (tracing) trace::panelPower(false, offCall, clock_.nowNs(), offStatus);
     std::printf("Presenter: panels OFF (idle policy) = 0x%x\n", static_cast<unsigned>(offStatus));
     publishParked(true);
+    if (tracing) trace::parked(clock_.nowNs());
 
     if (const Step waited = waitWhileParked(); waited != Step::Next) return waited;
     // The panels stay off and parked stays true when a stop ends the run here.
     if (presenter_.stopRequested.load()) return Step::End;
+    if (tracing) trace::wakeSeen(clock_.nowNs());
 
     wakePanels();
     pacing_.reset();
@@ -46,8 +52,10 @@ PresentLoop::Step PresentLoop::waitWhileParked() {
 
 // The mode is set again before power-on; surfaces, views and the waitable outlive a park.
 void PresentLoop::wakePanels() {
+    const int64_t call = trace::enabled() ? clock_.nowNs() : 0;
     const NvStatus modeStatus = SetDisplayMode(&im_.display, &im_.mode);
     const NvStatus powerStatus = DisplayControl(&im_.display, kPanelPowerOn);
+    if (trace::enabled()) trace::panelPower(true, call, clock_.nowNs(), powerStatus, modeStatus);
     // HDCP being unavailable does not stop the mode from being set.
     const NvStatus shownMode = modeStatus == kNvHdcpDisabled ? kNvOk : modeStatus;
     std::printf("Presenter: panels ON (wake), SetDisplayMode=0x%x POWER_ON=0x%x\n",

@@ -5,6 +5,7 @@
 #include "nvapi/nvapi.h"
 #include "platform/em_dash.h"
 #include "platform/platform.h"
+#include "trace/trace.h"
 
 #include <cstdio>
 #include <mutex>
@@ -108,14 +109,37 @@ PresentLoop::Step PresentLoop::presentFrame(uint32_t buffer, double runTime, int
 
     const int64_t frameStart = clock_.nowNs();
     const int64_t displayTimeNs = anchored ? pacing_.predictDisplayTimeNs(frameStart) : 0;
+    const bool tracing = trace::enabled();
+    trace::FrameTimes times;
+    if (tracing) {
+        times.index = frames_;
+        times.loopTopNs = loopTop;
+        times.startNs = frameStart;
+        times.predictedNs = displayTimeNs;
+        if (anchored && im_.justInTimeWait)
+            times.leadNs = static_cast<int64_t>(justInTimeLead(pacing_.period(), pacing_.peakWork()) * 1e9);
+    }
     recordFrame(buffer, runTime, displayTimeNs);
     submitFrame(buffer);
-    if (!present(buffer)) return Step::End;
+    if (tracing) times.submitNs = clock_.nowNs();
+    const bool presented = present(buffer);
+    if (tracing) times.presentNs = clock_.nowNs();
+    if (!presented) return Step::End;
     pacing_.addWorkTime(secondsSince(frameStart));
 
     double waitMs = -1.0;
-    if (!waitForVerticalBlank(waitMs)) return Step::EndDisplayLost;
+    const bool waitable = waitForVerticalBlank(waitMs);
+    if (tracing) {
+        times.vblankNs = lastVblankWaitEndNs_;
+        times.wait = lastVblankWait_;
+        times.presentStatus = lastPresentStatus_;
+    }
+    if (!waitable) return Step::EndDisplayLost;
     pace(waitMs, secondsSince(loopTop) - jitWait, runTime);
+    if (tracing) {
+        times.freeRunning = pacing_.freeRunning();
+        trace::frame(times);
+    }
 
     publish();
     return presenter_.stopRequested.load() ? Step::End : Step::Next;
@@ -184,8 +208,10 @@ void PresentLoop::submitFrame(uint32_t buffer) {
 bool PresentLoop::present(uint32_t buffer) {
     const NvStatus status = Present12(&im_.display, im_.surf[buffer], 1, im_.queue.Get(), im_.list.Get());
     presentFailed_ = status != kNvOk;
+    lastPresentStatus_ = status;
     if (status == kNvOk) return true;
     presentErrors_ += 1;
+    if (trace::enabled()) trace::presentError(clock_.nowNs(), frames_, status);
     std::fprintf(stderr, "Present12 = 0x%x at frame %llu\n", static_cast<unsigned>(status),
                  static_cast<unsigned long long>(frames_));
     if (presentErrors_ <= kMaxPresentErrors) return true;  // counted, though not shown
@@ -203,12 +229,16 @@ bool PresentLoop::present(uint32_t buffer) {
 bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     if (!im_.waitableOk) {
         pacing_.noWaitable();
+        lastVblankWait_ = trace::VblankWait::NoWaitable;
         return true;
     }
     const int64_t t0 = clock_.nowNs();
     const platform::WaitResult result = clock_.waitFor(im_.waitable, kVblankWaitMs);
     const int64_t t1 = clock_.nowNs();
     waitMs = static_cast<double>(t1 - t0) / 1e6;
+    lastVblankWaitEndNs_ = t1;
+    lastVblankWait_ =
+        result == platform::WaitResult::TimedOut ? trace::VblankWait::TimedOut : trace::VblankWait::Signalled;
     if (result != platform::WaitResult::TimedOut) {
         pacing_.waitSignalled(t1);
         return true;
@@ -224,6 +254,8 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
 // Free-run detection, and the self-pacing sleep while the panel does not pace the loop.
 void PresentLoop::pace(double waitMs, double loopTime, double runTime) {
     const FreeRunStep step = pacing_.updateFreeRun(waitMs, loopTime, runTime);
+    if (step.change != FreeRunChange::None && trace::enabled())
+        trace::freeRun(clock_.nowNs(), step.change == FreeRunChange::Entered, step.announce);
     if (step.change == FreeRunChange::Entered) {
         freeRunEvents_ += 1;
         if (step.announce)

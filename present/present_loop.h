@@ -5,6 +5,7 @@
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/pacing.h"
 #include "present/presenter_impl.h"
+#include "trace/trace_record.h"
 
 #include <cstdint>
 
@@ -61,6 +62,11 @@ class PresentLoop {
     uint64_t failedButCounted_ = 0;  // counted frames whose present failed
     uint64_t waitTimeouts_ = 0;
     uint64_t freeRunEvents_ = 0;
+
+    // What the trace needs of the last present and vertical-blank wait.
+    int32_t lastPresentStatus_ = 0;
+    int64_t lastVblankWaitEndNs_ = 0;
+    trace::VblankWait lastVblankWait_ = trace::VblankWait::NoWaitable;
 };
 
 }  // namespace corva

@@ -5,6 +5,7 @@
 #include "prox/mcu_prox.h"
 #include "prox/prox_report.h"
 #include "prox/worn_filter.h"
+#include "trace/trace.h"
 
 #include <cstdio>
 
@@ -30,6 +31,7 @@ void McuProx::readerLoop() {
         linkLosses_.fetch_add(1);
         worn.store(false, std::memory_order_relaxed);
         distance.store(0, std::memory_order_relaxed);
+        trace::linkChange(platform::steadyNowNs(), true);
         noteFirstAverage();
     };
 
@@ -45,6 +47,7 @@ void McuProx::readerLoop() {
             const BypassResend resend = adoptReconnected(found);
             filter.restart();
             silentReads = 0;
+            trace::linkChange(platform::steadyNowNs(), false);
             std::fprintf(stderr, "McuProx: device reconnected, telemetry restarted\n");
             // A replugged MCU starts with its bypass off: taken off, the headset would blank.
             if (resend != BypassResend::NotNeeded)
@@ -72,11 +75,15 @@ void McuProx::readerLoop() {
         }
 
         silentReads = 0;
-        lastReportNs_.store(platform::steadyNowNs(), std::memory_order_relaxed);
+        const int64_t arrival = platform::steadyNowNs();
+        lastReportNs_.store(arrival, std::memory_order_relaxed);
         prox::Telemetry telemetry;
         if (!prox::decodeTelemetry(prox::normaliseReport(buffer, size_t(got)), telemetry)) continue;
         distance.store(telemetry.proximity, std::memory_order_relaxed);
-        if (telemetry.hasDstat) dstat.store(telemetry.dstat, std::memory_order_relaxed);
+        if (telemetry.hasDstat) {
+            const uint16_t previous = dstat.exchange(telemetry.dstat, std::memory_order_relaxed);
+            if (previous != telemetry.dstat) trace::dstatChange(arrival, previous, telemetry.dstat);
+        }
         const bool wasWorn = worn.load(std::memory_order_relaxed);
         worn.store(filter.add(telemetry.proximity, wasWorn, threshold, hysteresis),
                    std::memory_order_relaxed);
