@@ -1,4 +1,5 @@
 // tessaray-report: reads saved logs of tessaray or tessaray-sim and summarises them.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -8,6 +9,7 @@
 #include "report/report_options.h"
 #include "report/summary_text.h"
 #include "report/svg_plot.h"
+#include "report/trace_outputs.h"
 
 namespace {
 
@@ -24,11 +26,47 @@ bool writeFile(const std::string& path, const std::string& text, const char* wha
     return true;
 }
 
+bool loadTrace(const std::string& path, TraceFile& trace) {
+    std::string error;
+    if (readTraceFile(path, trace, error) == TraceRead::Ok) return true;
+    std::fprintf(stderr, "tessaray-report: %s: %s\n", path.c_str(), error.c_str());
+    return false;
+}
+
+// --trace-json OUT TRACE and --frames-csv OUT TRACE: 0 done, 2 not a trace, 3 not written.
+int convertTrace(const std::vector<std::string>& outAndTrace, bool json) {
+    if (outAndTrace.size() != 2) return 0;
+    TraceFile trace;
+    if (!loadTrace(outAndTrace[1], trace)) return 2;
+    const std::string text = json ? traceEventJson(trace) : framesCsv(trace);
+    return writeFile(outAndTrace[0], text, json ? "trace JSON" : "frames CSV") ? 0 : 3;
+}
+
+// Says whether the trace and the run of the logs it was recorded with agree.
+bool checkTraceAgainstLogs(const TraceFile& trace, const std::vector<ParsedLog>& logs) {
+    const TraceMatch match = matchTraceToLogs(trace, logs);
+    if (match.run != nullptr && match.disagreements.empty()) {
+        std::printf("trace %s: agrees with run %zu of %s (%zu frames, %zu markers)\n", trace.source.c_str(),
+                    match.runNumber, match.run->source.c_str(), trace.frames.size(), match.markers);
+        return true;
+    }
+    for (const std::string& problem : match.disagreements)
+        std::fprintf(stderr, "tessaray-report: trace %s and its log disagree: %s\n", trace.source.c_str(),
+                     problem.c_str());
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ReportOptions options;
     if (const int code = parseReportOptions(argc, argv, options); code >= 0) return code;
+
+    int traceCode = std::max(convertTrace(options.traceJson, true), convertTrace(options.framesCsv, false));
+    if (options.logs.empty() && options.compareA.empty()) return traceCode;
+    TraceFile trace;
+    const bool haveTrace = !options.trace.empty() && loadTrace(options.trace, trace);
+    if (!options.trace.empty() && !haveTrace) traceCode = std::max(traceCode, 2);
 
     std::vector<ParsedLog> logs;
     bool inputsGood = loadLogs(options.logs, logs);
@@ -47,6 +85,7 @@ int main(int argc, char** argv) {
     }
 
     if (!options.quiet) std::fputs(summaryText(logs).c_str(), stdout);
+    if (haveTrace && !checkTraceAgainstLogs(trace, logs)) traceCode = std::max(traceCode, 2);
     if (comparing) {
         if (setA.empty() || setB.empty()) {
             std::fprintf(stderr, "tessaray-report: --compare needs at least one log on each side\n");
@@ -66,12 +105,12 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "tessaray-report: --run %zu: there is no such run\n", options.run);
             return 1;
         }
-        if (writeFile(options.svg, svgReport(logs, options.run), "plot")) {
+        if (writeFile(options.svg, svgReport(logs, options.run, haveTrace ? &trace : nullptr), "plot")) {
             std::printf("plot: %s\n", options.svg.c_str());
         } else {
             written = false;
         }
     }
-    if (!inputsGood) return 2;
-    return written ? 0 : 3;
+    if (!inputsGood || traceCode == 2) return 2;
+    return written && traceCode != 3 ? 0 : 3;
 }

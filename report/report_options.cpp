@@ -26,8 +26,20 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
     a->needs(b);
     b->needs(a);
     app.add_flag("-q,--quiet", options.quiet, "no summary on standard output");
+    app.add_option(
+           "--trace", options.trace,
+           "a trace of the same run (TESSARAY_TRACE_FILE): checked against the logs, plotted with --svg")
+        ->type_name("TRACE");
+    app.add_option("--trace-json", options.traceJson, "write TRACE as Chrome trace-event JSON to OUT")
+        ->expected(2)
+        ->type_name("OUT TRACE");
+    app.add_option("--frames-csv", options.framesCsv, "write one row per frame of TRACE to OUT")
+        ->expected(2)
+        ->type_name("OUT TRACE");
     app.footer(
-        "Exit codes: 0 done; 1 bad command line; 2 an input was unreadable or not a tessaray log\n"
+        "Exit codes: 0 done; 1 bad command line; 2 an input was unreadable or not a tessaray log (or "
+        "trace),\n"
+        "or a trace disagrees with its log; 3 an output file could not be written\n"
         "Examples:\n"
         "  tessaray-report results/*/tessaray.log --svg plot.svg\n"
         "  tessaray-report --compare old/*.log --with new/*.log");
@@ -38,7 +50,8 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
         const int code = app.exit(error);
         return code == 0 ? 0 : 1;
     }
-    if (options.logs.empty() && options.compareA.empty()) {
+    if (options.logs.empty() && options.compareA.empty() && options.traceJson.empty() &&
+        options.framesCsv.empty()) {
         std::fprintf(stderr, "tessaray-report: no log given (a file, a folder, or - for standard input)\n%s",
                      app.help().c_str());
         return 1;

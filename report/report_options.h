@@ -17,6 +17,10 @@ struct ReportOptions {
     std::string svg;
     size_t run = 0;  // the run the plot's timeline shows, counted from 1 over all logs
     bool quiet = false;
+    // A frame-level trace: checked against the logs' run it was recorded with, and plotted.
+    std::string trace;
+    std::vector<std::string> traceJson;  // OUT TRACE
+    std::vector<std::string> framesCsv;  // OUT TRACE
 };
 
 // -1 to go on; otherwise the exit code to return at once (0 after --help).

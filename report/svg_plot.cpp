@@ -11,6 +11,7 @@
 #include "report/metrics.h"
 #include "report/stats.h"
 #include "report/summary_text.h"
+#include "report/trace_outputs.h"
 
 namespace corva::report {
 namespace {
@@ -387,14 +388,17 @@ const LoggedRun* timelineRun(const std::vector<ParsedLog>& logs, size_t runIndex
     return runs.front();
 }
 
-std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex) {
+std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex, const TraceFile* trace) {
+    double traceHeight = 0;
+    const std::string intervals = trace ? frameIntervalSvg(*trace, kHeight, kWidth, traceHeight) : "";
+    const double height = kHeight + traceHeight;
     Svg svg;
     svg.add("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     svg.add(
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
         "font-family=\"sans-serif\">\n",
-        kWidth, kHeight, kWidth, kHeight);
-    svg.rect(0, 0, kWidth, kHeight, "fill=\"#fff\"");
+        kWidth, height, kWidth, height);
+    svg.rect(0, 0, kWidth, height, "fill=\"#fff\"");
     const LoggedRun* run = timelineRun(logs, runIndex);
     if (run) {
         const std::vector<const LoggedRun*> runs = allRuns(logs);
@@ -404,6 +408,7 @@ std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex) {
         svg.text(20, 28, "no run to draw", "font-size=\"16\"");
     }
     drawLatencies(svg, logs);
+    svg.raw() += intervals;
     svg.add("</svg>\n");
     return std::move(svg.raw());
 }

@@ -2,9 +2,12 @@
 
 #include "platform/hid_transport.h"
 #include "platform/platform.h"
+#include "sim/driver/display_truth.h"
 #include "sim/mcu/headset_mcu.h"
 #include "sim/platform/test_hooks.h"
 #include "sim/driver/sim_display.h"
+
+#include <fstream>
 
 namespace corva::sim {
 
@@ -95,12 +98,15 @@ void SimSession::handleMicrocontroller(const TimedEvent& event) {
     }
 }
 
+// The headset's transitions and latencies, then the display's presents and scan-outs.
 std::string SimSession::groundTruthText() const {
-    return sim::groundTruthText(headset_, mcu_.get());
+    return sim::groundTruthText(headset_, mcu_.get()) + displayTruthText(timeline(), panelTransitions());
 }
 
 bool SimSession::writeGroundTruth(const std::string& path) const {
-    return sim::writeGroundTruth(headset_, mcu_.get(), path);
+    std::ofstream file(path, std::ios::trunc);
+    file << groundTruthText();
+    return bool(file.flush());
 }
 
 }  // namespace corva::sim

@@ -1,0 +1,194 @@
+// Chrome trace-event JSON of a trace: frames as slices on the present loop's track, vertical
+// blanks as instants, panel power and park/doze as slices, dstat bits and fps as counters,
+// markers as instants, every track named. Times in microseconds from the trace's clock line.
+#include "report/trace_outputs.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace corva::report {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kPid = 1;
+
+struct Builder {
+    const TraceFile& trace;
+    json events = json::array();
+
+    double us(int64_t ns) const { return static_cast<double>(ns - trace.clockSteadyNs) / 1e3; }
+
+    void slice(int tid, const char* name, int64_t fromNs, int64_t toNs, json args = json::object()) {
+        events.push_back({{"name", name},
+                          {"ph", "X"},
+                          {"pid", kPid},
+                          {"tid", tid},
+                          {"ts", us(fromNs)},
+                          {"dur", std::max(0.0, us(toNs) - us(fromNs))},
+                          {"args", std::move(args)}});
+    }
+    void instant(int tid, const std::string& name, int64_t ns, json args = json::object()) {
+        events.push_back({{"name", name},
+                          {"ph", "i"},
+                          {"s", "t"},
+                          {"pid", kPid},
+                          {"tid", tid},
+                          {"ts", us(ns)},
+                          {"args", std::move(args)}});
+    }
+    void counter(const char* name, int64_t ns, json args) {
+        events.push_back({{"name", name},
+                          {"ph", "C"},
+                          {"pid", kPid},
+                          {"tid", kTrackTelemetry},
+                          {"ts", us(ns)},
+                          {"args", std::move(args)}});
+    }
+    void threadName(int tid, const char* name) {
+        events.push_back({{"name", "thread_name"},
+                          {"ph", "M"},
+                          {"pid", kPid},
+                          {"tid", tid},
+                          {"ts", 0},
+                          {"args", {{"name", name}}}});
+    }
+};
+
+// The last time the trace speaks of.
+int64_t traceEndNs(const TraceFile& t) {
+    int64_t end = t.clockSteadyNs;
+    for (const TraceFrame& f : t.frames) end = std::max({end, f.presentNs, f.vblankNs});
+    for (const TraceMarker& m : t.markers) end = std::max(end, m.ns);
+    for (const TracePanelCall& p : t.panels) end = std::max(end, p.returnNs);
+    return end;
+}
+
+const char* waitName(char wait) {
+    return wait == 's' ? "signalled" : wait == 't' ? "timed out" : "no waitable";
+}
+
+void addFrames(Builder& b) {
+    const TraceFile& t = b.trace;
+    for (const TraceFrame& f : t.frames) {
+        const int64_t end = f.wait == 'n' ? f.presentNs : f.vblankNs;
+        json args = {{"frame", f.index},
+                     {"submit_ms", (f.submitNs - f.startNs) / 1e6},
+                     {"present_ms", (f.presentNs - f.startNs) / 1e6},
+                     {"vblank_wait", waitName(f.wait)},
+                     {"free_running", f.freeRunning},
+                     {"present_status", f.presentStatus}};
+        if (f.predictedNs != 0) args["predicted_display_ms"] = traceMs(t, f.predictedNs);
+        if (f.leadNs != 0) args["lead_ms"] = f.leadNs / 1e6;
+        b.slice(kTrackFrames, "frame", f.startNs, end, std::move(args));
+        if (f.wait == 's') b.instant(kTrackFrames, "vblank", f.vblankNs, {{"frame", f.index}});
+    }
+    // Frames per second: frames begun in each second of the trace.
+    if (t.frames.empty()) return;
+    const int64_t first = t.frames.front().startNs;
+    int64_t second = 0;
+    int count = 0;
+    for (const TraceFrame& f : t.frames) {
+        const int64_t at = (f.startNs - first) / 1000000000;
+        if (at != second) {
+            b.counter("fps", first + second * 1000000000, {{"fps", count}});
+            for (int64_t gap = second + 1; gap < at; ++gap)
+                b.counter("fps", first + gap * 1000000000, {{"fps", 0}});
+            second = at;
+            count = 0;
+        }
+        ++count;
+    }
+    b.counter("fps", first + second * 1000000000, {{"fps", count}});
+}
+
+// Panel power as "panels on" / "panels off" slices between the returns of the calls; park
+// (published parked to the wake seen) and doze (the markers) as slices.
+void addPanelsAndParks(Builder& b) {
+    const TraceFile& t = b.trace;
+    for (size_t i = 0; i < t.panels.size(); ++i) {
+        const TracePanelCall& p = t.panels[i];
+        const int64_t until = i + 1 < t.panels.size() ? t.panels[i + 1].callNs : traceEndNs(t);
+        json args = {{"status", p.status}, {"call_ms", (p.returnNs - p.callNs) / 1e6}};
+        if (p.on) args["mode_status"] = p.modeStatus;
+        b.slice(kTrackPanels, p.on ? "panels on" : "panels off", p.returnNs, std::max(until, p.returnNs),
+                args);
+    }
+    for (size_t i = 0; i < t.parked.size(); ++i) {
+        const int64_t from = t.parked[i];
+        int64_t to = from;
+        for (int64_t wake : t.wakesSeen)
+            if (wake >= from) {
+                to = wake;
+                break;
+            }
+        if (to == from) to = std::max(from, traceEndNs(t));  // parked when the run ended
+        b.slice(kTrackParkDoze, "parked", from, to);
+    }
+    int64_t dozeFrom = 0;
+    for (const TraceMarker& m : t.markers) {
+        if (m.name == "DOZE_SLEEP_REQUEST") dozeFrom = m.ns;
+        if (m.name == "WAKE_REQUEST" && dozeFrom != 0) {
+            b.slice(kTrackParkDoze, "doze", dozeFrom, m.ns);
+            dozeFrom = 0;
+        }
+    }
+}
+
+void addEvents(Builder& b) {
+    const TraceFile& t = b.trace;
+    for (const TraceMarker& m : t.markers) b.instant(kTrackRunControl, m.name, m.ns);
+    for (const TraceDstat& d : t.dstat) {
+        b.counter("dstat", d.ns, {{"disp", d.to & 1}, {"proxOn", (d.to >> 1) & 1}, {"dsc", (d.to >> 3) & 1}});
+        b.instant(kTrackTelemetry, "DSTAT_CHANGE", d.ns, {{"from", d.from}, {"to", d.to}});
+    }
+    for (const TraceInstant& r : t.freeRuns)
+        b.instant(kTrackFrames, r.flag ? "free-run start" : "free-run end", r.ns,
+                  {{"announced", r.announced}});
+    for (const TraceInstant& e : t.presentErrors)
+        b.instant(kTrackFrames, "present error", e.ns, {{"frame", e.frame}, {"status", e.status}});
+    for (const TraceInstant& l : t.linkChanges)
+        b.instant(kTrackTelemetry, l.flag ? "link lost" : "link back", l.ns);
+}
+
+}  // namespace
+
+std::string traceEventJson(const TraceFile& trace) {
+    Builder b{trace};
+    addFrames(b);
+    addPanelsAndParks(b);
+    addEvents(b);
+    // Each track in time order; the names first.
+    std::stable_sort(b.events.begin(), b.events.end(), [](const json& x, const json& y) {
+        return std::make_pair(x["tid"].get<int>(), x["ts"].get<double>()) <
+               std::make_pair(y["tid"].get<int>(), y["ts"].get<double>());
+    });
+    json named = json::array();
+    Builder names{trace, json::array()};
+    names.events.push_back({{"name", "process_name"},
+                            {"ph", "M"},
+                            {"pid", kPid},
+                            {"tid", 0},
+                            {"ts", 0},
+                            {"args", {{"name", "tessaray"}}}});
+    names.threadName(kTrackFrames, "present loop");
+    names.threadName(kTrackRunControl, "run control (markers)");
+    names.threadName(kTrackPanels, "panel power");
+    names.threadName(kTrackParkDoze, "park / doze");
+    names.threadName(kTrackTelemetry, "proximity telemetry");
+    for (json& e : b.events) names.events.push_back(std::move(e));
+    json doc = {{"traceEvents", std::move(names.events)},
+                {"displayTimeUnit", "ms"},
+                {"otherData",
+                 {{"source", trace.source},
+                  {"version", trace.version},
+                  {"clock_local_ms_of_day", trace.clockLocalMs},
+                  {"clock_unix_ms", trace.clockUnixMs},
+                  {"dropped_records", trace.dropped},
+                  {"complete", trace.ended && !trace.cut}}}};
+    return doc.dump(1) + "\n";
+}
+
+}  // namespace corva::report

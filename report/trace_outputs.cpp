@@ -1,0 +1,190 @@
+// The per-frame CSV, the frame-interval plots and the trace-to-log match.
+#include "report/trace_outputs.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+namespace corva::report {
+
+namespace {
+
+std::string ms(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
+}  // namespace
+
+// Times in ms from the trace's clock line; durations in ms; empty where a frame has none.
+std::string framesCsv(const TraceFile& t) {
+    std::string out =
+        "frame,start_ms,interval_ms,jit_wait_ms,submit_ms,present_ms,vblank_ms,vblank_wait,"
+        "predicted_display_ms,lead_ms,free_running,present_status\n";
+    const TraceFrame* previous = nullptr;
+    for (const TraceFrame& f : t.frames) {
+        out += std::to_string(f.index) + "," + ms(traceMs(t, f.startNs)) + ",";
+        if (previous != nullptr) out += ms((f.startNs - previous->startNs) / 1e6);
+        out += "," + ms((f.startNs - f.loopTopNs) / 1e6) + "," + ms(traceMs(t, f.submitNs)) + "," +
+               ms(traceMs(t, f.presentNs)) + ",";
+        if (f.wait != 'n') out += ms(traceMs(t, f.vblankNs));
+        out += f.wait == 's' ? ",signalled," : f.wait == 't' ? ",timed-out," : ",none,";
+        if (f.predictedNs != 0) out += ms(traceMs(t, f.predictedNs));
+        out += ",";
+        if (f.leadNs != 0) out += ms(f.leadNs / 1e6);
+        out += std::string(",") + (f.freeRunning ? "1" : "0") + "," + std::to_string(f.presentStatus) + "\n";
+        previous = &f;
+    }
+    return out;
+}
+
+namespace {
+
+constexpr double kWindowMs = 1000.0;  // each plot shows a second either side of its event
+constexpr double kPlotHeight = 120.0;
+constexpr double kPlotGap = 50.0;
+
+struct ParkWake {
+    int64_t ns;
+    const char* name;
+};
+
+}  // namespace
+
+std::string frameIntervalSvg(const TraceFile& t, double top, double width, double& height) {
+    std::vector<ParkWake> events;
+    for (int64_t ns : t.parked) events.push_back({ns, "park"});
+    for (int64_t ns : t.wakesSeen) events.push_back({ns, "wake"});
+    std::sort(events.begin(), events.end(), [](const ParkWake& a, const ParkWake& b) { return a.ns < b.ns; });
+    height = 0;
+    if (events.empty() || t.frames.size() < 2) return {};
+    const double left = 170, right = width - 30;
+    // Two plots a row.
+    const double plotWidth = (right - left - 40) / 2;
+    std::string out = "<g id=\"frame-intervals\">\n";
+    char line[512];
+    std::snprintf(
+        line, sizeof line,
+        "<text x=\"20\" y=\"%.1f\" font-size=\"15\" font-weight=\"bold\">Frame intervals around each "
+        "park and wake (trace)</text>\n",
+        top + 20);
+    out += line;
+    for (size_t e = 0; e < events.size(); ++e) {
+        const double x0 = left + (e % 2) * (plotWidth + 40);
+        const double y0 = top + 40 + (e / 2) * (kPlotHeight + kPlotGap);
+        // Intervals of the frames begun within the window, scaled to their largest (at least 40 ms).
+        std::vector<std::pair<double, double>> points;
+        double peak = 40.0;
+        for (size_t i = 1; i < t.frames.size(); ++i) {
+            const double at = (t.frames[i].startNs - events[e].ns) / 1e6;
+            if (at < -kWindowMs || at > kWindowMs) continue;
+            const double interval = (t.frames[i].startNs - t.frames[i - 1].startNs) / 1e6;
+            points.push_back({at, interval});
+            peak = std::max(peak, interval);
+        }
+        std::snprintf(
+            line, sizeof line,
+            "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#999\"/>\n"
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">%s at %.3f s: frame interval (ms, 0-%.0f), "
+            "&#177;1 s</text>\n"
+            "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#c00\"/>\n",
+            x0, y0, plotWidth, kPlotHeight, x0, y0 - 6, events[e].name, traceMs(t, events[e].ns) / 1e3, peak,
+            x0 + plotWidth / 2, y0, x0 + plotWidth / 2, y0 + kPlotHeight);
+        out += line;
+        for (const auto& [at, interval] : points) {
+            std::snprintf(line, sizeof line, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.8\" fill=\"#236\"/>\n",
+                          x0 + (at + kWindowMs) / (2 * kWindowMs) * plotWidth,
+                          y0 + kPlotHeight - interval / peak * kPlotHeight);
+            out += line;
+        }
+    }
+    out += "</g>\n";
+    height = 40 + ((events.size() + 1) / 2) * (kPlotHeight + kPlotGap);
+    return out;
+}
+
+namespace {
+
+const char* markerName(EventKind kind) {
+    switch (kind) {
+        case EventKind::InitStart:
+            return "INIT_START";
+        case EventKind::InitDone:
+            return "INIT_DONE";
+        case EventKind::FirstDraw:
+            return "FIRST_DRAW";
+        case EventKind::ParkRequest:
+            return "PARK_REQUEST";
+        case EventKind::ParkDone:
+            return "PARK_DONE";
+        case EventKind::DozeSleepRequest:
+            return "DOZE_SLEEP_REQUEST";
+        case EventKind::DozeAsleep:
+            return "DOZE_ASLEEP";
+        case EventKind::WakeRequest:
+            return "WAKE_REQUEST";
+        case EventKind::BenchEnd:
+            return "BENCH_END";
+        default:
+            return nullptr;
+    }
+}
+
+constexpr int64_t kDayMs = 86400000;
+
+}  // namespace
+
+TraceMatch matchTraceToLogs(const TraceFile& t, const std::vector<ParsedLog>& logs) {
+    TraceMatch match;
+    if (t.markers.empty()) {
+        match.disagreements.push_back("the trace has no marker to match a log by");
+        return match;
+    }
+    const TraceMarker& key = t.markers.front();
+    size_t number = 0;
+    for (const ParsedLog& log : logs)
+        for (const LoggedRun& run : log.runs) {
+            ++number;
+            for (const Event& e : run.events) {
+                const char* name = markerName(e.kind);
+                if (name != nullptr && e.timed && key.name == name && e.ms % kDayMs == key.localMs) {
+                    match.run = &run;
+                    match.runNumber = number;
+                    break;
+                }
+                if (name != nullptr) break;  // only the run's first marker identifies it
+            }
+            if (match.run != nullptr) break;
+        }
+    if (match.run == nullptr) {
+        match.disagreements.push_back("no run of the logs has its first marker " + key.name +
+                                      " at the trace's time");
+        return match;
+    }
+    const LoggedRun& run = *match.run;
+    if (t.dropped > 0)
+        match.disagreements.push_back("the trace lost " + std::to_string(t.dropped) +
+                                      " records (its ring was full)");
+    if (run.result.presentSeen && run.result.frames != t.frames.size())
+        match.disagreements.push_back("frames: the log says " + std::to_string(run.result.frames) +
+                                      ", the trace has " + std::to_string(t.frames.size()));
+    std::vector<std::pair<std::string, int64_t>> logged;
+    for (const Event& e : run.events)
+        if (const char* name = markerName(e.kind); name != nullptr && e.timed)
+            logged.push_back({name, e.ms % kDayMs});
+    const size_t n = std::min(logged.size(), t.markers.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (logged[i].first == t.markers[i].name && logged[i].second == t.markers[i].localMs) continue;
+        match.disagreements.push_back("marker " + std::to_string(i + 1) + ": the log has " + logged[i].first +
+                                      ", the trace " + t.markers[i].name + " at another time");
+        break;
+    }
+    if (logged.size() != t.markers.size())
+        match.disagreements.push_back("markers: the log has " + std::to_string(logged.size()) +
+                                      ", the trace " + std::to_string(t.markers.size()));
+    match.markers = n;
+    return match;
+}
+
+}  // namespace corva::report
