@@ -31,6 +31,8 @@ PresentLoop::Step PresentLoop::parkUntilWanted() {
     if (tracing) trace::wakeSeen(clock_.nowNs());
 
     wakePanels();
+    // A free run the wake ends (pacing starts afresh) ends in the trace too, silently.
+    if (tracing && pacing_.freeRunning()) trace::freeRun(clock_.nowNs(), false, false);
     pacing_.reset();
     publishParked(false);
     return Step::Next;

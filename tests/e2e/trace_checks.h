@@ -1,0 +1,120 @@
+// Checks of a frame-level trace, read through tessaray-report's own reader: its Chrome
+// trace-event JSON is well formed, it agrees with the console log of its run, and (for
+// tessaray-sim) with the simulated display's own record of presents and scan-outs.
+#pragma once
+
+#include "report/log_parser.h"
+#include "report/trace_file.h"
+#include "report/trace_outputs.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace corva::test {
+
+inline report::TraceFile readTrace(const std::string& path) {
+    report::TraceFile trace;
+    std::string error;
+    EXPECT_EQ(report::readTraceFile(path, trace, error), report::TraceRead::Ok) << error;
+    return trace;
+}
+
+// A whole trace of a run that ended normally, that agrees with the run's console log.
+inline void expectTraceAgreesWithLog(const report::TraceFile& trace, const std::string& out) {
+    EXPECT_TRUE(trace.ended);
+    EXPECT_FALSE(trace.cut);
+    EXPECT_EQ(trace.badLines, 0u);
+    EXPECT_EQ(trace.dropped, 0u);
+    const std::vector<report::ParsedLog> logs{report::parseLog(out, "stdout")};
+    const report::TraceMatch match = report::matchTraceToLogs(trace, logs);
+    ASSERT_NE(match.run, nullptr);
+    for (const std::string& problem : match.disagreements) ADD_FAILURE() << problem;
+    EXPECT_GE(match.markers, 4u);
+    ASSERT_TRUE(match.run->result.presentSeen);
+    EXPECT_EQ(match.run->result.frames, trace.frames.size());
+}
+
+// The JSON a trace viewer loads: every event has its fields, each track's events come in
+// time order and its slices do not overlap, every track is named.
+inline void expectWellFormedTraceJson(const report::TraceFile& trace) {
+    const nlohmann::json doc = nlohmann::json::parse(report::traceEventJson(trace));
+    ASSERT_TRUE(doc.contains("traceEvents") && doc["traceEvents"].is_array());
+    std::map<int, double> lastTs, sliceEnd;
+    std::map<int, bool> named;
+    std::map<std::string, size_t> phases;
+    for (const nlohmann::json& e : doc["traceEvents"]) {
+        for (const char* field : {"name", "ph", "pid", "tid", "ts"})
+            ASSERT_TRUE(e.contains(field)) << e.dump();
+        const std::string ph = e["ph"];
+        const int tid = e["tid"];
+        const double ts = e["ts"];
+        phases[ph] += 1;
+        if (ph == "M") {
+            if (e["name"] == "thread_name") named[tid] = true;
+            continue;
+        }
+        EXPECT_GE(ts, 0.0) << e.dump();
+        if (lastTs.count(tid)) {
+            EXPECT_GE(ts, lastTs[tid]) << "out of order on track " << tid << ": " << e.dump();
+        }
+        lastTs[tid] = ts;
+        if (ph == "X") {
+            ASSERT_TRUE(e.contains("dur")) << e.dump();
+            EXPECT_GE(e["dur"].get<double>(), 0.0);
+            if (sliceEnd.count(tid)) {
+                EXPECT_GE(ts, sliceEnd[tid]) << "overlaps on track " << tid << ": " << e.dump();
+            }
+            sliceEnd[tid] = ts + e["dur"].get<double>();
+        } else if (ph == "i") {
+            EXPECT_TRUE(e.contains("s")) << e.dump();
+        } else if (ph == "C") {
+            EXPECT_TRUE(e["args"].is_object() && !e["args"].empty()) << e.dump();
+        } else {
+            ADD_FAILURE() << "unexpected phase " << e.dump();
+        }
+    }
+    for (const auto& [tid, ts] : lastTs) EXPECT_TRUE(named[tid]) << "track " << tid << " has no name";
+    EXPECT_EQ(phases["X"] >= trace.frames.size(), true);
+    EXPECT_GT(phases["i"], 0u);
+    EXPECT_GT(phases["C"], 0u);
+}
+
+// The simulated display's record, from the ground-truth file.
+struct DisplayTruth {
+    struct Present {
+        int64_t ns = 0;
+        int status = 0;
+        int64_t shownVblank = -1;
+    };
+    std::vector<Present> presents;                      // by sequence number - 1
+    std::vector<std::pair<int64_t, uint64_t>> vblanks;  // time, the present it scanned out
+    std::vector<std::pair<bool, int64_t>> panels;       // on, time
+};
+
+inline DisplayTruth readDisplayTruth(const std::string& path) {
+    DisplayTruth truth;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        unsigned long long seq = 0, presentSeq = 0;
+        long long ns = 0, shown = 0;
+        int status = 0, on = 0, fresh = 0;
+        if (std::sscanf(line.c_str(), "present seq=%llu time_ns=%lld status=%d shown_vblank=%lld", &seq, &ns,
+                        &status, &shown) == 4)
+            truth.presents.push_back({ns, status, shown});
+        else if (std::sscanf(line.c_str(), "vblank index=%llu time_ns=%lld present_seq=%llu new=%d", &seq,
+                             &ns, &presentSeq, &fresh) == 4)
+            truth.vblanks.push_back({ns, presentSeq});
+        else if (std::sscanf(line.c_str(), "panel on=%d time_ns=%lld", &on, &ns) == 2)
+            truth.panels.push_back({on != 0, ns});
+    }
+    return truth;
+}
+
+}  // namespace corva::test
