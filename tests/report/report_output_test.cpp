@@ -111,6 +111,9 @@ TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
     const fs::path notLog =
         fs::temp_directory_path() / ("report-test-" + std::to_string(::getpid()) + ".txt");
     std::ofstream(notLog) << "just some text\nnothing of the program\n";
+    const fs::path newerTrace = notLog.string() + ".trace";
+    std::ofstream(newerTrace) << "tessaray-trace 99\n";
+    const std::string out = notLog.string() + ".out";
     const struct {
         std::string arguments;
         int exitCode;
@@ -124,9 +127,15 @@ TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
         {"", 1},
         {"--compare " + logs + "/sim_cycle.log", 1},
         {"--bogus " + logs + "/sim_cycle.log", 1},
+        // Traces: a log, a newer version, or a trace that is not of the log's run.
+        {"--trace-json " + out + " " + logs + "/sim_cycle.log", 2},
+        {"--frames-csv " + out + " " + newerTrace.string(), 2},
+        {logs + "/sim_cycle.log --trace " + notLog.string(), 2},
+        {"--trace-json " + out, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(runReport(c.arguments), c.exitCode) << c.arguments;
     fs::remove(notLog);
+    fs::remove(newerTrace);
 }
 
 }  // namespace

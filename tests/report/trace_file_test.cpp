@@ -1,0 +1,180 @@
+// The trace's writer and tessaray-report's reader of it: every record comes back as written,
+// a cut file reads up to its last whole line, a full ring drops and counts instead of
+// waiting, and what is not a trace (or is a newer one) is refused.
+#include "report/trace_file.h"
+#include "trace/trace.h"
+#include "trace/trace_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace corva::test {
+namespace {
+
+std::string tracePath(const char* name) {
+    return ::testing::TempDir() + "tessaray-trace-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// One record of each kind through a session, as the program writes them.
+std::string writeEveryKind(const std::string& path) {
+    {
+        const trace::Session session(path.c_str());
+        EXPECT_TRUE(session.active() && trace::enabled());
+        trace::FrameTimes f;
+        f.index = 7;
+        f.loopTopNs = 1000;
+        f.startNs = 5000;
+        f.submitNs = 9000;
+        f.presentNs = 9500;
+        f.vblankNs = 20000;
+        f.predictedNs = 26000;
+        f.leadNs = 4000;
+        f.freeRunning = true;
+        f.presentStatus = -5;
+        trace::frame(f);
+        f.index = 8;
+        f.wait = trace::VblankWait::NoWaitable;
+        f.predictedNs = f.leadNs = 0;
+        trace::frame(f);
+        trace::marker("PARK_REQUEST", 30000, 45296789);  // 12:34:56.789
+        trace::panelPower(false, 31000, 32000, 0);
+        trace::parked(33000);
+        trace::wakeSeen(34000);
+        trace::panelPower(true, 35000, 36000, 0, -208);
+        trace::dstatChange(37000, 0x000b, 0x0002);
+        trace::freeRun(38000, true, true);
+        trace::presentError(39000, 9, -1);
+        trace::linkChange(40000, true);
+    }
+    EXPECT_FALSE(trace::enabled());
+    return fileBytes(path);
+}
+
+TEST(TraceFile, EveryRecordReadsBackAsWritten) {
+    const std::string path = tracePath("kinds");
+    const std::string bytes = writeEveryKind(path);
+    std::remove(path.c_str());
+    report::TraceFile t;
+    std::string error;
+    ASSERT_EQ(report::parseTrace(bytes, t, error), report::TraceRead::Ok) << error;
+    EXPECT_EQ(t.version, 1);
+    EXPECT_TRUE(t.ended);
+    EXPECT_FALSE(t.cut);
+    EXPECT_EQ(t.badLines, 0u);
+    EXPECT_GT(t.clockSteadyNs, 0);
+    ASSERT_EQ(t.frames.size(), 2u);
+    const report::TraceFrame& f = t.frames[0];
+    EXPECT_EQ(f.index, 7u);
+    EXPECT_EQ(f.loopTopNs, 1000);
+    EXPECT_EQ(f.startNs, 5000);
+    EXPECT_EQ(f.submitNs, 9000);
+    EXPECT_EQ(f.presentNs, 9500);
+    EXPECT_EQ(f.vblankNs, 20000);
+    EXPECT_EQ(f.wait, 's');
+    EXPECT_EQ(f.predictedNs, 26000);
+    EXPECT_EQ(f.leadNs, 4000);
+    EXPECT_TRUE(f.freeRunning);
+    EXPECT_EQ(f.presentStatus, -5);
+    EXPECT_EQ(t.frames[1].wait, 'n');
+    EXPECT_EQ(t.frames[1].predictedNs, 0);
+    ASSERT_EQ(t.markers.size(), 1u);
+    EXPECT_EQ(t.markers[0].name, "PARK_REQUEST");
+    EXPECT_EQ(t.markers[0].localMs, 45296789);
+    ASSERT_EQ(t.panels.size(), 2u);
+    EXPECT_FALSE(t.panels[0].on);
+    EXPECT_EQ(t.panels[1].modeStatus, -208);
+    EXPECT_EQ(t.panels[1].returnNs, 36000);
+    EXPECT_EQ(t.parked, std::vector<int64_t>{33000});
+    EXPECT_EQ(t.wakesSeen, std::vector<int64_t>{34000});
+    ASSERT_EQ(t.dstat.size(), 1u);
+    EXPECT_EQ(t.dstat[0].to, 0x0002);
+    ASSERT_EQ(t.freeRuns.size(), 1u);
+    EXPECT_TRUE(t.freeRuns[0].flag && t.freeRuns[0].announced);
+    ASSERT_EQ(t.presentErrors.size(), 1u);
+    EXPECT_EQ(t.presentErrors[0].frame, 9u);
+    ASSERT_EQ(t.linkChanges.size(), 1u);
+    EXPECT_TRUE(t.linkChanges[0].flag);
+
+    // Cut anywhere, the file reads up to its last whole line.
+    for (size_t cut = bytes.find('\n') + 1; cut < bytes.size(); cut += 7) {
+        report::TraceFile part;
+        ASSERT_EQ(report::parseTrace(bytes.substr(0, cut), part, error), report::TraceRead::Ok) << cut;
+        EXPECT_EQ(part.badLines, 0u) << cut;
+        EXPECT_EQ(part.cut, bytes[cut - 1] != '\n') << cut;
+        EXPECT_FALSE(part.ended) << cut;
+    }
+}
+
+TEST(TraceFile, WhatIsNotATraceOrIsANewerOneIsRefused) {
+    const struct {
+        const char* bytes;
+        report::TraceRead expected;
+    } cases[] = {
+        {"", report::TraceRead::NotATrace},
+        {"tessaray-trace 1", report::TraceRead::NotATrace},  // not even its first line whole
+        {"INIT_START 10:00:00.000\n", report::TraceRead::NotATrace},
+        {"tessaray-trace one\n", report::TraceRead::NotATrace},
+        {"tessaray-trace 0\n", report::TraceRead::NotATrace},
+        {"\xff\xfet\0e\0", report::TraceRead::NotATrace},
+        {"tessaray-trace 2\nF 0 1 2 3\n", report::TraceRead::NewerVersion},
+        {"tessaray-trace 1\nF 0 1 2\nZ 5\nM 1 25:00:00.000 X\nE 9 0\n", report::TraceRead::Ok},
+    };
+    for (const auto& c : cases) {
+        report::TraceFile t;
+        std::string error;
+        EXPECT_EQ(report::parseTrace(c.bytes, t, error), c.expected) << c.bytes;
+        EXPECT_EQ(error.empty(), c.expected == report::TraceRead::Ok) << error;
+        if (c.expected == report::TraceRead::Ok) {
+            EXPECT_EQ(t.badLines, 3u);
+        }
+    }
+}
+
+// Producers never wait for the writer: a ring that is full drops records, and every record
+// is either written or counted as dropped.
+TEST(TraceFile, AFullRingDropsAndCountsButNeverWaits) {
+    const std::string path = tracePath("ring");
+    constexpr int kThreads = 3;
+    constexpr int kEach = 20000;
+    uint64_t dropped = 0;
+    {
+        trace::Writer writer(path, 64);
+        ASSERT_TRUE(writer.ok()) << writer.error();
+        std::vector<std::thread> producers;
+        for (int p = 0; p < kThreads; ++p)
+            producers.emplace_back([&writer, p] {
+                trace::Record r;
+                r.kind = trace::Kind::Parked;
+                for (int i = 0; i < kEach; ++i) {
+                    r.t[0] = p * kEach + i;
+                    writer.push(r);
+                }
+            });
+        for (std::thread& t : producers) t.join();
+        writer.close();
+        dropped = writer.dropped();
+    }
+    report::TraceFile t;
+    std::string error;
+    ASSERT_EQ(report::parseTrace(fileBytes(path), t, error), report::TraceRead::Ok) << error;
+    std::remove(path.c_str());
+    EXPECT_GT(dropped, 0u) << "64 records cannot hold 60000 pushed in a burst";
+    EXPECT_EQ(t.dropped, dropped);
+    EXPECT_EQ(t.parked.size() + dropped, uint64_t(kThreads) * kEach);
+}
+
+}  // namespace
+}  // namespace corva::test
