@@ -3,6 +3,7 @@
 // tessaray-sim. Without the Windows build or Wine the tests are skipped. The Windows
 // program finds no microcontroller here; scenario times count from the driver's first use.
 #include "tests/e2e/e2e_checks.h"
+#include "tests/e2e/trace_checks.h"
 #include "tests/support/linux/wine_process.h"
 
 namespace corva::test {
@@ -140,6 +141,27 @@ TEST_F(WineE2e, ABadScenarioIsRefused) {
               std::string::npos)
         << bad.err;
     EXPECT_NE(bad.err.find("Presenter: NvAPI_Initialize() = 0xffffffff (line 171)\n"), std::string::npos);
+}
+
+// The frame-level trace of the Windows program: the same file, read by the same reader,
+// agreeing with the run's console output; its park and wake are there.
+TEST_F(WineE2e, AParkCycleWithATrace) {
+    const std::string tracePath = tempFile("wine.trace");
+    const SimProcessResult r =
+        run({{"cycle", "1", "1", "1"}, "", "system", false, {"TESSARAY_TRACE_FILE=Z:" + tracePath}});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const report::TraceFile trace = readTrace(tracePath);
+    std::remove(tracePath.c_str());
+    expectTraceAgreesWithLog(trace, r.out);
+    expectWellFormedTraceJson(trace);
+    ASSERT_EQ(trace.panels.size(), 2u);
+    EXPECT_FALSE(trace.panels[0].on);
+    EXPECT_TRUE(trace.panels[1].on);
+    EXPECT_EQ(trace.parked.size(), 1u);
+    EXPECT_EQ(trace.wakesSeen.size(), 1u);
+    size_t signalled = 0;
+    for (const report::TraceFrame& f : trace.frames) signalled += f.wait == 's';
+    EXPECT_GT(signalled, trace.frames.size() / 2) << "paced by the simulated vertical blank";
 }
 
 }  // namespace

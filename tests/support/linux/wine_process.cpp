@@ -49,6 +49,7 @@ SimProcessResult runWine(const WineRunOptions& options) {
     process.args.push_back("--");
     process.args.insert(process.args.end(), options.args.begin(), options.args.end());
     process.timeoutSeconds = 150.0;
+    process.environment = options.environment;
     SimProcessResult run = runSim(process);
 
     const std::filesystem::path exitCode = outDir / "exit-code";

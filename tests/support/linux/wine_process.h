@@ -14,6 +14,7 @@ struct WineRunOptions {
     std::string scenario;           // TESSARAY_SIM_SCENARIO for the simulated nvapi64.dll
     std::string driver = "system";  // where nvapi64.dll is: system, beside or none
     bool freshStore = false;        // the simulated driver's settings store starts afresh
+    std::vector<std::string> environment{};  // more variables for the program ("NAME=value")
 };
 
 // Why the Wine runs cannot happen here (no Windows build, no Wine); empty when they can.
