@@ -1,8 +1,9 @@
 // pacing-bench: the real present loop on the simulated headset display, measured against
 // the display's own record of what it scanned out when. After an unmeasured warm-up the
 // same presenter runs twice in one process, with the just-in-time wait and then without
-// it (the baseline), so the two can be compared on one noisy machine. Figures cover the
-// steady state: every frame after the first second of each loop.
+// it (the baseline), so the two can be compared on one noisy machine; then once more with
+// the frame-level trace on, to measure what tracing costs the presenting thread. Figures
+// cover the steady state: every frame after the first second of each loop.
 //
 // Usage: pacing-bench [SECONDS [HZ [WIDTHxHEIGHT]]]   (default: 10 75 5088x2544)
 #include "app/draw_frame.h"
@@ -15,10 +16,12 @@
 #include "sim/driver/sim_driver.h"
 #include "tests/support/allocation_counter.h"
 #include "tools/pacing_figures.h"
+#include "trace/trace.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -186,6 +189,33 @@ void printTargets(const LoopMeasurement& jit, const LoopMeasurement& base) {
                 verdict(ratio > 0 && ratio <= 0.5));
 }
 
+// The just-in-time loop again, tracing every frame to a temporary file.
+LoopMeasurement measureTraced(NvapiD3d12Presenter& presenter, const BenchSettings& settings,
+                              std::atomic<bool>& firstDrawDone) {
+    const std::string path = (std::filesystem::temp_directory_path() / "pacing-bench.trace").string();
+    LoopMeasurement traced;
+    {
+        const trace::Session session(path.c_str());
+        traced = measureLoop(presenter, settings, true, firstDrawDone);
+    }
+    std::filesystem::remove(path);
+    return traced;
+}
+
+void printTraceOverhead(const LoopMeasurement& off, const LoopMeasurement& on) {
+    const double cpuRatio = off.cpuPerFrameMs > 0 ? on.cpuPerFrameMs / off.cpuPerFrameMs : 0.0;
+    std::printf("\n%-44s %14s %14s\n", "frame-level trace (just-in-time loop)", "off", "on");
+    std::printf("%-44s %11.3f ms %11.3f ms\n", "presenting thread CPU per frame", off.cpuPerFrameMs,
+                on.cpuPerFrameMs);
+    std::printf("%-44s %14.3f %14.3f\n", "heap allocations per frame", off.allocationsPerFrame,
+                on.allocationsPerFrame);
+    std::printf("%-44s %13.2f%% %13.2f%%\n", "new frame on vertical blank",
+                percent(off.figures.newFrameVblanks, off.figures.vblanks),
+                percent(on.figures.newFrameVblanks, on.figures.vblanks));
+    std::printf("  trace CPU per frame within 10%% of off:    %.3f of off %s\n", cpuRatio,
+                cpuRatio > 0 && cpuRatio <= 1.10 ? "met" : "MISSED");
+}
+
 sim::DisplayConfig headsetOffering(const BenchSettings& settings) {
     sim::DisplayConfig config = sim::defaultHeadset();
     config.modes.insert(config.modes.begin(),
@@ -217,8 +247,11 @@ int runBench(const BenchSettings& settings) {
     const LoopMeasurement jit = measureLoop(presenter, settings, true, firstDrawDone);
     std::printf("-- baseline loop (no just-in-time wait)\n");
     const LoopMeasurement base = measureLoop(presenter, settings, false, firstDrawDone);
+    std::printf("-- just-in-time loop with the frame-level trace on\n");
+    const LoopMeasurement traced = measureTraced(presenter, settings, firstDrawDone);
     printFigures(jit, base);
     printTargets(jit, base);
+    printTraceOverhead(jit, traced);
     return 0;
 }
 
