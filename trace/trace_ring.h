@@ -33,8 +33,8 @@ class Ring {
 
     std::unique_ptr<Cell[]> cells_;
     size_t mask_;
-    alignas(64) std::atomic<uint64_t> pushPosition_{0};
-    alignas(64) uint64_t popPosition_ = 0;
+    std::atomic<uint64_t> pushPosition_{0};
+    uint64_t popPosition_ = 0;
 };
 
 }  // namespace corva::trace
