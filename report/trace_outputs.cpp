@@ -44,6 +44,7 @@ namespace {
 constexpr double kWindowMs = 1000.0;  // each plot shows a second either side of its event
 constexpr double kPlotHeight = 120.0;
 constexpr double kPlotGap = 50.0;
+constexpr double kClipMs = 100.0;
 
 struct ParkWake {
     int64_t ns;
@@ -73,7 +74,8 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
     for (size_t e = 0; e < events.size(); ++e) {
         const double x0 = left + (e % 2) * (plotWidth + 40);
         const double y0 = top + 40 + (e / 2) * (kPlotHeight + kPlotGap);
-        // Intervals of the frames begun within the window, scaled to their largest (at least 40 ms).
+        // Intervals of the frames begun within the window, scaled to their largest (40 to 100 ms);
+        // the interval across a park is its whole hold: clipped to the top, in red.
         std::vector<std::pair<double, double>> points;
         double peak = 40.0;
         for (size_t i = 1; i < t.frames.size(); ++i) {
@@ -81,21 +83,24 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
             if (at < -kWindowMs || at > kWindowMs) continue;
             const double interval = (t.frames[i].startNs - t.frames[i - 1].startNs) / 1e6;
             points.push_back({at, interval});
-            peak = std::max(peak, interval);
+            peak = std::max(peak, std::min(interval, kClipMs));
         }
+        const int64_t localMs = t.clockLocalMs + (events[e].ns - t.clockSteadyNs) / 1000000;
         std::snprintf(
             line, sizeof line,
             "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#999\"/>\n"
-            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">%s at %.3f s: frame interval (ms, 0-%.0f), "
-            "&#177;1 s</text>\n"
+            "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">%s at %02d:%02d:%02d.%03d: frame interval (ms, "
+            "0-%.0f), &#177;1 s</text>\n"
             "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#c00\"/>\n",
-            x0, y0, plotWidth, kPlotHeight, x0, y0 - 6, events[e].name, traceMs(t, events[e].ns) / 1e3, peak,
+            x0, y0, plotWidth, kPlotHeight, x0, y0 - 6, events[e].name, int(localMs / 3600000 % 24),
+            int(localMs / 60000 % 60), int(localMs / 1000 % 60), int(localMs % 1000), peak,
             x0 + plotWidth / 2, y0, x0 + plotWidth / 2, y0 + kPlotHeight);
         out += line;
         for (const auto& [at, interval] : points) {
-            std::snprintf(line, sizeof line, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.8\" fill=\"#236\"/>\n",
+            std::snprintf(line, sizeof line, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.8\" fill=\"%s\"/>\n",
                           x0 + (at + kWindowMs) / (2 * kWindowMs) * plotWidth,
-                          y0 + kPlotHeight - interval / peak * kPlotHeight);
+                          y0 + kPlotHeight - std::min(interval, peak) / peak * kPlotHeight,
+                          interval > peak ? "#c00" : "#236");
             out += line;
         }
     }
