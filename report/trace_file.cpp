@@ -2,6 +2,7 @@
 
 #include "trace/trace_format.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>

@@ -24,16 +24,20 @@ std::string framesCsv(const TraceFile& t) {
         "predicted_display_ms,lead_ms,free_running,present_status\n";
     const TraceFrame* previous = nullptr;
     for (const TraceFrame& f : t.frames) {
-        out += std::to_string(f.index) + "," + ms(traceMs(t, f.startNs)) + ",";
-        if (previous != nullptr) out += ms((f.startNs - previous->startNs) / 1e6);
-        out += "," + ms((f.startNs - f.loopTopNs) / 1e6) + "," + ms(traceMs(t, f.submitNs)) + "," +
-               ms(traceMs(t, f.presentNs)) + ",";
-        if (f.wait != 'n') out += ms(traceMs(t, f.vblankNs));
-        out += f.wait == 's' ? ",signalled," : f.wait == 't' ? ",timed-out," : ",none,";
-        if (f.predictedNs != 0) out += ms(traceMs(t, f.predictedNs));
-        out += ",";
-        if (f.leadNs != 0) out += ms(f.leadNs / 1e6);
-        out += std::string(",") + (f.freeRunning ? "1" : "0") + "," + std::to_string(f.presentStatus) + "\n";
+        const std::string interval = previous ? ms((f.startNs - previous->startNs) / 1e6) : "";
+        const std::string vblank = f.wait != 'n' ? ms(traceMs(t, f.vblankNs)) : "";
+        const std::string predicted = f.predictedNs != 0 ? ms(traceMs(t, f.predictedNs)) : "";
+        const std::string lead = f.leadNs != 0 ? ms(f.leadNs / 1e6) : "";
+        char row[512];
+        std::snprintf(row, sizeof row, "%llu,%.3f,%s,%.3f,%.3f,%.3f,%s,%s,%s,%s,%d,%d\n",
+                      static_cast<unsigned long long>(f.index), traceMs(t, f.startNs), interval.c_str(),
+                      (f.startNs - f.loopTopNs) / 1e6, traceMs(t, f.submitNs), traceMs(t, f.presentNs),
+                      vblank.c_str(),
+                      f.wait == 's'   ? "signalled"
+                      : f.wait == 't' ? "timed-out"
+                                      : "none",
+                      predicted.c_str(), lead.c_str(), f.freeRunning ? 1 : 0, f.presentStatus);
+        out += row;
         previous = &f;
     }
     return out;
@@ -138,6 +142,13 @@ const char* markerName(EventKind kind) {
 
 constexpr int64_t kDayMs = 86400000;
 
+template <typename... Args>
+std::string sentence(const char* format, Args... args) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
 }  // namespace
 
 TraceMatch matchTraceToLogs(const TraceFile& t, const std::vector<ParsedLog>& logs) {
@@ -163,17 +174,18 @@ TraceMatch matchTraceToLogs(const TraceFile& t, const std::vector<ParsedLog>& lo
             if (match.run != nullptr) break;
         }
     if (match.run == nullptr) {
-        match.disagreements.push_back("no run of the logs has its first marker " + key.name +
-                                      " at the trace's time");
+        match.disagreements.push_back(
+            sentence("no run of the logs has its first marker %s at the trace's time", key.name.c_str()));
         return match;
     }
     const LoggedRun& run = *match.run;
     if (t.dropped > 0)
-        match.disagreements.push_back("the trace lost " + std::to_string(t.dropped) +
-                                      " records (its ring was full)");
+        match.disagreements.push_back(sentence("the trace lost %llu records (its ring was full)",
+                                               static_cast<unsigned long long>(t.dropped)));
     if (run.result.presentSeen && run.result.frames != t.frames.size())
-        match.disagreements.push_back("frames: the log says " + std::to_string(run.result.frames) +
-                                      ", the trace has " + std::to_string(t.frames.size()));
+        match.disagreements.push_back(sentence("frames: the log says %llu, the trace has %zu",
+                                               static_cast<unsigned long long>(run.result.frames),
+                                               t.frames.size()));
     std::vector<std::pair<std::string, int64_t>> logged;
     for (const Event& e : run.events)
         if (const char* name = markerName(e.kind); name != nullptr && e.timed)
@@ -181,13 +193,15 @@ TraceMatch matchTraceToLogs(const TraceFile& t, const std::vector<ParsedLog>& lo
     const size_t n = std::min(logged.size(), t.markers.size());
     for (size_t i = 0; i < n; ++i) {
         if (logged[i].first == t.markers[i].name && logged[i].second == t.markers[i].localMs) continue;
-        match.disagreements.push_back("marker " + std::to_string(i + 1) + ": the log has " + logged[i].first +
-                                      ", the trace " + t.markers[i].name + " at another time");
+        match.disagreements.push_back(
+            sentence("marker %zu: the log has %s at %lld ms of the day, the trace %s at %lld", i + 1,
+                     logged[i].first.c_str(), static_cast<long long>(logged[i].second),
+                     t.markers[i].name.c_str(), static_cast<long long>(t.markers[i].localMs)));
         break;
     }
     if (logged.size() != t.markers.size())
-        match.disagreements.push_back("markers: the log has " + std::to_string(logged.size()) +
-                                      ", the trace " + std::to_string(t.markers.size()));
+        match.disagreements.push_back(
+            sentence("markers: the log has %zu, the trace %zu", logged.size(), t.markers.size()));
     match.markers = n;
     return match;
 }
