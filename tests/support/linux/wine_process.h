@@ -10,10 +10,10 @@
 namespace corva::test {
 
 struct WineRunOptions {
-    std::vector<std::string> args;  // tessaray.exe's command line
-    std::string scenario;           // TESSARAY_SIM_SCENARIO for the simulated nvapi64.dll
-    std::string driver = "system";  // where nvapi64.dll is: system, beside or none
-    bool freshStore = false;        // the simulated driver's settings store starts afresh
+    std::vector<std::string> args;           // tessaray.exe's command line
+    std::string scenario;                    // TESSARAY_SIM_SCENARIO for the simulated nvapi64.dll
+    std::string driver = "system";           // where nvapi64.dll is: system, beside or none
+    bool freshStore = false;                 // the simulated driver's settings store starts afresh
     std::vector<std::string> environment{};  // more variables for the program ("NAME=value")
 };
 
