@@ -1,9 +1,9 @@
 #include "app/benchmark.h"
 
 #include "app/shared_state.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "platform/platform.h"
-
-#include <cstdio>
 
 namespace corva {
 
@@ -95,11 +95,10 @@ class BenchmarkDriver {
         if (doze_ && proxUp_) link_.setDoze(false);
         if (completed_ < cycles_) {
             const bool allTried = completed_ + abandoned_ == cycles_;
-            std::printf("BENCH_INCOMPLETE: %d of %d cycles completed, %d abandoned%s%s\n", completed_,
-                        cycles_, abandoned_, allTried ? "" : "; ",
-                        allTried          ? ""
-                        : why_ != nullptr ? why_
-                                          : "stopped before the cycles were done");
+            lines::print(lines::kBenchIncomplete, completed_, cycles_, abandoned_, allTried ? "" : "; ",
+                         allTried          ? ""
+                         : why_ != nullptr ? why_
+                                           : "stopped before the cycles were done");
         }
         presenter_.requestStop();
         StopFlag.exchange(true);
@@ -128,14 +127,14 @@ class BenchmarkDriver {
     }
 
     void runCycle(int32_t n, double activeSeconds, double holdSeconds) {
-        std::printf("CYCLE %d/%d\n", n, cycles_);
+        lines::print(lines::kCycle, n, cycles_);
         timedWait(activeSeconds);
         if (StopFlag.load()) return;
         watch_.mark();
         if (watch_.lost()) return abandon(n, "proximity link lost before the displays were taken down");
 
         if (doze_) {
-            EventMarker("DOZE_SLEEP_REQUEST");
+            EventMarker(lines::kDozeSleepRequest);
             const bool sent = link_.setDoze(true);
             if (proxUp_) {
                 if (!sent) return abandon(n, "doze command not accepted");
@@ -144,13 +143,13 @@ class BenchmarkDriver {
                 if (off == Waited::LinkLost)
                     return abandon(n, "proximity link lost before the displays went off");
             }
-            EventMarker("DOZE_ASLEEP");
+            EventMarker(lines::kDozeAsleep);
         } else {
-            EventMarker("PARK_REQUEST");
+            EventMarker(lines::kParkRequest);
             presenter_.setDisplayWanted(false);
             while (!presenter_.isParked() && !StopFlag.load()) platform::sleepMs(2);
             if (!presenter_.isParked()) return;  // stopped before the panels were off
-            EventMarker("PARK_DONE");
+            EventMarker(lines::kParkDone);
         }
 
         timedWait(holdSeconds);
@@ -160,7 +159,7 @@ class BenchmarkDriver {
                            doze_ ? "proximity link lost while dozing" : "proximity link lost while parked");
 
         WakeRequestStamp.exchange(platform::steadyNowNs());
-        EventMarker("WAKE_REQUEST");
+        EventMarker(lines::kWakeRequest);
         wake();
         switch (waitForDisplaysOn(proxUp_, link_, watch_)) {
             case Waited::Done:
@@ -183,7 +182,7 @@ class BenchmarkDriver {
     // The cycle cannot be measured: say why, wake the displays without a marker or a
     // latency, and carry on with the next cycle once the link and the displays are back.
     void abandon(int32_t n, const char* reason) {
-        std::printf("CYCLE_ABANDONED %d/%d: %s; no wake latency for this cycle\n", n, cycles_, reason);
+        lines::print(lines::kCycleAbandoned, n, cycles_, reason);
         abandoned_ += 1;
         if (!doze_) presenter_.setDisplayWanted(true);
         bringUp(doze_);

@@ -1,6 +1,7 @@
 #include "app/draw_frame.h"
 
 #include "app/shared_state.h"
+#include "lines/printed_lines.h"
 
 namespace corva {
 
@@ -15,7 +16,7 @@ FrameHalves splitFrame(int32_t width, int32_t height) {
 }
 
 void DrawFrame::operator()(const FrameContext& frame) const {
-    if (!firstDrawDone_->exchange(true)) EventMarker("FIRST_DRAW");
+    if (!firstDrawDone_->exchange(true)) EventMarker(lines::kFirstDraw);
     const FrameHalves halves = splitFrame(frame.width, frame.height);
     frame.list->ClearRenderTargetView(*frame.rtv, kWhite, 1, &halves.white);
     frame.list->ClearRenderTargetView(*frame.rtv, kBlack, 1, &halves.black);

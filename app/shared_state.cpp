@@ -1,9 +1,9 @@
 #include "app/shared_state.h"
 
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "platform/platform.h"
 #include "trace/trace.h"
-
-#include <cstdio>
 
 namespace corva {
 
@@ -17,7 +17,7 @@ void EventMarker(const char* name) {
     if (trace::enabled())
         trace::marker(name, platform::steadyNowNs(),
                       ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond);
-    std::printf("%s %02u:%02u:%02u.%03u\n", name, t.hour, t.minute, t.second, t.millisecond);
+    lines::print(lines::kMarker, name, t.hour, t.minute, t.second, t.millisecond);
 }
 
 bool consoleCtrlHandler(unsigned long ctrlType) {

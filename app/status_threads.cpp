@@ -1,9 +1,9 @@
 #include "app/status_threads.h"
 
 #include "app/shared_state.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "platform/platform.h"
-
-#include <cstdio>
 
 namespace corva {
 
@@ -18,15 +18,15 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous) {
     const uint16_t current = link.dstat.load(std::memory_order_relaxed);
     if (current == previous) return current;
     const platform::LocalTime t = platform::localTimeNow();
-    std::printf("DSTAT_CHANGE 0x%04x -> 0x%04x [disp=%d proxOn=%d] %02u:%02u:%02u.%03u\n", previous, current,
-                current & 1, (current >> 1) & 1, t.hour, t.minute, t.second, t.millisecond);
+    lines::print(lines::kDstatChange, previous, current, current & 1, (current >> 1) & 1, t.hour, t.minute,
+                 t.second, t.millisecond);
     if ((current & 1) != 0 && (previous & 1) == 0) {
         const int64_t stamp = WakeRequestStamp.exchange(0);
         if (stamp != 0) {
-            // Read after the change line is out: the figure includes writing it.
+            // Read after the change line is printed (queued for output while the output
+            // thread runs): the figure includes printing it.
             const int64_t now = platform::steadyNowNs();
-            std::printf("WARM_WAKE_LATENCY %.1f ms (WAKE_REQUEST -> DISPLAYS_ON)\n",
-                        static_cast<double>(now - stamp) / 1000000.0);
+            lines::print(lines::kWakeLatency, static_cast<double>(now - stamp) / 1000000.0);
         }
     }
     return current;
@@ -47,8 +47,7 @@ void dstatMonitorLoop(McuProx& link) {
         const int64_t lastReport = link.lastReportNs();
         const bool paused = lastReport != 0 && platform::steadyNowNs() - lastReport > kTelemetryPauseNs;
         if ((lost || paused) && WakeRequestStamp.exchange(0) != 0)
-            std::printf("WAKE_LATENCY_DISCARDED: %s before the displays were seen on\n",
-                        lost ? "proximity link lost" : "proximity telemetry paused");
+            lines::print(lines::kWakeLatencyDiscarded, lost ? lines::kLinkLost : lines::kTelemetryPaused);
         previous = reportDstatChange(link, previous);
         platform::sleepMs(2);
     }
@@ -77,13 +76,14 @@ void statusLineLoop(PresentBackend& presenter, McuProx& link, const bool& proxUp
         const PresentStats stats = presenter.stats();
         const platform::LocalTime t = platform::localTimeNow();
         const uint16_t dstat = link.dstat.load(std::memory_order_relaxed);
-        const char* suffix = stats.freeRunning ? "  [FREE-RUN: vsync lost]" : "";
+        const char* suffix = stats.freeRunning ? lines::kFreeRunSuffix : "";
         const unsigned distance = proxUp ? link.distance.load(std::memory_order_relaxed) : 0u;
-        const char* prox = !proxUp ? "n/a" : link.worn.load(std::memory_order_relaxed) ? "worn" : "away";
+        const char* prox = !proxUp                                     ? lines::kProxNotAvailable
+                           : link.worn.load(std::memory_order_relaxed) ? lines::kWorn
+                                                                       : lines::kAway;
         const double fps = static_cast<double>(stats.frames - previousFrames);
-        std::printf("  %02u:%02u:%02u.%03u fps=%5.1f prox=%s(%u) dstat=0x%04x[disp=%d proxOn=%d dsc=%d]%s\n",
-                    t.hour, t.minute, t.second, t.millisecond, fps, prox, distance, dstat, dstat & 1,
-                    (dstat >> 1) & 1, (dstat >> 3) & 1, suffix);
+        lines::print(lines::kStatus, t.hour, t.minute, t.second, t.millisecond, fps, prox, distance, dstat,
+                     dstat & 1, (dstat >> 1) & 1, (dstat >> 3) & 1, suffix);
         if (StopFlag.load()) return;
         previousFrames = stats.frames;
     }

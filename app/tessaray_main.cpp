@@ -5,13 +5,13 @@
 #include "app/run_settings.h"
 #include "app/shared_state.h"
 #include "app/status_threads.h"
-#include "platform/em_dash.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
 #include "trace/trace.h"
 
-#include <cstdio>
 #include <thread>
 
 namespace corva {
@@ -24,8 +24,7 @@ constexpr int kExitDisplayLost = 4;
 
 void restoreBypass(McuProx& link) {
     const bool ok = link.setBypass(false);
-    std::printf("prox bypass restored: %s\n",
-                ok ? "ok ('[' sent)" : "FAILED " EM_DASH " power-cycle the headset or send '[' to clear");
+    lines::print(lines::kBypassRestored, ok ? lines::kRestoredOk : lines::kRestoredFailed);
 }
 
 }  // namespace
@@ -34,18 +33,20 @@ int tessarayMain(int argc, char** argv) {
     platform::initConsoleOutput();
     // Declared first: it outlives every thread that traces (all joined before returning).
     const trace::Session traceSession(trace::pathFromEnvironment());
+    // Every line goes out through it from here; stopped (all lines out) before the end.
+    lines::OutputThread output;
     const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
     platform::installConsoleHandler(consoleCtrlHandler);
 
     McuProx link;
     const bool proxUp = link.open(50);
     if (proxUp)
-        std::printf("prox up: %s (distance %u)\n", link.worn.load() ? "worn" : "away",
-                    unsigned(link.distance.load()));
+        lines::print(lines::kProxUp, link.worn.load() ? lines::kWorn : lines::kAway,
+                     unsigned(link.distance.load()));
     else
-        std::printf("prox unavailable (non-fatal)\n");
+        lines::print(lines::kProxUnavailable);
     const bool bypassOn = proxUp && link.setBypass(true);
-    std::printf("prox bypass: %s\n", bypassOn ? "ON ('p' sent)" : "FAILED");
+    lines::print(lines::kBypass, bypassOn ? lines::kBypassOn : lines::kBypassFailed);
 
     std::thread monitor(dstatMonitorLoop, std::ref(link));
 
@@ -59,7 +60,7 @@ int tessarayMain(int argc, char** argv) {
     PresenterStop.store(&presenter.stopRequested);
     if (StopFlag.load()) presenter.requestStop();
 
-    EventMarker("INIT_START");
+    EventMarker(lines::kInitStart);
     if (!presenter.init()) {
         PresenterStop.store(nullptr);
         StopFlag.exchange(true);
@@ -68,10 +69,11 @@ int tessarayMain(int argc, char** argv) {
         // until it is power-cycled: restore it on this path too.
         if (bypassOn) restoreBypass(link);
         link.close();
+        output.stop();
         platform::teardownFinished();
         return kExitInitFailed;  // presenter, then link, destroyed on the way out
     }
-    EventMarker("INIT_DONE");
+    EventMarker(lines::kInitDone);
 
     std::thread statusLine(statusLineLoop, std::ref(presenter), std::ref(link), std::cref(proxUp));
     std::thread benchmark;
@@ -86,7 +88,7 @@ int tessarayMain(int argc, char** argv) {
         presenter.run(settings.runSeconds, draw);
     }
     PresenterStop.store(nullptr);
-    EventMarker("BENCH_END");
+    EventMarker(lines::kBenchEnd);
     StopFlag.exchange(true);
 
     if (benchmark.joinable()) benchmark.join();
@@ -97,10 +99,9 @@ int tessarayMain(int argc, char** argv) {
     link.close();
 
     const PresentStats stats = presenter.stats();
-    std::printf("frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d\n",
-                static_cast<unsigned long long>(stats.frames),
-                static_cast<unsigned long long>(stats.presentErrors),
-                static_cast<unsigned long long>(stats.freeRunEvents), stats.displayLost ? 1 : 0);
+    lines::print(lines::kRunResult, stats.frames, stats.presentErrors, stats.freeRunEvents,
+                 stats.displayLost ? 1 : 0);
+    output.stop();
     platform::teardownFinished();
     return stats.displayLost ? kExitDisplayLost : kExitOk;
 }

@@ -1,14 +1,14 @@
 #include "present/bring_up_calls.h"
 
-#include <cstdio>
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 
 namespace corva {
 
 bool driverCallOk(BringUpCall call, NvStatus status) {
     if (status == kNvOk) return true;
     const BringUpCallSite& site = siteOf(call);
-    std::fprintf(stderr, "Presenter: %s = 0x%x (line %d)\n", site.text, static_cast<unsigned>(status),
-                 site.line);
+    lines::print(lines::kDriverCallFailed, site.text, static_cast<unsigned>(status), site.line);
     return false;
 }
 
@@ -16,7 +16,7 @@ bool driverCallOk(BringUpCall call, NvStatus status) {
 bool graphicsCallOk(BringUpCall call, HRESULT result) {
     if (!FAILED(result)) return true;
     const BringUpCallSite& site = siteOf(call);
-    std::fprintf(stderr, "Presenter: %s = 0x%lx (line %d)\n", site.text,
+    lines::print(lines::kGraphicsCallFailed, site.text,
                  static_cast<unsigned long>(static_cast<uint32_t>(result)), site.line);
     return false;
 }

@@ -1,9 +1,8 @@
 #include "present/driver_profile.h"
 
 #include "nvapi/nvapi.h"
-#include "platform/em_dash.h"
-
-#include <cstdio>
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 
 namespace corva {
 
@@ -13,14 +12,6 @@ constexpr const char16_t* kProfileName = u"corva";
 constexpr const char16_t* kApplicationName = u"tessaray.exe";
 constexpr uint32_t kPowerManagementModeId = 0x1057EB71;
 constexpr uint32_t kPreferMaximumPerformance = 1;
-
-constexpr const char* kPinnedLine =
-    "driver profile: power management pinned to max performance "
-    "(new " EM_DASH " takes full effect from this or the next launch)\n";
-constexpr const char* kFailedLine =
-    "driver profile: could not pin max performance " EM_DASH
-    " if tracking rubber-bands, "
-    "set Power management mode = Prefer maximum performance for tessaray.exe in NVIDIA Control Panel\n";
 
 // Bounded copy into a record's name field, always terminated.
 void copyName(char16_t (&field)[kNvUnicodeLength], const char16_t* text) {
@@ -78,9 +69,9 @@ void pinDriverProfile() {
 
     bool written = false;
     if (!pinInSession(session, written))
-        std::fputs(kFailedLine, stderr);
+        lines::print(lines::kProfileFailed);
     else if (written)
-        std::fputs(kPinnedLine, stdout);
+        lines::print(lines::kProfilePinned);
 
     NvAPI_DRS_DestroySession(session);
 }

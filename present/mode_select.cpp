@@ -1,6 +1,7 @@
 #include "present/mode_select.h"
 
-#include "platform/em_dash.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 
 #include <cmath>
 
@@ -34,28 +35,22 @@ ModeChoice selectMode(const PresenterConfig& wanted, const NvDirectModeMode* mod
     return choice;
 }
 
-void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wanted,
-                      const NvDirectModeMode* modes, size_t count, const ModeChoice& choice) {
+void reportModeChoice(const PresenterConfig& wanted, const NvDirectModeMode* modes, size_t count,
+                      const ModeChoice& choice) {
     for (size_t i = 0; i < count; ++i) {
         const NvDirectModeMode& m = modes[i];
-        std::fprintf(out, "mode[%u]: %ux%u @ %.3f Hz format=%d\n", static_cast<unsigned>(i), m.width,
-                     m.height, modeRefreshHz(m), static_cast<int>(m.format));
+        lines::print(lines::kModeListed, static_cast<unsigned>(i), m.width, m.height, modeRefreshHz(m),
+                     static_cast<int>(m.format));
     }
     if (!choice.found) {
-        std::fprintf(err,
-                     "Presenter: no mode matches %ux%u@%.0f format %d " EM_DASH
-                     " refusing to guess (mode list "
-                     "above)\n",
-                     wanted.width, wanted.height, wanted.refreshHz, static_cast<int>(wanted.linkFormat));
+        lines::print(lines::kNoModeMatches, wanted.width, wanted.height, wanted.refreshHz,
+                     static_cast<int>(wanted.linkFormat));
         return;
     }
     if (choice.fallback) {
         const NvDirectModeMode& m = modes[choice.index];
-        std::fprintf(out,
-                     "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other "
-                     "refresh?) " EM_DASH " using %ux%u@%.3f, same link format %d\n",
-                     wanted.width, wanted.height, wanted.refreshHz, m.width, m.height, choice.refreshHz,
-                     static_cast<int>(wanted.linkFormat));
+        lines::print(lines::kModeFallback, wanted.width, wanted.height, wanted.refreshHz, m.width, m.height,
+                     choice.refreshHz, static_cast<int>(wanted.linkFormat));
     }
 }
 

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 namespace corva {
 
@@ -30,10 +29,10 @@ double modeRefreshHz(const NvDirectModeMode& mode);
 // rates); otherwise nothing.
 ModeChoice selectMode(const PresenterConfig& wanted, const NvDirectModeMode* modes, size_t count);
 
-// Prints the mode list to `out`, then the fallback line to `out` or the refusal line to
-// `err`, as the choice requires.
-void reportModeChoice(std::FILE* out, std::FILE* err, const PresenterConfig& wanted,
-                      const NvDirectModeMode* modes, size_t count, const ModeChoice& choice);
+// Prints the mode list, then the fallback line or (on standard error) the refusal line, as
+// the choice requires.
+void reportModeChoice(const PresenterConfig& wanted, const NvDirectModeMode* modes, size_t count,
+                      const ModeChoice& choice);
 
 // The headset's link needs display stream compression 1.1, 4 slices, 8 bits per pixel,
 // whatever the driver's record says; no other field changes.

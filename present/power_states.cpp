@@ -2,11 +2,11 @@
 #include "present/present_loop.h"
 
 #include "nvapi/nvapi.h"
-#include "platform/em_dash.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "platform/platform.h"
 #include "trace/trace.h"
 
-#include <cstdio>
 #include <mutex>
 
 namespace corva {
@@ -21,7 +21,7 @@ PresentLoop::Step PresentLoop::parkUntilWanted() {
     const int64_t offCall = tracing ? clock_.nowNs() : 0;
     const NvStatus offStatus = DisplayControl(&im_.display, kPanelPowerOff);
     if (tracing) trace::panelPower(false, offCall, clock_.nowNs(), offStatus);
-    std::printf("Presenter: panels OFF (idle policy) = 0x%x\n", static_cast<unsigned>(offStatus));
+    lines::print(lines::kPanelsOff, static_cast<unsigned>(offStatus));
     publishParked(true);
     if (tracing) trace::parked(clock_.nowNs());
 
@@ -43,9 +43,7 @@ PresentLoop::Step PresentLoop::waitWhileParked() {
         clock_.sleepMs(kParkedPollMs);
         if (runLengthReached(runTimeNow())) return Step::End;
         if (deviceRemovedReason() != S_OK) {
-            std::fprintf(stderr, "Presenter: device removed while panels off " EM_DASH
-                                 " display lost, exiting "
-                                 "present loop\n");
+            lines::print(lines::kDeviceRemovedParked);
             return Step::EndDisplayLost;
         }
     }
@@ -60,8 +58,7 @@ void PresentLoop::wakePanels() {
     if (trace::enabled()) trace::panelPower(true, call, clock_.nowNs(), powerStatus, modeStatus);
     // HDCP being unavailable does not stop the mode from being set.
     const NvStatus shownMode = modeStatus == kNvHdcpDisabled ? kNvOk : modeStatus;
-    std::printf("Presenter: panels ON (wake), SetDisplayMode=0x%x POWER_ON=0x%x\n",
-                static_cast<unsigned>(shownMode), static_cast<unsigned>(powerStatus));
+    lines::print(lines::kPanelsOn, static_cast<unsigned>(shownMode), static_cast<unsigned>(powerStatus));
 }
 
 // Waking also ends any free-run: pacing starts afresh.

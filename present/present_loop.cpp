@@ -3,11 +3,11 @@
 #include "present/present_loop.h"
 
 #include "nvapi/nvapi.h"
-#include "platform/em_dash.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "platform/platform.h"
 #include "trace/trace.h"
 
-#include <cstdio>
 #include <mutex>
 
 namespace corva {
@@ -54,6 +54,8 @@ PresentLoop::~PresentLoop() {
 }
 
 void PresentLoop::run() {
+    // Frames must not wait for the console: lines printed from here are queued, never waited on.
+    const lines::CriticalThread critical;
     // Best effort: without them the loop still runs, with the thread's previous settings.
     platform::raiseThreadPriorityToHighest();
     platform::disableExecutionSpeedThrottling();
@@ -80,11 +82,7 @@ PresentLoop::Step PresentLoop::iterate() {
     const uint32_t buffer = static_cast<uint32_t>(frames_ & 1);
 
     if (const HRESULT reason = deviceRemovedReason(); reason != S_OK) {
-        std::fprintf(stderr,
-                     "Presenter: D3D12 device removed (0x%lx) " EM_DASH
-                     " display lost (cable pulled?), exiting "
-                     "present loop\n",
-                     static_cast<unsigned long>(static_cast<uint32_t>(reason)));
+        lines::print(lines::kDeviceRemoved, static_cast<unsigned long>(static_cast<uint32_t>(reason)));
         return Step::EndDisplayLost;
     }
     if (!presenter_.displayWanted.load()) {
@@ -212,15 +210,11 @@ bool PresentLoop::present(uint32_t buffer) {
     if (status == kNvOk) return true;
     presentErrors_ += 1;
     if (trace::enabled()) trace::presentError(clock_.nowNs(), frames_, status);
-    std::fprintf(stderr, "Present12 = 0x%x at frame %llu\n", static_cast<unsigned>(status),
+    lines::print(lines::kPresentFailed, static_cast<unsigned>(status),
                  static_cast<unsigned long long>(frames_));
     if (presentErrors_ <= kMaxPresentErrors) return true;  // counted, though not shown
     // Not a lost display (exit code 0), but the run did not go its length: say why.
-    std::fprintf(stderr,
-                 "Presenter: %llu presents failed " EM_DASH
-                 " present-error budget used up, exiting present "
-                 "loop\n",
-                 static_cast<unsigned long long>(presentErrors_));
+    lines::print(lines::kPresentBudgetUsed, static_cast<unsigned long long>(presentErrors_));
     return false;
 }
 
@@ -245,9 +239,7 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     }
     waitTimeouts_ += 1;
     if (!pacing_.waitTimedOut()) return true;
-    std::fprintf(
-        stderr, "Presenter: present waitable dead for %llus " EM_DASH " display lost, exiting present loop\n",
-        static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
+    lines::print(lines::kWaitableDead, static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
     return false;
 }
 
@@ -258,15 +250,9 @@ void PresentLoop::pace(double waitMs, double loopTime, double runTime) {
         trace::freeRun(clock_.nowNs(), step.change == FreeRunChange::Entered, step.announce);
     if (step.change == FreeRunChange::Entered) {
         freeRunEvents_ += 1;
-        if (step.announce)
-            std::fprintf(stderr,
-                         "WARNING: present loop free-running (vsync lost " EM_DASH
-                         " headset doffed?), "
-                         "self-pacing at "
-                         "%.0f Hz\n",
-                         im_.refreshHz);
+        if (step.announce) lines::print(lines::kFreeRunStart, im_.refreshHz);
     } else if (step.change == FreeRunChange::Left && step.announce) {
-        std::fprintf(stderr, "free-run over: vsync pacing restored\n");
+        lines::print(lines::kFreeRunOver);
     }
     if (step.selfPace) {
         if (const uint32_t ms = selfPaceSleepMs(pacing_.period(), loopTime); ms > 0) clock_.sleepMs(ms);
@@ -299,18 +285,14 @@ void PresentLoop::finish(bool displayLost) {
     }
     const double elapsed = runTimeNow();
     const double average = elapsed > 0.0 ? static_cast<double>(frames_) / elapsed : 0.0;
-    std::printf(
-        "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts %llu, "
-        "freeRunEvents "
-        "%llu\n",
-        static_cast<unsigned long long>(frames_), elapsed, average,
-        static_cast<unsigned long long>(presentErrors_), static_cast<unsigned long long>(waitTimeouts_),
-        static_cast<unsigned long long>(freeRunEvents_));
+    lines::print(lines::kPresentResult, static_cast<unsigned long long>(frames_), elapsed, average,
+                 static_cast<unsigned long long>(presentErrors_),
+                 static_cast<unsigned long long>(waitTimeouts_),
+                 static_cast<unsigned long long>(freeRunEvents_));
     // Frames whose present failed still count in the figures above (they were rendered and
     // submitted and keep the buffers alternating), but they never reached the panel.
     if (failedButCounted_ > 0)
-        std::printf("PRESENT NOTE: %llu of these frames failed to present and were not shown\n",
-                    static_cast<unsigned long long>(failedButCounted_));
+        lines::print(lines::kPresentNote, static_cast<unsigned long long>(failedButCounted_));
 }
 
 }  // namespace corva

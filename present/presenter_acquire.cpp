@@ -1,14 +1,14 @@
 // Bring-up of the headset display, second half (acquireDisplay): acquisition, scan-out
 // surfaces, render-target views, mode set, panel power and the present waitable.
 #include "nvapi/nvapi.h"
-#include "platform/em_dash.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "present/bring_up_calls.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_impl.h"
 #include "present/rtv_format.h"
 
 #include <atomic>
-#include <cstdio>
 
 namespace corva {
 
@@ -23,15 +23,14 @@ constexpr uint32_t kAcquireStopPollMs = 20;
 bool acquireWithRetry(PresenterImpl& im, const std::atomic<bool>& stopRequested) {
     for (int attempt = 1; attempt <= kAcquireAttempts && (attempt == 1 || !stopRequested.load()); ++attempt) {
         const NvStatus status = AcquireDirectModeDisplay(kVendorId, im.dev.Get(), &im.display);
-        std::printf("AcquireDirectModeDisplay = 0x%x%s\n", static_cast<unsigned>(status),
-                    status == kNvHdcpDisabled ? " (HDCP disabled, continuing)" : "");
+        lines::print(lines::kAcquire, static_cast<unsigned>(status),
+                     status == kNvHdcpDisabled ? lines::kHdcpDisabled : "");
         if (status == kNvOk || status == kNvHdcpDisabled) return true;
         for (uint32_t slept = 0; slept < kAcquireRetryMs && !stopRequested.load();
              slept += kAcquireStopPollMs)
             im.clock->sleepMs(kAcquireStopPollMs);
     }
-    if (stopRequested.load())
-        std::fprintf(stderr, "Presenter: display acquisition abandoned " EM_DASH " stop requested\n");
+    if (stopRequested.load()) lines::print(lines::kAcquireAbandoned);
     return false;
 }
 
@@ -56,18 +55,14 @@ bool chooseViewFormat(PresenterImpl& im) {
     im.width = static_cast<uint32_t>(surfaceDesc.Width);
     im.height = surfaceDesc.Height;
     const auto surfaceFormat = static_cast<uint32_t>(surfaceDesc.Format);
-    std::printf("surface: %ux%u format=%d\n", im.width, im.height, static_cast<int>(surfaceFormat));
+    lines::print(lines::kSurface, im.width, im.height, static_cast<int>(surfaceFormat));
 
     const uint32_t viewFormat = typedRtvFormat(surfaceFormat);
     if (viewFormat == DXGI_FORMAT_UNKNOWN) {
-        std::fprintf(stderr,
-                     "Presenter: surface format %d has no typed RTV mapping " EM_DASH
-                     " refusing (would scan out "
-                     "uninitialized VRAM)\n",
-                     static_cast<int>(surfaceFormat));
+        lines::print(lines::kNoTypedView, static_cast<int>(surfaceFormat));
         return false;
     }
-    std::printf("rtv format: %d\n", static_cast<int>(viewFormat));
+    lines::print(lines::kViewFormat, static_cast<int>(viewFormat));
     im.rtvFormat = viewFormat;
     return true;
 }
@@ -102,22 +97,21 @@ bool createViews(PresenterImpl& im) {
 bool setMode(PresenterImpl& im) {
     NvStatus status = SetDisplayMode(&im.display, &im.mode);
     if (status == kNvHdcpDisabled) status = kNvOk;
-    std::printf("SetDisplayMode = 0x%x\n", static_cast<unsigned>(status));
+    lines::print(lines::kSetDisplayMode, static_cast<unsigned>(status));
     return status == kNvOk;
 }
 
 // Neither step can fail the bring-up: the status of panel power is only shown, and without
 // a waitable the present loop paces without one.
 void powerOnAndGetWaitable(PresenterImpl& im) {
-    std::printf("DisplayControl(POWER_ON) = 0x%x\n",
-                static_cast<unsigned>(DisplayControl(&im.display, kPanelPowerOn)));
+    lines::print(lines::kPowerOn, static_cast<unsigned>(DisplayControl(&im.display, kPanelPowerOn)));
 
     void* waitable = nullptr;
     const NvStatus status = GetPresentWaitableObject(&im.display, &waitable);
     // A handle that came with a failure, or success without a handle, is not waited on.
     im.waitableOk = status == kNvOk && waitable != nullptr;
     im.waitable = im.waitableOk ? waitable : nullptr;
-    std::printf("GetPresentWaitableObject = 0x%x\n", static_cast<unsigned>(status));
+    lines::print(lines::kWaitable, static_cast<unsigned>(status));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Bring-up of the headset display, first half: the driver, the display and its mode, and
 // the D3D12 device and its objects. acquireDisplay (presenter_acquire.cpp) finishes it.
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "nvapi/nvapi.h"
 #include "platform/d3d12_device.h"
 #include "platform/platform.h"
@@ -10,7 +12,6 @@
 #include "present/presenter_impl.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace corva {
@@ -22,7 +23,7 @@ void reportDriverVersion() {
     char branch[64] = {};
     if (NvAPI_SYS_GetDriverAndBranchVersion(&driverVersion, branch) != kNvOk) return;
     branch[sizeof(branch) - 1] = '\0';
-    std::printf("NVIDIA driver %u.%02u (%s)\n", driverVersion / 100, driverVersion % 100, branch);
+    lines::print(lines::kDriverVersion, driverVersion / 100, driverVersion % 100, branch);
 }
 
 // The driver interface is up, its version reported, the profile pinned and direct mode on.
@@ -30,8 +31,7 @@ bool startDriver() {
     if (!driverCallOk(BringUpCall::Initialize, NvAPI_Initialize())) return false;
     reportDriverVersion();
     pinDriverProfile();
-    std::printf("EnableDirectMode(0x%x) = 0x%x\n", kVendorId,
-                static_cast<unsigned>(EnableDirectMode(kVendorId, 0)));
+    lines::print(lines::kEnableDirectMode, kVendorId, static_cast<unsigned>(EnableDirectMode(kVendorId, 0)));
     return true;
 }
 
@@ -42,7 +42,7 @@ bool openDisplay(PresenterImpl& im) {
     NvAPI_DISP_EnumerateDirectModeDisplays(kVendorId, &numDisplays, nullptr,
                                            NV_ENUM_DIRECTMODE_DISPLAY_ENABLED);
     if (numDisplays == 0) {
-        std::fprintf(stderr, "Presenter: no DirectMode display (Vantor not attached?)\n");
+        lines::print(lines::kNoDisplay);
         return false;
     }
     std::vector<NvDirectModeDisplay> displays(numDisplays, NvDirectModeDisplay{});
@@ -51,7 +51,7 @@ bool openDisplay(PresenterImpl& im) {
                                                              NV_ENUM_DIRECTMODE_DISPLAY_ENABLED)))
         return false;
     im.display = displays[0];
-    std::printf("using displayId 0x%x\n", im.display.displayId);
+    lines::print(lines::kDisplayId, im.display.displayId);
     return true;
 }
 
@@ -79,14 +79,14 @@ bool chooseMode(PresenterImpl& im, const PresenterConfig& config) {
     std::vector<NvDirectModeMode> modes;
     if (!listModes(im, modes)) return false;
     const ModeChoice choice = selectMode(config, modes.data(), modes.size());
-    reportModeChoice(stdout, stderr, config, modes.data(), modes.size(), choice);
+    reportModeChoice(config, modes.data(), modes.size(), choice);
     if (!choice.found) return false;
     im.mode = modes[choice.index];
     im.refreshHz = choice.refreshHz;
-    std::printf("using mode %ux%u @ %.3f Hz format=%d\n", im.mode.width, im.mode.height, im.refreshHz,
-                static_cast<int>(im.mode.format));
+    lines::print(lines::kUsingMode, im.mode.width, im.mode.height, im.refreshHz,
+                 static_cast<int>(im.mode.format));
     forceCompression(im.mode);
-    std::printf("forcing DSC 1.1, 4 slices, 8 bpp\n");
+    lines::print(lines::kForcingDsc);
     return true;
 }
 
@@ -112,7 +112,7 @@ bool createQueue(PresenterImpl& im) {
             BringUpCall::CreateQueue,
             im.dev->CreateCommandQueue(&qd, im.queue.iid(), im.queue.ReleaseAndGetVoidAddressOf())))
         return false;
-    std::fprintf(stderr, "Presenter: HIGH queue priority unavailable, using NORMAL\n");
+    lines::print(lines::kNormalQueuePriority);
     return true;
 }
 

@@ -1,10 +1,11 @@
 #include "prox/mcu_prox.h"
 
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "platform/platform.h"
 #include "prox/prox_report.h"
 
 #include <chrono>
-#include <cstdio>
 
 namespace corva {
 
@@ -76,7 +77,7 @@ bool McuProx::open(uint16_t rate) {
     HidHandle chosen = event != nullptr ? probeRate(rateMs, event) : nullptr;
     if (chosen == nullptr) {
         if (event != nullptr) platform::closeHandle(event);
-        std::fprintf(stderr, "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n");
+        lines::print(lines::kMcuNotFound);
         return false;
     }
     readEvent = event;
@@ -92,9 +93,9 @@ bool McuProx::open(uint16_t rate) {
     running.store(true);
     reader = std::thread(&McuProx::readerLoop, this);
 
-    std::printf("McuProx: telemetry at %u ms, threshold %u +/- %u; firmware %s (doze %s)\n", unsigned(rateMs),
-                unsigned(threshold), unsigned(hysteresis), firmware.empty() ? "unknown" : firmware.c_str(),
-                dozeCapable ? "capable" : "unavailable -> parked fallback");
+    lines::print(lines::kMcuTelemetry, unsigned(rateMs), unsigned(threshold), unsigned(hysteresis),
+                 firmware.empty() ? lines::kFirmwareUnknown : firmware.c_str(),
+                 dozeCapable ? lines::kDozeCapable : lines::kDozeUnavailable);
     awaitFirstAverage();
     return true;
 }

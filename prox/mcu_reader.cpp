@@ -1,13 +1,12 @@
 // The telemetry reader thread: keeps worn, distance and dstat current and reconnects
 // when the MCU vanishes.
-#include "platform/em_dash.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
 #include "platform/platform.h"
 #include "prox/mcu_prox.h"
 #include "prox/prox_report.h"
 #include "prox/worn_filter.h"
 #include "trace/trace.h"
-
-#include <cstdio>
 
 namespace corva {
 
@@ -21,6 +20,8 @@ constexpr uint32_t kReconnectSleepMs = 100;
 }  // namespace
 
 void McuProx::readerLoop() {
+    // Telemetry must keep flowing while the console holds output back.
+    const lines::CriticalThread critical;
     prox::WornFilter filter;
     int silentReads = 0;
     uint8_t buffer[prox::kReportBytes];
@@ -48,28 +49,24 @@ void McuProx::readerLoop() {
             filter.restart();
             silentReads = 0;
             trace::linkChange(platform::steadyNowNs(), false);
-            std::fprintf(stderr, "McuProx: device reconnected, telemetry restarted\n");
+            lines::print(lines::kMcuReconnected);
             // A replugged MCU starts with its bypass off: taken off, the headset would blank.
             if (resend != BypassResend::NotNeeded)
-                std::fprintf(stderr, "McuProx: proximity bypass re-sent after reconnect: %s\n",
-                             resend == BypassResend::Sent ? "ok ('p' sent)" : "FAILED");
+                lines::print(lines::kMcuBypassResent,
+                             resend == BypassResend::Sent ? lines::kResentOk : lines::kBypassFailed);
         }
 
         const int got = readReport(device, readEvent, buffer, sizeof(buffer), kTelemetryReadTimeoutMs);
         if (got < 0) {
             if (stopRequested.load()) break;
-            std::fprintf(stderr,
-                         "McuProx: read failed (err %lu) " EM_DASH " device gone, waiting for reconnect\n",
-                         transport_.lastError());
+            lines::print(lines::kMcuReadFailed, transport_.lastError());
             goneAfter();
             continue;
         }
         if (got == 0) {
             if (stopRequested.load()) break;
             if (++silentReads < kSilentReadsForGone) continue;
-            std::fprintf(stderr,
-                         "McuProx: telemetry silent %ds " EM_DASH " device gone, waiting for reconnect\n",
-                         silentReads);
+            lines::print(lines::kMcuSilent, silentReads);
             goneAfter();
             continue;
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "lines/printed_lines.h"
 #include "report/log_text.h"
 #include "report/run_builder.h"
 
@@ -14,10 +15,12 @@ constexpr size_t kUnrecognisedSamples = 5;
 // Steps of the start sequence, in the order the program prints them; a step that does
 // not come after the run's furthest step so far begins the next run.
 int startStep(std::string_view line) {
-    if (line.starts_with("McuProx: telemetry at ") || line.starts_with("McuProx: no 35BD")) return 1;
-    if (line.starts_with("prox up: ") || line.starts_with("prox unavailable")) return 2;
-    if (line.starts_with("prox bypass: ")) return 3;
-    if (line.starts_with("INIT_START ")) return 4;
+    using namespace lines;
+    if (line.starts_with(kMcuTelemetry.prefix()) || line.starts_with(kMcuNotFound.prefix())) return 1;
+    if (line.starts_with(kProxUp.prefix()) || line.starts_with(kProxUnavailable.prefix())) return 2;
+    if (line.starts_with(kBypass.prefix())) return 3;
+    if (line.starts_with(kInitStart) && line.substr(std::string_view(kInitStart).size()).starts_with(' '))
+        return 4;
     return 0;
 }
 

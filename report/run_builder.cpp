@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "lines/line_scan.h"
+#include "lines/printed_lines.h"
 #include "report/line_fields.h"
 #include "report/log_text.h"
 
@@ -22,31 +24,27 @@ struct MarkerName {
     EventKind kind;
 };
 constexpr std::array kMarkers{
-    MarkerName{"INIT_START ", EventKind::InitStart},
-    MarkerName{"INIT_DONE ", EventKind::InitDone},
-    MarkerName{"FIRST_DRAW ", EventKind::FirstDraw},
-    MarkerName{"PARK_REQUEST ", EventKind::ParkRequest},
-    MarkerName{"PARK_DONE ", EventKind::ParkDone},
-    MarkerName{"DOZE_SLEEP_REQUEST ", EventKind::DozeSleepRequest},
-    MarkerName{"DOZE_ASLEEP ", EventKind::DozeAsleep},
-    MarkerName{"WAKE_REQUEST ", EventKind::WakeRequest},
-    MarkerName{"BENCH_END ", EventKind::BenchEnd},
+    MarkerName{lines::kInitStart, EventKind::InitStart},
+    MarkerName{lines::kInitDone, EventKind::InitDone},
+    MarkerName{lines::kFirstDraw, EventKind::FirstDraw},
+    MarkerName{lines::kParkRequest, EventKind::ParkRequest},
+    MarkerName{lines::kParkDone, EventKind::ParkDone},
+    MarkerName{lines::kDozeSleepRequest, EventKind::DozeSleepRequest},
+    MarkerName{lines::kDozeAsleep, EventKind::DozeAsleep},
+    MarkerName{lines::kWakeRequest, EventKind::WakeRequest},
+    MarkerName{lines::kBenchEnd, EventKind::BenchEnd},
 };
 
 // Progress lines of the bring-up that carry nothing the report uses beyond their status.
-constexpr std::array<std::string_view, 8> kQuietPrefixes{"mode[",
-                                                         "using displayId ",
-                                                         "forcing DSC",
-                                                         "surface: ",
-                                                         "rtv format: ",
-                                                         "driver profile: power management pinned",
-                                                         "Presenter: HIGH queue priority",
-                                                         "Presenter: requested "};
+constexpr std::array kQuietPrefixes{lines::kModeListed.prefix(),          lines::kDisplayId.prefix(),
+                                    lines::kForcingDsc.prefix(),          lines::kSurface.prefix(),
+                                    lines::kViewFormat.prefix(),          lines::kProfilePinned.prefix(),
+                                    lines::kNormalQueuePriority.prefix(), lines::kModeFallback.prefix()};
 
 // Bring-up steps that print their status: a status other than 0 (or -208) is a failure.
-constexpr std::array<std::string_view, 5> kStatusSteps{
-    "AcquireDirectModeDisplay = ", "SetDisplayMode = ", "DisplayControl(POWER_ON) = ",
-    "GetPresentWaitableObject = ", "EnableDirectMode("};
+constexpr std::array kStatusSteps{lines::kAcquire.prefix(), lines::kSetDisplayMode.prefix(),
+                                  lines::kPowerOn.prefix(), lines::kWaitable.prefix(),
+                                  lines::kEnableDirectMode.prefix()};
 
 double median(std::vector<double> values) {
     if (values.empty()) return -1.0;
@@ -131,39 +129,11 @@ Cycle* RunBuilder::current() {
 }
 
 bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
-    bool known = false;
-    if (!line.empty()) {
-        switch (line.front()) {
-            case ' ':
-                known = statusLine(line, number);
-                break;
-            case 'B':
-            case 'C':
-                known = benchmarkLine(line, number) || marker(line, number);
-                break;
-            case 'D':
-                known = dstatChange(line, number) || marker(line, number);
-                break;
-            case 'W':
-                known = benchmarkLine(line, number) || marker(line, number) || presenterLine(line, number);
-                break;
-            case 'P':
-                known = presenterLine(line, number) || resultLine(line, number) || marker(line, number);
-                break;
-            case 'M':
-                known = mcuLine(line, number);
-                break;
-            case 'p':
-                known = setupLine(line, number);
-                break;
-            case 'f':
-                known = resultLine(line, number) || presenterLine(line, number);
-                break;
-            default:
-                break;
-        }
-        if (!known) known = marker(line, number) || bringUpLine(line, number);
-    }
+    const bool known =
+        !line.empty() &&
+        (statusLine(line, number) || benchmarkLine(line, number) || dstatChange(line, number) ||
+         resultLine(line, number) || marker(line, number) || presenterLine(line, number) ||
+         mcuLine(line, number) || setupLine(line, number) || bringUpLine(line, number));
     if (!known) return false;
     ++run_.lines;
     run_.lastLine = number;
@@ -172,9 +142,12 @@ bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
 }
 
 bool RunBuilder::marker(std::string_view line, size_t number) {
+    std::string_view name;
+    const lines::Skip skip;
+    if (!lines::scan(lines::kMarker, line, name, skip, skip, skip, skip)) return false;
     for (const MarkerName& m : kMarkers) {
-        if (!line.starts_with(m.name)) continue;
-        const int64_t clock = parseClock(line.substr(m.name.size()));
+        if (name != m.name) continue;
+        const int64_t clock = parseClock(line.substr(name.size() + 1));
         if (clock < 0) return false;
         const int64_t ms = stamp(clock);
         event(m.kind, number, ms);
@@ -224,10 +197,7 @@ bool RunBuilder::marker(std::string_view line, size_t number) {
 }
 
 bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
-    if (line.starts_with("CYCLE ")) {
-        Cycle c;
-        if (!LineCursor(line).expect("CYCLE ").integer(c.number).expect("/").integer(c.total).ok())
-            return false;
+    if (Cycle c; lines::scan(lines::kCycle, line, c.number, c.total)) {
         c.line = number;
         c.startMs = lastMs_;
         run_.cycleCount = c.total;
@@ -235,13 +205,10 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
         event(EventKind::CycleStart, number);
         return true;
     }
-    if (line.starts_with("CYCLE_ABANDONED ")) {
-        int n = 0;
-        int total = 0;
-        LineCursor cursor(line);
-        cursor.expect("CYCLE_ABANDONED ").integer(n).expect("/").integer(total).expect(": ");
-        if (!cursor.ok()) return false;
-        const std::string_view reason = cursor.rest().substr(0, cursor.rest().find("; no wake latency"));
+    int n = 0;
+    int total = 0;
+    std::string_view reason;
+    if (lines::scan(lines::kCycleAbandoned, line, n, total, reason)) {
         for (size_t i = run_.cycles.size(); i-- > 0;) {
             if (run_.cycles[i].number != n) continue;
             run_.cycles[i].outcome = CycleOutcome::Abandoned;
@@ -255,27 +222,25 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
         e.text = reason;
         return true;
     }
-    if (line.starts_with("BENCH_INCOMPLETE: ")) {
+    if (line.starts_with(lines::kBenchIncomplete.prefix())) {
         run_.endedEarly = true;
-        run_.endNote = line.substr(18);
+        run_.endNote = line.substr(lines::kBenchIncomplete.prefix().size());
         event(EventKind::RunNote, number).text = line;
         return true;
     }
-    if (line.starts_with("WAKE_LATENCY_DISCARDED: ")) {
+    if (lines::scan(lines::kWakeLatencyDiscarded, line, reason)) {
         Event& e = event(EventKind::RunNote, number);
         e.text = line;
         if (pendingLatency_ >= 0) {
             Cycle& c = run_.cycles[static_cast<size_t>(pendingLatency_)];
             c.latencyDiscarded = true;
-            c.note = line.substr(24);
+            c.note = line.substr(lines::kWakeLatencyDiscarded.prefix().size());
             e.cycle = c.number;
             pendingLatency_ = -1;
         }
         return true;
     }
-    if (line.starts_with("WARM_WAKE_LATENCY ")) {
-        double ms = 0.0;
-        if (!LineCursor(line).expect("WARM_WAKE_LATENCY ").number(ms).ok()) return false;
+    if (double ms = 0.0; lines::scan(lines::kWakeLatency, line, ms)) {
         Event& e = event(EventKind::WakeLatency, number);
         e.value = ms;
         if (pendingLatency_ >= 0) {
@@ -292,18 +257,18 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
 }
 
 bool RunBuilder::dstatChange(std::string_view line, size_t number) {
-    uint32_t from = 0;
-    uint32_t to = 0;
-    std::string_view bits;
-    LineCursor cursor(line);
-    cursor.expect("DSTAT_CHANGE ").hex(from).expect(" -> ").hex(to).expect(" [").until("] ", bits);
-    if (!cursor.ok() || from > 0xFFFF || to > 0xFFFF) return false;
-    const int64_t clock = parseClock(cursor.rest());
+    uint16_t from = 0;
+    uint16_t to = 0;
+    unsigned h = 0, m = 0, sec = 0, milli = 0;
+    const lines::Skip skip;
+    if (!lines::scan(lines::kDstatChange, line, from, to, skip, skip, h, m, sec, milli)) return false;
+    // The time stamp ends the line: read it as every other one is read.
+    const int64_t clock = parseClock(line.substr(line.size() < 12 ? 0 : line.size() - 12));
     if (clock < 0) return false;
     const int64_t ms = stamp(clock);
     Event& e = event(EventKind::DstatChange, number, ms);
-    e.dstatFrom = static_cast<uint16_t>(from);
-    e.dstatTo = static_cast<uint16_t>(to);
+    e.dstatFrom = from;
+    e.dstatTo = to;
     const bool wasOn = from & 1;
     const bool isOn = to & 1;
     Cycle* c = current();
@@ -324,20 +289,21 @@ bool RunBuilder::dstatChange(std::string_view line, size_t number) {
 
 bool RunBuilder::statusLine(std::string_view line, size_t number) {
     StatusSample s;
-    uint32_t dstat = 0;
     std::string_view prox;
-    LineCursor cursor(line);
-    cursor.spaces();
-    const int64_t clock = parseClock(cursor.rest());
-    if (clock < 0) return false;
-    cursor.expect(cursor.rest().substr(0, 12)).expect(" fps=").spaces().number(s.fps);
-    cursor.expect(" prox=").until("(", prox).integer(s.distance).expect(") dstat=").hex(dstat);
+    std::string_view suffix;
+    unsigned h = 0, m = 0, sec = 0, milli = 0;
+    const lines::Skip skip;
+    if (!lines::scan(lines::kStatus, line, h, m, sec, milli, s.fps, prox, s.distance, s.dstat, skip, skip,
+                     skip, suffix))
+        return false;
+    const int64_t clock = parseClock(line.substr(line.find_first_not_of(' ')));
     // The program prints frames per second as a count over a second: never negative.
-    if (!cursor.ok() || dstat > 0xFFFF || !(s.fps >= 0.0 && std::isfinite(s.fps))) return false;
+    if (clock < 0 || !(s.fps >= 0.0)) return false;
     s.ms = stamp(clock);
-    s.dstat = static_cast<uint16_t>(dstat);
-    s.prox = prox == "worn" ? ProxState::Worn : prox == "away" ? ProxState::Away : ProxState::NotAvailable;
-    s.freeRun = containsWord(cursor.rest(), "FREE-RUN");
+    s.prox = prox == lines::kWorn   ? ProxState::Worn
+             : prox == lines::kAway ? ProxState::Away
+                                    : ProxState::NotAvailable;
+    s.freeRun = containsWord(suffix, lines::kFreeRunWord);
     s.line = number;
     if (s.freeRun && !freeRunOpen_) openFreeRun(s.ms, number);
     if (!s.freeRun && freeRunOpen_) closeFreeRun(s.ms, number);
@@ -366,55 +332,54 @@ void RunBuilder::closeFreeRun(int64_t ms, size_t line) {
 
 bool RunBuilder::setupLine(std::string_view line, size_t number) {
     (void)number;
-    if (line.starts_with("prox up: ")) {
+    std::string_view said;
+    if (line.starts_with(lines::kProxUp.prefix())) {
         run_.proxSeen = run_.proxUp = true;
         return true;
     }
-    if (line.starts_with("prox unavailable")) {
+    if (line.starts_with(lines::kProxUnavailable.prefix())) {
         run_.proxSeen = true;
         run_.proxUp = false;
         return true;
     }
-    if (line.starts_with("prox bypass restored: ")) {
-        run_.bypassRestored = line.substr(22).starts_with("ok") ? 1 : 0;
+    if (lines::scan(lines::kBypassRestored, line, said)) {
+        run_.bypassRestored = said == lines::kRestoredOk ? 1 : 0;
         return true;
     }
-    if (line.starts_with("prox bypass: ")) {
-        run_.bypassOn = line.substr(13).starts_with("ON");
+    if (lines::scan(lines::kBypass, line, said)) {
+        run_.bypassOn = said == lines::kBypassOn;
         return true;
     }
     return false;
 }
 
 bool RunBuilder::mcuLine(std::string_view line, size_t number) {
-    if (line.starts_with("McuProx: telemetry at ")) {
-        std::string_view firmware;
-        LineCursor cursor(line);
-        cursor.until("; firmware ", firmware).until(" (doze ", firmware);
-        if (cursor.ok()) {
-            run_.firmware = firmware;
-            run_.dozeCapable = cursor.rest().starts_with("capable");
-        }
+    std::string_view firmware;
+    std::string_view doze;
+    const lines::Skip skip;
+    if (lines::scan(lines::kMcuTelemetry, line, skip, skip, skip, firmware, doze)) {
+        run_.firmware = firmware;
+        run_.dozeCapable = doze == lines::kDozeCapable;
         return true;
     }
-    if (line.starts_with("McuProx: no 35BD")) {
+    if (line.starts_with(lines::kMcuNotFound.prefix())) {
         failure(FailureKind::Mcu, line, number);
         return true;
     }
-    if (line.starts_with("McuProx: read failed") || line.starts_with("McuProx: telemetry silent")) {
+    if (line.starts_with(lines::kMcuReadFailed.prefix()) || line.starts_with(lines::kMcuSilent.prefix())) {
         failure(FailureKind::Mcu, line, number);
         event(EventKind::McuLost, number);
         return true;
     }
-    if (line.starts_with("McuProx: device reconnected")) {
+    if (line.starts_with(lines::kMcuReconnected.prefix())) {
         event(EventKind::McuReconnected, number);
         return true;
     }
-    if (line.starts_with("McuProx: proximity bypass re-sent") && containsWord(line, "FAILED")) {
-        failure(FailureKind::Mcu, line, number);
+    if (std::string_view said; lines::scan(lines::kMcuBypassResent, line, said)) {
+        if (said != lines::kResentOk) failure(FailureKind::Mcu, line, number);
         return true;
     }
-    if (line.starts_with("McuProx: ")) {
+    if (line.starts_with(lines::kMcuPrefix)) {
         ++run_.otherRecognised;
         return true;
     }
@@ -422,73 +387,65 @@ bool RunBuilder::mcuLine(std::string_view line, size_t number) {
 }
 
 bool RunBuilder::presenterLine(std::string_view line, size_t number) {
-    if (line.starts_with("Present12 = ")) {
-        uint32_t status = 0;
-        LineCursor(line).expect("Present12 = ").hex(status);
+    using namespace lines;
+    const Skip skip;
+    uint32_t status = 0;
+    int site = -1;
+    if (scan(kPresentFailed, line, status, skip)) {
         failure(FailureKind::Present, line, number, "Present12", status);
         return true;
     }
-    if (line.starts_with("WARNING: present loop free-running")) {
+    if (line.starts_with(kFreeRunStart.prefix())) {
         if (!freeRunOpen_) openFreeRun(kNoTime, number);
         return true;
     }
-    if (line.starts_with("free-run over")) {
+    if (line.starts_with(kFreeRunOver.prefix())) {
         if (freeRunOpen_) closeFreeRun(kNoTime, number);
         return true;
     }
-    if (line.starts_with("WARNING: ")) {
+    if (line.starts_with(kWarningPrefix)) {
         failure(FailureKind::Other, line, number);
         return true;
     }
-    if (!line.starts_with("Presenter: ")) return false;
-    const std::string_view rest = line.substr(11);
-    if (rest.starts_with("panels OFF")) {
-        uint32_t status = 0;
-        std::string_view skip;
-        LineCursor(rest).until(" = ", skip).hex(status);
+    if (line.starts_with(kLinesDropped.prefix())) {
+        event(EventKind::RunNote, number).text = line;
+        return true;
+    }
+    if (!line.starts_with(kPresenterPrefix)) return false;
+    if (line.starts_with(kPanelsOff.prefix())) {
+        scan(kPanelsOff, line, status);
         event(EventKind::PanelsOff, number);
         if (status != 0) failure(FailureKind::Driver, line, number, "panels OFF", status);
         return true;
     }
-    if (rest.starts_with("panels ON")) {
+    if (line.starts_with(kPanelsOn.prefix())) {
         uint32_t mode = 0;
         uint32_t power = 0;
-        std::string_view skip;
-        LineCursor(rest).until("SetDisplayMode=", skip).hex(mode).expect(" POWER_ON=").hex(power);
+        scan(kPanelsOn, line, mode, power);
         event(EventKind::PanelsOn, number);
         if (mode != 0 || power != 0) failure(FailureKind::Driver, line, number, "panels ON", mode | power);
         return true;
     }
-    if (rest.starts_with("D3D12 device removed") || rest.starts_with("device removed while") ||
-        rest.starts_with("present waitable dead")) {
-        uint32_t status = 0;
-        std::string_view skip;
-        LineCursor(rest).until("(0x", skip).integer(status, 16);
+    if (line.starts_with(kDeviceRemoved.prefix()) || line.starts_with(kDeviceRemovedParked.prefix()) ||
+        line.starts_with(kWaitableDead.prefix())) {
+        scan(kDeviceRemoved, line, status);
         failure(FailureKind::DisplayLost, line, number, {}, status);
         return true;
     }
-    if (containsWord(rest, "presents failed")) {
+    if (scan(kPresentBudgetUsed, line, skip)) {
         failure(FailureKind::Present, line, number);
         return true;
     }
-    if (rest.starts_with("no DirectMode display") || rest.starts_with("no mode matches") ||
-        rest.starts_with("surface format") || rest.starts_with("display acquisition abandoned")) {
+    if (line.starts_with(kNoDisplay.prefix()) || line.starts_with(kNoModeMatches.prefix()) ||
+        line.starts_with(kNoTypedView.prefix()) || line.starts_with(kAcquireAbandoned.prefix())) {
         failure(FailureKind::Init, line, number);
         return true;
     }
-    // "<call> = 0x<status> (line N)": the call text itself may hold " = ".
-    const size_t eq = rest.rfind(" = 0x");
-    if (eq != std::string_view::npos) {
-        uint32_t status = 0;
-        int site = -1;
-        LineCursor tail(rest.substr(eq));
-        tail.expect(" = ").hex(status).expect(" (line ").integer(site).expect(")");
-        if (tail.ok()) {
-            const std::string_view call = rest.substr(0, eq);
-            const bool graphics = call.starts_with("D3D12") || call.starts_with("im.");
-            failure(graphics ? FailureKind::Graphics : FailureKind::Driver, line, number, call, status, site);
-            return true;
-        }
+    // "<call> = 0x<status> (line N)", of driver and graphics calls alike.
+    if (std::string_view call; scan(kDriverCallFailed, line, call, status, site)) {
+        const bool graphics = call.starts_with("D3D12") || call.starts_with("im.");
+        failure(graphics ? FailureKind::Graphics : FailureKind::Driver, line, number, call, status, site);
+        return true;
     }
     ++run_.otherRecognised;
     return true;
@@ -496,29 +453,20 @@ bool RunBuilder::presenterLine(std::string_view line, size_t number) {
 
 bool RunBuilder::resultLine(std::string_view line, size_t number) {
     RunResult& r = run_.result;
-    if (line.starts_with("PRESENT NOTE: ")) {
+    if (line.starts_with(lines::kPresentNote.prefix())) {
         event(EventKind::RunNote, number).text = line;
         ++run_.otherRecognised;
         return true;
     }
-    if (line.starts_with("PRESENT RESULT: ")) {
-        LineCursor c(line);
-        c.expect("PRESENT RESULT: ").integer(r.frames).expect(" frames in ").number(r.seconds).expect("s = ");
-        c.number(r.averageFps).expect(" fps avg, presentErrors ").integer(r.presentErrors);
-        c.expect(", waitTimeouts ")
-            .integer(r.waitTimeouts)
-            .expect(", freeRunEvents ")
-            .integer(r.freeRunEvents);
-        if (!c.ok()) return false;
+    if (line.starts_with(lines::kPresentResult.prefix())) {
+        if (!lines::scan(lines::kPresentResult, line, r.frames, r.seconds, r.averageFps, r.presentErrors,
+                         r.waitTimeouts, r.freeRunEvents))
+            return false;
         r.presentSeen = true;
         return true;
     }
-    if (line.starts_with("frames=")) {
-        int lost = 0;
-        LineCursor c(line);
-        c.expect("frames=").integer(r.frames).expect(" presentErrors=").integer(r.presentErrors);
-        c.expect(" freeRunEvents=").integer(r.freeRunEvents).expect(" displayLost=").integer(lost);
-        if (!c.ok()) return false;
+    if (int lost = 0;
+        lines::scan(lines::kRunResult, line, r.frames, r.presentErrors, r.freeRunEvents, lost)) {
         r.displayLost = lost != 0;
         r.seen = true;
         event(EventKind::Result, number);
@@ -528,17 +476,18 @@ bool RunBuilder::resultLine(std::string_view line, size_t number) {
 }
 
 bool RunBuilder::bringUpLine(std::string_view line, size_t number) {
-    if (line.starts_with("NVIDIA driver ")) {
-        run_.driverVersion = line.substr(14);
+    if (line.starts_with(lines::kDriverVersion.prefix())) {
+        run_.driverVersion = line.substr(lines::kDriverVersion.prefix().size());
         return true;
     }
-    if (line.starts_with("using mode ")) {
-        run_.modeText = line.substr(11);
-        std::string_view skip;
-        LineCursor(line).until(" @ ", skip).number(run_.refreshHz);
+    if (line.starts_with(lines::kUsingMode.prefix())) {
+        run_.modeText = line.substr(lines::kUsingMode.prefix().size());
+        const lines::Skip skip;
+        lines::scan(lines::kUsingMode, line, skip, skip, run_.refreshHz, skip);
         return true;
     }
-    if (line.starts_with("driver profile: could not pin")) {
+    if (line.starts_with(lines::kProfileFailed.prefix()) ||
+        line.starts_with(lines::kTraceUnwritable.prefix())) {
         failure(FailureKind::Other, line, number);
         return true;
     }

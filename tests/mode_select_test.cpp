@@ -29,22 +29,13 @@ struct Report {
     std::string err;
 };
 
-std::string drain(std::FILE* file) {
-    std::string text;
-    std::rewind(file);
-    char buffer[512];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, n);
-    std::fclose(file);
-    return text;
-}
-
 Report report(const std::vector<NvDirectModeMode>& modes, const PresenterConfig& wanted = request75()) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
     const ModeChoice choice = selectMode(wanted, modes.data(), modes.size());
-    reportModeChoice(out, err, wanted, modes.data(), modes.size(), choice);
-    return {drain(out), drain(err)};
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    reportModeChoice(wanted, modes.data(), modes.size(), choice);
+    std::string err = testing::internal::GetCapturedStderr();
+    return {testing::internal::GetCapturedStdout(), std::move(err)};
 }
 
 TEST(ModeSelect, ExactRateWinsOverFasterModeOfSameFormat) {

@@ -2,6 +2,9 @@
 
 #include "trace/trace_writer.h"
 
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +26,7 @@ void push(const Record& record) {
 }
 
 void reportUnwritable(const char* path, const std::string& why) {
-    std::fprintf(stderr, "tessaray: cannot write the trace file '%s' (%s); running without a trace\n", path,
-                 why.c_str());
+    lines::print(lines::kTraceUnwritable, path, why.c_str());
 }
 
 }  // namespace

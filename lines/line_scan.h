@@ -1,0 +1,72 @@
+// Reads the fields of a printed line back with the line's own format: the literal text must
+// match, each conversion reads its field (numbers may carry the blanks of a field width, a
+// text runs to the literal that follows it, or to the end of the line). Text after the
+// format's end is allowed, as a later version may add to a line.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string_view>
+#include <type_traits>
+
+#include "lines/line_format.h"
+
+namespace corva::lines {
+
+struct ScannedField {
+    bool negative = false;
+    uint64_t magnitude = 0;
+    double number = 0.0;
+    std::string_view text;
+};
+
+// Fills fields[0..count) from text; false when the text is not a line of this format.
+bool scanFields(const char* format, std::string_view text, ScannedField* fields, size_t count);
+
+// A field the caller does not need.
+struct Skip {};
+
+namespace detail {
+
+inline bool assign(Skip, const ScannedField&) {
+    return true;
+}
+inline bool assign(std::string_view& out, const ScannedField& f) {
+    out = f.text;
+    return true;
+}
+inline bool assign(double& out, const ScannedField& f) {
+    out = f.number;
+    return true;
+}
+template <typename Int>
+requires std::is_integral_v<Int>
+bool assign(Int& out, const ScannedField& f) {
+    using Limits = std::numeric_limits<Int>;
+    if (f.negative) {
+        if constexpr (!Limits::is_signed) {
+            return false;
+        } else {
+            if (f.magnitude > static_cast<uint64_t>(Limits::max()) + 1) return false;
+            out = static_cast<Int>(-static_cast<int64_t>(f.magnitude - 1) - 1);
+            return true;
+        }
+    }
+    if (f.magnitude > static_cast<uint64_t>(Limits::max())) return false;
+    out = static_cast<Int>(f.magnitude);
+    return true;
+}
+
+}  // namespace detail
+
+// scan(kCycle, line, n, total): true when line is a CYCLE line, with its fields in n and total.
+template <typename... Fields, typename... Outs>
+bool scan(const LineFormat<Fields...>& line, std::string_view text, Outs&&... outs) {
+    static_assert(sizeof...(Fields) == sizeof...(Outs), "one output per field of the line");
+    ScannedField fields[sizeof...(Fields) + 1];
+    if (!scanFields(line.format(), text, fields, sizeof...(Fields))) return false;
+    size_t k = 0;
+    return (detail::assign(outs, fields[k++]) && ...);
+}
+
+}  // namespace corva::lines
