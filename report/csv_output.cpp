@@ -5,6 +5,7 @@
 #include "report/log_parser.h"
 #include "report/log_text.h"
 #include "report/metrics.h"
+#include "report/output_schema.h"
 
 namespace corva::report {
 namespace {
@@ -33,6 +34,13 @@ std::string hex4(uint16_t value) {
     return text;
 }
 
+template <size_t N>
+std::string header(const std::array<const char*, N>& names) {
+    std::string out;
+    for (const char* name : names) (out += out.empty() ? "" : ",") += name;
+    return out + "\n";
+}
+
 }  // namespace
 
 std::string csvField(std::string_view text) {
@@ -46,9 +54,7 @@ std::string csvField(std::string_view text) {
 }
 
 std::string cyclesCsv(const std::vector<ParsedLog>& logs) {
-    std::string out =
-        "source,run,mode,cycle,cycles,outcome,cycle_line,down_request,down_done,displays_off,wake_request,"
-        "displays_on,wake_latency_ms,park_ms,doze_ms,displays_off_ms,note\n";
+    std::string out = header(kCycleFieldNames);
     for (const ParsedLog& log : logs) {
         size_t runIndex = 0;
         for (const LoggedRun& run : log.runs) {
@@ -73,8 +79,7 @@ std::string cyclesCsv(const std::vector<ParsedLog>& logs) {
 }
 
 std::string eventsCsv(const std::vector<ParsedLog>& logs) {
-    std::string out =
-        "source,run,line,time,ms_since_start,timed,cycle,event,value,dstat_from,dstat_to,detail\n";
+    std::string out = header(kEventFieldNames);
     for (const ParsedLog& log : logs) {
         size_t runIndex = 0;
         for (const LoggedRun& run : log.runs) {

@@ -37,13 +37,13 @@ ordered_json metricsOf(const std::vector<const LoggedRun*>& runs) {
     for (const MetricInfo& m : kMetrics) {
         const Summary s = summarise(runsMetric(runs, m.metric));
         if (s.n == 0) continue;
-        out[m.key] = {{"n", s.n},
-                      {"min", rounded(s.min)},
-                      {"median", rounded(s.median)},
-                      {"mean", rounded(s.mean)},
-                      {"p95", rounded(s.p95)},
-                      {"max", rounded(s.max)},
-                      {"stddev", rounded(s.stddev)}};
+        out[m.key()] = {{"n", s.n},
+                        {"min", rounded(s.min)},
+                        {"median", rounded(s.median)},
+                        {"mean", rounded(s.mean)},
+                        {"p95", rounded(s.p95)},
+                        {"max", rounded(s.max)},
+                        {"stddev", rounded(s.stddev)}};
     }
     return out;
 }
@@ -59,25 +59,26 @@ ordered_json withoutLatency(const std::vector<const LoggedRun*>& runs) {
 }
 
 ordered_json cycleJson(const LoggedRun& run, const Cycle& c) {
-    ordered_json j = {{"cycle", c.number},
-                      {"of", c.total},
-                      {"outcome", outcomeName(c.outcome)},
-                      {"line", c.line},
-                      {"down_request", timeOf(c.downRequestMs)},
-                      {"down_done", timeOf(c.downDoneMs)},
-                      {"displays_off", timeOf(c.displaysOffMs)},
-                      {"wake_request", timeOf(c.wakeRequestMs)},
-                      {"displays_on", timeOf(c.displaysOnMs)}};
-    for (const MetricInfo& m : kMetrics) j[m.key] = optional(cycleMetric(run, c, m.metric));
-    if (!c.note.empty()) j["note"] = c.note;
+    ordered_json j = ordered_json::object();
+    j[fieldName(CycleField::Cycle)] = c.number;
+    j[fieldName(CycleField::Cycles)] = c.total;
+    j[fieldName(CycleField::Outcome)] = outcomeName(c.outcome);
+    j[fieldName(CycleField::CycleLine)] = c.line;
+    j[fieldName(CycleField::DownRequestTime)] = timeOf(c.downRequestMs);
+    j[fieldName(CycleField::DownDoneTime)] = timeOf(c.downDoneMs);
+    j[fieldName(CycleField::DisplaysOffTime)] = timeOf(c.displaysOffMs);
+    j[fieldName(CycleField::WakeRequestTime)] = timeOf(c.wakeRequestMs);
+    j[fieldName(CycleField::DisplaysOnTime)] = timeOf(c.displaysOnMs);
+    for (const MetricInfo& m : kMetrics) j[m.key()] = optional(cycleMetric(run, c, m.metric));
+    if (!c.note.empty()) j[fieldName(CycleField::Note)] = c.note;
     return j;
 }
 
 ordered_json runJson(const LoggedRun& run) {
     ordered_json j = {
-        {"source", run.source},
+        {fieldName(CycleField::Source), run.source},
         {"lines", {run.firstLine, run.lastLine}},
-        {"mode", modeName(run.mode)},
+        {fieldName(CycleField::Mode), modeName(run.mode)},
         {"end", runEndName(run.end)},
         {"exit_code", runExitCode(run) < 0 ? ordered_json(nullptr) : ordered_json(runExitCode(run))}};
     j["settings"] = {{"cycles", run.cycleCount},

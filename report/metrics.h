@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "report/log_model.h"
+#include "report/output_schema.h"
 
 namespace corva::report {
 
@@ -18,15 +19,17 @@ enum class Metric {
 
 struct MetricInfo {
     Metric metric;
-    const char* key;    // CSV and JSON name
+    CycleField field;   // its CSV and JSON name
     const char* label;  // summary and plot text
+    const char* key() const { return fieldName(field); }
 };
 
+// In the order of their fields in the cycle list.
 constexpr std::array<MetricInfo, 4> kMetrics{{
-    {Metric::WakeLatency, "wake_latency_ms", "wake latency"},
-    {Metric::Park, "park_ms", "park"},
-    {Metric::Doze, "doze_ms", "doze"},
-    {Metric::DisplaysOff, "displays_off_ms", "displays off"},
+    {Metric::WakeLatency, CycleField::WakeLatencyMs, "wake latency"},
+    {Metric::Park, CycleField::ParkMs, "park"},
+    {Metric::Doze, CycleField::DozeMs, "doze"},
+    {Metric::DisplaysOff, CycleField::DisplaysOffMs, "displays off"},
 }};
 
 // The cycle's value in milliseconds, when the log has it.

@@ -4,8 +4,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "report/csv_output.h"
+#include "report/json_output.h"
 #include "report/log_parser.h"
 #include "report/stats.h"
 #include "report/svg_plot.h"
@@ -78,6 +82,34 @@ TEST(ReportOutput, CycleCsvHasOneRowPerCycleAndQuotesFields) {
     const std::string events = eventsCsv(logs);
     EXPECT_NE(events.find(",WARM_WAKE_LATENCY,153.5,"), std::string::npos);
     EXPECT_NE(events.find(",STATUS,76.0,,0x000b,worn(1818) free-run"), std::string::npos);
+}
+
+// The CSV's columns and the JSON's keys for a run and its cycles are the same names.
+TEST(ReportOutput, CsvAndJsonNameTheCycleFieldsAlike) {
+    const std::vector<ParsedLog> logs = capturedLogs();
+    const std::string csv = cyclesCsv(logs);
+    std::vector<std::string> columns;
+    std::stringstream header(csv.substr(0, csv.find('\n')));
+    for (std::string name; std::getline(header, name, ',');) columns.push_back(name);
+    ASSERT_GT(columns.size(), 3u);
+    const std::vector<std::string> cycleColumns(columns.begin() + 3,
+                                                columns.end());  // after source, run, mode
+    size_t cycles = 0;
+    const nlohmann::ordered_json json = nlohmann::ordered_json::parse(reportJson(logs));
+    for (const auto& log : json["logs"]) {
+        for (const auto& run : log["runs"]) {
+            EXPECT_TRUE(run.contains(columns[0]) && run.contains(columns[2]));
+            for (const auto& cycle : run["cycles"]) {
+                std::vector<std::string> keys;
+                for (auto it = cycle.begin(); it != cycle.end(); ++it) keys.push_back(it.key());
+                std::vector<std::string> expected = cycleColumns;
+                if (!cycle.contains("note")) expected.pop_back();  // only when there is one
+                EXPECT_EQ(keys, expected);
+                ++cycles;
+            }
+        }
+    }
+    EXPECT_GT(cycles, 10u);
 }
 
 // The plot parses as XML with the renderer's own checker and labels what it draws.

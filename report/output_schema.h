@@ -1,0 +1,61 @@
+// The names of the fields tessaray-report writes, one list for the CSV and the JSON. A
+// cycle's fields are the columns of --csv, in this order; in the JSON each run holds the source and
+// the mode, and each of its cycles the fields from `cycle` on, under the same names. Units are in the names:
+// _ms milliseconds, _time the local time hh:mm:ss.mmm. --events has a list of its own.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+namespace corva::report {
+
+enum class CycleField : size_t {
+    Source,
+    Run,
+    Mode,
+    Cycle,
+    Cycles,
+    Outcome,
+    CycleLine,
+    DownRequestTime,
+    DownDoneTime,
+    DisplaysOffTime,
+    WakeRequestTime,
+    DisplaysOnTime,
+    WakeLatencyMs,
+    ParkMs,
+    DozeMs,
+    DisplaysOffMs,
+    Note,
+};
+
+inline constexpr std::array<const char*, 17> kCycleFieldNames{
+    "source",
+    "run",
+    "mode",
+    "cycle",
+    "cycles",
+    "outcome",
+    "cycle_line",
+    "down_request_time",
+    "down_done_time",
+    "displays_off_time",
+    "wake_request_time",
+    "displays_on_time",
+    "wake_latency_ms",
+    "park_ms",
+    "doze_ms",
+    "displays_off_ms",
+    "note",
+};
+
+constexpr const char* fieldName(CycleField field) {
+    return kCycleFieldNames[static_cast<size_t>(field)];
+}
+
+// One row per event or status line (--events).
+inline constexpr std::array<const char*, 12> kEventFieldNames{
+    "source", "run",   "line",  "time",       "ms_since_start", "timed",
+    "cycle",  "event", "value", "dstat_from", "dstat_to",       "detail"};
+
+}  // namespace corva::report

@@ -1,0 +1,204 @@
+// The printed lines: read back with their own definitions, written whole by busy threads,
+// queued in the order they were printed, and never lost without a word.
+#include "lines/line_queue.h"
+#include "lines/line_scan.h"
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
+#include "platform/console_write.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corva::lines {
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // text mode on Windows
+        out.push_back(std::move(line));
+        start = end + 1;
+    }
+    if (start < text.size()) out.push_back(text.substr(start));  // a line cut short
+    return out;
+}
+
+TEST(PrintedLines, PrintedFieldsReadBackThroughTheirDefinitions) {
+    testing::internal::CaptureStdout();
+    print(kStatus, 9, 5, 7, 42, 74.96, kWorn, 2100u, 0x000bu, 1, 1, 1, kFreeRunSuffix);
+    print(kDstatChange, 0xffffu, 0x0001u, 1, 0, 23, 59, 59, 999);
+    print(kPresentResult, 1234ull, 16.5, 75.02, 3ull, 0ull, 2ull);
+    print(kCycleAbandoned, 2, 3, "proximity link lost; replugged");
+    print(kMcuTelemetry, 50u, 1500u, 100u, "2.1 (rev b)", kDozeCapable);
+    const std::vector<std::string> out = splitLines(testing::internal::GetCapturedStdout());
+    ASSERT_EQ(out.size(), 5u);
+
+    unsigned h = 0, m = 0, s = 0, ms = 0, distance = 0;
+    uint16_t dstat = 0, to = 0;
+    double fps = 0, seconds = 0, average = 0;
+    std::string_view prox, suffix, reason, firmware, doze;
+    uint64_t frames = 0, errors = 0, timeouts = 0, freeRuns = 0;
+    int n = 0, total = 0, disp = 0, proxOn = 0, dsc = 0;
+    EXPECT_TRUE(scan(kStatus, out[0], h, m, s, ms, fps, prox, distance, dstat, disp, proxOn, dsc, suffix));
+    EXPECT_EQ(out[0],
+              "  09:05:07.042 fps= 75.0 prox=worn(2100) dstat=0x000b[disp=1 proxOn=1 dsc=1]  [FREE-RUN: "
+              "vsync lost]");
+    EXPECT_EQ(std::vector<unsigned>({h, m, s, ms, distance, dstat}),
+              std::vector<unsigned>({9, 5, 7, 42, 2100, 11}));
+    EXPECT_DOUBLE_EQ(fps, 75.0);
+    EXPECT_EQ(prox, "worn");
+    EXPECT_EQ(suffix, kFreeRunSuffix);
+    EXPECT_TRUE(scan(kDstatChange, out[1], dstat, to, disp, proxOn, h, m, s, ms));
+    EXPECT_EQ(std::vector<unsigned>({dstat, to, h, ms}), std::vector<unsigned>({0xffff, 1, 23, 999}));
+    EXPECT_TRUE(scan(kPresentResult, out[2], frames, seconds, average, errors, timeouts, freeRuns));
+    EXPECT_EQ(std::vector<uint64_t>({frames, errors, timeouts, freeRuns}),
+              std::vector<uint64_t>({1234, 3, 0, 2}));
+    EXPECT_DOUBLE_EQ(seconds, 16.5);
+    EXPECT_DOUBLE_EQ(average, 75.02);
+    EXPECT_TRUE(scan(kCycleAbandoned, out[3], n, total, reason));
+    EXPECT_EQ(reason, "proximity link lost; replugged");  // a text runs to the literal after it
+    EXPECT_TRUE(scan(kMcuTelemetry, out[4], Skip{}, Skip{}, Skip{}, firmware, doze));
+    EXPECT_EQ(firmware, "2.1 (rev b)");
+    EXPECT_EQ(doze, "capable");
+}
+
+TEST(PrintedLines, ScanRefusesWhatTheProgramCannotHavePrinted) {
+    uint16_t from = 0, to = 0;
+    unsigned clock = 0;
+    double ms = 0;
+    int n = 0, total = 0;
+    const Skip _;
+    EXPECT_FALSE(scan(kDstatChange, "DSTAT_CHANGE 0x10000 -> 0x0001 [disp=1 proxOn=0] 10:00:00.000", from, to,
+                      _, _, clock, _, _, _));  // wider than the 16-bit word
+    EXPECT_FALSE(scan(kWakeLatency, "WARM_WAKE_LATENCY nan ms (WAKE_REQUEST -> DISPLAYS_ON)", ms));
+    EXPECT_FALSE(scan(kWakeLatency, "WARM_WAKE_LATENCY 12.5 ms (WAKE_REQUEST)", ms));
+    EXPECT_FALSE(scan(kCycle, "CYCLE_ABANDONED 1/3: x; no wake latency for this cycle", n, total));
+    EXPECT_FALSE(scan(kCycle, "CYCLE 1/", n, total));
+    EXPECT_FALSE(scan(kPanelsOff, "Presenter: panels OFF (idle policy) = 0x-1", clock));
+    // The em dash as a legacy code page or a plain-text copy shows it.
+    for (const char* dash : {"\xE2\x80\x94", "-", "\x97"})
+        EXPECT_TRUE(scan(
+            kMcuSilent,
+            std::string("McuProx: telemetry silent 3s ") + dash + " device gone, waiting for reconnect", n));
+}
+
+TEST(LineQueue, OrdinaryThreadsLeaveTheReserveToTimeCriticalOnesAndOrderIsKept) {
+    auto queue = std::make_unique<LineQueue>();
+    size_t ordinary = 0;
+    while (queue->push(Stream::Out, "o" + std::to_string(ordinary) + "\n", false)) ++ordinary;
+    EXPECT_EQ(ordinary, LineQueue::kSlots - LineQueue::kCriticalReserve);
+    size_t critical = 0;
+    while (queue->push(Stream::Err, "c" + std::to_string(critical) + "\n", true)) ++critical;
+    EXPECT_EQ(critical, LineQueue::kCriticalReserve);
+
+    std::vector<std::string> popped;
+    while (queue->pop([&](Stream, std::string_view line) { popped.emplace_back(line); })) {
+    }
+    ASSERT_EQ(popped.size(), LineQueue::kSlots);
+    EXPECT_EQ(popped.front(), "o0\n");
+    EXPECT_EQ(popped[ordinary], "c0\n");
+    EXPECT_EQ(popped.back(), "c" + std::to_string(critical - 1) + "\n");
+    EXPECT_TRUE(queue->empty());
+    // A line too long for a slot is cut, and still ends the line.
+    ASSERT_TRUE(queue->push(Stream::Out, std::string(LineQueue::kLineBytes + 40, 'x') + "\n", false));
+    queue->pop([](Stream, std::string_view line) {
+        EXPECT_EQ(line.size(), LineQueue::kLineBytes);
+        EXPECT_EQ(line.back(), '\n');
+    });
+}
+
+// Threads print as fast as they can into a redirected standard error, while another writer
+// (as the simulated driver's own messages are) writes there too: each line arrives whole, in
+// its thread's order; the time-critical thread's lines arrive or are counted.
+TEST(PrintedLines, BusyThreadsWriteWholeLinesDirectlyOrThroughTheOutputThread) {
+    constexpr unsigned long kLines = 3000;
+    for (const bool queued : {false, true}) {
+        SCOPED_TRACE(queued ? "output thread" : "direct");
+        testing::internal::CaptureStderr();
+        {
+            OutputThread output;
+            if (!queued) output.stop();
+            std::thread critical([&] {
+                const CriticalThread role;
+                for (unsigned long i = 0; i < kLines; ++i) print(kMcuReadFailed, i);
+            });
+            std::thread outsider([&] {
+                const std::string line = "a line of another writer, past the program's printing\n";
+                for (unsigned long i = 0; i < kLines; ++i)
+                    platform::writeWhole(platform::StdStream::Err, line.data(), line.size());
+            });
+            for (int i = 0; i < static_cast<int>(kLines); ++i) print(kMcuSilent, i);
+            critical.join();
+            outsider.join();
+        }
+        const std::vector<std::string> lines = splitLines(testing::internal::GetCapturedStderr());
+        unsigned long nextRead = 0, readArrived = 0, dropped = 0, outsiders = 0;
+        int nextSilent = 0;
+        for (const std::string& line : lines) {
+            unsigned long read = 0, count = 0;
+            int silent = 0;
+            if (scan(kMcuReadFailed, line, read)) {
+                EXPECT_GE(read, nextRead) << line;
+                nextRead = read + 1;
+                ++readArrived;
+            } else if (scan(kMcuSilent, line, silent)) {
+                EXPECT_EQ(silent, nextSilent) << line;
+                nextSilent = silent + 1;
+            } else if (scan(kLinesDropped, line, count)) {
+                dropped += count;
+            } else if (line == "a line of another writer, past the program's printing") {
+                ++outsiders;
+            } else {
+                ADD_FAILURE() << "not a whole line: " << line;
+            }
+        }
+        EXPECT_EQ(nextSilent, static_cast<int>(kLines));  // an ordinary thread loses nothing
+        EXPECT_EQ(readArrived + dropped, kLines);
+        EXPECT_EQ(outsiders, kLines);
+        if (!queued) {
+            EXPECT_EQ(dropped, 0u);
+        }
+    }
+}
+
+// Lines printed in turn by two threads, one of them time-critical, come out in that turn.
+TEST(PrintedLines, TheOutputQueueKeepsTheOrderOfPrintingAcrossThreads) {
+    constexpr int kTurns = 400;
+    std::atomic<int> turn{0};
+    testing::internal::CaptureStdout();
+    {
+        OutputThread output;
+        std::thread critical([&] {
+            const CriticalThread role;
+            for (int i = 0; i < kTurns; ++i) {
+                while (turn.load() != 2 * i) std::this_thread::yield();
+                print(kCycle, i, 1);
+                turn.store(2 * i + 1);
+            }
+        });
+        for (int i = 0; i < kTurns; ++i) {
+            while (turn.load() != 2 * i + 1) std::this_thread::yield();
+            print(kCycle, i, 2);
+            turn.store(2 * i + 2);
+        }
+        critical.join();
+        output.stop();
+    }
+    const std::vector<std::string> lines = splitLines(testing::internal::GetCapturedStdout());
+    ASSERT_EQ(lines.size(), 2u * kTurns);
+    for (size_t k = 0; k < lines.size(); ++k) {
+        int n = -1, who = -1;
+        ASSERT_TRUE(scan(kCycle, lines[k], n, who)) << lines[k];
+        EXPECT_EQ(n, static_cast<int>(k / 2));
+        EXPECT_EQ(who, static_cast<int>(k % 2) + 1);
+    }
+}
+
+}  // namespace
+}  // namespace corva::lines
