@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace corva::lines {
 namespace {
@@ -62,6 +63,8 @@ bool scanFields(const char* format, std::string_view text, ScannedField* fields,
     size_t field = 0;
     while (format[f] != '\0') {
         if (format[f] == '\n' && format[f + 1] == '\0') break;  // the line's end
+        // The words after the last field may differ (another version's wording): the fields read.
+        if (field == count && count > 0 && std::strchr(format + f, '%') == nullptr) break;
         if (std::string_view(format + f).starts_with("\xE2\x80\x94")) {
             if (!matchEmDash(text, at)) return false;
             f += 3;
@@ -82,7 +85,8 @@ bool scanFields(const char* format, std::string_view text, ScannedField* fields,
         switch (kind) {
             case detail::Field::Text: {
                 const std::string_view next = literalAt(format, f);
-                const size_t end = next.empty() ? text.size() : text.find(next, at);
+                size_t end = next.empty() ? text.size() : text.find(next, at);
+                if (end == std::string_view::npos && field == count) end = text.size();  // the last field
                 if (end == std::string_view::npos) return false;
                 out.text = text.substr(at, end - at);
                 at = end;

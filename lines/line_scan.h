@@ -1,7 +1,8 @@
 // Reads the fields of a printed line back with the line's own format: the literal text must
 // match, each conversion reads its field (numbers may carry the blanks of a field width, a
-// text runs to the literal that follows it, or to the end of the line). Text after the
-// format's end is allowed, as a later version may add to a line.
+// text runs to the literal that follows it, or to the end of the line). The words after the
+// last field need not match, nor need the line end there: a log of another version that
+// rewords the end of a line still reads.
 #pragma once
 
 #include <cstdint>
