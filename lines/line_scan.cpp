@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 
 namespace corva::lines {
 namespace {
@@ -64,8 +63,8 @@ bool scanFields(const char* format, std::string_view text, ScannedField* fields,
     while (format[f] != '\0') {
         if (format[f] == '\n' && format[f + 1] == '\0') break;  // the line's end
         // The words after the last field may differ (another version's wording): the fields read.
-        if (field == count && count > 0 && std::strchr(format + f, '%') == nullptr) break;
-        if (std::string_view(format + f).starts_with("\xE2\x80\x94")) {
+        if (field == count && count > 0) break;
+        if (format[f] == '\xE2' && format[f + 1] == '\x80' && format[f + 2] == '\x94') {
             if (!matchEmDash(text, at)) return false;
             f += 3;
             continue;

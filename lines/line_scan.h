@@ -64,6 +64,7 @@ bool assign(Int& out, const ScannedField& f) {
 template <typename... Fields, typename... Outs>
 bool scan(const LineFormat<Fields...>& line, std::string_view text, Outs&&... outs) {
     static_assert(sizeof...(Fields) == sizeof...(Outs), "one output per field of the line");
+    if (!text.starts_with(line.prefix())) return false;  // the quick answer for most lines
     ScannedField fields[sizeof...(Fields) + 1];
     if (!scanFields(line.format(), text, fields, sizeof...(Fields))) return false;
     size_t k = 0;

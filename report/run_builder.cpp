@@ -7,7 +7,6 @@
 
 #include "lines/line_scan.h"
 #include "lines/printed_lines.h"
-#include "report/line_fields.h"
 #include "report/log_text.h"
 
 namespace corva::report {
@@ -41,10 +40,14 @@ constexpr std::array kQuietPrefixes{lines::kModeListed.prefix(),          lines:
                                     lines::kViewFormat.prefix(),          lines::kProfilePinned.prefix(),
                                     lines::kNormalQueuePriority.prefix(), lines::kModeFallback.prefix()};
 
-// Bring-up steps that print their status: a status other than 0 (or -208) is a failure.
-constexpr std::array kStatusSteps{lines::kAcquire.prefix(), lines::kSetDisplayMode.prefix(),
-                                  lines::kPowerOn.prefix(), lines::kWaitable.prefix(),
-                                  lines::kEnableDirectMode.prefix()};
+// The status a bring-up step printed, when the line is one of those steps.
+bool bringUpStepStatus(std::string_view line, uint32_t& status) {
+    using namespace lines;
+    const Skip skip;
+    return scan(kAcquire, line, status, skip) || scan(kSetDisplayMode, line, status) ||
+           scan(kPowerOn, line, status) || scan(kWaitable, line, status) ||
+           scan(kEnableDirectMode, line, skip, status);
+}
 
 double median(std::vector<double> values) {
     if (values.empty()) return -1.0;
@@ -132,8 +135,8 @@ bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
     const bool known =
         !line.empty() &&
         (statusLine(line, number) || benchmarkLine(line, number) || dstatChange(line, number) ||
-         resultLine(line, number) || marker(line, number) || presenterLine(line, number) ||
-         mcuLine(line, number) || setupLine(line, number) || bringUpLine(line, number));
+         resultLine(line, number) || presenterLine(line, number) || mcuLine(line, number) ||
+         setupLine(line, number) || marker(line, number) || bringUpLine(line, number));
     if (!known) return false;
     ++run_.lines;
     run_.lastLine = number;
@@ -142,6 +145,8 @@ bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
 }
 
 bool RunBuilder::marker(std::string_view line, size_t number) {
+    // Marker names are upper-case words (see looksLikeMarker): the quick answer for the rest.
+    if (line.front() < 'A' || line.front() > 'Z') return false;
     std::string_view name;
     const lines::Skip skip;
     if (!lines::scan(lines::kMarker, line, name, skip, skip, skip, skip)) return false;
@@ -491,11 +496,8 @@ bool RunBuilder::bringUpLine(std::string_view line, size_t number) {
         failure(FailureKind::Other, line, number);
         return true;
     }
-    for (std::string_view step : kStatusSteps) {
-        if (!line.starts_with(step)) continue;
-        uint32_t status = 0;
-        const size_t eq = line.rfind("= 0x");
-        LineCursor(line.substr(eq == std::string_view::npos ? 0 : eq)).expect("= ").hex(status);
+    // A status other than 0 (or -208) is a failure.
+    if (uint32_t status = 0; bringUpStepStatus(line, status)) {
         if (status != 0 && status != kDisplaySuccessStatus) {
             const std::string_view call = line.substr(0, line.find(" = "));
             failure(FailureKind::Driver, line, number, call, status);
