@@ -3,6 +3,8 @@
 // markers as instants, every track named. Times in microseconds from the trace's clock line.
 #include "report/trace_outputs.h"
 
+#include "lines/printed_lines.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -129,8 +131,8 @@ void addPanelsAndParks(Builder& b) {
     }
     int64_t dozeFrom = 0;
     for (const TraceMarker& m : t.markers) {
-        if (m.name == "DOZE_SLEEP_REQUEST") dozeFrom = m.ns;
-        if (m.name == "WAKE_REQUEST" && dozeFrom != 0) {
+        if (m.name == lines::kDozeSleepRequest) dozeFrom = m.ns;
+        if (m.name == lines::kWakeRequest && dozeFrom != 0) {
             b.slice(kTrackParkDoze, "doze", dozeFrom, m.ns);
             dozeFrom = 0;
         }
