@@ -70,7 +70,7 @@ class DriverProfile : public ::testing::Test {
 // The store after a successful first start.
 sim::DrsDatabase pinnedStore() {
     sim::DrsDatabase database;
-    database.profiles.push_back({u"corva", {u"tessaray.exe"}, {{kPowerManagementMode, 1}}});
+    database.profiles.push_back({"corva", {"tessaray.exe"}, {{kPowerManagementMode, 1}}});
     return database;
 }
 
@@ -110,9 +110,9 @@ TEST_F(DriverProfile, SecondStartFindsThePinnedSettingAndPrintsNothing) {
 
 TEST_F(DriverProfile, OtherValueInTheApplicationsOwnProfileIsOverwritten) {
     sim::DrsDatabase before;
-    before.profiles.push_back({u"Games", {u"game.exe"}, {{kPowerManagementMode, 0}}});
+    before.profiles.push_back({"Games", {"game.exe"}, {{kPowerManagementMode, 0}}});
     before.profiles.push_back(
-        {u"Headset tools", {u"other.exe", u"Tessaray.EXE"}, {{kPowerManagementMode, 2}, {7, 9}}});
+        {"Headset tools", {"other.exe", "Tessaray.EXE"}, {{kPowerManagementMode, 2}, {7, 9}}});
     store(before);
 
     const Output output = pin();
@@ -127,7 +127,7 @@ TEST_F(DriverProfile, OtherValueInTheApplicationsOwnProfileIsOverwritten) {
 
 TEST_F(DriverProfile, SettingAbsentFromFoundProfileIsWritten) {
     sim::DrsDatabase before;
-    before.profiles.push_back({u"corva", {u"tessaray.exe"}, {}});
+    before.profiles.push_back({"corva", {"tessaray.exe"}, {}});
     store(before);
     EXPECT_EQ(pin().out, kPinnedLine);
     expectSameStore(stored(), pinnedStore());

@@ -186,11 +186,10 @@ TEST_F(SimDriver, RefusesWhatARealStoreRefuses) {
     EXPECT_EQ(NvAPI_DRS_DestroySession(session), kNvOk);
 }
 
-TEST_F(SimDriver, StoreFileRoundTripsAnyNameAndRejectsCorruption) {
+TEST_F(SimDriver, StoreFileRoundTripsAsciiNamesAndRejectsOthersAndCorruption) {
     sim::DrsDatabase written;
-    written.profiles.push_back(
-        {u"Caf\u00e9 \u2014 VR \U0001F600", {u"\u00fcber.exe", u"plain.exe"}, {{0x1057EB71, 1}}});
-    written.profiles.push_back({u"lone \xD800 surrogate", {}, {{0, 0}, {0xFFFFFFFF, 0xFFFFFFFF}}});
+    written.profiles.push_back({"Headset tools - VR", {"Tessaray.EXE", "plain.exe"}, {{0x1057EB71, 1}}});
+    written.profiles.push_back({"empty", {}, {{0, 0}, {0xFFFFFFFF, 0xFFFFFFFF}}});
     ASSERT_TRUE(sim::writeDrsDatabase(sandbox.storeFile(), written));
     sim::DrsDatabase read;
     ASSERT_TRUE(sim::readDrsDatabase(sandbox.storeFile(), read));
@@ -202,7 +201,19 @@ TEST_F(SimDriver, StoreFileRoundTripsAnyNameAndRejectsCorruption) {
     }
     std::stringstream text;
     text << std::ifstream(sandbox.storeFile()).rdbuf();
-    EXPECT_NE(text.str().find("profile Caf\xC3\xA9 \xE2\x80\x94 VR"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("profile Headset tools - VR\napp Tessaray.EXE\n"), std::string::npos)
+        << text.str();
+
+    // The file is one item a line, the program's names plain ASCII: others are refused.
+    for (const char* name : {"Caf\xC3\xA9", "two\nlines", ""}) {
+        sim::DrsDatabase other;
+        other.profiles.push_back({name, {}, {}});
+        EXPECT_FALSE(sim::writeDrsDatabase(sandbox.storeFile(), other)) << name;
+    }
+    NvDRSSessionHandle session = openLoadedSession();
+    NvDRSProfileHandle ignored = nullptr;
+    EXPECT_EQ(createProfile(session, u"Caf\u00e9", &ignored), sim::kSimInvalidArgument);
+    EXPECT_EQ(NvAPI_DRS_DestroySession(session), kNvOk);
 
     const char* corrupt[] = {
         "something else\n",

@@ -1,6 +1,6 @@
-// Control of the simulated vendor driver's core and driver-settings store: faults to
-// inject, the version it reports, where its settings database lives, and a reset to a
-// fresh driver for tests. Process-wide, guarded by one lock inside the model.
+// Control of the simulated vendor driver's core and settings store: faults to inject, the
+// version it reports, where its store lives, and a reset to a fresh driver for tests.
+// Process-wide, each part guarded by a lock inside the model.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,7 @@ constexpr int32_t kSimInvalidHandle = -8;
 constexpr int32_t kSimIncompatibleVersion = -9;
 constexpr int32_t kSimNotFound = -160;         // application, profile or setting not in the store
 constexpr int32_t kSimNameInUse = -161;        // profile name or executable already in the store
-constexpr int32_t kSimStoreUnreadable = -162;  // the settings database file is corrupt
+constexpr int32_t kSimStoreUnreadable = -162;  // the store file is corrupt
 
 // One entry per injectable fault: 0 lets the call through, any other value is the status
 // the driver answers instead (without touching its state).
@@ -40,36 +40,35 @@ DriverFaults faults();
 // What NvAPI_SYS_GetDriverAndBranchVersion reports (default 55123, "r550_00").
 void setDriverVersion(uint32_t version, const std::string& branch);
 
-// The settings database file. Chosen, in order: the path given here; the environment
-// variable TESSARAY_SIM_DRS_FILE; "tessaray-sim-drs.txt" in the user's temporary
-// directory (the same rule for tessaray-sim and for the nvapi64.dll run under Wine).
+// The settings store's file: the path given here; else TESSARAY_SIM_DRS_FILE; else
+// "tessaray-sim-drs.txt" in the temporary directory (also for nvapi64.dll under Wine).
 // An empty path returns to the environment/default choice.
 void setDrsStoreFile(const std::filesystem::path& path);
 std::filesystem::path drsStoreFile();
 
 // Back to a freshly installed driver: no faults, default version, no open sessions, the
-// store file chosen by the environment/default again, initialise count 0, call log cleared.
-// The settings file itself is left alone.
+// store file chosen by the environment/default, initialise count 0, call log cleared. The
+// store file itself is left alone.
 void resetDriverState();
 
-// How often the driver's initialise entry has run (successfully or not).
-int initializeCount();
-// Settings sessions created and not yet destroyed.
-int openSessionCount();
+int initializeCount();   // initialise calls, successful or not
+int openSessionCount();  // settings sessions created and not yet destroyed
 
-// The database as stored on file: profiles, each with its executables and 32-bit settings.
+// The store as kept on file: profiles, each with its executables and 32-bit settings.
+// Names are printable ASCII.
 struct DrsProfileRecord {
-    std::u16string name;
-    std::vector<std::u16string> applications;
-    std::map<uint32_t, uint32_t> settings;  // setting id -> 32-bit value
+    std::string name;
+    std::vector<std::string> applications;
+    std::map<uint32_t, uint32_t> settings;  // setting id -> value
 };
 struct DrsDatabase {
     std::vector<DrsProfileRecord> profiles;
 };
 
-// A missing file reads as an empty database; false only for an unreadable or corrupt file.
+// A missing file reads as an empty store; false for a corrupt one.
 bool readDrsDatabase(const std::filesystem::path& file, DrsDatabase& database);
-// Writes the whole database, replacing the file only once the new contents are complete.
+// Replaces the file only once the new contents are complete; false for a name that is not
+// printable ASCII.
 bool writeDrsDatabase(const std::filesystem::path& file, const DrsDatabase& database);
 
 }  // namespace corva::sim

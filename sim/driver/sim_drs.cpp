@@ -1,7 +1,14 @@
-// The simulated driver-settings store. Like the real driver's, it is reached only through
-// the query entry, works on sessions (each a private copy of the database that "load"
-// fills from the store file and "save" writes back, so changes never saved are lost
-// when the session ends), and refuses duplicate profile names and executables.
+// The simulated driver-settings store: as much of the real one as the profile pinning
+// uses. Each session holds a private copy of the database that "load" reads from the store
+// file and "save" writes back, so changes never saved are lost with the session. The file
+// is one item a line, readable and editable by hand:
+//
+//   tessaray-sim driver settings 1
+//   profile corva
+//   app tessaray.exe
+//   setting 0x1057eb71 0x1
+//
+// Names are printable ASCII, which is all the program writes.
 #include "nvapi/nvapi.h"
 #include "sim/driver/call_log.h"
 #include "sim/driver/sim_driver.h"
@@ -9,25 +16,24 @@
 #include "sim/driver/sim_state.h"
 
 #include <algorithm>
-#include <cstdint>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <fstream>
 #include <mutex>
-#include <system_error>
+#include <string_view>
 
 namespace corva::sim {
 
 namespace {
 
-struct Session {
-    DrsDatabase database;  // empty until loaded
-};
+constexpr std::string_view kHeader = "tessaray-sim driver settings 1";
 
 struct DrsState {
     std::mutex lock;
-    std::filesystem::path configuredFile;  // empty: environment or default
-    std::map<uintptr_t, Session> sessions;
+    std::filesystem::path configuredFile;       // empty: environment or default
+    std::map<uintptr_t, DrsDatabase> sessions;  // handles are small numbers, never addresses
     uintptr_t nextSession = 1;
 };
 
@@ -36,73 +42,35 @@ DrsState& drs() {
     return state;
 }
 
-std::filesystem::path defaultStoreFile() {
-    if (const char* fromEnvironment = std::getenv("TESSARAY_SIM_DRS_FILE");
-        fromEnvironment != nullptr && fromEnvironment[0] != '\0')
-        return std::filesystem::path(fromEnvironment);
-    std::error_code error;
-    std::filesystem::path directory = std::filesystem::temp_directory_path(error);
-    if (error) directory.clear();  // the current directory, then
-    return directory / "tessaray-sim-drs.txt";
-}
-
 std::filesystem::path storeFileLocked(const DrsState& state) {
-    return state.configuredFile.empty() ? defaultStoreFile() : state.configuredFile;
+    if (!state.configuredFile.empty()) return state.configuredFile;
+    if (const char* variable = std::getenv("TESSARAY_SIM_DRS_FILE"); variable != nullptr && *variable != '\0')
+        return variable;
+    std::error_code error;  // no temporary directory: the current one
+    return std::filesystem::temp_directory_path(error) / "tessaray-sim-drs.txt";
 }
 
-// Handles are small numbers, never addresses: a stale or foreign handle is refused, not
-// followed.
-NvDRSSessionHandle toHandle(uintptr_t id) {
-    return reinterpret_cast<NvDRSSessionHandle>(id);
+bool printable(char c) {
+    return c >= 0x20 && c < 0x7F;
 }
 
-Session* findSession(DrsState& state, NvDRSSessionHandle handle) {
-    auto found = state.sessions.find(reinterpret_cast<uintptr_t>(handle));
-    return found == state.sessions.end() ? nullptr : &found->second;
+bool validName(std::string_view name) {
+    return !name.empty() && name.size() < kNvUnicodeLength &&
+           std::all_of(name.begin(), name.end(), printable);
 }
 
-// Profile handle: index into the session's profiles plus one (profiles are never removed).
-NvDRSProfileHandle profileHandle(size_t index) {
-    return reinterpret_cast<NvDRSProfileHandle>(index + 1);
-}
-
-DrsProfileRecord* findProfile(Session& session, NvDRSProfileHandle handle) {
-    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-    if (value == 0 || value > session.database.profiles.size()) return nullptr;
-    return &session.database.profiles[value - 1];
-}
-
-// A name from a record or argument: terminated within the field's 2048 units, not empty,
-// and without line breaks or other control characters.
-bool readName(const char16_t* text, std::u16string& name) {
-    if (text == nullptr) return false;
+// A name from a record: terminated within the field, not empty, printable ASCII.
+bool readName(const char16_t* text, std::string& name) {
     name.clear();
-    for (size_t i = 0; i < kNvUnicodeLength; ++i) {
-        if (text[i] == u'\0') return !name.empty();
-        if (text[i] < 0x20 || text[i] == 0x7F) return false;
-        name.push_back(text[i]);
-    }
-    return false;
+    for (size_t i = 0; text != nullptr && i < kNvUnicodeLength && text[i] != u'\0'; ++i)
+        name.push_back(text[i] < 0x7F ? char(text[i]) : '\0');
+    return validName(name);
 }
 
-void writeName(char16_t (&field)[kNvUnicodeLength], const std::u16string& name) {
-    const size_t length = std::min(name.size(), kNvUnicodeLength - 1);
-    name.copy(field, length);
-    field[length] = u'\0';
-}
-
-// Executable names compare without regard to ASCII case, as on Windows.
-bool sameExecutable(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size()) return false;
-    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; };
-    for (size_t i = 0; i < a.size(); ++i)
-        if (fold(a[i]) != fold(b[i])) return false;
-    return true;
-}
-
-void logCall(const char* operation, const std::string& detail = {}) {
-    CallLog::instance().record(detail.empty() ? std::string(operation)
-                                              : std::string(operation) + "(" + detail + ")");
+// Executable names compare without regard to case, as on Windows.
+bool sameExecutable(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 std::string hex32(uint32_t value) {
@@ -111,152 +79,180 @@ std::string hex32(uint32_t value) {
     return text;
 }
 
+bool parseHex32(std::string_view text, uint32_t& value) {
+    if (!text.starts_with("0x") || text.size() < 3) return false;
+    auto [end, error] = std::from_chars(text.data() + 2, text.data() + text.size(), value, 16);
+    return error == std::errc{} && end == text.data() + text.size();
+}
+
+bool parseLine(std::string_view line, DrsDatabase& database) {
+    const size_t blank = line.find(' ');
+    if (line.empty() || blank == std::string_view::npos) return line.empty();
+    const std::string_view key = line.substr(0, blank), rest = line.substr(blank + 1);
+    if (key == "profile" && validName(rest)) {
+        database.profiles.push_back({std::string(rest), {}, {}});
+        return true;
+    }
+    if (database.profiles.empty()) return false;  // items before any profile
+    DrsProfileRecord& profile = database.profiles.back();
+    if (key == "app" && validName(rest)) {
+        profile.applications.emplace_back(rest);
+        return true;
+    }
+    const size_t split = rest.find(' ');
+    uint32_t id = 0, value = 0;
+    if (key != "setting" || split == std::string_view::npos || !parseHex32(rest.substr(0, split), id) ||
+        !parseHex32(rest.substr(split + 1), value))
+        return false;
+    profile.settings[id] = value;
+    return true;
+}
+
+// Every call is logged (with its argument, if any); an injected fault answers instead.
+NvStatus enter(const char* operation, int32_t DriverFaults::*fault, const std::string& detail = {}) {
+    CallLog::instance().record(detail.empty() ? operation : std::string(operation) + "(" + detail + ")");
+    return fault != nullptr ? faults().*fault : kNvOk;
+}
+
+// Runs `action` on the session's database under the store's lock; a handle the driver
+// never gave out is refused, not followed.
+template <class Action>
+NvStatus inSession(NvDRSSessionHandle session, Action action) {
+    DrsState& state = drs();
+    std::lock_guard<std::mutex> lock(state.lock);
+    auto found = state.sessions.find(reinterpret_cast<uintptr_t>(session));
+    return found == state.sessions.end() ? kSimInvalidHandle : action(state, found->second);
+}
+
+// The same for one of the session's profiles (handle: its index plus one).
+template <class Action>
+NvStatus inProfile(NvDRSSessionHandle session, NvDRSProfileHandle profile, Action action) {
+    return inSession(session, [&](DrsState&, DrsDatabase& database) {
+        const uintptr_t index = reinterpret_cast<uintptr_t>(profile);
+        if (index == 0 || index > database.profiles.size()) return kSimInvalidHandle;
+        return action(database, database.profiles[index - 1]);
+    });
+}
+
 NvStatus simCreateSession(NvDRSSessionHandle* session) {
-    logCall("NvAPI_DRS_CreateSession");
-    if (const int32_t fault = faults().createSession; fault != 0) return fault;
+    if (NvStatus refused = enter("NvAPI_DRS_CreateSession", &DriverFaults::createSession)) return refused;
     if (session == nullptr) return kSimInvalidArgument;
     DrsState& state = drs();
     std::lock_guard<std::mutex> lock(state.lock);
-    const uintptr_t id = state.nextSession++;
-    state.sessions.emplace(id, Session{});
-    *session = toHandle(id);
+    state.sessions[state.nextSession] = {};
+    *session = reinterpret_cast<NvDRSSessionHandle>(state.nextSession++);
     return kNvOk;
 }
 
 NvStatus simLoadSettings(NvDRSSessionHandle session) {
-    logCall("NvAPI_DRS_LoadSettings");
-    if (const int32_t fault = faults().loadSettings; fault != 0) return fault;
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Session* open = findSession(state, session);
-    if (open == nullptr) return kSimInvalidHandle;
-    DrsDatabase loaded;
-    if (!readDrsDatabase(storeFileLocked(state), loaded)) return kSimStoreUnreadable;
-    open->database = std::move(loaded);
-    return kNvOk;
+    if (NvStatus refused = enter("NvAPI_DRS_LoadSettings", &DriverFaults::loadSettings)) return refused;
+    return inSession(session, [](DrsState& state, DrsDatabase& database) {
+        DrsDatabase loaded;
+        if (!readDrsDatabase(storeFileLocked(state), loaded)) return kSimStoreUnreadable;
+        database = std::move(loaded);
+        return kNvOk;
+    });
 }
 
 NvStatus simFindApplicationByName(NvDRSSessionHandle session, const char16_t* appName,
                                   NvDRSProfileHandle* profile, NVDRS_APPLICATION* application) {
-    std::u16string name;
+    std::string name;
     const bool nameValid = readName(appName, name);
-    logCall("NvAPI_DRS_FindApplicationByName", detail::toUtf8(name));
-    if (const int32_t fault = faults().findApplication; fault != 0) return fault;
+    if (NvStatus refused = enter("NvAPI_DRS_FindApplicationByName", &DriverFaults::findApplication, name))
+        return refused;
     if (!nameValid || profile == nullptr || application == nullptr) return kSimInvalidArgument;
     if (application->version != NVDRS_APPLICATION_VER) return kSimIncompatibleVersion;
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Session* open = findSession(state, session);
-    if (open == nullptr) return kSimInvalidHandle;
-    const auto& profiles = open->database.profiles;
-    for (size_t index = 0; index < profiles.size(); ++index) {
-        for (const std::u16string& executable : profiles[index].applications) {
-            if (!sameExecutable(executable, name)) continue;
-            *application = NVDRS_APPLICATION{};
-            application->version = NVDRS_APPLICATION_VER;
-            writeName(application->appName, executable);
-            *profile = profileHandle(index);
-            return kNvOk;
-        }
-    }
-    return kSimNotFound;
+    return inSession(session, [&](DrsState&, DrsDatabase& database) {
+        for (size_t index = 0; index < database.profiles.size(); ++index)
+            for (const std::string& executable : database.profiles[index].applications) {
+                if (!sameExecutable(executable, name)) continue;
+                *application = NVDRS_APPLICATION{};
+                application->version = NVDRS_APPLICATION_VER;
+                std::copy(executable.begin(), executable.end(),
+                          application->appName);  // shorter than the field
+                *profile = reinterpret_cast<NvDRSProfileHandle>(index + 1);
+                return kNvOk;
+            }
+        return kSimNotFound;
+    });
 }
 
 NvStatus simCreateProfile(NvDRSSessionHandle session, NVDRS_PROFILE* profileInfo,
                           NvDRSProfileHandle* profile) {
-    std::u16string name;
+    std::string name;
     const bool nameValid = profileInfo != nullptr && readName(profileInfo->profileName, name);
-    logCall("NvAPI_DRS_CreateProfile", detail::toUtf8(name));
-    if (const int32_t fault = faults().createProfile; fault != 0) return fault;
+    if (NvStatus refused = enter("NvAPI_DRS_CreateProfile", &DriverFaults::createProfile, name))
+        return refused;
     if (!nameValid || profile == nullptr) return kSimInvalidArgument;
     if (profileInfo->version != NVDRS_PROFILE_VER) return kSimIncompatibleVersion;
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Session* open = findSession(state, session);
-    if (open == nullptr) return kSimInvalidHandle;
-    auto& profiles = open->database.profiles;
-    for (const DrsProfileRecord& existing : profiles)
-        if (existing.name == name) return kSimNameInUse;
-    profiles.push_back(DrsProfileRecord{name, {}, {}});
-    *profile = profileHandle(profiles.size() - 1);
-    return kNvOk;
+    return inSession(session, [&](DrsState&, DrsDatabase& database) {
+        for (const DrsProfileRecord& existing : database.profiles)
+            if (existing.name == name) return kSimNameInUse;
+        database.profiles.push_back({name, {}, {}});
+        *profile = reinterpret_cast<NvDRSProfileHandle>(database.profiles.size());
+        return kNvOk;
+    });
 }
 
 NvStatus simCreateApplication(NvDRSSessionHandle session, NvDRSProfileHandle profile,
                               NVDRS_APPLICATION* application) {
-    std::u16string name;
+    std::string name;
     const bool nameValid = application != nullptr && readName(application->appName, name);
-    logCall("NvAPI_DRS_CreateApplication", detail::toUtf8(name));
-    if (const int32_t fault = faults().createApplication; fault != 0) return fault;
+    if (NvStatus refused = enter("NvAPI_DRS_CreateApplication", &DriverFaults::createApplication, name))
+        return refused;
     if (!nameValid) return kSimInvalidArgument;
     if (application->version != NVDRS_APPLICATION_VER) return kSimIncompatibleVersion;
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Session* open = findSession(state, session);
-    if (open == nullptr) return kSimInvalidHandle;
-    DrsProfileRecord* target = findProfile(*open, profile);
-    if (target == nullptr) return kSimInvalidHandle;
-    for (const DrsProfileRecord& existing : open->database.profiles)
-        for (const std::u16string& executable : existing.applications)
-            if (sameExecutable(executable, name)) return kSimNameInUse;
-    target->applications.push_back(name);
-    return kNvOk;
+    return inProfile(session, profile, [&](DrsDatabase& database, DrsProfileRecord& target) {
+        for (const DrsProfileRecord& existing : database.profiles)
+            for (const std::string& executable : existing.applications)
+                if (sameExecutable(executable, name)) return kSimNameInUse;
+        target.applications.push_back(name);
+        return kNvOk;
+    });
 }
 
 NvStatus simGetSetting(NvDRSSessionHandle session, NvDRSProfileHandle profile, uint32_t settingId,
                        NVDRS_SETTING* setting) {
-    logCall("NvAPI_DRS_GetSetting", hex32(settingId));
-    if (const int32_t fault = faults().getSetting; fault != 0) return fault;
+    if (NvStatus refused = enter("NvAPI_DRS_GetSetting", &DriverFaults::getSetting, hex32(settingId)))
+        return refused;
     if (setting == nullptr) return kSimInvalidArgument;
     if (setting->version != NVDRS_SETTING_VER) return kSimIncompatibleVersion;
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Session* open = findSession(state, session);
-    if (open == nullptr) return kSimInvalidHandle;
-    DrsProfileRecord* source = findProfile(*open, profile);
-    if (source == nullptr) return kSimInvalidHandle;
-    auto found = source->settings.find(settingId);
-    if (found == source->settings.end()) return kSimNotFound;
-    *setting = NVDRS_SETTING{};
-    setting->version = NVDRS_SETTING_VER;
-    setting->settingId = settingId;
-    setting->settingType = NVDRS_DWORD_TYPE;
-    setting->currentValue.u32 = found->second;
-    return kNvOk;
+    return inProfile(session, profile, [&](DrsDatabase&, DrsProfileRecord& source) {
+        auto found = source.settings.find(settingId);
+        if (found == source.settings.end()) return kSimNotFound;
+        *setting = NVDRS_SETTING{};
+        setting->version = NVDRS_SETTING_VER;
+        setting->settingId = settingId;
+        setting->settingType = NVDRS_DWORD_TYPE;
+        setting->currentValue.u32 = found->second;
+        return kNvOk;
+    });
 }
 
 NvStatus simSetSetting(NvDRSSessionHandle session, NvDRSProfileHandle profile, NVDRS_SETTING* setting) {
-    if (setting == nullptr) {
-        logCall("NvAPI_DRS_SetSetting");
-        return kSimInvalidArgument;
-    }
-    logCall("NvAPI_DRS_SetSetting", hex32(setting->settingId) + "=" + hex32(setting->currentValue.u32));
-    if (const int32_t fault = faults().setSetting; fault != 0) return fault;
+    const std::string value =
+        setting ? hex32(setting->settingId) + "=" + hex32(setting->currentValue.u32) : "";
+    if (NvStatus refused =
+            enter("NvAPI_DRS_SetSetting", setting ? &DriverFaults::setSetting : nullptr, value))
+        return refused;
+    if (setting == nullptr) return kSimInvalidArgument;
     if (setting->version != NVDRS_SETTING_VER) return kSimIncompatibleVersion;
-    // The store keeps 32-bit values only.
-    if (setting->settingType != NVDRS_DWORD_TYPE) return kSimInvalidArgument;
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Session* open = findSession(state, session);
-    if (open == nullptr) return kSimInvalidHandle;
-    DrsProfileRecord* target = findProfile(*open, profile);
-    if (target == nullptr) return kSimInvalidHandle;
-    target->settings[setting->settingId] = setting->currentValue.u32;
-    return kNvOk;
+    if (setting->settingType != NVDRS_DWORD_TYPE) return kSimInvalidArgument;  // 32-bit values only
+    return inProfile(session, profile, [&](DrsDatabase&, DrsProfileRecord& target) {
+        target.settings[setting->settingId] = setting->currentValue.u32;
+        return kNvOk;
+    });
 }
 
 NvStatus simSaveSettings(NvDRSSessionHandle session) {
-    logCall("NvAPI_DRS_SaveSettings");
-    if (const int32_t fault = faults().saveSettings; fault != 0) return fault;
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    Session* open = findSession(state, session);
-    if (open == nullptr) return kSimInvalidHandle;
-    return writeDrsDatabase(storeFileLocked(state), open->database) ? kNvOk : kSimError;
+    if (NvStatus refused = enter("NvAPI_DRS_SaveSettings", &DriverFaults::saveSettings)) return refused;
+    return inSession(session, [](DrsState& state, DrsDatabase& database) {
+        return writeDrsDatabase(storeFileLocked(state), database) ? kNvOk : kSimError;
+    });
 }
 
 NvStatus simDestroySession(NvDRSSessionHandle session) {
-    logCall("NvAPI_DRS_DestroySession");
+    enter("NvAPI_DRS_DestroySession", nullptr);
     DrsState& state = drs();
     std::lock_guard<std::mutex> lock(state.lock);
     return state.sessions.erase(reinterpret_cast<uintptr_t>(session)) == 1 ? kNvOk : kSimInvalidHandle;
@@ -279,29 +275,62 @@ std::span<const DriverEntry> drsEntries() {
     return entries;
 }
 
+bool readDrsDatabase(const std::filesystem::path& file, DrsDatabase& database) {
+    database = DrsDatabase{};
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) return !error;  // a missing file: an empty store
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    for (bool first = true; std::getline(in, line); first = false) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // edited on Windows
+        if (first ? line != kHeader : !parseLine(line, database)) return false;
+    }
+    return in.eof();
+}
+
+bool writeDrsDatabase(const std::filesystem::path& file, const DrsDatabase& database) {
+    std::string text = std::string(kHeader) + "\n";
+    for (const DrsProfileRecord& profile : database.profiles) {
+        if (!validName(profile.name)) return false;
+        text += "profile " + profile.name + "\n";
+        for (const std::string& application : profile.applications) {
+            if (!validName(application)) return false;
+            text += "app " + application + "\n";
+        }
+        for (const auto& [id, value] : profile.settings)
+            text += "setting " + hex32(id) + " " + hex32(value) + "\n";
+    }
+    std::error_code error;
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);
+    std::filesystem::path partial = file;
+    partial += ".partial";
+    const bool complete = bool(std::ofstream(partial, std::ios::binary | std::ios::trunc) << text);
+    // Replaced in one step: the old store stays whole until the new one is.
+    if (complete) std::filesystem::rename(partial, file, error);
+    const bool written = complete && !error;
+    if (!written) std::filesystem::remove(partial, error);
+    return written;
+}
+
 void setDrsStoreFile(const std::filesystem::path& path) {
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    state.configuredFile = path;
+    std::lock_guard<std::mutex> lock(drs().lock);
+    drs().configuredFile = path;
 }
 
 std::filesystem::path drsStoreFile() {
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    return storeFileLocked(state);
+    std::lock_guard<std::mutex> lock(drs().lock);
+    return storeFileLocked(drs());
 }
 
 int openSessionCount() {
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    return static_cast<int>(state.sessions.size());
+    std::lock_guard<std::mutex> lock(drs().lock);
+    return static_cast<int>(drs().sessions.size());
 }
 
 void detail::resetDrsState() {
-    DrsState& state = drs();
-    std::lock_guard<std::mutex> lock(state.lock);
-    state.configuredFile.clear();
-    state.sessions.clear();
+    std::lock_guard<std::mutex> lock(drs().lock);
+    drs().configuredFile.clear();
+    drs().sessions.clear();
 }
 
 }  // namespace corva::sim
