@@ -2,6 +2,7 @@
 
 #include "sim/platform/test_hooks.h"
 #include "sim/driver/d3d12_slots.h"
+#include "sim/driver/display_model.h"
 
 #include <algorithm>
 #include <atomic>
@@ -43,7 +44,7 @@ const HookedTable* originalsOf(ID3D12Device* device) {
 
 HRESULT STDMETHODCALLTYPE createCommandQueueHook(ID3D12Device* self, const D3D12_COMMAND_QUEUE_DESC* desc,
                                                  REFIID riid, void** queue) {
-    if (desc != nullptr && refusesCommandQueue(*desc)) {
+    if (desc != nullptr && DisplayModel::instance().refusesQueue(*desc)) {
         if (queue != nullptr) *queue = nullptr;
         return E_INVALIDARG;
     }
@@ -54,13 +55,14 @@ HRESULT STDMETHODCALLTYPE createCommandQueueHook(ID3D12Device* self, const D3D12
 HRESULT STDMETHODCALLTYPE openSharedHandleHook(ID3D12Device* self, HANDLE handle, REFIID riid,
                                                void** object) {
     HRESULT result = E_FAIL;
-    if (openDriverSurface(handle, riid, object, &result)) return result;
+    if (DisplayModel::instance().openSurface(handle, riid, object, &result)) return result;
     const HookedTable* originals = originalsOf(self);
     return originals != nullptr ? originals->openSharedHandle(self, handle, riid, object) : E_FAIL;
 }
 
 HRESULT STDMETHODCALLTYPE getDeviceRemovedReasonHook(ID3D12Device* self) {
-    if (isDeviceRemoved(self)) return static_cast<HRESULT>(0x887A0005);  // DXGI_ERROR_DEVICE_REMOVED
+    if (DisplayModel::instance().deviceRemoved(self))
+        return static_cast<HRESULT>(0x887A0005);  // DXGI_ERROR_DEVICE_REMOVED
     const HookedTable* originals = originalsOf(self);
     return originals != nullptr ? originals->getDeviceRemovedReason(self) : E_FAIL;
 }

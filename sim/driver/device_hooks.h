@@ -16,10 +16,4 @@ bool hookDeviceTable(ID3D12Device* device);
 // Whether any device's table has been interposed yet.
 bool anyDeviceTableHooked();
 
-// Answered by the display model for the hooks.
-// Opens `handle` if it is one of the driver's surfaces; false when it is not.
-bool openDriverSurface(void* handle, REFIID riid, void** resource, HRESULT* result);
-bool isDeviceRemoved(ID3D12Device* device);
-bool refusesCommandQueue(const D3D12_COMMAND_QUEUE_DESC& desc);
-
 }  // namespace corva::sim::detail

@@ -41,88 +41,6 @@ DisplayModel::~DisplayModel() {
     clock_.stop();
 }
 
-void DisplayModel::reset(const DisplayConfig& config) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    dropAcquisition();
-    config_ = config;
-    scriptPositions_.clear();
-    directModeEnabled_ = false;
-    panelOn_ = false;
-    deviceRemoved_ = false;
-    acquireCalls_ = releaseCalls_ = surfacesCreated_ = 0;
-    mode_ = surfaceMode_ = NvDirectModeMode{};
-    transitions_.clear();
-    PanelPowerListener old = std::move(listener_);
-    listener_ = nullptr;
-    clock_.lost.store(false);
-    clock_.dead.store(false);
-    presentFailuresLeft_.store(0);
-    timeline_.clear();
-    lock.unlock();
-    // Destroyed outside the lock: it may hold references into its owner's state.
-    old = nullptr;
-}
-
-void DisplayModel::setStatusScript(NvInterfaceId operation, const StatusScript& script) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    config_.statuses[operation] = script;
-    scriptPositions_[operation] = 0;
-}
-
-void DisplayModel::setVblankLost(bool lost) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    clock_.lost.store(lost);
-    // Lost means always signalled: a wait already in progress returns now.
-    if (lost && waitable_ != nullptr && !clock_.dead.load()) platform::setEvent(waitable_);
-}
-
-void DisplayModel::setWaitableDead(bool dead) {
-    clock_.dead.store(dead);
-}
-
-void DisplayModel::setDeviceRemoved(bool removed) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    deviceRemoved_ = removed;
-}
-
-void DisplayModel::failPresents(uint32_t count, NvStatus status) {
-    presentFailureStatus_.store(status);
-    presentFailuresLeft_.store(count);
-}
-
-DisplayState DisplayModel::state() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    DisplayState s;
-    s.directModeEnabled = directModeEnabled_;
-    s.acquired = acquired_;
-    s.modeSet = modeSet_;
-    s.mode = mode_;
-    s.surfaceMode = surfaceMode_;
-    s.panelOn = panelOn_;
-    s.vblankLost = clock_.lost.load();
-    s.waitableDead = clock_.dead.load();
-    s.deviceRemoved = deviceRemoved_;
-    s.acquireCalls = acquireCalls_;
-    s.releaseCalls = releaseCalls_;
-    for (const Surface& surface : surfaces_) s.surfacesLive += surface.id != 0 ? 1 : 0;
-    s.surfacesCreated = surfacesCreated_;
-    s.waitableHandedOut = waitable_ != nullptr;
-    s.presentCalls = timeline_.presentCount();
-    s.vblanks = timeline_.vblankCount();
-    return s;
-}
-
-std::vector<PanelTransition> DisplayModel::panelTransitions() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return transitions_;
-}
-
-void DisplayModel::setPanelPowerListener(PanelPowerListener listener) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    std::swap(listener_, listener);
-    lock.unlock();
-}
-
 NvStatus DisplayModel::nextStatus(NvInterfaceId operation) {
     auto script = config_.statuses.find(operation);
     if (script == config_.statuses.end()) return kNvOk;
@@ -414,16 +332,149 @@ bool DisplayModel::refusesQueue(const D3D12_COMMAND_QUEUE_DESC& desc) {
     return config_.refuseHighPriorityQueue && desc.Priority == D3D12_COMMAND_QUEUE_PRIORITY_HIGH;
 }
 
-bool openDriverSurface(void* handle, REFIID riid, void** resource, HRESULT* result) {
-    return DisplayModel::instance().openSurface(handle, riid, resource, result);
-}
-
-bool isDeviceRemoved(ID3D12Device* device) {
-    return DisplayModel::instance().deviceRemoved(device);
-}
-
-bool refusesCommandQueue(const D3D12_COMMAND_QUEUE_DESC& desc) {
-    return DisplayModel::instance().refusesQueue(desc);
-}
-
 }  // namespace corva::sim::detail
+
+namespace corva::sim {
+
+using detail::DisplayModel;
+
+NvDirectModeDisplay makeDisplay(uint32_t displayId) {
+    NvDirectModeDisplay display{};
+    display.displayId = displayId;
+    // The driver's own bytes: recognisable, so tests can see they travel unchanged.
+    for (uint8_t i = 0; i < sizeof(display.driverData); ++i)
+        display.driverData[i] = static_cast<uint8_t>(0xA0 + i);
+    return display;
+}
+
+NvDirectModeMode makeMode(uint32_t width, uint32_t height, uint32_t refreshNum, uint32_t refreshDen,
+                          uint32_t format) {
+    NvDirectModeMode mode{};
+    mode.version = kModeRecordVersion;
+    mode.width = width;
+    mode.height = height;
+    mode.refreshNum = refreshNum;
+    mode.refreshDen = refreshDen;
+    mode.format = format;
+    for (uint8_t i = 0; i < sizeof(mode.driverData); ++i)
+        mode.driverData[i] = static_cast<uint8_t>((refreshNum + i * 17) & 0xFF);
+    // As the driver lists them: compression off, its other fields left at its own values.
+    mode.dscEnable = 0;
+    mode.dscVersion = 0x12;
+    mode.dscSlices = 2;
+    mode.dscBitsPerPixelX16 = 192;
+    return mode;
+}
+
+DisplayConfig defaultHeadset() {
+    DisplayConfig config;
+    config.displays = {makeDisplay(0x80061082)};
+    config.modes = {
+        makeMode(1920, 1080, 60000, 1000, 22),  makeMode(5088, 2544, 90000, 1000, 22),
+        makeMode(5088, 2544, 75000, 1000, 22),  makeMode(5088, 2544, 75000, 1000, 19),
+        makeMode(5088, 2544, 120000, 1000, 19), makeMode(2544, 2544, 75000, 1000, 22),
+    };
+    config.surfaceFormat = 90;  // DXGI_FORMAT_B8G8R8A8_TYPELESS
+    return config;
+}
+
+void resetDisplay(const DisplayConfig& config) {
+    DisplayModel& m = DisplayModel::instance();
+    std::unique_lock<std::mutex> lock(m.mutex_);
+    m.dropAcquisition();
+    m.config_ = config;
+    m.scriptPositions_.clear();
+    m.directModeEnabled_ = false;
+    m.panelOn_ = false;
+    m.deviceRemoved_ = false;
+    m.acquireCalls_ = m.releaseCalls_ = m.surfacesCreated_ = 0;
+    m.mode_ = m.surfaceMode_ = NvDirectModeMode{};
+    m.transitions_.clear();
+    PanelPowerListener old = std::move(m.listener_);
+    m.listener_ = nullptr;
+    m.clock_.lost.store(false);
+    m.clock_.dead.store(false);
+    m.presentFailuresLeft_.store(0);
+    m.timeline_.clear();
+    lock.unlock();
+    // Destroyed outside the lock: it may hold references into its owner's state.
+    old = nullptr;
+}
+
+void setStatusScript(NvInterfaceId operation, const StatusScript& script) {
+    DisplayModel& m = DisplayModel::instance();
+    std::lock_guard<std::mutex> lock(m.mutex_);
+    m.config_.statuses[operation] = script;
+    m.scriptPositions_[operation] = 0;
+}
+
+void setVblankLost(bool lost) {
+    DisplayModel& m = DisplayModel::instance();
+    std::lock_guard<std::mutex> lock(m.mutex_);
+    m.clock_.lost.store(lost);
+    // Lost means always signalled: a wait already in progress returns now.
+    if (lost && m.waitable_ != nullptr && !m.clock_.dead.load()) platform::setEvent(m.waitable_);
+}
+
+void setWaitableDead(bool dead) {
+    DisplayModel& m = DisplayModel::instance();
+    m.clock_.dead.store(dead);
+}
+
+void setDeviceRemoved(bool removed) {
+    DisplayModel& m = DisplayModel::instance();
+    std::lock_guard<std::mutex> lock(m.mutex_);
+    m.deviceRemoved_ = removed;
+}
+
+void failPresents(uint32_t count, NvStatus status) {
+    DisplayModel& m = DisplayModel::instance();
+    m.presentFailureStatus_.store(status);
+    m.presentFailuresLeft_.store(count);
+}
+
+DisplayState displayState() {
+    DisplayModel& m = DisplayModel::instance();
+    std::lock_guard<std::mutex> lock(m.mutex_);
+    DisplayState s;
+    s.directModeEnabled = m.directModeEnabled_;
+    s.acquired = m.acquired_;
+    s.modeSet = m.modeSet_;
+    s.mode = m.mode_;
+    s.surfaceMode = m.surfaceMode_;
+    s.panelOn = m.panelOn_;
+    s.vblankLost = m.clock_.lost.load();
+    s.waitableDead = m.clock_.dead.load();
+    s.deviceRemoved = m.deviceRemoved_;
+    s.acquireCalls = m.acquireCalls_;
+    s.releaseCalls = m.releaseCalls_;
+    for (const DisplayModel::Surface& surface : m.surfaces_) s.surfacesLive += surface.id != 0 ? 1 : 0;
+    s.surfacesCreated = m.surfacesCreated_;
+    s.waitableHandedOut = m.waitable_ != nullptr;
+    s.presentCalls = m.timeline_.presentCount();
+    s.vblanks = m.timeline_.vblankCount();
+    return s;
+}
+
+std::vector<PanelTransition> panelTransitions() {
+    DisplayModel& m = DisplayModel::instance();
+    std::lock_guard<std::mutex> lock(m.mutex_);
+    return m.transitions_;
+}
+
+void setPanelPowerListener(PanelPowerListener listener) {
+    DisplayModel& m = DisplayModel::instance();
+    std::unique_lock<std::mutex> lock(m.mutex_);
+    std::swap(m.listener_, listener);
+    lock.unlock();
+}
+
+Timeline timeline() {
+    return DisplayModel::instance().timeline_.snapshot();
+}
+
+void clearTimeline() {
+    DisplayModel::instance().timeline_.clear();
+}
+
+}  // namespace corva::sim

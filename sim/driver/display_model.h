@@ -1,6 +1,8 @@
 // The state machine of the simulated direct-mode display: one headset, one GPU, one
 // acquisition at a time. Every operation takes the model's lock, none calls out while
-// holding it (except into D3D12 and the clock thread, which never call back).
+// holding it (except into D3D12 and the clock thread, which never call back). Its state is
+// open to the configuration, fault and ground-truth functions of sim_display.h, which
+// share that discipline.
 #pragma once
 
 #include "nvapi/nvapi.h"
@@ -13,22 +15,8 @@
 
 namespace corva::sim::detail {
 
-class DisplayModel {
-  public:
+struct DisplayModel {
     static DisplayModel& instance();
-
-    void reset(const DisplayConfig& config);
-    void setStatusScript(NvInterfaceId operation, const StatusScript& script);
-    void setVblankLost(bool lost);
-    void setWaitableDead(bool dead);
-    void setDeviceRemoved(bool removed);
-    void failPresents(uint32_t count, NvStatus status);
-
-    DisplayState state();
-    std::vector<PanelTransition> panelTransitions();
-    void setPanelPowerListener(PanelPowerListener listener);
-    Timeline timeline() const { return timeline_.snapshot(); }
-    void clearTimeline() { timeline_.clear(); }
 
     // The driver's operations.
     NvStatus enableDirectMode(uint32_t vendorId, uint32_t flags);
@@ -46,12 +34,12 @@ class DisplayModel {
     NvStatus present(const NvDirectModeDisplay* display, uint32_t surface);
     NvStatus release(uint32_t vendorId, const NvDirectModeDisplay* display);
 
-    // For the device hooks.
+    // For the device hooks. Opens `handle` if it is one of the driver's surfaces; false
+    // when it is not.
     bool openSurface(void* handle, REFIID riid, void** resource, HRESULT* result);
     bool deviceRemoved(ID3D12Device* device);
     bool refusesQueue(const D3D12_COMMAND_QUEUE_DESC& desc);
 
-  private:
     static constexpr uint32_t kMaxSurfaces = 4;
     struct Surface {
         uint32_t id = 0;  // 0: slot free

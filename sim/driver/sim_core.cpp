@@ -1,5 +1,5 @@
-// The simulated driver's core: its initialisation entry, the driver version it reports,
-// and the injected faults every slice consults.
+// The simulated driver's core: its query entry, its initialisation entry, the driver
+// version it reports, and the injected faults every slice consults.
 #include "nvapi/nvapi.h"
 #include "sim/driver/call_log.h"
 #include "sim/driver/sim_driver.h"
@@ -53,12 +53,16 @@ NvStatus simGetDriverAndBranchVersion(uint32_t* driverVersion, char* branch) {
 
 }  // namespace
 
-std::span<const DriverEntry> coreEntries() {
-    static const DriverEntry entries[] = {
+void* queryInterface(uint32_t interfaceId) {
+    static const DriverEntry core[] = {
         entry<NvInterfaceId::Initialize>(&simInitialize),
         entry<NvInterfaceId::GetDriverAndBranchVersion>(&simGetDriverAndBranchVersion),
     };
-    return entries;
+    for (std::span<const DriverEntry> slice :
+         {std::span<const DriverEntry>(core), drsEntries(), displayEntries()})
+        for (const DriverEntry& known : slice)
+            if (static_cast<uint32_t>(known.id) == interfaceId) return known.function;
+    return nullptr;
 }
 
 void setFaults(const DriverFaults& faults) {

@@ -25,8 +25,7 @@ DriverEntry entry(NvEntryPoint<Id> function) {
     return {Id, reinterpret_cast<void*>(function)};
 }
 
-// Each slice of the model lists the entries it implements.
-std::span<const DriverEntry> coreEntries();     // initialise, version
+// Each slice of the model lists the entries it implements (the core's are its own).
 std::span<const DriverEntry> drsEntries();      // driver-settings store
 std::span<const DriverEntry> displayEntries();  // direct-mode display
 

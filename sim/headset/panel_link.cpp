@@ -1,5 +1,8 @@
 #include "sim/headset/panel_link.h"
 
+#include "sim/driver/sim_display.h"
+#include "sim/headset/headset.h"
+
 #include <cstdlib>
 
 namespace corva::sim {
@@ -57,6 +60,15 @@ std::vector<PanelChange> PanelLinkReader::poll() {
         pending_.erase(0, end + 1);
     }
     return changes;
+}
+
+void connectPanelPower(PanelLinkWriter& link, Headset* headset) {
+    setPanelPowerListener([&link, headset](bool on, int64_t atNs) {
+        // Outside the display's lock: its state may be read here.
+        const bool compressed = on && displayState().mode.dscEnable != 0;
+        if (headset != nullptr) headset->panelPower(on, compressed, atNs);
+        link.write({on, compressed});
+    });
 }
 
 }  // namespace corva::sim

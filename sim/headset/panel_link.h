@@ -12,6 +12,8 @@
 
 namespace corva::sim {
 
+class Headset;
+
 // The environment variable naming the file (a path the writing process can open).
 constexpr const char* kPanelFileVariable = "TESSARAY_SIM_PANEL_FILE";
 
@@ -50,5 +52,9 @@ class PanelLinkReader {
     long offset_ = 0;
     std::string pending_;
 };
+
+// Every change of the simulated driver's panel power from now on goes to `link` and, when
+// given, to `headset`, with whether the mode forces compression.
+void connectPanelPower(PanelLinkWriter& link, Headset* headset);
 
 }  // namespace corva::sim

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -199,11 +200,14 @@ ScenarioParse readScenarioFile(const std::string& path) {
     return parseScenario(text);
 }
 
-ScenarioParse scenarioFromEnvironment() {
+bool loadScenario(const char* who, Scenario& scenario) {
     const char* value = std::getenv("TESSARAY_SIM_SCENARIO");
-    if (value == nullptr || *value == '\0') return parseScenario("");
-    if (value[0] != '@') return parseScenario(value);
-    return readScenarioFile(value + 1);
+    const ScenarioParse parsed = value == nullptr  ? parseScenario("")
+                                 : value[0] == '@' ? readScenarioFile(value + 1)
+                                                   : parseScenario(value);
+    if (!parsed.ok) std::fprintf(stderr, "%s: bad TESSARAY_SIM_SCENARIO: %s\n", who, parsed.error.c_str());
+    scenario = parsed.scenario;
+    return parsed.ok;
 }
 
 }  // namespace corva::sim

@@ -80,7 +80,9 @@ ScenarioParse parseScenario(const std::string& text);
 ScenarioParse readScenarioFile(const std::string& path);
 
 // The scenario named by the environment: TESSARAY_SIM_SCENARIO holds the text itself, or
-// "@PATH" to read it from a file. Unset or empty: a healthy headset, worn.
-ScenarioParse scenarioFromEnvironment();
+// "@PATH" to read it from a file. Unset or empty: a healthy headset, worn. One that cannot
+// be read is reported on standard error ("<who>: bad TESSARAY_SIM_SCENARIO: <error>") and
+// gives false.
+bool loadScenario(const char* who, Scenario& scenario);
 
 }  // namespace corva::sim

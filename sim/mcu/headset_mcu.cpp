@@ -1,5 +1,6 @@
 #include "sim/mcu/headset_mcu.h"
 
+#include "platform/platform.h"
 #include "prox/prox_report.h"
 
 #include <cinttypes>
@@ -7,6 +8,59 @@
 #include <fstream>
 
 namespace corva::sim {
+
+namespace {
+
+HeadsetTiming timingOf(const Scenario& scenario) {
+    auto ns = [](double ms) { return static_cast<int64_t>(ms * 1e6); };
+    HeadsetTiming timing;
+    timing.onMinNs = ns(scenario.wakeMinMs);
+    timing.onMaxNs = ns(scenario.wakeMaxMs);
+    timing.offMinNs = ns(scenario.sleepMinMs);
+    timing.offMaxNs = ns(scenario.sleepMaxMs);
+    return timing;
+}
+
+McuScenario withProximityOf(McuScenario mcu, const Headset& headset) {
+    mcu.proximity = [&headset](int64_t ms) { return headset.proximityReading(ms); };
+    return mcu;
+}
+
+}  // namespace
+
+McuHeadset::McuHeadset(const Scenario& scenario, McuScenario mcuScenario,
+                       std::function<void(const McuCommand&)> onCommand)
+    : headset(timingOf(scenario), scenario.startsWorn),
+      mcu(withProximityOf(std::move(mcuScenario), headset)) {
+    mcu.setDstatProvider([this](const McuFirmwareState& fw) { return headset.telemetryDstat(fw.atNs); });
+    mcu.setCommandListener([this, onCommand = std::move(onCommand)](const McuCommand& command) {
+        if (onCommand) onCommand(command);
+        applyMcuCommand(headset, command);
+    });
+}
+
+void McuHeadset::handle(const TimedEvent& event) {
+    const int64_t now = platform::steadyNowNs();
+    switch (event.event) {
+        case ScenarioEvent::Doff:
+        case ScenarioEvent::Don:
+            headset.setWorn(event.event == ScenarioEvent::Don, now);
+            return;
+        case ScenarioEvent::Unplug:
+            mcu.unplug();
+            return;
+        case ScenarioEvent::Replug:
+            mcu.replug();
+            headset.mcuPoweredUp(now);
+            return;
+        case ScenarioEvent::Silence:
+        case ScenarioEvent::Talk:
+            mcu.setHung(event.event == ScenarioEvent::Silence);
+            return;
+        default:  // the display's
+            return;
+    }
+}
 
 void applyMcuCommand(Headset& headset, const McuCommand& command) {
     if (!command.accepted) return;

@@ -4,7 +4,6 @@
 #include "prox/prox_report.h"
 #include "sim/mcu/headset_mcu.h"
 #include "sim/headset/scenario_dispatch.h"
-#include "sim/programs/sim_session.h"
 
 #include <thread>
 
@@ -16,9 +15,9 @@ constexpr int kServiceTimeoutMs = 100;
 constexpr uint32_t kPumpReadTimeoutMs = 100;
 constexpr uint32_t kPanelPollMs = 2;
 
-McuScenario daemonMcuScenario(const Scenario& scenario, Headset& headset) {
-    McuScenario mcu = mcuScenario(scenario, headset);
+McuScenario daemonMcu() {
     // One interface, the microcontroller; the system lists whatever else is attached.
+    McuScenario mcu;
     mcu.interfaces = {InterfaceRole::Mcu};
     mcu.foreignDevices = false;
     mcu.reportIdPrefix = false;  // the descriptor has no report ids
@@ -29,19 +28,16 @@ McuScenario daemonMcuScenario(const Scenario& scenario, Headset& headset) {
 
 HidDaemon::HidDaemon(HidDaemonOptions options)
     : options_(std::move(options)),
-      headset_(headsetTiming(options_.scenario), options_.scenario.startsWorn),
-      mcu_(daemonMcuScenario(options_.scenario, headset_)) {
+      joined_(options_.scenario, daemonMcu(), [this](const McuCommand& command) { onCommand(command); }) {
     // Dark until the driver powers the panels; without a panel link they are simply on.
-    if (options_.panelFile.empty()) headset_.panelPower(true, false, platform::steadyNowNs());
-    headset_.setWakeStampSource([this] { return wakeStampNs_.load(); });
-    mcu_.setDstatProvider([this](const McuFirmwareState& fw) { return headset_.telemetryDstat(fw.atNs); });
-    mcu_.setCommandListener([this](const McuCommand& command) { onCommand(command); });
+    if (options_.panelFile.empty()) joined_.headset.panelPower(true, false, platform::steadyNowNs());
+    joined_.headset.setWakeStampSource([this] { return wakeStampNs_.load(); });
 }
 
 HidDaemon::~HidDaemon() {
     player_.stop();
     std::lock_guard<std::mutex> lock(plugMutex_);
-    if (handle_ != nullptr) mcu_.close(handle_);
+    if (handle_ != nullptr) joined_.mcu.close(handle_);
 }
 
 bool HidDaemon::start(std::string& error) {
@@ -58,7 +54,7 @@ bool HidDaemon::start(std::string& error) {
 void HidDaemon::plug() {
     std::lock_guard<std::mutex> lock(plugMutex_);
     if (handle_ == nullptr) {
-        const std::vector<HidHandle> found = mcu_.openInterfaces(prox::kVendorId, prox::kProductId);
+        const std::vector<HidHandle> found = joined_.mcu.openInterfaces(prox::kVendorId, prox::kProductId);
         if (!found.empty()) handle_ = found.front();
     }
     device_.create(prox::kVendorId, prox::kProductId, "tessaray simulated headset MCU");
@@ -67,7 +63,7 @@ void HidDaemon::plug() {
 void HidDaemon::unplug() {
     std::lock_guard<std::mutex> lock(plugMutex_);
     device_.destroy();
-    if (handle_ != nullptr) mcu_.close(handle_);
+    if (handle_ != nullptr) joined_.mcu.close(handle_);
     handle_ = nullptr;
 }
 
@@ -79,8 +75,8 @@ void HidDaemon::onCommand(const McuCommand& command) {
     if (command.accepted && command.command == prox::kCmdRate && !timelineStarted_.exchange(true)) {
         // The display's events are the simulated driver's, in the program's process.
         ScenarioDispatcher routes;
-        routes.plug(EventTarget::Microcontroller, [this](const TimedEvent& e) { handle(e); });
-        routes.plug(EventTarget::Wearer, [this](const TimedEvent& e) { handle(e); });
+        for (EventTarget target : {EventTarget::Microcontroller, EventTarget::Wearer})
+            routes.plug(target, [this](const TimedEvent& e) { handle(e); });
         routes.play(player_, options_.scenario.timeline, command.atNs, "tessaray-hidd");
     }
     if (command.accepted && command.command == prox::kCmdDoze) dozed_ = true;
@@ -88,36 +84,12 @@ void HidDaemon::onCommand(const McuCommand& command) {
         dozed_ = false;
         wakeStampNs_.store(command.atNs);
     }
-    applyMcuCommand(headset_, command);
 }
 
 void HidDaemon::handle(const TimedEvent& event) {
-    const int64_t now = platform::steadyNowNs();
-    switch (event.event) {
-        case ScenarioEvent::Doff:
-            headset_.setWorn(false, now);
-            break;
-        case ScenarioEvent::Don:
-            headset_.setWorn(true, now);
-            break;
-        case ScenarioEvent::Unplug:
-            mcu_.unplug();
-            unplug();
-            break;
-        case ScenarioEvent::Replug:
-            mcu_.replug();
-            headset_.mcuPoweredUp(now);
-            plug();
-            break;
-        case ScenarioEvent::Silence:
-            mcu_.setHung(true);
-            break;
-        case ScenarioEvent::Talk:
-            mcu_.setHung(false);
-            break;
-        default:  // not routed here
-            break;
-    }
+    joined_.handle(event);
+    if (event.event == ScenarioEvent::Unplug) unplug();
+    if (event.event == ScenarioEvent::Replug) plug();
 }
 
 bool HidDaemon::onFeature(const uint8_t* data, size_t size) {
@@ -126,7 +98,7 @@ bool HidDaemon::onFeature(const uint8_t* data, size_t size) {
         std::lock_guard<std::mutex> lock(plugMutex_);
         handle = handle_;
     }
-    return handle != nullptr && mcu_.setFeature(handle, data, size);
+    return handle != nullptr && joined_.mcu.setFeature(handle, data, size);
 }
 
 void HidDaemon::pumpLoop() {
@@ -140,7 +112,7 @@ void HidDaemon::pumpLoop() {
         // The handle is closed only by unplug(), on the timeline thread; a read on a closed
         // handle fails at once and the next pass takes the new one.
         const int got =
-            handle ? mcu_.readReport(handle, nullptr, report, sizeof report, kPumpReadTimeoutMs) : -1;
+            handle ? joined_.mcu.readReport(handle, nullptr, report, sizeof report, kPumpReadTimeoutMs) : -1;
         if (got > 0) {
             if (device_.sendInput(report, size_t(got))) inputsSent_.fetch_add(1);
         } else if (got < 0) {
@@ -156,7 +128,7 @@ void HidDaemon::panelLoop() {
             const int64_t now = platform::steadyNowNs();
             if (change.on && panelsOff_) wakeStampNs_.store(now);
             panelsOff_ = !change.on;
-            headset_.panelPower(change.on, change.compressed, now);
+            joined_.headset.panelPower(change.on, change.compressed, now);
         }
         platform::sleepMs(kPanelPollMs);
     }

@@ -7,11 +7,10 @@
 // timed from the first rate command the device receives. Linux only.
 #pragma once
 
-#include "sim/headset/headset.h"
 #include "sim/headset/panel_link.h"
 #include "sim/headset/scenario.h"
 #include "sim/headset/scenario_runner.h"
-#include "sim/mcu/sim_mcu.h"
+#include "sim/mcu/headset_mcu.h"
 #include "sim/mcu/uhid_device.h"
 
 #include <atomic>
@@ -36,8 +35,8 @@ class HidDaemon {
     // Services the device until `stop` is raised; false when the device file failed.
     bool run(const std::atomic<bool>& stop, std::string& error);
 
-    const Headset& headset() const { return headset_; }
-    const SimMcu& mcu() const { return mcu_; }
+    const Headset& headset() const { return joined_.headset; }
+    const SimMcu& mcu() const { return joined_.mcu; }
     // Telemetry and other input reports handed to the kernel.
     uint64_t inputReportsSent() const { return inputsSent_.load(); }
 
@@ -51,8 +50,7 @@ class HidDaemon {
     void panelLoop();
 
     HidDaemonOptions options_;
-    Headset headset_;
-    SimMcu mcu_;
+    McuHeadset joined_;
     UhidDevice device_;
     TimelinePlayer player_;
     std::mutex plugMutex_;        // the MCU handle and the device's presence

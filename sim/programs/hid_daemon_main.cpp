@@ -30,24 +30,20 @@ std::string environment(const char* name) {
 }  // namespace
 
 int main() {
-    const corva::sim::ScenarioParse scenario = corva::sim::scenarioFromEnvironment();
-    if (!scenario.ok) {
-        std::fprintf(stderr, "tessaray-hidd: bad TESSARAY_SIM_SCENARIO: %s\n", scenario.error.c_str());
-        return 2;
-    }
+    corva::sim::Scenario scenario;
+    if (!corva::sim::loadScenario("tessaray-hidd", scenario)) return 2;
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 
-    corva::sim::HidDaemon daemon({scenario.scenario, environment(corva::sim::kPanelFileVariable)});
+    corva::sim::HidDaemon daemon({scenario, environment(corva::sim::kPanelFileVariable)});
     std::string error;
     if (!daemon.start(error)) {
         std::fprintf(stderr, "tessaray-hidd: %s\n", error.c_str());
         return 1;
     }
-    std::printf("tessaray-hidd: serving 35BD:0101%s\n",
-                scenario.scenario.noMcu ? " (no-mcu: not plugged)" : "");
+    std::printf("tessaray-hidd: serving 35BD:0101%s\n", scenario.noMcu ? " (no-mcu: not plugged)" : "");
     std::fflush(stdout);
     const bool ok = daemon.run(gStop, error);
     if (!ok) std::fprintf(stderr, "tessaray-hidd: %s\n", error.c_str());

@@ -28,11 +28,8 @@ corva::nvapi_loader::DriverLibrary openSimulatedDriver() {
 
 int main(int argc, char** argv) {
     const int64_t startNs = corva::platform::steadyNowNs();
-    const corva::sim::ScenarioParse scenario = corva::sim::scenarioFromEnvironment();
-    if (!scenario.ok) {
-        std::fprintf(stderr, "tessaray-sim: bad TESSARAY_SIM_SCENARIO: %s\n", scenario.error.c_str());
-        return kExitBadScenario;
-    }
+    corva::sim::Scenario scenario;
+    if (!corva::sim::loadScenario("tessaray-sim", scenario)) return kExitBadScenario;
     const std::string hid = std::getenv("TESSARAY_SIM_HID") ? std::getenv("TESSARAY_SIM_HID") : "";
     if (hid != "" && hid != "sim" && hid != "hidraw") {
         std::fprintf(stderr, "tessaray-sim: bad TESSARAY_SIM_HID '%s' (sim or hidraw)\n", hid.c_str());
@@ -40,7 +37,7 @@ int main(int argc, char** argv) {
     }
     corva::nvapi_loader::installDriverLibrary(openSimulatedDriver);
     // Outlives the program's proximity link and presenter, which live inside tessarayMain.
-    corva::sim::SimSession session(scenario.scenario);
+    corva::sim::SimSession session(scenario);
     session.start(
         startNs, [] { return corva::WakeRequestStamp.load(); },
         hid == "hidraw" ? corva::sim::SimSession::Mcu::SystemHid : corva::sim::SimSession::Mcu::InProcess);

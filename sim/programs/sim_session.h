@@ -3,21 +3,16 @@
 // played against them. The ground truth can be written out at the end.
 #pragma once
 
-#include "sim/headset/headset.h"
 #include "sim/headset/panel_link.h"
 #include "sim/headset/scenario.h"
 #include "sim/headset/scenario_dispatch.h"
 #include "sim/headset/scenario_runner.h"
-#include "sim/mcu/sim_mcu.h"
+#include "sim/mcu/headset_mcu.h"
 
 #include <functional>
-#include <memory>
 #include <string>
 
 namespace corva::sim {
-
-HeadsetTiming headsetTiming(const Scenario& scenario);
-McuScenario mcuScenario(const Scenario& scenario, Headset& headset);
 
 class SimSession {
   public:
@@ -39,8 +34,8 @@ class SimSession {
     // the HID transport; idempotent.
     void stop();
 
-    Headset& headset() { return headset_; }
-    SimMcu& mcu() { return *mcu_; }
+    Headset& headset() { return joined_.headset; }
+    SimMcu& mcu() { return joined_.mcu; }
 
     // The headset's transitions, and the wake latency each wake request really had (the
     // request stamp to the first telemetry report showing the displays on).
@@ -48,12 +43,8 @@ class SimSession {
     bool writeGroundTruth(const std::string& path) const;
 
   private:
-    void handleMicrocontroller(const TimedEvent& event);
-    void handleWearer(const TimedEvent& event);
-
     Scenario scenario_;
-    Headset headset_;
-    std::unique_ptr<SimMcu> mcu_;
+    McuHeadset joined_;
     ScenarioDisplay display_;
     ScenarioDispatcher dispatcher_;
     TimelinePlayer player_;

@@ -1,0 +1,47 @@
+// The simulated driver as nvapi64.dll, for the real program under Wine: the one export the
+// loader looks up, undecorated. The scenario comes from the environment, as for
+// tessaray-sim (TESSARAY_SIM_SCENARIO); only the display's events act here.
+#include "platform/platform.h"
+#include "sim/driver/sim_display.h"
+#include "sim/driver/sim_driver.h"
+#include "sim/driver/sim_driver_config.h"
+#include "sim/headset/panel_link.h"
+#include "sim/headset/scenario_dispatch.h"
+
+#include <mutex>
+
+namespace corva::sim {
+namespace {
+
+constexpr char kWho[] = "nvapi64.dll (simulated)";
+
+// Once per process, when the program first reaches the driver: the display set up for the
+// scenario and its timeline played, counted from this moment. A scenario that cannot be
+// read makes the driver's initialisation fail.
+void startScenario() {
+    Scenario scenario;
+    if (!loadScenario(kWho, scenario)) {
+        DriverFaults refused = faults();
+        refused.initialize = kSimError;
+        setFaults(refused);
+        return;
+    }
+    applyDisplayStart(scenario);
+    // Never destroyed, like the hardware: the timeline runs until the process ends (a thread
+    // still joinable at static destruction would abort the program). The microcontroller
+    // runs in another process (the HID daemon), reached through the panel link file if named.
+    connectPanelPower(*new PanelLinkWriter(), nullptr);
+    static auto* display = new ScenarioDisplay();
+    ScenarioDispatcher dispatcher;
+    dispatcher.plug(EventTarget::Display, [](const TimedEvent& event) { display->handle(event); });
+    dispatcher.play(*new TimelinePlayer(), scenario.timeline, platform::steadyNowNs(), kWho);
+}
+
+}  // namespace
+}  // namespace corva::sim
+
+extern "C" __declspec(dllexport) void* nvapi_QueryInterface(unsigned id) {
+    static std::once_flag once;
+    std::call_once(once, corva::sim::startScenario);
+    return corva::sim::queryInterface(id);
+}
