@@ -1,13 +1,74 @@
-#include "sim/programs/hid_daemon.h"
-
+// tessaray-hidd: the simulated headset's proximity microcontroller as a real HID device
+// (35BD:0101 through /dev/uhid), so the program's own HID transports talk to it: Linux
+// hidraw, and Wine's HID stack for the Windows program. The firmware model answers the
+// feature reports and streams its telemetry; a headset model behind it follows the panels'
+// power, which the simulated driver in the program's process reports through the panel
+// link file. Linux only. Set up from the environment, as tessaray-sim is:
+//   TESSARAY_SIM_SCENARIO    the scenario (text or "@FILE"); its microcontroller and wearer
+//                            events are timed from the first rate command the device receives
+//   TESSARAY_SIM_PANEL_FILE  the file the simulated driver appends the panels' power to
+//   TESSARAY_SIM_TRUTH_FILE  receives the headset's ground truth when the daemon ends
+// Runs until SIGTERM or SIGINT. Exit: 0, 1 the device could not be served, 2 bad scenario.
 #include "platform/platform.h"
 #include "prox/prox_report.h"
-#include "sim/mcu/headset_mcu.h"
+#include "sim/headset/panel_link.h"
 #include "sim/headset/scenario_dispatch.h"
+#include "sim/headset/scenario_runner.h"
+#include "sim/mcu/headset_mcu.h"
+#include "sim/mcu/uhid_device.h"
 
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
 #include <thread>
 
 namespace corva::sim {
+
+struct HidDaemonOptions {
+    Scenario scenario;
+    std::string panelFile;  // empty: the panels stay as powered at start (on)
+};
+
+class HidDaemon {
+  public:
+    explicit HidDaemon(HidDaemonOptions options);
+    ~HidDaemon();
+
+    // Opens /dev/uhid and plugs the device in (unless the scenario has no MCU).
+    bool start(std::string& error);
+    // Services the device until `stop` is raised; false when the device file failed.
+    bool run(const std::atomic<bool>& stop, std::string& error);
+
+    const Headset& headset() const { return joined_.headset; }
+    const SimMcu& mcu() const { return joined_.mcu; }
+    // Telemetry and other input reports handed to the kernel.
+    uint64_t inputReportsSent() const { return inputsSent_.load(); }
+
+  private:
+    void plug();
+    void unplug();
+    void handle(const TimedEvent& event);
+    void onCommand(const McuCommand& command);
+    bool onFeature(const uint8_t* data, size_t size);
+    void pumpLoop();
+    void panelLoop();
+
+    HidDaemonOptions options_;
+    McuHeadset joined_;
+    UhidDevice device_;
+    TimelinePlayer player_;
+    std::mutex plugMutex_;        // the MCU handle and the device's presence
+    HidHandle handle_ = nullptr;  // the firmware model's side of the device
+    std::atomic<bool> timelineStarted_{false};
+    std::atomic<int64_t> wakeStampNs_{0};  // the latest wake request that reached the headset
+    bool panelsOff_ = false;               // panel-link thread only
+    bool dozed_ = false;                   // service thread only
+    std::atomic<uint64_t> inputsSent_{0};
+    std::atomic<bool> halt_{false};  // ends the pump and panel threads
+};
 
 namespace {
 
@@ -154,3 +215,45 @@ bool HidDaemon::run(const std::atomic<bool>& stop, std::string& error) {
 }
 
 }  // namespace corva::sim
+
+namespace {
+
+std::atomic<bool> gStop{false};
+
+void onSignal(int) {
+    gStop.store(true);
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+int main() {
+    corva::sim::Scenario scenario;
+    if (!corva::sim::loadScenario("tessaray-hidd", scenario)) return 2;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+
+    corva::sim::HidDaemon daemon({scenario, environment(corva::sim::kPanelFileVariable)});
+    std::string error;
+    if (!daemon.start(error)) {
+        std::fprintf(stderr, "tessaray-hidd: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("tessaray-hidd: serving 35BD:0101%s\n", scenario.noMcu ? " (no-mcu: not plugged)" : "");
+    std::fflush(stdout);
+    const bool ok = daemon.run(gStop, error);
+    if (!ok) std::fprintf(stderr, "tessaray-hidd: %s\n", error.c_str());
+
+    const std::string truthFile = environment("TESSARAY_SIM_TRUTH_FILE");
+    if (!truthFile.empty() && !corva::sim::writeGroundTruth(daemon.headset(), &daemon.mcu(), truthFile))
+        std::fprintf(stderr, "tessaray-hidd: cannot write the ground truth to '%s'\n", truthFile.c_str());
+    std::printf("tessaray-hidd: %llu input reports sent\n",
+                static_cast<unsigned long long>(daemon.inputReportsSent()));
+    return ok ? 0 : 1;
+}
