@@ -69,19 +69,20 @@ bool parseModeSize(const std::string& word, uint32_t& width, uint32_t& height) {
 struct EventName {
     const char* name;
     ScenarioEvent event;
+    EventTarget target;
 };
 constexpr EventName kEvents[] = {
-    {"doff", ScenarioEvent::Doff},
-    {"don", ScenarioEvent::Don},
-    {"unplug", ScenarioEvent::Unplug},
-    {"replug", ScenarioEvent::Replug},
-    {"silence", ScenarioEvent::Silence},
-    {"talk", ScenarioEvent::Talk},
-    {"vblank-lost", ScenarioEvent::VblankLost},
-    {"vblank-restored", ScenarioEvent::VblankRestored},
-    {"waitable-dead", ScenarioEvent::WaitableDead},
-    {"device-removed", ScenarioEvent::DeviceRemoved},
-    {"present-fail", ScenarioEvent::PresentFail},
+    {"doff", ScenarioEvent::Doff, EventTarget::Wearer},
+    {"don", ScenarioEvent::Don, EventTarget::Wearer},
+    {"unplug", ScenarioEvent::Unplug, EventTarget::Microcontroller},
+    {"replug", ScenarioEvent::Replug, EventTarget::Microcontroller},
+    {"silence", ScenarioEvent::Silence, EventTarget::Microcontroller},
+    {"talk", ScenarioEvent::Talk, EventTarget::Microcontroller},
+    {"vblank-lost", ScenarioEvent::VblankLost, EventTarget::Display},
+    {"vblank-restored", ScenarioEvent::VblankRestored, EventTarget::Display},
+    {"waitable-dead", ScenarioEvent::WaitableDead, EventTarget::Display},
+    {"device-removed", ScenarioEvent::DeviceRemoved, EventTarget::Display},
+    {"present-fail", ScenarioEvent::PresentFail, EventTarget::Display},
 };
 
 constexpr char kCountRange[] = " (0 to 10000)";
@@ -141,6 +142,12 @@ const char* scenarioEventName(ScenarioEvent event) {
     for (const EventName& known : kEvents)
         if (known.event == event) return known.name;
     return "?";
+}
+
+EventTarget targetOf(ScenarioEvent event) {
+    for (const EventName& known : kEvents)
+        if (known.event == event) return known.target;
+    return EventTarget::Display;
 }
 
 ScenarioParse parseScenario(const std::string& text) {

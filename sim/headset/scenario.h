@@ -42,8 +42,17 @@ enum class ScenarioEvent {
     PresentFail,
 };
 
+// The part of the headset an event acts on.
+enum class EventTarget {
+    Display,          // vblank-lost/-restored, waitable-dead, device-removed, present-fail
+    Microcontroller,  // unplug, replug, silence, talk
+    Wearer,           // doff, don
+};
+constexpr size_t kEventTargets = 3;
+
 // As written in a scenario ("vblank-lost").
 const char* scenarioEventName(ScenarioEvent event);
+EventTarget targetOf(ScenarioEvent event);
 
 struct TimedEvent {
     double atSeconds = 0.0;

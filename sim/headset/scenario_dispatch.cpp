@@ -6,26 +6,6 @@
 
 namespace corva::sim {
 
-EventTarget targetOf(ScenarioEvent event) {
-    switch (event) {
-        case ScenarioEvent::Doff:
-        case ScenarioEvent::Don:
-            return EventTarget::Wearer;
-        case ScenarioEvent::Unplug:
-        case ScenarioEvent::Replug:
-        case ScenarioEvent::Silence:
-        case ScenarioEvent::Talk:
-            return EventTarget::Microcontroller;
-        case ScenarioEvent::VblankLost:
-        case ScenarioEvent::VblankRestored:
-        case ScenarioEvent::WaitableDead:
-        case ScenarioEvent::DeviceRemoved:
-        case ScenarioEvent::PresentFail:
-            return EventTarget::Display;
-    }
-    return EventTarget::Display;
-}
-
 void ScenarioDispatcher::plug(EventTarget target, Handler handler) {
     handlers_[static_cast<size_t>(target)] = std::move(handler);
 }

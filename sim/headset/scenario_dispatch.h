@@ -15,15 +15,6 @@
 
 namespace corva::sim {
 
-enum class EventTarget {
-    Display,          // vblank-lost/-restored, waitable-dead, device-removed, present-fail
-    Microcontroller,  // unplug, replug, silence, talk
-    Wearer,           // doff, don
-};
-constexpr size_t kEventTargets = 3;
-
-EventTarget targetOf(ScenarioEvent event);
-
 class ScenarioDispatcher {
   public:
     using Handler = std::function<void(const TimedEvent& event)>;
