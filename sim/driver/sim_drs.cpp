@@ -304,7 +304,10 @@ bool writeDrsDatabase(const std::filesystem::path& file, const DrsDatabase& data
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);
     std::filesystem::path partial = file;
     partial += ".partial";
-    const bool complete = bool(std::ofstream(partial, std::ios::binary | std::ios::trunc) << text);
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();  // a failure to write the last bytes shows only here
+    const bool complete = !out.fail();
     // Replaced in one step: the old store stays whole until the new one is.
     if (complete) std::filesystem::rename(partial, file, error);
     const bool written = complete && !error;
