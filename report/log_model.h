@@ -128,6 +128,8 @@ struct RunResult {
     double seconds = 0.0;
     double averageFps = 0.0;
     uint64_t waitTimeouts = 0;
+    size_t presentLines = 0;    // "PRESENT RESULT" lines: one in a whole run
+    bool countersAgree = true;  // "frames=..." repeats the PRESENT RESULT's counts
 };
 
 enum class RunEnd {
@@ -148,6 +150,8 @@ struct LoggedRun {
 
     bool proxUp = false;
     bool proxSeen = false;
+    ProxState proxAtStart = ProxState::NotAvailable;  // "prox up: worn (distance N)"
+    unsigned distanceAtStart = 0;
     std::string firmware;
     bool dozeCapable = false;
     bool bypassOn = false;
@@ -166,6 +170,10 @@ struct LoggedRun {
     bool appendedErrors = false;  // standard error followed standard output in the log
     bool endedEarly = false;      // the program said the run ended before its cycles were done
     std::string endNote;
+    // Its own counts in "BENCH_INCOMPLETE: c of N cycles completed, a abandoned" (-1: none).
+    int saidCompleted = -1;
+    int saidOf = -1;
+    int saidAbandoned = -1;
 
     RunEnd end = RunEnd::LogCut;
     RunResult result;

@@ -72,12 +72,13 @@ class LogParser {
         run_.emplace(log_.source, number);
     }
 
-    // Standard error saved after standard output reads as a run of failure lines only:
-    // those belong to the run before.
+    // Standard error saved after standard output reads as a run without anything of the
+    // start sequence on standard output (the MCU's telemetry line, the proximity state, a
+    // time stamp): failures, free-run warnings, the MCU's losses. Those belong to the run before.
     void keep(LoggedRun run) {
-        const bool onlyFailures = !run.proxSeen && run.firstMs == kNoTime && run.cycles.empty() &&
-                                  run.lines == run.failures.size() + run.unrecognised;
-        if (!onlyFailures || log_.runs.empty()) {
+        const bool onlyErrors = !run.proxSeen && run.firmware.empty() && run.firstMs == kNoTime &&
+                                run.cycles.empty() && !run.result.seen && !run.result.presentSeen;
+        if (!onlyErrors || log_.runs.empty()) {
             log_.runs.push_back(std::move(run));
             return;
         }
@@ -95,6 +96,7 @@ class LogParser {
         into.unrecognised += run.unrecognised;
         into.lastLine = run.lastLine;
         into.appendedErrors = true;
+        into.end = runEndOf(into);
     }
 
     // The simulated headset's own complaints (a bad scenario) come before any run.

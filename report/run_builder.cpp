@@ -230,6 +230,13 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
     if (line.starts_with(lines::kBenchIncomplete.prefix())) {
         run_.endedEarly = true;
         run_.endNote = line.substr(lines::kBenchIncomplete.prefix().size());
+        int completed = 0, of = 0, abandoned = 0;
+        const lines::Skip skip;
+        if (lines::scan(lines::kBenchIncomplete, line, completed, of, abandoned, skip, skip)) {
+            run_.saidCompleted = completed;
+            run_.saidOf = of;
+            run_.saidAbandoned = abandoned;
+        }
         event(EventKind::RunNote, number).text = line;
         return true;
     }
@@ -340,6 +347,9 @@ bool RunBuilder::setupLine(std::string_view line, size_t number) {
     std::string_view said;
     if (line.starts_with(lines::kProxUp.prefix())) {
         run_.proxSeen = run_.proxUp = true;
+        std::string_view state;
+        lines::scan(lines::kProxUp, line, state, run_.distanceAtStart);
+        run_.proxAtStart = state == lines::kWorn ? ProxState::Worn : ProxState::Away;
         return true;
     }
     if (line.starts_with(lines::kProxUnavailable.prefix())) {
@@ -372,7 +382,9 @@ bool RunBuilder::mcuLine(std::string_view line, size_t number) {
         return true;
     }
     if (line.starts_with(lines::kMcuReadFailed.prefix()) || line.starts_with(lines::kMcuSilent.prefix())) {
-        failure(FailureKind::Mcu, line, number);
+        uint32_t error = 0;  // the system's error code of the failed read
+        lines::scan(lines::kMcuReadFailed, line, error);
+        failure(FailureKind::Mcu, line, number, {}, error);
         event(EventKind::McuLost, number);
         return true;
     }
@@ -468,12 +480,17 @@ bool RunBuilder::resultLine(std::string_view line, size_t number) {
                          r.waitTimeouts, r.freeRunEvents))
             return false;
         r.presentSeen = true;
+        ++r.presentLines;
         return true;
     }
+    const RunResult before = r;  // the PRESENT RESULT line's counts, if it came
     if (int lost = 0;
         lines::scan(lines::kRunResult, line, r.frames, r.presentErrors, r.freeRunEvents, lost)) {
         r.displayLost = lost != 0;
         r.seen = true;
+        r.countersAgree =
+            !before.presentSeen || (before.frames == r.frames && before.presentErrors == r.presentErrors &&
+                                    before.freeRunEvents == r.freeRunEvents);
         event(EventKind::Result, number);
         return true;
     }
@@ -553,18 +570,18 @@ void RunBuilder::inferSettings() {
     run_.activeSeconds = rounded(median(actives));
 }
 
+RunEnd runEndOf(const LoggedRun& run) {
+    if (run.result.seen) return RunEnd::Completed;
+    const bool bringUpFailed = std::any_of(run.failures.begin(), run.failures.end(), [](const Failure& f) {
+        return f.kind == FailureKind::Init || f.kind == FailureKind::Driver ||
+               f.kind == FailureKind::Graphics;
+    });
+    return run.initStartMs != kNoTime && run.initDoneMs == kNoTime && bringUpFailed ? RunEnd::InitFailed
+                                                                                    : RunEnd::LogCut;
+}
+
 LoggedRun RunBuilder::finish() {
-    if (run_.result.seen) {
-        run_.end = RunEnd::Completed;
-    } else if (run_.initStartMs != kNoTime && run_.initDoneMs == kNoTime &&
-               std::any_of(run_.failures.begin(), run_.failures.end(), [](const Failure& f) {
-                   return f.kind == FailureKind::Init || f.kind == FailureKind::Driver ||
-                          f.kind == FailureKind::Graphics;
-               })) {
-        run_.end = RunEnd::InitFailed;
-    } else {
-        run_.end = RunEnd::LogCut;
-    }
+    run_.end = runEndOf(run_);
     if (run_.mode == RunMode::Unknown) {
         if (!run_.cycles.empty()) {
             run_.mode = RunMode::Benchmark;

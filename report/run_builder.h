@@ -8,6 +8,10 @@
 
 namespace corva::report {
 
+// How the run ended, from its result line and failures: settled again when standard error
+// appended after the run brings its failures.
+RunEnd runEndOf(const LoggedRun& run);
+
 class RunBuilder {
   public:
     RunBuilder(std::string_view source, size_t firstLine);

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "prox/mcu_prox.h"
 #include "sim/driver/sim_display.h"
+#include "sim/headset/ground_truth.h"
 #include "sim/programs/sim_session.h"
 #include "tests/support/test_helpers.h"
 
@@ -83,7 +84,14 @@ TEST_F(SimSessionTest, DozeCommandsShowInTheTelemetry) {
         EXPECT_GE(t.firstReportNs, t.visibleNs);
         EXPECT_LT(t.firstReportNs, t.visibleNs + 200000000);  // 50 ms reports, generous
     }
-    EXPECT_NE(session.groundTruthText().find("transition on=0 cause=doze"), std::string::npos);
+    // Written and read back by the ground-truth module, nothing lost.
+    GroundTruth written;
+    std::string error;
+    ASSERT_TRUE(parseGroundTruth(session.groundTruthText(), written, error)) << error;
+    ASSERT_EQ(written.transitions.size(), transitions.size());
+    EXPECT_EQ(written.transitions[1].cause, HeadsetInput::Doze);
+    EXPECT_EQ(written.transitions[2].firstReportNs, transitions[2].firstReportNs);
+    EXPECT_EQ(written.bypassAtExit, 0);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // What joins the proximity MCU to the headset model, wherever the two run: the MCU's
-// commands reach the headset, and the headset's ground truth is written out as text.
+// commands reach the headset, and the headset's ground truth is taken.
 #pragma once
 
+#include "sim/headset/ground_truth.h"
 #include "sim/headset/headset.h"
 #include "sim/headset/scenario.h"
 #include "sim/mcu/sim_mcu.h"
@@ -31,10 +32,7 @@ struct McuHeadset {
 // Doze, wake and the proximity bypass reach the headset (accepted commands only).
 void applyMcuCommand(Headset& headset, const McuCommand& command);
 
-// Every displays transition, whether the MCU (if given) has its bypass on, then the wake
-// latency of each stamped wake (the stamp to the first telemetry report showing the
-// displays on).
-std::string groundTruthText(const Headset& headset, const SimMcu* mcu);
-bool writeGroundTruth(const Headset& headset, const SimMcu* mcu, const std::string& path);
+// Every displays transition, and whether the MCU (if given) has its bypass on.
+GroundTruth groundTruthOf(const Headset& headset, const SimMcu* mcu);
 
 }  // namespace corva::sim

@@ -251,7 +251,8 @@ int main() {
     if (!ok) std::fprintf(stderr, "tessaray-hidd: %s\n", error.c_str());
 
     const std::string truthFile = environment("TESSARAY_SIM_TRUTH_FILE");
-    if (!truthFile.empty() && !corva::sim::writeGroundTruth(daemon.headset(), &daemon.mcu(), truthFile))
+    if (!truthFile.empty() && !corva::sim::writeGroundTruthFile(
+                                  corva::sim::groundTruthOf(daemon.headset(), &daemon.mcu()), truthFile))
         std::fprintf(stderr, "tessaray-hidd: cannot write the ground truth to '%s'\n", truthFile.c_str());
     std::printf("tessaray-hidd: %llu input reports sent\n",
                 static_cast<unsigned long long>(daemon.inputReportsSent()));

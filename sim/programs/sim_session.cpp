@@ -1,11 +1,8 @@
 #include "sim/programs/sim_session.h"
 
 #include "platform/hid_transport.h"
-#include "sim/driver/display_truth.h"
 #include "sim/driver/sim_display.h"
 #include "sim/platform/test_hooks.h"
-
-#include <fstream>
 
 namespace corva::sim {
 
@@ -50,16 +47,21 @@ void SimSession::stop() {
     started_ = false;
 }
 
-// The headset's transitions and latencies, then the display's presents and scan-outs.
 std::string SimSession::groundTruthText() const {
-    return sim::groundTruthText(joined_.headset, &joined_.mcu) +
-           displayTruthText(timeline(), panelTransitions());
+    return formatGroundTruth(groundTruth());
 }
 
 bool SimSession::writeGroundTruth(const std::string& path) const {
-    std::ofstream file(path, std::ios::trunc);
-    file << groundTruthText();
-    return bool(file.flush());
+    return writeGroundTruthFile(groundTruth(), path);
+}
+
+GroundTruth SimSession::groundTruth() const {
+    GroundTruth truth = groundTruthOf(joined_.headset, &joined_.mcu);
+    const Timeline display = timeline();
+    truth.presents = display.presents;
+    truth.vblanks = display.vblanks;
+    truth.panels = panelTransitions();
+    return truth;
 }
 
 }  // namespace corva::sim

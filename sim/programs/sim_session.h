@@ -3,6 +3,7 @@
 // played against them. The ground truth can be written out at the end.
 #pragma once
 
+#include "sim/headset/ground_truth.h"
 #include "sim/headset/panel_link.h"
 #include "sim/headset/scenario.h"
 #include "sim/headset/scenario_dispatch.h"
@@ -39,6 +40,8 @@ class SimSession {
 
     // The headset's transitions, and the wake latency each wake request really had (the
     // request stamp to the first telemetry report showing the displays on).
+    // Then the display's presents, vertical blanks and panel power.
+    GroundTruth groundTruth() const;
     std::string groundTruthText() const;
     bool writeGroundTruth(const std::string& path) const;
 

@@ -31,122 +31,63 @@ struct FaultCase {
     int signals = 1;
 };
 
-struct Transition {
-    bool on = false;
-    std::string cause;
-    long long firstReportNs = 0;
-    long long wakeStampNs = 0;
-};
-
-struct Truth {
-    std::vector<Transition> transitions;
-    int bypassAtExit = -1;
-};
-
-Truth readTruth(const std::string& file) {
-    Truth truth;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        char cause[32] = {};
-        int on = 0;
-        long long request = 0, visible = 0, first = 0, stamp = 0;
-        if (std::sscanf(line.c_str(),
-                        "transition on=%d cause=%31s request_ns=%lld visible_ns=%lld first_report_ns=%lld "
-                        "wake_stamp_ns=%lld",
-                        &on, cause, &request, &visible, &first, &stamp) == 6)
-            truth.transitions.push_back({on != 0, cause, first, stamp});
-        std::sscanf(line.c_str(), "mcu_bypass_at_exit %d", &truth.bypassAtExit);
-    }
-    return truth;
-}
-
-// The counters of "PRESENT RESULT" and of the closing "frames=" line must be the same.
-void expectCountersAgree(const std::string& out) {
-    const std::vector<std::string> result = linesStartingWith(out, "PRESENT RESULT: ");
-    const std::vector<std::string> counters = linesStartingWith(out, "frames=");
-    ASSERT_EQ(result.size(), 1u) << out;
-    ASSERT_EQ(counters.size(), 1u) << out;
-    unsigned long long f1 = 0, e1 = 0, w1 = 0, r1 = 0, f2 = 0, e2 = 0, r2 = 0;
-    double secs = 0, fps = 0;
-    int lost = -1;
-    ASSERT_EQ(
-        std::sscanf(result[0].c_str(),
-                    "PRESENT RESULT: %llu frames in %lfs = %lf fps avg, presentErrors %llu, waitTimeouts "
-                    "%llu, freeRunEvents %llu",
-                    &f1, &secs, &fps, &e1, &w1, &r1),
-        6);
-    ASSERT_EQ(
-        std::sscanf(counters[0].c_str(), "frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d",
-                    &f2, &e2, &r2, &lost),
-        4);
-    EXPECT_EQ(f1, f2);
-    EXPECT_EQ(e1, e2);
-    EXPECT_EQ(r1, r2);
-}
-
 // Markers only for steps that happened; an incomplete benchmark says so, once, with counts
 // that match the lines above it.
-size_t lines(const std::string& out, const std::string& start) {
-    return linesStartingWith(out, start).size();
-}
-
-void expectHonestMarkers(const FaultCase& c, const SimProcessResult& run, const Truth& truth) {
-    const std::string& out = run.out;
-    EXPECT_LE(lines(out, "PARK_DONE "), lines(out, "Presenter: panels OFF"));
-    EXPECT_LE(lines(out, "PARK_DONE "), lines(out, "PARK_REQUEST "));
-    EXPECT_LE(lines(out, "WAKE_REQUEST "), lines(out, "PARK_DONE ") + lines(out, "DOZE_ASLEEP "));
-    EXPECT_LE(lines(out, "WARM_WAKE_LATENCY "), lines(out, "WAKE_REQUEST "));
-    const bool proxUp = out.find("prox up: ") != std::string::npos;
-    if (proxUp) {
-        size_t seenOff = 0;  // by the telemetry, through a doze
-        for (const Transition& t : truth.transitions)
-            seenOff += !t.on && t.cause == "doze" && t.firstReportNs != 0;
-        EXPECT_LE(lines(out, "DOZE_ASLEEP "), seenOff) << "asleep without the displays seen off";
+void expectHonestMarkers(const FaultCase& c, const ReadRun& r, const sim::GroundTruth& truth) {
+    const auto n = [&r](EventKind kind) { return int(r.count(kind)); };
+    EXPECT_LE(n(EventKind::ParkDone), n(EventKind::PanelsOff));
+    EXPECT_LE(n(EventKind::ParkDone), n(EventKind::ParkRequest));
+    EXPECT_LE(n(EventKind::WakeRequest), n(EventKind::ParkDone) + n(EventKind::DozeAsleep));
+    EXPECT_LE(n(EventKind::WakeLatency), n(EventKind::WakeRequest));
+    if (r.run.proxUp) {
+        int seenOff = 0;  // by the telemetry, through a doze
+        for (const sim::DisplaysTransition& t : truth.transitions)
+            seenOff += !t.on && t.cause == sim::HeadsetInput::Doze && t.firstReportNs != 0;
+        EXPECT_LE(n(EventKind::DozeAsleep), seenOff) << "asleep without the displays seen off";
     }
     if (c.args.empty() || (c.args[0] != "cycle" && c.args[0] != "doze")) return;
     const int cycles = std::stoi(c.args.at(1));
-    const std::vector<std::string> incomplete = linesStartingWith(out, "BENCH_INCOMPLETE: ");
-    const int abandoned = int(lines(out, "CYCLE_ABANDONED "));
-    if (incomplete.empty()) {
+    const int abandoned = n(EventKind::CycleAbandoned);
+    if (!r.run.endedEarly) {
         EXPECT_EQ(abandoned, 0);
-        EXPECT_EQ(int(lines(out, "WAKE_REQUEST ")), cycles) << "cycles missing without a word:\n" << out;
+        EXPECT_EQ(n(EventKind::WakeRequest), cycles) << "cycles missing without a word";
         return;
     }
-    ASSERT_EQ(incomplete.size(), 1u);
-    int done = -1, of = -1, gaveUp = -1;
-    ASSERT_EQ(std::sscanf(incomplete[0].c_str(), "BENCH_INCOMPLETE: %d of %d cycles completed, %d abandoned",
-                          &done, &of, &gaveUp),
-              3)
-        << incomplete[0];
-    EXPECT_EQ(of, cycles);
-    EXPECT_LT(done, cycles);
-    EXPECT_EQ(gaveUp, abandoned);
-    EXPECT_LE(done, int(lines(out, "WAKE_REQUEST ")));
+    int incompleteLines = 0;
+    for (const report::Event& e : r.run.events)
+        incompleteLines += e.kind == EventKind::RunNote && e.text.starts_with("BENCH_INCOMPLETE");
+    EXPECT_EQ(incompleteLines, 1);
+    EXPECT_EQ(r.run.saidOf, cycles) << r.run.endNote;
+    EXPECT_LT(r.run.saidCompleted, cycles);
+    EXPECT_GE(r.run.saidCompleted, 0);
+    EXPECT_EQ(r.run.saidAbandoned, abandoned);
+    EXPECT_LE(r.run.saidCompleted, n(EventKind::WakeRequest));
 }
 
 // Each printed latency is one of the headset's own wakes by the benchmark's means (panel
 // power in cycle mode, the doze command in doze mode), in order, never a displays-on for
 // another reason (a replugged MCU) or one first reported after an outage.
-void expectLatenciesFromTruth(const FaultCase& c, const std::string& out, const Truth& truth) {
-    const std::vector<double> printed = printedWakeLatencies(out);
+void expectLatenciesFromTruth(const FaultCase& c, const ReadRun& r, const sim::GroundTruth& truth) {
+    const std::vector<double> printed = r.latencies();
     if (c.latencies != kAnyCount) {
-        EXPECT_EQ(int(printed.size()), c.latencies) << out;
+        EXPECT_EQ(int(printed.size()), c.latencies);
     }
-    const std::string wakeCause = !c.args.empty() && c.args[0] == "doze" ? "doze" : "panel-power";
+    const sim::HeadsetInput wakeCause =
+        !c.args.empty() && c.args[0] == "doze" ? sim::HeadsetInput::Doze : sim::HeadsetInput::PanelPower;
     size_t at = 0;
     for (double ms : printed) {
         bool matched = false;
         for (; at < truth.transitions.size() && !matched; ++at) {
-            const Transition& t = truth.transitions[at];
+            const sim::DisplaysTransition& t = truth.transitions[at];
             if (!t.on || t.cause != wakeCause || t.wakeStampNs == 0 || t.firstReportNs == 0) continue;
             const double truthMs = double(t.firstReportNs - t.wakeStampNs) / 1e6;
             matched = ms >= truthMs - 0.1 && ms <= truthMs + 30.0;
         }
-        EXPECT_TRUE(matched) << "WARM_WAKE_LATENCY " << ms << " ms is no wake of the headset:\n" << out;
+        EXPECT_TRUE(matched) << "WARM_WAKE_LATENCY " << ms << " ms is no wake of the headset";
     }
 }
 
-void checkCase(const FaultCase& c, const SimProcessResult& run, const Truth& truth) {
+void checkCase(const FaultCase& c, const SimProcessResult& run, const sim::GroundTruth& truth) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(run.started);
     EXPECT_FALSE(run.timedOut);
@@ -161,25 +102,25 @@ void checkCase(const FaultCase& c, const SimProcessResult& run, const Truth& tru
     for (const std::string& text : c.absent)
         EXPECT_EQ(countOf(run.out + run.err, text), 0u) << text << "\n" << run.out << run.err;
 
+    const ReadRun r = readRun(run);
     // Switched on, the bypass is restored, and the restore line tells the device's truth.
-    if (run.out.find("prox bypass: ON") != std::string::npos) {
+    if (r.run.bypassOn) {
         EXPECT_EQ(countOf(run.out, "prox bypass restored: "), 1u) << run.out;
-        const bool saysOk = run.out.find("prox bypass restored: ok") != std::string::npos;
-        EXPECT_EQ(truth.bypassAtExit, saysOk ? 0 : 1) << run.out << run.err;
+        EXPECT_NE(r.run.bypassRestored, -1);
+        EXPECT_EQ(truth.bypassAtExit, r.run.bypassRestored == 1 ? 0 : 1) << run.out << run.err;
     }
     if (c.exitCode != 3) {
-        expectCompleteTeardown(run);
-        expectCountersAgree(run.out);
-        EXPECT_NE(run.out.find(c.exitCode == 4 ? "displayLost=1\n" : "displayLost=0\n"), std::string::npos);
+        expectCompleteTeardown(r);
+        EXPECT_EQ(r.run.result.displayLost, c.exitCode == 4);
     }
-    expectHonestMarkers(c, run, truth);
-    expectLatenciesFromTruth(c, run.out, truth);
+    expectHonestMarkers(c, r, truth);
+    expectLatenciesFromTruth(c, r, truth);
 }
 
 // Two at a time: each run keeps about a third of a core busy.
 void runTable(const std::vector<FaultCase>& cases) {
     std::vector<SimProcessResult> runs(cases.size());
-    std::vector<Truth> truths(cases.size());
+    std::vector<sim::GroundTruth> truths(cases.size());
     std::atomic<size_t> next{0};
     auto worker = [&] {
         for (size_t i = next++; i < cases.size(); i = next++) {
@@ -194,8 +135,7 @@ void runTable(const std::vector<FaultCase>& cases) {
                 options.interruptCount = c.signals;
             }
             runs[i] = runSim(options);
-            truths[i] = readTruth(truthFile);
-            std::remove(truthFile.c_str());
+            truths[i] = takeTruth(truthFile);
         }
     };
     std::thread second(worker);

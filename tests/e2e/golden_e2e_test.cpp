@@ -6,6 +6,7 @@
 #include "tests/e2e/e2e_checks.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <set>
 
@@ -69,19 +70,27 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 // One run in a canonical text: the exit code, standard output in order, the monitor's lines
 // sorted, the distinct status lines (with a free-run suffix of the known text removed) and
-// standard error in order, free-run lines left out.
+// standard error in order, free-run lines left out. Which line is which, the reader says.
 std::string canonical(const SimProcessResult& run) {
+    const ReadRun r = readRun(run);
+    std::set<size_t> monitorNumbers, statusNumbers;
+    for (const report::Event& e : r.run.events)
+        if (e.kind == EventKind::DstatChange || e.kind == EventKind::WakeLatency)
+            monitorNumbers.insert(e.line);
+    for (const report::StatusSample& s : r.run.status) statusNumbers.insert(s.line);
     std::string ordered, monitor, status, err;
     std::multiset<std::string> monitorLines;
     std::set<std::string> statusShapes;
+    size_t number = 0;
     for (std::string line : linesOf(run.out)) {
-        if (line.rfind("  ", 0) == 0) {
+        ++number;
+        if (statusNumbers.count(number) != 0) {
             if (line.size() >= sizeof kFreeRunSuffix &&
                 line.compare(line.size() - (sizeof kFreeRunSuffix - 1), std::string::npos, kFreeRunSuffix) ==
                     0)
                 line.resize(line.size() - (sizeof kFreeRunSuffix - 1));
             statusShapes.insert(mask(line));
-        } else if (line.rfind("DSTAT_CHANGE ", 0) == 0 || line.rfind("WARM_WAKE_LATENCY ", 0) == 0) {
+        } else if (monitorNumbers.count(number) != 0) {
             monitorLines.insert(mask(line));
         } else {
             ordered += mask(line) + "\n";

@@ -86,35 +86,4 @@ inline void expectWellFormedTraceJson(const report::TraceFile& trace) {
     EXPECT_GT(phases["C"], 0u);
 }
 
-// The simulated display's record, from the ground-truth file.
-struct DisplayTruth {
-    struct Present {
-        int64_t ns = 0;
-        int status = 0;
-        int64_t shownVblank = -1;
-    };
-    std::vector<Present> presents;                      // by sequence number - 1
-    std::vector<std::pair<int64_t, uint64_t>> vblanks;  // time, the present it scanned out
-    std::vector<std::pair<bool, int64_t>> panels;       // on, time
-};
-
-inline DisplayTruth readDisplayTruth(const std::string& path) {
-    DisplayTruth truth;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        unsigned long long seq = 0, presentSeq = 0;
-        long long ns = 0, shown = 0;
-        int status = 0, on = 0, fresh = 0;
-        if (std::sscanf(line.c_str(), "present seq=%llu time_ns=%lld status=%d shown_vblank=%lld", &seq, &ns,
-                        &status, &shown) == 4)
-            truth.presents.push_back({ns, status, shown});
-        else if (std::sscanf(line.c_str(), "vblank index=%llu time_ns=%lld present_seq=%llu new=%d", &seq,
-                             &ns, &presentSeq, &fresh) == 4)
-            truth.vblanks.push_back({ns, presentSeq});
-        else if (std::sscanf(line.c_str(), "panel on=%d time_ns=%lld", &on, &ns) == 2)
-            truth.panels.push_back({on != 0, ns});
-    }
-    return truth;
-}
-
 }  // namespace corva::test

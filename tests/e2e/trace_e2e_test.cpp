@@ -15,31 +15,31 @@ struct Gap {
 
 // Stretches of more than 300 ms without a vertical blank: the panels parked, or the vertical
 // blank lost.
-std::vector<Gap> vblankGaps(const DisplayTruth& truth) {
+std::vector<Gap> vblankGaps(const sim::GroundTruth& truth) {
     std::vector<Gap> gaps;
     for (size_t i = 1; i < truth.vblanks.size(); ++i)
-        if (truth.vblanks[i].first - truth.vblanks[i - 1].first > 300000000)
-            gaps.push_back({truth.vblanks[i - 1].first, truth.vblanks[i].first});
+        if (truth.vblanks[i].timeNs - truth.vblanks[i - 1].timeNs > 300000000)
+            gaps.push_back({truth.vblanks[i - 1].timeNs, truth.vblanks[i].timeNs});
     return gaps;
 }
 
 // Each frame's present call lies inside the frame's submit-to-return span, and the loop's
 // vertical-blank wait ended on the vertical blank that scanned the frame out (a frame that
 // missed its vertical blank wakes on the one before: late frames may do, but not most).
-void expectFramesMatchScanOut(const report::TraceFile& trace, const DisplayTruth& truth) {
+void expectFramesMatchScanOut(const report::TraceFile& trace, const sim::GroundTruth& truth) {
     ASSERT_EQ(truth.presents.size(), trace.frames.size()) << "every frame is one present";
     size_t shown = 0, onItsVblank = 0;
     for (size_t i = 0; i < trace.frames.size(); ++i) {
         const report::TraceFrame& f = trace.frames[i];
-        const DisplayTruth::Present& p = truth.presents[i];
+        const sim::PresentRecord& p = truth.presents[i];
         EXPECT_EQ(f.index, i);
-        EXPECT_LE(f.submitNs, p.ns) << "frame " << i;
-        EXPECT_GE(f.presentNs, p.ns) << "frame " << i;
+        EXPECT_LE(f.submitNs, p.timeNs) << "frame " << i;
+        EXPECT_GE(f.presentNs, p.timeNs) << "frame " << i;
         EXPECT_EQ(f.presentStatus, p.status) << "frame " << i;
-        if (p.shownVblank < 0 || f.wait != 's' || f.freeRunning) continue;
-        ASSERT_LT(size_t(p.shownVblank), truth.vblanks.size());
+        if (p.shownAtVblank < 0 || f.wait != 's' || f.freeRunning) continue;
+        ASSERT_LT(size_t(p.shownAtVblank), truth.vblanks.size());
         ++shown;
-        const int64_t scanOut = truth.vblanks[size_t(p.shownVblank)].first;
+        const int64_t scanOut = truth.vblanks[size_t(p.shownAtVblank)].timeNs;
         if (scanOut <= f.vblankNs && f.vblankNs < scanOut + kPeriodNs) ++onItsVblank;
     }
     // Frames presented while the vertical blank was lost are never scanned out.
@@ -56,12 +56,12 @@ TEST(E2eTrace, ParkCycleWithTheVerticalBlankLostAgreesWithTheDisplaysRecord) {
     const SimProcessResult run = runSim(options);
     ASSERT_TRUE(run.started);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    ASSERT_NE(run.out.find("freeRunEvents=1"), std::string::npos) << run.out << run.err;
+    const ReadRun r = readRun(run);
+    ASSERT_EQ(r.run.result.freeRunEvents, 1u) << run.out << run.err;
 
     const report::TraceFile trace = readTrace(tracePath);
-    const DisplayTruth truth = readDisplayTruth(truthPath);
+    const sim::GroundTruth truth = takeTruth(truthPath);
     std::remove(tracePath.c_str());
-    std::remove(truthPath.c_str());
     expectTraceAgreesWithLog(trace, run.out);
     expectWellFormedTraceJson(trace);
     expectFramesMatchScanOut(trace, truth);
@@ -71,8 +71,8 @@ TEST(E2eTrace, ParkCycleWithTheVerticalBlankLostAgreesWithTheDisplaysRecord) {
     ASSERT_EQ(trace.panels.size(), 2u);
     for (const report::TracePanelCall& call : trace.panels) {
         size_t inside = 0;
-        for (const auto& [on, ns] : truth.panels)
-            inside += on == call.on && call.callNs <= ns && ns <= call.returnNs;
+        for (const sim::PanelTransition& p : truth.panels)
+            inside += p.on == call.on && call.callNs <= p.timeNs && p.timeNs <= call.returnNs;
         EXPECT_EQ(inside, 1u) << (call.on ? "panels on" : "panels off");
     }
     ASSERT_EQ(trace.parked.size(), 1u);
@@ -105,7 +105,7 @@ TEST(E2eTrace, ParkCycleWithTheVerticalBlankLostAgreesWithTheDisplaysRecord) {
     EXPECT_EQ(flaggedBefore, 1u);
 
     // The displays: each change the telemetry brought, with the dstat lines of the log.
-    EXPECT_EQ(trace.dstat.size(), countOf(run.out, "DSTAT_CHANGE ") + 1) << "plus the first report's";
+    EXPECT_EQ(trace.dstat.size(), r.count(EventKind::DstatChange) + 1) << "plus the first report's";
 }
 
 TEST(E2eTrace, AnUnwritableTraceFileIsOneLineAndTheRunGoesOn) {
@@ -117,7 +117,9 @@ TEST(E2eTrace, AnUnwritableTraceFileIsOneLineAndTheRunGoesOn) {
     EXPECT_NE(run.err.find("tessaray: cannot write the trace file '/nonexistent-folder/run.trace' ("),
               std::string::npos)
         << run.err;
-    expectCompleteTeardown(run);
+    const ReadRun r = readRun(run);
+    expectCompleteTeardown(r);
+    ASSERT_EQ(r.run.failures.size(), 1u) << "the complaint is the run's one failure";
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <algorithm>
 #include <cstdio>
-#include <regex>
 
 namespace corva::test {
 namespace {
@@ -133,35 +132,39 @@ TEST_P(HidDevice, ProxUpBypassUnplugReplugAndSilence) {
     const SimProcessResult& run = g.run;
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_TRUE(std::regex_search(run.out, std::regex("\nprox up: worn \\(distance 1[89][0-9][0-9]\\)\n")))
-        << run.out;
+    const ReadRun r = readRun(run);
+    EXPECT_EQ(r.run.proxAtStart, report::ProxState::Worn);
+    EXPECT_GE(r.run.distanceAtStart, 1800u);
+    EXPECT_LE(r.run.distanceAtStart, 1999u);
     EXPECT_TRUE(inOrder(run.out, {"prox bypass: ON ('p' sent)\n", "INIT_DONE", "BENCH_END",
                                   "prox bypass restored: ok ('[' sent)\n"}));
     EXPECT_TRUE(
         inOrder(run.err, {"McuProx: read failed (err ", "McuProx: device reconnected, telemetry restarted\n",
                           "McuProx: telemetry silent 3s \xE2\x80\x94 device gone, waiting for reconnect\n",
                           "McuProx: device reconnected, telemetry restarted\n"}));
-    EXPECT_EQ(countOf(run.err, "device reconnected"), 2u) << run.err;
-    // A vanished device: "not connected" on Linux, "access denied" under Wine.
-    const std::vector<std::string> failed = linesStartingWith(run.err, "McuProx: read failed (err ");
-    ASSERT_EQ(failed.size(), 1u) << run.err;
-    const std::string code = failed[0].substr(26, failed[0].find(')') - 26);
-    EXPECT_TRUE(code == "1167" || (GetParam() == Program::WindowsUnderWine && code == "5")) << failed[0];
+    EXPECT_EQ(r.count(EventKind::McuReconnected), 2u) << run.err;
+    EXPECT_EQ(r.count(EventKind::McuLost), 2u) << run.err;
+    // A vanished device: "not connected" on Linux, "access denied" under Wine; silence has no code.
+    std::vector<uint32_t> codes;
+    for (const report::Failure& f : r.run.failures)
+        if (f.kind == report::FailureKind::Mcu && f.status != 0) codes.push_back(f.status);
+    ASSERT_EQ(codes.size(), 1u) << run.err;
+    EXPECT_TRUE(codes[0] == 1167 || (GetParam() == Program::WindowsUnderWine && codes[0] == 5)) << codes[0];
     // Telemetry resumed: the last status lines see the headset worn again.
-    const std::vector<std::string> status = linesStartingWith(run.out, "  ");
-    ASSERT_GE(status.size(), 3u) << run.out;
-    EXPECT_NE(status.back().find("prox=worn(1"), std::string::npos) << status.back();
-    expectCompleteTeardown(run);
+    ASSERT_GE(r.run.status.size(), 3u) << run.out;
+    EXPECT_EQ(r.run.status.back().prox, report::ProxState::Worn);
+    EXPECT_GE(r.run.status.back().distance, 1000u);
+    EXPECT_LE(r.run.status.back().distance, 1999u);
+    expectCompleteTeardown(r);
 }
 
 // The benchmarks: the panels' power (cycle, through the driver in the program's process)
 // and the doze (through the MCU) both reach the daemon's headset, whose telemetry shows the
 // displays; each printed wake latency is checked against the headset's ground truth (the
 // wake request reaching the headset to the first report showing the displays on).
-void expectWakesMatchTruth(Program program, const GuestRun& g, size_t wakes) {
-    const std::vector<double> printed = printedWakeLatencies(g.run.out);
-    const std::vector<double> truth = truthWakeLatencies(g.truthFile);
-    std::filesystem::remove(g.truthFile);
+void expectWakesMatchTruth(Program program, const GuestRun& g, const ReadRun& r, size_t wakes) {
+    const std::vector<double> printed = r.latencies();
+    const std::vector<double> truth = sim::wakeLatenciesMs(takeTruth(g.truthFile));
     ASSERT_EQ(printed.size(), wakes) << g.run.out;
     ASSERT_EQ(truth.size(), wakes) << g.daemonOutput;
     for (size_t i = 0; i < wakes; ++i) {
@@ -179,33 +182,24 @@ TEST_P(HidDevice, CycleWakesFollowThePanels) {
     const GuestRun g = runAgainstDevice(GetParam(), "", {"cycle", "2", "0.5", "0.5"});
     ASSERT_TRUE(g.run.started);
     EXPECT_EQ(g.run.exitCode, 0) << "signal " << g.run.signal << "\n" << g.run.out << g.run.err;
-    for (const char* cycle : {"CYCLE 1/2\n", "CYCLE 2/2\n"}) {
-        const size_t at = g.run.out.find(cycle);
-        ASSERT_NE(at, std::string::npos) << g.run.out;
-        EXPECT_TRUE(inOrder(
-            g.run.out.substr(at),
-            {"PARK_REQUEST ", "Presenter: panels OFF (idle policy) = 0x0", "PARK_DONE ", "WAKE_REQUEST ",
-             "Presenter: panels ON (wake)", "DSTAT_CHANGE 0x0002 -> 0x000b", "WARM_WAKE_LATENCY "}));
-    }
-    EXPECT_EQ(countOf(g.run.out, "DSTAT_CHANGE 0x000b -> 0x0002 [disp=0 proxOn=1]"), 2u) << g.run.out;
-    expectCompleteTeardown(g.run);
-    expectWakesMatchTruth(GetParam(), g, 2);
+    const ReadRun r = readRun(g.run);
+    expectMeasuredCycles(r, 2, kParkSteps);
+    for (const report::Failure& f : r.run.failures) EXPECT_NE(f.kind, report::FailureKind::Driver) << f.text;
+    EXPECT_EQ(r.dstatChanges(0x000b, 0x0002), 2u) << g.run.out;
+    expectCompleteTeardown(r);
+    expectWakesMatchTruth(GetParam(), g, r, 2);
 }
 
 TEST_P(HidDevice, DozeWakesThroughTheDevice) {
     const GuestRun g = runAgainstDevice(GetParam(), "", {"doze", "2", "0.5", "0.5"});
     ASSERT_TRUE(g.run.started);
     EXPECT_EQ(g.run.exitCode, 0) << "signal " << g.run.signal << "\n" << g.run.out << g.run.err;
-    for (const char* cycle : {"CYCLE 1/2\n", "CYCLE 2/2\n"}) {
-        const size_t at = g.run.out.find(cycle);
-        ASSERT_NE(at, std::string::npos) << g.run.out;
-        EXPECT_TRUE(inOrder(g.run.out.substr(at), {"DOZE_SLEEP_REQUEST ", "DOZE_ASLEEP ", "WAKE_REQUEST ",
-                                                   "DSTAT_CHANGE 0x0002 -> 0x000b", "WARM_WAKE_LATENCY "}));
-    }
-    EXPECT_EQ(countOf(g.run.out, "DSTAT_CHANGE 0x000b -> 0x0002 [disp=0 proxOn=1]"), 2u) << g.run.out;
-    EXPECT_EQ(countOf(g.run.out, "panels OFF"), 0u);
-    expectCompleteTeardown(g.run);
-    expectWakesMatchTruth(GetParam(), g, 2);
+    const ReadRun r = readRun(g.run);
+    expectMeasuredCycles(r, 2, kDozeSteps);
+    EXPECT_EQ(r.dstatChanges(0x000b, 0x0002), 2u) << g.run.out;
+    EXPECT_EQ(r.count(EventKind::PanelsOff), 0u);
+    expectCompleteTeardown(r);
+    expectWakesMatchTruth(GetParam(), g, r, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Guest, HidDevice, ::testing::Values(Program::SimHidraw, Program::WindowsUnderWine),

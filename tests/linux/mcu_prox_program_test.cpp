@@ -1,4 +1,6 @@
 // The proximity lines of the whole program on the simulated headset.
+#include "report/log_parser.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -28,12 +30,14 @@ TEST(McuProxProgram, WornHeadsetIsFoundBypassedAndRestored) {
 
     const std::regex expected(
         "McuProx: telemetry at 50 ms, threshold 1500 \\+/- 100; firmware 0\\.4 \\(doze capable\\)\n"
-        "prox up: worn \\(distance (\\d+)\\)\n"
+        "prox up: worn \\(distance \\d+\\)\n"
         "prox bypass: ON \\('p' sent\\)\n"
         "[^]*prox bypass restored: ok \\('\\[' sent\\)\n");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(out, match, expected)) << out;
-    EXPECT_GE(std::stoi(match[1]), 1600) << "a worn reading";
+    ASSERT_TRUE(std::regex_search(out, expected)) << out;
+    const corva::report::ParsedLog log = corva::report::parseLog(out);
+    ASSERT_EQ(log.runs.size(), 1u);
+    EXPECT_EQ(log.unrecognised, 0u);
+    EXPECT_GE(log.runs[0].distanceAtStart, 1600u) << "a worn reading";
     EXPECT_EQ(out.find("prox bypass restored"), out.rfind("prox bypass restored")) << "restored once";
 }
 

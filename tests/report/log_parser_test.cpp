@@ -7,6 +7,7 @@
 
 #include "report/log_text.h"
 #include "report/metrics.h"
+#include "sim/headset/ground_truth.h"
 #include "tests/report/report_test_logs.h"
 
 namespace corva::report {
@@ -14,24 +15,20 @@ namespace {
 
 using testing::readTestLog;
 
+// The captured ground truth: the wake latencies and the displays transitions the telemetry showed.
 struct Truth {
-    std::vector<double> latencies;        // wake_latency_ms
-    std::vector<int64_t> firstReportsNs;  // displays transitions the telemetry showed
+    std::vector<double> latencies;
+    std::vector<int64_t> firstReportsNs;
 };
 
 Truth readTruth(const std::string& name) {
-    Truth truth;
-    std::istringstream in(readTestLog(name));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("wake_latency_ms ", 0) == 0) truth.latencies.push_back(std::stod(line.substr(16)));
-        const size_t at = line.find("first_report_ns=");
-        if (line.rfind("transition ", 0) == 0 && at != std::string::npos) {
-            const int64_t ns = std::stoll(line.substr(at + 16));
-            if (ns != 0) truth.firstReportsNs.push_back(ns);
-        }
-    }
-    return truth;
+    sim::GroundTruth truth;
+    std::string error;
+    EXPECT_TRUE(sim::parseGroundTruth(readTestLog(name), truth, error)) << error;
+    Truth seen{sim::wakeLatenciesMs(truth), {}};
+    for (const sim::DisplaysTransition& t : truth.transitions)
+        if (t.firstReportNs != 0) seen.firstReportsNs.push_back(t.firstReportNs);
+    return seen;
 }
 
 struct CapturedCase {
@@ -88,6 +85,7 @@ TEST(ReportParser, CapturedRunsAreReconstructed) {
         EXPECT_EQ(run.freeRuns.size(), c.freeRuns);
         if (run.result.presentSeen) {
             EXPECT_EQ(run.result.freeRunEvents, run.freeRuns.size());
+            EXPECT_TRUE(run.result.countersAgree);
         }
     }
 }
@@ -212,6 +210,16 @@ TEST(ReportParser, CutAppendedAndForeignLines) {
     EXPECT_EQ(noisy.unrecognisedSamples.at(0), "1: $ ./tessaray cycle");
     EXPECT_EQ(runMetric(noisy.runs.at(0), Metric::WakeLatency).size(), 3u);
 
+    // Standard error appended after a bring-up that failed: one run, failed, not cut short.
+    const ParsedLog refused = parseLog(
+        "prox unavailable (non-fatal)\nprox bypass: FAILED\nINIT_START 10:00:00.000\n"
+        "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n"
+        "Presenter: NvAPI_Initialize() = 0xfffffffe (line 171)\n"
+        "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at 75 "
+        "Hz\n");
+    ASSERT_EQ(refused.runs.size(), 1u);
+    EXPECT_EQ(refused.runs[0].end, RunEnd::InitFailed);
+
     for (const std::string& notLog : {std::string(), std::string("hello\nworld\n"),
                                       std::string("\x7f"
                                                   "ELF\x02\x01\x01\0\0",
@@ -264,8 +272,19 @@ TEST(ReportParser, LatencyAttributionAndFailureLines) {
         "DOZE_SLEEP_REQUEST 10:00:03.000\nDOZE_ASLEEP 10:00:03.040\nWAKE_REQUEST 10:00:03.600\n"
         "WAKE_LATENCY_DISCARDED: proximity telemetry paused before the displays were seen on\n"
         "WARM_WAKE_LATENCY 950.0 ms (WAKE_REQUEST -> DISPLAYS_ON)\n"
-        "BENCH_INCOMPLETE: 0 of 2 cycles completed, 1 abandoned\n");
+        "BENCH_INCOMPLETE: 0 of 2 cycles completed, 1 abandoned\n"
+        "McuProx: read failed (err 1167) \xE2\x80\x94 device gone, waiting for reconnect\n"
+        "PRESENT RESULT: 10 frames in 1.0s = 10.00 fps avg, presentErrors 0, waitTimeouts 0, freeRunEvents "
+        "0\n"
+        "frames=11 presentErrors=0 freeRunEvents=0 displayLost=0\n");
     const LoggedRun& gaveUp = abandoned.runs.at(0);
+    EXPECT_EQ(gaveUp.proxAtStart, ProxState::Worn);
+    EXPECT_EQ(gaveUp.distanceAtStart, 1800u);
+    EXPECT_EQ(gaveUp.saidCompleted, 0);
+    EXPECT_EQ(gaveUp.saidOf, 2);
+    EXPECT_EQ(gaveUp.saidAbandoned, 1);
+    EXPECT_EQ(gaveUp.failures.at(0).status, 1167u);
+    EXPECT_FALSE(gaveUp.result.countersAgree) << "10 frames said, 11 counted";
     EXPECT_EQ(gaveUp.cycles.at(0).outcome, CycleOutcome::Abandoned);
     EXPECT_EQ(gaveUp.cycles.at(0).note, "proximity link lost while dozing");
     EXPECT_EQ(gaveUp.cycles.at(1).outcome, CycleOutcome::Discarded);

@@ -157,12 +157,4 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     return result;
 }
 
-std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
-    return lines;
-}
-
 }  // namespace corva::test

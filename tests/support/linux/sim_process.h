@@ -40,7 +40,4 @@ SimProcessOptions simOptions(std::vector<std::string> args, std::string scenario
 
 SimProcessResult runSim(const SimProcessOptions& options);
 
-// The lines of `text` that begin with `prefix`, in order.
-std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix);
-
 }  // namespace corva::test

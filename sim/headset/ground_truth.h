@@ -1,0 +1,37 @@
+// The simulated headset's ground truth as a text file: every displays transition, what the
+// proximity MCU was left in and the display's own record (presents, vertical blanks, panel
+// power), for checking what the program printed against what the headset did. Written and
+// read here only, so the writer and its readers cannot drift.
+#pragma once
+
+#include "sim/driver/sim_display.h"
+#include "sim/headset/headset.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corva::sim {
+
+struct GroundTruth {
+    std::vector<DisplaysTransition> transitions;
+    int bypassAtExit = -1;  // the MCU's proximity bypass at exit (0 or 1); -1: no MCU
+    // The display's record (its surfaces are not written).
+    std::vector<PresentRecord> presents;
+    std::vector<VblankRecord> vblanks;
+    std::vector<PanelTransition> panels;
+};
+
+// From each stamped wake (a displays-on transition with the program's wake-request stamp and
+// a telemetry report showing it) the time from the stamp to that report, in order.
+std::vector<double> wakeLatenciesMs(const GroundTruth& truth);
+
+std::string formatGroundTruth(const GroundTruth& truth);
+// False, with the line in `error`, on any line this format does not have: a reader never
+// silently sees fewer transitions than were written.
+bool parseGroundTruth(std::string_view text, GroundTruth& truth, std::string& error);
+
+bool writeGroundTruthFile(const GroundTruth& truth, const std::string& path);
+bool readGroundTruthFile(const std::string& path, GroundTruth& truth, std::string& error);
+
+}  // namespace corva::sim
