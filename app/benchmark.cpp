@@ -158,6 +158,7 @@ class BenchmarkDriver {
             return abandon(n,
                            doze_ ? "proximity link lost while dozing" : "proximity link lost while parked");
 
+        WakePhaseStamps.clear();
         WakeRequestStamp.exchange(platform::steadyNowNs());
         EventMarker(lines::kWakeRequest);
         wake();
@@ -172,11 +173,15 @@ class BenchmarkDriver {
         }
     }
 
+    // A doze wake's steps are the wake command (the present loop stamps a park wake's).
     void wake() {
-        if (doze_)
+        if (doze_) {
+            WakePhaseStamps.reactNs.store(platform::steadyNowNs());
             link_.setDoze(false);
-        else
+            WakePhaseStamps.powerNs.store(platform::steadyNowNs());
+        } else {
             presenter_.setDisplayWanted(true);
+        }
     }
 
     // The cycle cannot be measured: say why, wake the displays without a marker or a

@@ -9,6 +9,7 @@ namespace corva {
 
 std::atomic<bool> StopFlag{false};
 std::atomic<int64_t> WakeRequestStamp{0};
+WakeStamps WakePhaseStamps;
 std::atomic<std::atomic<bool>*> PresenterStop{nullptr};
 
 void EventMarker(const char* name) {

@@ -1,6 +1,8 @@
 // Process-wide values the run-control threads share, and the event-marker line.
 #pragma once
 
+#include "present/wake_stamps.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -10,6 +12,9 @@ namespace corva {
 extern std::atomic<bool> StopFlag;
 // Steady-clock time of the last benchmark wake request not yet seen as displays-on; 0: none.
 extern std::atomic<int64_t> WakeRequestStamp;
+// The steps of the benchmark wake in progress (cleared before each wake request): the
+// present loop stamps a park wake's, the benchmark driver a doze wake's.
+extern WakeStamps WakePhaseStamps;
 
 // The presenter's own stop request while it exists (else null). The console handler raises
 // it along with StopFlag, so a stop reaches the presenter also where it draws no frame

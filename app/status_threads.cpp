@@ -3,6 +3,7 @@
 #include "app/shared_state.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "app/wake_phases.h"
 #include "platform/platform.h"
 
 namespace corva {
@@ -11,6 +12,22 @@ namespace {
 
 // Ten reports at the 50 ms telemetry interval.
 constexpr int64_t kTelemetryPauseNs = 500000000;
+
+// The phases of the wake requested at `requestNs`, from the stamps of its steps and the
+// telemetry around the displays coming on.
+void printWakePhases(const McuProx& link, int64_t requestNs) {
+    WakePhaseTimes times;
+    times.requestNs = requestNs;
+    times.reactNs = WakePhaseStamps.reactNs.load();
+    times.modeNs = WakePhaseStamps.modeNs.load();
+    times.powerNs = WakePhaseStamps.powerNs.load();
+    times.vblankNs = WakePhaseStamps.vblankNs.load();
+    times.onLoNs = link.displaysOnLastOffNs();
+    times.onHiNs = link.displaysOnFirstOnNs();
+    char line[160];
+    const size_t n = formatWakePhases(line, sizeof line, times);
+    std::fwrite(line, 1, n, stdout);
+}
 
 // Prints the change from `previous` to the link's current word, if any, and the wake
 // latency when it is the displays coming on after a wake request. Returns the current word.
@@ -27,6 +44,7 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous) {
             // thread runs): the figure includes printing it.
             const int64_t now = platform::steadyNowNs();
             lines::print(lines::kWakeLatency, static_cast<double>(now - stamp) / 1000000.0);
+            printWakePhases(link, stamp);
         }
     }
     return current;

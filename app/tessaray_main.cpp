@@ -7,11 +7,14 @@
 #include "app/status_threads.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "app/telemetry_setting.h"
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
 #include "trace/trace.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace corva {
@@ -38,8 +41,16 @@ int tessarayMain(int argc, char** argv) {
     const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
     platform::installConsoleHandler(consoleCtrlHandler);
 
+    const char* telemetryText = std::getenv("TESSARAY_TELEMETRY_MS");
+    uint16_t telemetryMs = kDefaultTelemetryMs;
+    if (!telemetryIntervalFrom(telemetryText, telemetryMs))
+        std::fprintf(
+            stderr,
+            "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n",
+            telemetryText, unsigned(kDefaultTelemetryMs));
+
     McuProx link;
-    const bool proxUp = link.open(50);
+    const bool proxUp = link.open(telemetryMs);
     if (proxUp)
         lines::print(lines::kProxUp, link.worn.load() ? lines::kWorn : lines::kAway,
                      unsigned(link.distance.load()));
@@ -55,6 +66,7 @@ int tessarayMain(int argc, char** argv) {
     config.height = 2544;
     config.refreshHz = 75.0;
     config.linkFormat = 22;
+    config.wakeStamps = &WakePhaseStamps;
     NvapiD3d12Presenter presenter(config);
     // From here a stop also reaches the presenter directly; one that came earlier is passed on.
     PresenterStop.store(&presenter.stopRequested);

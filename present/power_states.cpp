@@ -4,6 +4,7 @@
 #include "nvapi/nvapi.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "present/wake_stamps.h"
 #include "platform/platform.h"
 #include "trace/trace.h"
 
@@ -51,11 +52,18 @@ PresentLoop::Step PresentLoop::waitWhileParked() {
 }
 
 // The mode is set again before power-on; surfaces, views and the waitable outlive a park.
+// Each step is stamped as it returns, so a wake's time can be split into its phases.
 void PresentLoop::wakePanels() {
-    const int64_t call = trace::enabled() ? clock_.nowNs() : 0;
+    WakeStamps* stamps = presenter_.config.wakeStamps;
+    const int64_t call = trace::enabled() || stamps != nullptr ? clock_.nowNs() : 0;
+    if (stamps != nullptr) stamps->reactNs.store(call);
     const NvStatus modeStatus = SetDisplayMode(&im_.display, &im_.mode);
+    if (stamps != nullptr) stamps->modeNs.store(clock_.nowNs());
     const NvStatus powerStatus = DisplayControl(&im_.display, kPanelPowerOn);
-    if (trace::enabled()) trace::panelPower(true, call, clock_.nowNs(), powerStatus, modeStatus);
+    const int64_t powered = trace::enabled() || stamps != nullptr ? clock_.nowNs() : 0;
+    if (stamps != nullptr) stamps->powerNs.store(powered);
+    awaitingFirstVblank_ = stamps != nullptr;
+    if (trace::enabled()) trace::panelPower(true, call, powered, powerStatus, modeStatus);
     // HDCP being unavailable does not stop the mode from being set.
     const NvStatus shownMode = modeStatus == kNvHdcpDisabled ? kNvOk : modeStatus;
     lines::print(lines::kPanelsOn, static_cast<unsigned>(shownMode), static_cast<unsigned>(powerStatus));

@@ -9,11 +9,15 @@
 
 namespace corva {
 
+struct WakeStamps;
+
 struct PresenterConfig {
     uint32_t width = 5088;
     uint32_t height = 2544;
     double refreshHz = 75.0;
     uint32_t linkFormat = 22;  // direct-mode mode format code, compared for equality
+    // Where the present loop stamps the steps of each park wake; null: not stamped.
+    WakeStamps* wakeStamps = nullptr;
 };
 
 struct PresentStats {

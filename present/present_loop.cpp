@@ -6,6 +6,7 @@
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
 #include "platform/platform.h"
+#include "present/wake_stamps.h"
 #include "trace/trace.h"
 
 #include <mutex>
@@ -235,6 +236,10 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
         result == platform::WaitResult::TimedOut ? trace::VblankWait::TimedOut : trace::VblankWait::Signalled;
     if (result != platform::WaitResult::TimedOut) {
         pacing_.waitSignalled(t1);
+        if (awaitingFirstVblank_) {
+            presenter_.config.wakeStamps->vblankNs.store(t1);
+            awaitingFirstVblank_ = false;
+        }
         return true;
     }
     waitTimeouts_ += 1;

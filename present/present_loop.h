@@ -67,6 +67,7 @@ class PresentLoop {
     int32_t lastPresentStatus_ = 0;
     int64_t lastVblankWaitEndNs_ = 0;
     trace::VblankWait lastVblankWait_ = trace::VblankWait::NoWaitable;
+    bool awaitingFirstVblank_ = false;  // the panels were powered on; the next vertical blank is stamped
 };
 
 }  // namespace corva

@@ -42,6 +42,12 @@ class McuProx {
     bool deviceGone() const { return deviceGone_.load(); }
     // Steady-clock time of the last input report the reader took (0: none yet).
     int64_t lastReportNs() const { return lastReportNs_.load(std::memory_order_relaxed); }
+    // Arrival times of the reports around the last time the displays came on (dstat bit 0
+    // from 0 to 1): the last report that showed them off (0: none since the connection)
+    // and the first that showed them on. Stored before dstat, so a thread that sees the new
+    // dstat reads the times of that change.
+    int64_t displaysOnLastOffNs() const { return onEdgeLastOffNs_.load(); }
+    int64_t displaysOnFirstOnNs() const { return onEdgeFirstOnNs_.load(); }
 
     // Every present interface with the MCU's ids, opened for overlapped I/O.
     std::vector<HidHandle> enumerateProxInterfaces();
@@ -90,6 +96,8 @@ class McuProx {
     std::atomic<uint32_t> linkLosses_{0};
     std::atomic<bool> deviceGone_{false};
     std::atomic<int64_t> lastReportNs_{0};
+    std::atomic<int64_t> onEdgeLastOffNs_{0};
+    std::atomic<int64_t> onEdgeFirstOnNs_{0};
 };
 
 }  // namespace corva

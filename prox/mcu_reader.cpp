@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "prox/mcu_prox.h"
 #include "prox/prox_report.h"
+#include "prox/telemetry_interval.h"
 #include "prox/worn_filter.h"
 #include "trace/trace.h"
 
@@ -23,6 +24,9 @@ void McuProx::readerLoop() {
     // Telemetry must keep flowing while the console holds output back.
     const lines::CriticalThread critical;
     prox::WornFilter filter;
+    prox::TelemetryIntervalMeter meter;
+    prox::DisplaysOnEdgeTracker edge;
+    bool intervalReported = false;  // said at most once per run
     int silentReads = 0;
     uint8_t buffer[prox::kReportBytes];
 
@@ -47,6 +51,8 @@ void McuProx::readerLoop() {
             if (found == nullptr) continue;
             const BypassResend resend = adoptReconnected(found);
             filter.restart();
+            meter.restart();
+            edge.restart();
             silentReads = 0;
             trace::linkChange(platform::steadyNowNs(), false);
             lines::print(lines::kMcuReconnected);
@@ -72,14 +78,24 @@ void McuProx::readerLoop() {
         }
 
         silentReads = 0;
-        const int64_t arrival = platform::steadyNowNs();
-        lastReportNs_.store(arrival, std::memory_order_relaxed);
+        const int64_t arrivalNs = platform::steadyNowNs();
+        lastReportNs_.store(arrivalNs, std::memory_order_relaxed);
         prox::Telemetry telemetry;
         if (!prox::decodeTelemetry(prox::normaliseReport(buffer, size_t(got)), telemetry)) continue;
+        if (meter.add(arrivalNs) && !intervalReported && prox::intervalDiffers(meter.measuredMs(), rateMs)) {
+            intervalReported = true;
+            std::fprintf(stderr, "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n",
+                         meter.measuredMs(), unsigned(rateMs));
+        }
         distance.store(telemetry.proximity, std::memory_order_relaxed);
         if (telemetry.hasDstat) {
-            const uint16_t previous = dstat.exchange(telemetry.dstat, std::memory_order_relaxed);
-            if (previous != telemetry.dstat) trace::dstatChange(arrival, previous, telemetry.dstat);
+            if (edge.add(telemetry.dstat, arrivalNs)) {
+                onEdgeLastOffNs_.store(edge.edgeLastOffNs());
+                onEdgeFirstOnNs_.store(edge.edgeFirstOnNs());
+            }
+            // After the edge's times: see displaysOnFirstOnNs().
+            const uint16_t previous = dstat.exchange(telemetry.dstat);
+            if (previous != telemetry.dstat) trace::dstatChange(arrivalNs, previous, telemetry.dstat);
         }
         const bool wasWorn = worn.load(std::memory_order_relaxed);
         worn.store(filter.add(telemetry.proximity, wasWorn, threshold, hysteresis),
