@@ -1,5 +1,6 @@
 #include "app/wake_phases.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace corva {
@@ -14,6 +15,13 @@ void phaseText(char (&text)[24], int64_t stampNs, int64_t requestNs) {
         std::snprintf(text, sizeof text, "%.1f", double(stampNs - requestNs) / 1e6);
 }
 
+// An interval's bound, rounded outward to the printed tenth so that the printed interval
+// still holds what the stamps hold.
+void boundText(char (&text)[24], int64_t stampNs, int64_t requestNs, bool upper) {
+    const double tenths = double(stampNs - requestNs) / 1e5;
+    std::snprintf(text, sizeof text, "%.1f", (upper ? std::ceil(tenths) : std::floor(tenths)) / 10.0);
+}
+
 }  // namespace
 
 size_t formatWakePhases(char* out, size_t size, const WakePhaseTimes& t) {
@@ -26,8 +34,8 @@ size_t formatWakePhases(char* out, size_t size, const WakePhaseTimes& t) {
     // report); only a first-on report after the request is this wake's.
     const bool interval = t.onLoNs != 0 && t.onHiNs >= t.requestNs && t.onHiNs >= t.onLoNs;
     if (interval) {
-        std::snprintf(lo, sizeof lo, "%.1f", double(t.onLoNs - t.requestNs) / 1e6);
-        phaseText(hi, t.onHiNs, t.requestNs);
+        boundText(lo, t.onLoNs, t.requestNs, false);
+        boundText(hi, t.onHiNs, t.requestNs, true);
     }
     const int n =
         std::snprintf(out, size, "WAKE_PHASES react=%s mode=%s power=%s vblank=%s on=%s%s%s ms\n", react,

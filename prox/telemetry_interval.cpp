@@ -1,18 +1,35 @@
 #include "prox/telemetry_interval.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace corva::prox {
 
+namespace {
+constexpr int64_t kSettleNs = 500000000;
+constexpr int64_t kWindowNs = 1000000000;
+constexpr int64_t kOutageNs = 500000000;
+constexpr int64_t kMinGaps = 8;
+}  // namespace
+
 bool TelemetryIntervalMeter::add(int64_t arrivalNs) {
-    if (count_ > kGaps) return false;  // measured already
-    arrivals_[size_t(count_++)] = arrivalNs;
-    if (count_ <= kGaps) return false;
-    std::array<int64_t, kGaps> gaps{};
-    for (size_t i = 0; i < gaps.size(); ++i) gaps[i] = arrivals_[i + 1] - arrivals_[i];
-    std::nth_element(gaps.begin(), gaps.begin() + kGaps / 2, gaps.end());
-    measuredMs_ = double(gaps[kGaps / 2]) / 1e6;
+    if (done_) return false;
+    if (firstNs_ == 0) {
+        firstNs_ = arrivalNs;
+        return false;
+    }
+    if (windowStartNs_ == 0) {
+        if (arrivalNs - firstNs_ >= kSettleNs) windowStartNs_ = previousNs_ = arrivalNs;
+        return false;
+    }
+    const int64_t gap = arrivalNs - previousNs_;
+    previousNs_ = arrivalNs;
+    if (gap <= kOutageNs) {
+        spanNs_ += gap;
+        gaps_ += 1;
+    }
+    if (arrivalNs - windowStartNs_ < kWindowNs || gaps_ < kMinGaps) return false;
+    measuredMs_ = double(spanNs_) / double(gaps_) / 1e6;
+    done_ = true;
     return true;
 }
 

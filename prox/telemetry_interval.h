@@ -2,24 +2,29 @@
 // the arrival times around the displays coming on.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
 namespace corva::prox {
 
-// Measures the real interval from the first reports after a (re)connection: the median
-// of 16 gaps, so one late or lost report does not skew it.
+// Measures the real interval after a (re)connection: reports queued while the link was
+// being set up arrive in a burst, so the first half second is let pass; then the mean gap
+// over one second, gaps longer than half a second (an outage, not the interval) left out.
 class TelemetryIntervalMeter {
   public:
-    static constexpr int kGaps = 16;
-    void restart() { count_ = 0; }
+    void restart() {
+        if (!done_) *this = TelemetryIntervalMeter{};
+    }
     // Adds one report's arrival; true when this report completes the measurement.
     bool add(int64_t arrivalNs);
     double measuredMs() const { return measuredMs_; }
 
   private:
-    std::array<int64_t, kGaps + 1> arrivals_{};
-    int count_ = 0;
+    int64_t firstNs_ = 0;
+    int64_t windowStartNs_ = 0;
+    int64_t previousNs_ = 0;
+    int64_t spanNs_ = 0;
+    int64_t gaps_ = 0;
+    bool done_ = false;
     double measuredMs_ = 0.0;
 };
 

@@ -69,6 +69,9 @@ std::string cyclesCsv(const std::vector<ParsedLog>& logs) {
                     out += ',';
                     out += optionalNumber(cycleMetric(run, c, m.metric));
                 }
+                const bool interval = c.phases.seen && c.phases.interval;
+                out += ',' + (interval ? number(c.phases.onLoMs) : std::string());
+                out += ',' + (interval ? number(c.phases.onHiMs) : std::string());
                 out += ',';
                 out += csvField(c.note);
                 out += '\n';
@@ -105,6 +108,7 @@ std::string eventsCsv(const std::vector<ParsedLog>& logs) {
                 std::string from;
                 std::string to;
                 if (e.kind == EventKind::WakeLatency) value = number(e.value);
+                if (e.kind == EventKind::WakePhases && e.value >= 0.0) value = number(e.value);
                 if (e.kind == EventKind::DstatChange) {
                     from = hex4(e.dstatFrom);
                     to = hex4(e.dstatTo);

@@ -26,6 +26,19 @@ enum class CycleOutcome {
     LatencyMissing,  // the run went on past it, but no latency line came
 };
 
+// The program's split of one timed wake (WAKE_PHASES): ms from the wake request, -1 for a
+// step the wake did not take. The displays came on between onLoMs and onHiMs.
+struct WakePhases {
+    bool seen = false;
+    double reactMs = -1.0;   // the wake acted on
+    double modeMs = -1.0;    // mode set (park wakes)
+    double powerMs = -1.0;   // panels' power-on call / doze wake command returned
+    double vblankMs = -1.0;  // first vertical blank after power-on (park wakes)
+    bool interval = false;
+    double onLoMs = 0.0;  // may be below 0: the last off report came before the request
+    double onHiMs = 0.0;
+};
+
 struct Cycle {
     int number = 0;
     int total = 0;
@@ -37,6 +50,7 @@ struct Cycle {
     int64_t wakeRequestMs = kNoTime;
     int64_t displaysOnMs = kNoTime;  // first change setting disp after the wake request
     double wakeLatencyMs = -1.0;     // printed WARM_WAKE_LATENCY, -1 when none
+    WakePhases phases;               // the WAKE_PHASES line after the latency
     bool latencyDiscarded = false;   // WAKE_LATENCY_DISCARDED for this cycle's wake
     bool downDoneAfterEnd = false;   // PARK_DONE / DOZE_ASLEEP printed only after BENCH_END
     CycleOutcome outcome = CycleOutcome::LatencyMissing;
@@ -55,6 +69,7 @@ enum class EventKind {
     WakeRequest,
     DstatChange,
     WakeLatency,
+    WakePhases,  // value: the midpoint of the displays-on interval, ms from the request
     PanelsOff,
     PanelsOn,
     FreeRunStart,

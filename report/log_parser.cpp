@@ -180,6 +180,8 @@ const char* eventName(EventKind kind) {
             return "DSTAT_CHANGE";
         case EventKind::WakeLatency:
             return "WARM_WAKE_LATENCY";
+        case EventKind::WakePhases:
+            return "WAKE_PHASES";
         case EventKind::PanelsOff:
             return "PANELS_OFF";
         case EventKind::PanelsOn:

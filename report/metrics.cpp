@@ -3,6 +3,11 @@
 namespace corva::report {
 namespace {
 
+std::optional<double> stepMs(double ms) {
+    if (ms < 0.0) return std::nullopt;
+    return ms;
+}
+
 std::optional<double> between(int64_t from, int64_t to) {
     if (from == kNoTime || to == kNoTime || to < from) return std::nullopt;
     return static_cast<double>(to - from);
@@ -23,8 +28,36 @@ std::optional<double> cycleMetric(const LoggedRun& run, const Cycle& cycle, Metr
             return between(cycle.downRequestMs, cycle.downDoneMs);
         case Metric::DisplaysOff:
             return between(cycle.downRequestMs, cycle.displaysOffMs);
+        default:
+            return phaseMetric(cycle.phases, metric);
     }
     return std::nullopt;
+}
+
+std::optional<double> phaseMetric(const WakePhases& p, Metric metric) {
+    if (!p.seen) return std::nullopt;
+    const double mid = (p.onLoMs + p.onHiMs) / 2.0;
+    switch (metric) {
+        case Metric::WakeReact:
+            return stepMs(p.reactMs);
+        case Metric::WakeModeSet:
+            return stepMs(p.modeMs);
+        case Metric::WakePowerOn:
+            return stepMs(p.powerMs);
+        case Metric::WakeVblank:
+            return stepMs(p.vblankMs);
+        case Metric::DisplaysOnMid:
+            if (!p.interval) return std::nullopt;
+            return mid;
+        case Metric::DisplaysOnSpan:
+            if (!p.interval) return std::nullopt;
+            return p.onHiMs - p.onLoMs;
+        case Metric::PanelWake:
+            if (!p.interval || p.powerMs < 0.0) return std::nullopt;
+            return mid - p.powerMs;
+        default:
+            return std::nullopt;
+    }
 }
 
 std::vector<double> runMetric(const LoggedRun& run, Metric metric) {

@@ -26,10 +26,19 @@ enum class CycleField : size_t {
     ParkMs,
     DozeMs,
     DisplaysOffMs,
+    WakeReactMs,
+    WakeModeSetMs,
+    WakePowerOnMs,
+    WakeFirstVblankMs,
+    DisplaysOnMidMs,
+    DisplaysOnWidthMs,
+    PanelWakeMs,
+    DisplaysOnLoMs,
+    DisplaysOnHiMs,
     Note,
 };
 
-inline constexpr std::array<const char*, 17> kCycleFieldNames{
+inline constexpr std::array<const char*, 26> kCycleFieldNames{
     "source",
     "run",
     "mode",
@@ -46,6 +55,15 @@ inline constexpr std::array<const char*, 17> kCycleFieldNames{
     "park_ms",
     "doze_ms",
     "displays_off_ms",
+    "wake_react_ms",
+    "wake_mode_set_ms",
+    "wake_power_on_ms",
+    "wake_first_vblank_ms",
+    "displays_on_mid_ms",
+    "displays_on_width_ms",
+    "panel_wake_ms",
+    "displays_on_lo_ms",
+    "displays_on_hi_ms",
     "note",
 };
 

@@ -8,6 +8,7 @@
 #include "lines/line_scan.h"
 #include "lines/printed_lines.h"
 #include "report/log_text.h"
+#include "report/wake_phases_line.h"
 
 namespace corva::report {
 namespace {
@@ -134,7 +135,7 @@ Cycle* RunBuilder::current() {
 bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
     const bool known =
         !line.empty() &&
-        (statusLine(line, number) || benchmarkLine(line, number) || dstatChange(line, number) ||
+        (statusLine(line, number) || benchmarkLine(line, number) || wakePhasesLine(line, number) || dstatChange(line, number) ||
          resultLine(line, number) || presenterLine(line, number) || mcuLine(line, number) ||
          setupLine(line, number) || marker(line, number) || bringUpLine(line, number));
     if (!known) return false;
@@ -255,6 +256,7 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
     if (double ms = 0.0; lines::scan(lines::kWakeLatency, line, ms)) {
         Event& e = event(EventKind::WakeLatency, number);
         e.value = ms;
+        timedCycle_ = pendingLatency_;
         if (pendingLatency_ >= 0) {
             run_.cycles[static_cast<size_t>(pendingLatency_)].wakeLatencyMs = ms;
             e.cycle = run_.cycles[static_cast<size_t>(pendingLatency_)].number;
@@ -266,6 +268,22 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
         return true;
     }
     return false;
+}
+
+// The phases follow their wake's latency line.
+bool RunBuilder::wakePhasesLine(std::string_view line, size_t number) {
+    WakePhases phases;
+    if (!line.starts_with("WAKE_PHASES ") || !parseWakePhases(line, phases)) return false;
+    Event& e = event(EventKind::WakePhases, number);
+    e.value = phases.interval ? (phases.onLoMs + phases.onHiMs) / 2.0 : -1.0;
+    e.cycle = 0;
+    if (timedCycle_ >= 0) {
+        Cycle& c = run_.cycles[static_cast<size_t>(timedCycle_)];
+        if (!c.phases.seen) c.phases = phases;
+        e.cycle = c.number;
+        timedCycle_ = -1;
+    }
+    return true;
 }
 
 bool RunBuilder::dstatChange(std::string_view line, size_t number) {
@@ -363,6 +381,10 @@ bool RunBuilder::setupLine(std::string_view line, size_t number) {
     }
     if (lines::scan(lines::kBypass, line, said)) {
         run_.bypassOn = said == lines::kBypassOn;
+        return true;
+    }
+    if (line.starts_with("tessaray: TESSARAY_TELEMETRY_MS=")) {  // not taken: the default interval
+        failure(FailureKind::Other, line, number);
         return true;
     }
     return false;

@@ -37,6 +37,7 @@ class RunBuilder {
     bool marker(std::string_view line, size_t number);
     bool benchmarkLine(std::string_view line, size_t number);
     bool dstatChange(std::string_view line, size_t number);
+    bool wakePhasesLine(std::string_view line, size_t number);
     bool statusLine(std::string_view line, size_t number);
     bool setupLine(std::string_view line, size_t number);
     bool presenterLine(std::string_view line, size_t number);
@@ -56,6 +57,7 @@ class RunBuilder {
     int64_t dayOffset_ = 0;
     int pendingLatency_ = -1;  // cycle index whose wake still waits for its latency line
     int pendingOn_ = -1;       // cycle index whose wake still waits for the displays
+    int timedCycle_ = -1;      // cycle index whose latency line came last, for its phases
     bool freeRunOpen_ = false;
     int64_t coldOnMs_ = kNoTime;  // the displays' first coming on, before any cycle
 };
