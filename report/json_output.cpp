@@ -118,8 +118,11 @@ ordered_json runJson(const LoggedRun& run) {
     j["cycles_without_latency"] = withoutLatency(one);
     ordered_json fps = ordered_json::array();
     for (const StatusSample& s : run.status)
-        fps.push_back(
-            {{"time", formatClock(s.ms)}, {"fps", s.fps}, {"dstat", s.dstat}, {"free_run", s.freeRun}});
+        fps.push_back({{"time", formatClock(s.ms)},
+                       {"fps", s.fps},
+                       {"dstat", s.dstat},
+                       {"free_run", s.freeRun},
+                       {"partial", s.partial}});
     j["status"] = std::move(fps);
     ordered_json free = ordered_json::array();
     for (const FreeRunPeriod& p : run.freeRuns)

@@ -104,6 +104,8 @@ struct StatusSample {
     unsigned distance = 0;
     uint16_t dstat = 0;
     bool freeRun = false;
+    // Printed after BENCH_END: the frames of part of a second, no frame rate.
+    bool partial = false;
     size_t line = 0;
 };
 

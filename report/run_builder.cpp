@@ -337,6 +337,7 @@ bool RunBuilder::statusLine(std::string_view line, size_t number) {
     s.line = number;
     if (s.freeRun && !freeRunOpen_) openFreeRun(s.ms, number);
     if (!s.freeRun && freeRunOpen_) closeFreeRun(s.ms, number);
+    s.partial = run_.benchEndSeen;
     run_.status.push_back(s);
     return true;
 }

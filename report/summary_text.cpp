@@ -120,9 +120,16 @@ void runBlock(std::string& out, const LoggedRun& run, size_t index) {
     }
     if (!run.status.empty()) {
         std::vector<double> fps;
-        for (const StatusSample& s : run.status) fps.push_back(s.fps);
-        const Summary s = summarise(fps);
-        add(out, "  status lines: %zu, fps min %.1f median %.1f max %.1f\n", s.n, s.min, s.median, s.max);
+        for (const StatusSample& s : run.status)
+            if (!s.partial) fps.push_back(s.fps);
+        const size_t partial = run.status.size() - fps.size();
+        add(out, "  status lines: %zu", run.status.size());
+        if (partial > 0) add(out, " (%zu after BENCH_END: part of a second, no frame rate)", partial);
+        if (!fps.empty()) {
+            const Summary s = summarise(fps);
+            add(out, ", fps min %.1f median %.1f max %.1f", s.min, s.median, s.max);
+        }
+        out += "\n";
     }
     if (!run.freeRuns.empty()) {
         int64_t total = 0;

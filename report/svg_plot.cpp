@@ -12,13 +12,15 @@
 #include "report/stats.h"
 #include "report/summary_text.h"
 #include "report/trace_outputs.h"
+#include "report/svg_canvas.h"
+#include "report/svg_phases.h"
 
 namespace corva::report {
 namespace {
 
 constexpr double kWidth = 1100;
-constexpr double kHeight = 780;
-constexpr double kLeft = 170;  // room for the lanes' names
+constexpr double kHeight = 1060;  // the wake phases below the distribution
+constexpr double kLeft = 170;     // room for the lanes' names
 constexpr double kRight = 1070;
 
 // Timeline rows, top to bottom.
@@ -33,72 +35,6 @@ constexpr double kAxisY = 405;
 // Latency distribution.
 constexpr double kHistTop = 500;
 constexpr double kHistBottom = 700;
-
-std::string escape(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                // Bytes of a legacy code page are not UTF-8: keep the picture well-formed.
-                out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
-        }
-    }
-    return out;
-}
-
-class Svg {
-  public:
-    void add(const char* format, ...) {
-        char line[1024];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(line, sizeof line, format, args);
-        va_end(args);
-        out_ += line;
-    }
-    void text(double x, double y, std::string_view text, const char* attributes = "") {
-        add("<text x=\"%.1f\" y=\"%.1f\" %s>%s</text>\n", x, y, attributes, escape(text).c_str());
-    }
-    void line(double x1, double y1, double x2, double y2, const char* attributes) {
-        add("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" %s/>\n", x1, y1, x2, y2, attributes);
-    }
-    void rect(double x, double y, double w, double h, const char* attributes) {
-        add("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" %s/>\n", x, y, std::max(w, 0.0),
-            std::max(h, 0.0), attributes);
-    }
-    std::string& raw() { return out_; }
-
-  private:
-    std::string out_;
-};
-
-std::string format(const char* f, double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, f, v);
-    return text;
-}
-
-// A tick spacing of 1, 2 or 5 times a power of ten giving about `count` ticks.
-double niceStep(double span, int count) {
-    if (span <= 0) return 1;
-    const double raw = span / count;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (raw <= m * power) return m * power;
-    return 10 * power;
-}
 
 struct TimeScale {
     int64_t start = 0;
@@ -362,7 +298,7 @@ void drawLatencies(Svg& svg, const std::vector<ParsedLog>& logs) {
     const double tick = niceStep(hi - lo, 10);
     for (double v = std::ceil(lo / tick) * tick; v <= hi + 1e-9; v += tick) {
         svg.line(x(v), kHistBottom + 9, x(v), kHistBottom + 14, "stroke=\"#444\"");
-        svg.text(x(v), kHistBottom + 27, format("%.0f", v), "text-anchor=\"middle\" font-size=\"11\"");
+        svg.text(x(v), kHistBottom + 27, tickLabel(v, tick), "text-anchor=\"middle\" font-size=\"11\"");
     }
     svg.text((kLeft + kRight) / 2, kHistBottom + 46,
              "WAKE_REQUEST to displays on, ms (bars: cycles per bin; ticks below: each cycle)",
@@ -409,6 +345,7 @@ std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex, const
     }
     drawLatencies(svg, logs);
     svg.raw() += intervals;
+    if (run) drawWakePhases(svg, *run, kLeft, kRight, 790, 1010);
     svg.add("</svg>\n");
     return std::move(svg.raw());
 }

@@ -1,0 +1,88 @@
+// Writing SVG: escaped text, the few shapes the report draws, and axis ticks.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace corva::report {
+
+inline std::string escape(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                // Bytes of a legacy code page are not UTF-8: keep the picture well-formed.
+                out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
+        }
+    }
+    return out;
+}
+
+class Svg {
+  public:
+    void add(const char* format, ...) {
+        char line[1024];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(line, sizeof line, format, args);
+        va_end(args);
+        out_ += line;
+    }
+    void text(double x, double y, std::string_view text, const char* attributes = "") {
+        add("<text x=\"%.1f\" y=\"%.1f\" %s>%s</text>\n", x, y, attributes, escape(text).c_str());
+    }
+    void line(double x1, double y1, double x2, double y2, const char* attributes) {
+        add("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" %s/>\n", x1, y1, x2, y2, attributes);
+    }
+    void rect(double x, double y, double w, double h, const char* attributes) {
+        add("<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" %s/>\n", x, y, std::max(w, 0.0),
+            std::max(h, 0.0), attributes);
+    }
+    std::string& raw() { return out_; }
+
+  private:
+    std::string out_;
+};
+
+inline std::string format(const char* f, double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, f, v);
+    return text;
+}
+
+// A tick spacing of 1, 2 or 5 times a power of ten giving about `count` ticks.
+inline double niceStep(double span, int count) {
+    if (span <= 0) return 1;
+    const double raw = span / count;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (raw <= m * power) return m * power;
+    return 10 * power;
+}
+
+// A tick's label with the decimals its spacing needs: ticks 0.2 apart read "184.2 184.4",
+// not "184 184".
+inline std::string tickLabel(double value, double tick) {
+    const int decimals = tick >= 1.0 ? 0 : std::min(6, int(std::ceil(-std::log10(tick) - 1e-9)));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+}  // namespace corva::report
