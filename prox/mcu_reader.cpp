@@ -26,6 +26,7 @@ void McuProx::readerLoop() {
     prox::WornFilter filter;
     prox::TelemetryIntervalMeter meter;
     prox::DisplaysOnEdgeTracker edge;
+    int differing = 0;              // measurements in a row off the interval asked for
     bool intervalReported = false;  // said at most once per run
     int silentReads = 0;
     uint8_t buffer[prox::kReportBytes];
@@ -82,10 +83,16 @@ void McuProx::readerLoop() {
         lastReportNs_.store(arrivalNs, std::memory_order_relaxed);
         prox::Telemetry telemetry;
         if (!prox::decodeTelemetry(prox::normaliseReport(buffer, size_t(got)), telemetry)) continue;
-        if (meter.add(arrivalNs) && !intervalReported && prox::intervalDiffers(meter.measuredMs(), rateMs)) {
-            intervalReported = true;
-            std::fprintf(stderr, "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n",
-                         meter.measuredMs(), unsigned(rateMs));
+        if (meter.add(arrivalNs)) {
+            // Kept: reports can be timed by the MCU's grid rather than by their late arrival.
+            if (prox::intervalKept(meter.measuredMs(), rateMs)) edge.setIntervalNs(int64_t(rateMs) * 1000000);
+            // A stalled reader can spoil one measurement: only two in a row count.
+            differing = prox::intervalDiffers(meter.measuredMs(), rateMs) ? differing + 1 : 0;
+            if (differing == 2 && !intervalReported) {
+                intervalReported = true;
+                std::fprintf(stderr, "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n",
+                             meter.measuredMs(), unsigned(rateMs));
+            }
         }
         distance.store(telemetry.proximity, std::memory_order_relaxed);
         if (telemetry.hasDstat) {

@@ -2,47 +2,66 @@
 // the arrival times around the displays coming on.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace corva::prox {
 
-// Measures the real interval after a (re)connection: reports queued while the link was
-// being set up arrive in a burst, so the first half second is let pass; then the mean gap
-// over one second, gaps longer than half a second (an outage, not the interval) left out.
+// Measures the real interval over each run of 20 reports, one run after the other. A report is
+// read some time after the MCU sent it, and a stalled reader takes several at once, so
+// neither one gap nor the mean of a few can be trusted: from each report, the slowest
+// the stream can have been is the least average gap to any report 8 or more later; the
+// quickest of those from a report that was read promptly is the interval, a little over.
 class TelemetryIntervalMeter {
   public:
-    void restart() {
-        if (!done_) *this = TelemetryIntervalMeter{};
-    }
-    // Adds one report's arrival; true when this report completes the measurement.
+    static constexpr size_t kReports = 20;
+    static constexpr size_t kMinSpan = 8;
+    void restart() { count_ = 0; }
+    // Adds one report's arrival; true when this report completes a measurement.
     bool add(int64_t arrivalNs);
     double measuredMs() const { return measuredMs_; }
 
   private:
-    int64_t firstNs_ = 0;
-    int64_t windowStartNs_ = 0;
-    int64_t previousNs_ = 0;
-    int64_t spanNs_ = 0;
-    int64_t gaps_ = 0;
-    bool done_ = false;
+    std::array<int64_t, kReports> arrivals_{};
+    size_t count_ = 0;
     double measuredMs_ = 0.0;
 };
 
 // The MCU does not keep the interval asked for: off by more than half of it.
 bool intervalDiffers(double measuredMs, uint16_t requestedMs);
 
-// Follows bit 0 of dstat from report to report and keeps, for its last 0 -> 1 change, the
-// arrival of the last report that showed the displays off and of the first that showed
-// them on. lastOffNs is 0 when no report since the (re)connection showed them off.
+// The MCU keeps the interval asked for closely enough to time reports by it (within 10 %).
+bool intervalKept(double measuredMs, uint16_t requestedMs);
+
+// Follows bit 0 of dstat from report to report and keeps, for its last 0 -> 1 change, when
+// the last report that showed the displays off and the first that showed them on were
+// sent. A report is read some time after the MCU sent it (the reader thread is woken late
+// on a busy machine), and the displays came on after the last off report was *sent*. With
+// the MCU's interval known, reports are on its grid: a report was sent no later than any
+// recent report's arrival plus the intervals between them, and the earliest such bound is
+// within the quickest recent delivery of the truth. Without it, the arrival times stand.
 class DisplaysOnEdgeTracker {
   public:
-    void restart() { lastOffNs_ = 0; }
+    static constexpr size_t kRecentReports = 6;
+    void restart() {
+        lastOffNs_ = 0;
+        recent_ = 0;
+    }
+    // The MCU's interval once it is known to be kept; 0: time reports by their arrival.
+    void setIntervalNs(int64_t intervalNs) { intervalNs_ = intervalNs; }
     // True when this report is the first to show the displays on after showing them off.
     bool add(uint16_t dstat, int64_t arrivalNs);
     int64_t edgeLastOffNs() const { return edgeLastOffNs_; }
     int64_t edgeFirstOnNs() const { return edgeFirstOnNs_; }
 
   private:
+    // The latest time the newest report can have been sent.
+    int64_t sentBoundNs() const;
+
+    std::array<int64_t, kRecentReports> arrivals_{};  // newest at (recent_ - 1) % size
+    size_t recent_ = 0;                               // reports since restart
+    int64_t intervalNs_ = 0;
     int64_t lastOffNs_ = 0;
     bool on_ = false;
     int64_t edgeLastOffNs_ = 0;

@@ -170,6 +170,7 @@ struct LoggedRun {
     ProxState proxAtStart = ProxState::NotAvailable;  // "prox up: worn (distance N)"
     unsigned distanceAtStart = 0;
     std::string firmware;
+    unsigned telemetryMs = 0;  // the interval asked of the MCU; 0 when not printed
     bool dozeCapable = false;
     bool bypassOn = false;
     int bypassRestored = -1;  // -1 not printed, 0 FAILED, 1 ok

@@ -395,7 +395,7 @@ bool RunBuilder::mcuLine(std::string_view line, size_t number) {
     std::string_view firmware;
     std::string_view doze;
     const lines::Skip skip;
-    if (lines::scan(lines::kMcuTelemetry, line, skip, skip, skip, firmware, doze)) {
+    if (lines::scan(lines::kMcuTelemetry, line, run_.telemetryMs, skip, skip, firmware, doze)) {
         run_.firmware = firmware;
         run_.dozeCapable = doze == lines::kDozeCapable;
         return true;
