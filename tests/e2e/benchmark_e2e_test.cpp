@@ -2,6 +2,9 @@
 // latencies checked against the headset's ground truth.
 #include "tests/e2e/e2e_checks.h"
 
+#include "report/log_parser.h"
+#include "sim/truth_values.h"
+
 namespace corva::test {
 namespace {
 
@@ -52,6 +55,49 @@ TEST(E2eBenchmark, TwoDozeCyclesThroughTheMicrocontroller) {
     EXPECT_EQ(r.count(EventKind::PanelsOff), 0u);
     expectCompleteTeardown(r);
     expectLatenciesMatchTruth(r, truth, 2, 150.0);
+}
+
+// Each timed wake's phases, read back by tessaray-report: the steps in the order they
+// happen, and the displays really came on (the headset's ground truth) inside the printed
+// interval, at the default telemetry interval and at a fast one.
+TEST(E2eBenchmark, WakePhasesHoldTheTrueDisplaysOnTime) {
+    struct Case {
+        const char* mode;
+        const char* telemetryMs;
+    };
+    for (const Case& c : {Case{"cycle", "5"}, Case{"doze", "50"}, Case{"cycle", "50"}}) {
+        SCOPED_TRACE(std::string(c.mode) + " at " + c.telemetryMs + " ms");
+        const std::string truthFile = tempFile(std::string(c.mode) + "-phases-truth.txt");
+        SimProcessOptions options = simOptions({c.mode, "3", "0.5", "0.5"}, "", truthFile);
+        options.environment.push_back(std::string("TESSARAY_TELEMETRY_MS=") + c.telemetryMs);
+        const SimProcessResult run = runSim(options);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const std::vector<double> truth =
+            sim::truthValues(sim::readTruthFile(truthFile), sim::kTruthDisplaysOn);
+        std::remove(truthFile.c_str());
+        const report::ParsedLog log = report::parseLog(run.out);
+        ASSERT_EQ(log.runs.size(), 1u);
+        EXPECT_EQ(log.unrecognised, 0u) << run.out;
+        const std::vector<report::Cycle>& cycles = log.runs[0].cycles;
+        ASSERT_EQ(cycles.size(), 3u) << run.out;
+        ASSERT_EQ(truth.size(), 3u);
+        const bool park = std::string(c.mode) == "cycle";
+        for (size_t i = 0; i < cycles.size(); ++i) {
+            const report::WakePhases& p = cycles[i].phases;
+            ASSERT_TRUE(p.seen && p.interval) << run.out;
+            EXPECT_LE(p.onLoMs, truth[i]) << "wake " << i;
+            EXPECT_GE(p.onHiMs, truth[i]) << "wake " << i;
+            EXPECT_GE(p.reactMs, 0.0);
+            EXPECT_LE(p.reactMs, p.powerMs);
+            EXPECT_EQ(p.modeMs >= 0.0, park);
+            EXPECT_EQ(p.vblankMs >= 0.0, park);
+            if (park) {
+                EXPECT_TRUE(p.reactMs <= p.modeMs && p.modeMs <= p.powerMs && p.powerMs <= p.vblankMs);
+            }
+            EXPECT_LE(p.powerMs, p.onLoMs + 1.0) << "the panels were asked on before they came on";
+            EXPECT_LE(p.onHiMs, cycles[i].wakeLatencyMs + 0.1) << "seen on before the latency was printed";
+        }
+    }
 }
 
 TEST(E2eBenchmark, DozeWithoutTheMicrocontrollerWaitsFixedTimes) {

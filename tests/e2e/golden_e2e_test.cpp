@@ -46,6 +46,8 @@ std::string mask(std::string line) {
         {std::regex(R"(^frames=\d+)"), "frames=#"},
         {std::regex(R"(freeRunEvents[ =]\d+)"), "freeRunEvents #"},
         {std::regex(R"(LATENCY [0-9.]+ ms)"), "LATENCY # ms"},
+        {std::regex(R"(=-?[0-9.]+\.\.[0-9.]+ ms$)"), "=#..# ms"},
+        {std::regex(R"((react|mode|power|vblank)=[0-9.]+)"), "$1=#"},
     };
     for (const auto& [pattern, replacement] : kMasks) line = std::regex_replace(line, pattern, replacement);
     return line;
@@ -75,7 +77,7 @@ std::string canonical(const SimProcessResult& run) {
     const ReadRun r = readRun(run);
     std::set<size_t> monitorNumbers, statusNumbers;
     for (const report::Event& e : r.run.events)
-        if (e.kind == EventKind::DstatChange || e.kind == EventKind::WakeLatency)
+        if (e.kind == EventKind::DstatChange || e.kind == EventKind::WakeLatency || e.kind == EventKind::WakePhases)
             monitorNumbers.insert(e.line);
     for (const report::StatusSample& s : r.run.status) statusNumbers.insert(s.line);
     std::string ordered, monitor, status, err;
