@@ -86,9 +86,9 @@ void McuProx::readerLoop() {
         if (meter.add(arrivalNs)) {
             // Kept: reports can be timed by the MCU's grid rather than by their late arrival.
             if (prox::intervalKept(meter.measuredMs(), rateMs)) edge.setIntervalNs(int64_t(rateMs) * 1000000);
-            // A stalled reader can spoil one measurement: only two in a row count.
+            // A stalled reader can spoil a measurement or two: only three in a row count.
             differing = prox::intervalDiffers(meter.measuredMs(), rateMs) ? differing + 1 : 0;
-            if (differing == 2 && !intervalReported) {
+            if (differing == 3 && !intervalReported) {
                 intervalReported = true;
                 std::fprintf(stderr, "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n",
                              meter.measuredMs(), unsigned(rateMs));

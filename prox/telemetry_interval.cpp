@@ -8,17 +8,25 @@ namespace corva::prox {
 bool TelemetryIntervalMeter::add(int64_t arrivalNs) {
     arrivals_[count_++] = arrivalNs;
     if (count_ < kReports) return false;
-    double best = 0.0;
-    for (size_t i = 0; i + kMinSpan < kReports; ++i) {
-        double least = -1.0;
-        for (size_t j = i + kMinSpan; j < kReports; ++j) {
-            const double average = double(arrivals_[j] - arrivals_[i]) / double(j - i);
-            if (least < 0.0 || average < least) least = average;
-        }
-        best = std::max(best, least);
-    }
-    measuredMs_ = best / 1e6;
     count_ = 0;
+    // The lower convex hull of (report, arrival): its corners are reports read promptly.
+    auto y = [&](size_t i) { return double(arrivals_[i] - arrivals_[0]); };
+    auto turnsUp = [&](size_t o, size_t a, size_t b) {
+        return double(a - o) * (y(b) - y(o)) - (y(a) - y(o)) * double(b - o) > 0.0;
+    };
+    std::array<size_t, kReports> hull{};
+    size_t corners = 0;
+    for (size_t i = 0; i < kReports; ++i) {
+        while (corners >= 2 && !turnsUp(hull[corners - 2], hull[corners - 1], i)) --corners;
+        hull[corners++] = i;
+    }
+    // The edge over the middle report: its slope is the interval.
+    const double middle = double(kReports - 1) / 2.0;
+    size_t edge = 0;
+    while (edge + 2 < corners && double(hull[edge + 1]) < middle) ++edge;
+    const size_t from = hull[edge];
+    const size_t to = hull[edge + 1];
+    measuredMs_ = (y(to) - y(from)) / double(to - from) / 1e6;
     return true;
 }
 

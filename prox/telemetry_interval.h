@@ -8,15 +8,14 @@
 
 namespace corva::prox {
 
-// Measures the real interval over each run of 20 reports, one run after the other. A report is
+// Measures the real interval over each run of 24 reports, one run after the other. A report is
 // read some time after the MCU sent it, and a stalled reader takes several at once, so
-// neither one gap nor the mean of a few can be trusted: from each report, the slowest
-// the stream can have been is the least average gap to any report 8 or more later; the
-// quickest of those from a report that was read promptly is the interval, a little over.
+// neither one gap nor the mean of a few can be trusted. Sent on a grid and read at or after
+// it, the reports' arrivals lie on or above a line whose slope is the interval: the lower
+// hull of the arrivals, whose corners are the reports read promptly, gives it.
 class TelemetryIntervalMeter {
   public:
-    static constexpr size_t kReports = 20;
-    static constexpr size_t kMinSpan = 8;
+    static constexpr size_t kReports = 24;
     void restart() { count_ = 0; }
     // Adds one report's arrival; true when this report completes a measurement.
     bool add(int64_t arrivalNs);
@@ -43,7 +42,7 @@ bool intervalKept(double measuredMs, uint16_t requestedMs);
 // within the quickest recent delivery of the truth. Without it, the arrival times stand.
 class DisplaysOnEdgeTracker {
   public:
-    static constexpr size_t kRecentReports = 6;
+    static constexpr size_t kRecentReports = 32;
     void restart() {
         lastOffNs_ = 0;
         recent_ = 0;

@@ -1,9 +1,7 @@
-// The wake-phase line as the program writes it and tessaray-report reads it back, the
-// telemetry interval setting, and the timing of the telemetry around the displays coming on.
+// The telemetry interval setting, and the timing of the telemetry around the displays
+// coming on.
 #include "app/telemetry_setting.h"
-#include "app/wake_phases.h"
 #include "prox/telemetry_interval.h"
-#include "report/wake_phases_line.h"
 
 #include <gtest/gtest.h>
 
@@ -15,56 +13,6 @@ namespace {
 
 constexpr int64_t kMs = 1000000;
 constexpr int64_t kRequest = 1000 * kMs;
-
-std::string formatted(const WakePhaseTimes& t) {
-    char line[160];
-    return std::string(line, formatWakePhases(line, sizeof line, t));
-}
-
-TEST(WakePhasesLine, WrittenAndReadBack) {
-    struct Case {
-        const char* what;
-        WakePhaseTimes times;
-        const char* line;
-    };
-    const Case cases[] = {
-        {"park wake, every step",
-         {kRequest, kRequest + 47 * kMs, kRequest + 47300000, kRequest + 48 * kMs, kRequest + 61250000,
-          kRequest + 140 * kMs, kRequest + 190 * kMs},
-         "WAKE_PHASES react=47.0 mode=47.3 power=48.0 vblank=61.2 on=140.0..190.0 ms\n"},
-        {"doze wake: no mode set, no vertical blank of its own",
-         {kRequest, kRequest + 20000, 0, kRequest + 400000, 0, kRequest + 93 * kMs, kRequest + 98 * kMs},
-         "WAKE_PHASES react=0.0 mode=- power=0.4 vblank=- on=93.0..98.0 ms\n"},
-        {"stamps of an earlier wake do not count; bounds rounded outward",
-         {kRequest, kRequest - kMs, kRequest - kMs, kRequest - kMs, kRequest - kMs, kRequest + 100050000,
-          kRequest + 105010000},
-         "WAKE_PHASES react=- mode=- power=- vblank=- on=100.0..105.1 ms\n"},
-        {"last off report before the request",
-         {kRequest, 0, 0, 0, 0, kRequest - 2 * kMs, kRequest + 3 * kMs},
-         "WAKE_PHASES react=- mode=- power=- vblank=- on=-2.0..3.0 ms\n"},
-        {"no off report since the link came up: no interval",
-         {kRequest, 0, 0, 0, 0, 0, kRequest + 90 * kMs},
-         "WAKE_PHASES react=- mode=- power=- vblank=- on=- ms\n"},
-    };
-    for (const Case& c : cases) {
-        const std::string line = formatted(c.times);
-        EXPECT_EQ(line, c.line) << c.what;
-        report::WakePhases read;
-        ASSERT_TRUE(report::parseWakePhases(line.substr(0, line.size() - 1), read)) << c.what;
-        EXPECT_EQ(read.modeMs < 0, c.times.modeNs < kRequest) << c.what;
-        EXPECT_EQ(read.interval, c.times.onLoNs != 0) << c.what;
-        if (read.interval) {
-            EXPECT_LE(read.onLoMs * kMs, double(c.times.onLoNs - kRequest)) << c.what;
-            EXPECT_GE(read.onHiMs * kMs, double(c.times.onHiNs - kRequest)) << c.what;
-        }
-    }
-    for (const char* bad : {"WAKE_PHASES react=1.0 mode=- power=- vblank=- on=5.0..4.0 ms",
-                            "WAKE_PHASES react=1.0 mode=- power=- vblank=- on=1.0..2.0",
-                            "WAKE_PHASES react=x mode=- power=- vblank=- on=- ms"}) {
-        report::WakePhases read;
-        EXPECT_FALSE(report::parseWakePhases(bad, read)) << bad;
-    }
-}
 
 TEST(TelemetrySetting, WholeMillisecondsFromOneToFifty) {
     struct Case {
