@@ -57,8 +57,10 @@ bool DisplaysOnEdgeTracker::add(uint16_t dstat, int64_t arrivalNs) {
     const bool on = (dstat & 1) != 0;
     const bool rising = on && !on_;
     if (rising) {
-        // On the grid, the last off report is the one an interval before this one.
-        edgeLastOffNs_ = intervalNs_ > 0 && lastOffNs_ != 0 ? sentNs - intervalNs_ : lastOffNs_;
+        // On the grid, the last off report is the one an interval before this one. Even a
+        // report read promptly arrives a little after it was sent (the reader's wake-up).
+        const int64_t lastOff = intervalNs_ > 0 && lastOffNs_ != 0 ? sentNs - intervalNs_ : lastOffNs_;
+        edgeLastOffNs_ = lastOff != 0 ? lastOff - kQuickestDeliveryNs : 0;
         edgeFirstOnNs_ = sentNs;
     }
     if (!on) lastOffNs_ = sentNs;

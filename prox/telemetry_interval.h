@@ -43,6 +43,9 @@ bool intervalKept(double measuredMs, uint16_t requestedMs);
 class DisplaysOnEdgeTracker {
   public:
     static constexpr size_t kRecentReports = 32;
+    // Allowed for the quickest a report gets from the MCU to the reader: the lower bound
+    // is taken this much earlier.
+    static constexpr int64_t kQuickestDeliveryNs = 200000;
     void restart() {
         lastOffNs_ = 0;
         recent_ = 0;

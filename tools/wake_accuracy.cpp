@@ -14,7 +14,7 @@
 
 #include "report/log_parser.h"
 #include "report/stats.h"
-#include "sim/truth_values.h"
+#include "sim/mcu/truth_values.h"
 
 namespace {
 
@@ -45,14 +45,16 @@ std::string truthPathFor(const std::string& log) {
     return (hasExtension ? log.substr(0, dot) : log) + ".truth";
 }
 
-// Pairs the run's timed wakes, in order, with the truth's; false when they do not pair up.
+// Pairs the run's wakes (those the program timed or discarded), in order, with the truth's;
+// false when they do not pair up. Only the timed ones count.
 bool addRun(const LoggedRun& run, const std::vector<double>& truthOn, Errors& errors) {
-    std::vector<const Cycle*> timed;
+    std::vector<const Cycle*> wakes;
     for (const Cycle& c : run.cycles)
-        if (c.wakeLatencyMs >= 0.0) timed.push_back(&c);
-    if (timed.size() != truthOn.size()) return false;
-    for (size_t i = 0; i < timed.size(); ++i) {
-        const Cycle& c = *timed[i];
+        if (c.wakeLatencyMs >= 0.0 || c.latencyDiscarded) wakes.push_back(&c);
+    if (wakes.size() != truthOn.size()) return false;
+    for (size_t i = 0; i < wakes.size(); ++i) {
+        const Cycle& c = *wakes[i];
+        if (c.wakeLatencyMs < 0.0) continue;
         errors.total.push_back(c.wakeLatencyMs - truthOn[i]);
         if (!c.phases.interval) continue;
         errors.midpoint.push_back((c.phases.onLoMs + c.phases.onHiMs) / 2.0 - truthOn[i]);

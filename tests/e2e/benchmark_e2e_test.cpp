@@ -3,7 +3,7 @@
 #include "tests/e2e/e2e_checks.h"
 
 #include "report/log_parser.h"
-#include "sim/truth_values.h"
+#include "sim/mcu/truth_values.h"
 
 namespace corva::test {
 namespace {
