@@ -24,9 +24,8 @@ void printWakePhases(const McuProx& link, int64_t requestNs) {
     times.vblankNs = WakePhaseStamps.vblankNs.load();
     times.onLoNs = link.displaysOnLastOffNs();
     times.onHiNs = link.displaysOnFirstOnNs();
-    char line[160];
-    const size_t n = formatWakePhases(line, sizeof line, times);
-    std::fwrite(line, 1, n, stdout);
+    const WakePhaseFields f = wakePhaseFields(times);
+    lines::print(lines::kWakePhases, f.react, f.mode, f.power, f.vblank, f.on);
 }
 
 // Prints the change from `previous` to the link's current word, if any, and the wake

@@ -13,7 +13,6 @@
 #include "prox/mcu_prox.h"
 #include "trace/trace.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -44,10 +43,7 @@ int tessarayMain(int argc, char** argv) {
     const char* telemetryText = std::getenv("TESSARAY_TELEMETRY_MS");
     uint16_t telemetryMs = kDefaultTelemetryMs;
     if (!telemetryIntervalFrom(telemetryText, telemetryMs))
-        std::fprintf(
-            stderr,
-            "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n",
-            telemetryText, unsigned(kDefaultTelemetryMs));
+        lines::print(lines::kTelemetryMsRefused, telemetryText, unsigned(kDefaultTelemetryMs));
 
     McuProx link;
     const bool proxUp = link.open(telemetryMs);

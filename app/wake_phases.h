@@ -2,7 +2,6 @@
 // went, as far as the program can time it.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace corva {
@@ -14,13 +13,21 @@ struct WakePhaseTimes {
     int64_t modeNs = 0;    // mode-set call returned
     int64_t powerNs = 0;   // power-on call (doze: wake command) returned
     int64_t vblankNs = 0;  // first vertical blank after power-on
-    int64_t onLoNs = 0;    // arrival of the last report that showed the displays off
-    int64_t onHiNs = 0;    // arrival of the first report that showed them on
+    int64_t onLoNs = 0;    // the last report that showed the displays off (see McuProx)
+    int64_t onHiNs = 0;    // the first report that showed them on
 };
 
-// "WAKE_PHASES react=R mode=M power=P vblank=V on=LO..HI ms\n": milliseconds from the
-// request, one decimal; "-" for a step this wake did not take (a stamp before the request
-// belongs to an earlier wake). Returns the length written (truncated to `size`).
-size_t formatWakePhases(char* out, size_t size, const WakePhaseTimes& times);
+// The fields of the WAKE_PHASES line: milliseconds from the request, one decimal; "-" for a
+// step this wake did not take (a stamp before the request belongs to an earlier wake); the
+// displays-on interval "LO..HI" with its bounds rounded outward, or "-".
+struct WakePhaseFields {
+    char react[24];
+    char mode[24];
+    char power[24];
+    char vblank[24];
+    char on[48];
+};
+
+WakePhaseFields wakePhaseFields(const WakePhaseTimes& times);
 
 }  // namespace corva

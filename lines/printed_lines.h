@@ -66,6 +66,15 @@ inline constexpr LineFormat<double> kWakeLatency{Stream::Out,
                                                  "WARM_WAKE_LATENCY %.1f ms (WAKE_REQUEST -> DISPLAYS_ON)\n"};
 inline constexpr LineFormat<const char*> kWakeLatencyDiscarded{
     Stream::Out, "WAKE_LATENCY_DISCARDED: %s before the displays were seen on\n"};
+// After each timed wake's latency: its steps in ms from the request, each "%.1f" or "-",
+// and the displays-on interval "LO..HI" (or "-").
+inline constexpr LineFormat<const char*, const char*, const char*, const char*, const char*> kWakePhases{
+    Stream::Out, "WAKE_PHASES react=%s mode=%s power=%s vblank=%s on=%s ms\n"};
+inline constexpr std::string_view kNoPhase = "-";
+inline constexpr std::string_view kIntervalDots = "..";
+inline constexpr LineFormat<const char*, unsigned> kTelemetryMsRefused{
+    Stream::Err,
+    "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n"};
 inline constexpr const char* kLinkLost = "proximity link lost";
 inline constexpr const char* kTelemetryPaused = "proximity telemetry paused";
 
@@ -91,6 +100,8 @@ inline constexpr LineFormat<> kMcuReconnected{Stream::Err,
 inline constexpr LineFormat<const char*> kMcuBypassResent{
     Stream::Err, "McuProx: proximity bypass re-sent after reconnect: %s\n"};
 inline constexpr const char* kResentOk = "ok ('p' sent)";
+inline constexpr LineFormat<double, unsigned> kMcuIntervalOff{
+    Stream::Err, "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n"};
 inline constexpr LineFormat<unsigned long> kMcuReadFailed{
     Stream::Err, "McuProx: read failed (err %lu) " TESSARAY_EM_DASH " device gone, waiting for reconnect\n"};
 inline constexpr LineFormat<int> kMcuSilent{

@@ -90,8 +90,7 @@ void McuProx::readerLoop() {
             differing = prox::intervalDiffers(meter.measuredMs(), rateMs) ? differing + 1 : 0;
             if (differing == 3 && !intervalReported) {
                 intervalReported = true;
-                std::fprintf(stderr, "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n",
-                             meter.measuredMs(), unsigned(rateMs));
+                lines::print(lines::kMcuIntervalOff, meter.measuredMs(), unsigned(rateMs));
             }
         }
         distance.store(telemetry.proximity, std::memory_order_relaxed);

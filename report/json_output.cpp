@@ -71,8 +71,10 @@ ordered_json cycleJson(const LoggedRun& run, const Cycle& c) {
     j[fieldName(CycleField::DisplaysOnTime)] = timeOf(c.displaysOnMs);
     for (const MetricInfo& m : kMetrics) j[m.key()] = optional(cycleMetric(run, c, m.metric));
     const bool interval = c.phases.seen && c.phases.interval;
-    j[fieldName(CycleField::DisplaysOnLoMs)] = interval ? ordered_json(c.phases.onLoMs) : ordered_json(nullptr);
-    j[fieldName(CycleField::DisplaysOnHiMs)] = interval ? ordered_json(c.phases.onHiMs) : ordered_json(nullptr);
+    j[fieldName(CycleField::DisplaysOnLoMs)] =
+        interval ? ordered_json(c.phases.onLoMs) : ordered_json(nullptr);
+    j[fieldName(CycleField::DisplaysOnHiMs)] =
+        interval ? ordered_json(c.phases.onHiMs) : ordered_json(nullptr);
     if (!c.note.empty()) j[fieldName(CycleField::Note)] = c.note;
     return j;
 }

@@ -134,10 +134,10 @@ Cycle* RunBuilder::current() {
 
 bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
     const bool known =
-        !line.empty() &&
-        (statusLine(line, number) || benchmarkLine(line, number) || wakePhasesLine(line, number) || dstatChange(line, number) ||
-         resultLine(line, number) || presenterLine(line, number) || mcuLine(line, number) ||
-         setupLine(line, number) || marker(line, number) || bringUpLine(line, number));
+        !line.empty() && (statusLine(line, number) || benchmarkLine(line, number) ||
+                          wakePhasesLine(line, number) || dstatChange(line, number) ||
+                          resultLine(line, number) || presenterLine(line, number) || mcuLine(line, number) ||
+                          setupLine(line, number) || marker(line, number) || bringUpLine(line, number));
     if (!known) return false;
     ++run_.lines;
     run_.lastLine = number;
@@ -273,7 +273,7 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
 // The phases follow their wake's latency line.
 bool RunBuilder::wakePhasesLine(std::string_view line, size_t number) {
     WakePhases phases;
-    if (!line.starts_with("WAKE_PHASES ") || !parseWakePhases(line, phases)) return false;
+    if (!parseWakePhases(line, phases)) return false;
     Event& e = event(EventKind::WakePhases, number);
     e.value = phases.interval ? (phases.onLoMs + phases.onHiMs) / 2.0 : -1.0;
     e.cycle = 0;
@@ -384,7 +384,7 @@ bool RunBuilder::setupLine(std::string_view line, size_t number) {
         run_.bypassOn = said == lines::kBypassOn;
         return true;
     }
-    if (line.starts_with("tessaray: TESSARAY_TELEMETRY_MS=")) {  // not taken: the default interval
+    if (line.starts_with(lines::kTelemetryMsRefused.prefix())) {  // not taken: the default interval
         failure(FailureKind::Other, line, number);
         return true;
     }

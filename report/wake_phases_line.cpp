@@ -1,41 +1,44 @@
 #include "report/wake_phases_line.h"
 
-#include "report/line_fields.h"
+#include <charconv>
+#include <cmath>
+
+#include "lines/line_scan.h"
+#include "lines/printed_lines.h"
 
 namespace corva::report {
 namespace {
 
-// One "name=value" field: a number, or "-" (left at -1).
-bool phase(LineCursor& cursor, std::string_view name, double& out) {
-    cursor.expect(name);
-    if (cursor.ok() && cursor.rest().starts_with("- ")) {
-        cursor.expect("-");
+bool number(std::string_view text, double& out) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(out);
+}
+
+// One step: a number, or "-" (left at -1).
+bool phase(std::string_view text, double& out) {
+    if (text == lines::kNoPhase) {
         out = -1.0;
-    } else {
-        cursor.number(out);
+        return true;
     }
-    return cursor.ok();
+    return number(text, out) && out >= 0.0;
 }
 
 }  // namespace
 
 bool parseWakePhases(std::string_view line, WakePhases& out) {
+    std::string_view react, mode, power, vblank, on;
+    if (!lines::scan(lines::kWakePhases, line, react, mode, power, vblank, on)) return false;
     WakePhases p;
-    LineCursor cursor(line);
-    cursor.expect("WAKE_PHASES");
-    if (!phase(cursor, " react=", p.reactMs) || !phase(cursor, " mode=", p.modeMs) ||
-        !phase(cursor, " power=", p.powerMs) || !phase(cursor, " vblank=", p.vblankMs))
+    if (!phase(react, p.reactMs) || !phase(mode, p.modeMs) || !phase(power, p.powerMs) ||
+        !phase(vblank, p.vblankMs))
         return false;
-    cursor.expect(" on=");
-    if (cursor.ok() && cursor.rest().starts_with("- ")) {
-        cursor.expect("-");
-    } else {
-        cursor.number(p.onLoMs).expect("..").number(p.onHiMs);
-        if (cursor.ok() && p.onHiMs < p.onLoMs) return false;
+    if (on != lines::kNoPhase) {
+        const size_t dots = on.find(lines::kIntervalDots);
+        if (dots == std::string_view::npos || !number(on.substr(0, dots), p.onLoMs) ||
+            !number(on.substr(dots + lines::kIntervalDots.size()), p.onHiMs) || p.onHiMs < p.onLoMs)
+            return false;
         p.interval = true;
     }
-    cursor.expect(" ms");
-    if (!cursor.ok() || !cursor.rest().empty()) return false;
     p.seen = true;
     out = p;
     return true;

@@ -1,9 +1,11 @@
 // The wake-phase line as the program writes it and tessaray-report reads it back.
 #include "app/wake_phases.h"
+#include "lines/printed_lines.h"
 #include "report/wake_phases_line.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace corva {
@@ -12,9 +14,12 @@ namespace {
 constexpr int64_t kMs = 1000000;
 constexpr int64_t kRequest = 1000 * kMs;
 
+// The line as the program prints it.
 std::string formatted(const WakePhaseTimes& t) {
-    char line[160];
-    return std::string(line, formatWakePhases(line, sizeof line, t));
+    const WakePhaseFields f = wakePhaseFields(t);
+    char line[200];
+    std::snprintf(line, sizeof line, lines::kWakePhases.format(), f.react, f.mode, f.power, f.vblank, f.on);
+    return line;
 }
 
 TEST(WakePhasesLine, WrittenAndReadBack) {
@@ -55,7 +60,7 @@ TEST(WakePhasesLine, WrittenAndReadBack) {
         }
     }
     for (const char* bad : {"WAKE_PHASES react=1.0 mode=- power=- vblank=- on=5.0..4.0 ms",
-                            "WAKE_PHASES react=1.0 mode=- power=- vblank=- on=1.0..2.0",
+                            "WAKE_PHASES react=1.0 mode=- power=- vblank=- on=1.0 ms",
                             "WAKE_PHASES react=x mode=- power=- vblank=- on=- ms"}) {
         report::WakePhases read;
         EXPECT_FALSE(report::parseWakePhases(bad, read)) << bad;
