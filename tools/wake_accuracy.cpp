@@ -7,6 +7,8 @@
 //   wake-accuracy LOG...
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <string>
 #include <utility>
@@ -14,7 +16,7 @@
 
 #include "report/log_parser.h"
 #include "report/stats.h"
-#include "sim/mcu/truth_values.h"
+#include "sim/headset/ground_truth.h"
 
 namespace {
 
@@ -36,6 +38,13 @@ void printDistribution(const char* what, std::vector<double> values) {
     std::printf("    %-28s min %7.2f  median %7.2f  p90 %7.2f  p99 %7.2f  max %7.2f\n", what, values.front(),
                 quantileSorted(values, 0.5), quantileSorted(values, 0.9), quantileSorted(values, 0.99),
                 values.back());
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::string truthPathFor(const std::string& log) {
@@ -74,9 +83,14 @@ int main(int argc, char** argv) {
     std::map<std::pair<std::string, unsigned>, Errors> groups;  // (mode, telemetry ms)
     for (int i = 1; i < argc; ++i) {
         const std::string log = argv[i];
-        const std::vector<double> truthOn = corva::sim::truthValues(
-            corva::sim::readTruthFile(truthPathFor(log)), corva::sim::kTruthDisplaysOn);
-        const corva::report::ParsedLog parsed = corva::report::parseLog(corva::sim::readTruthFile(log), log);
+        corva::sim::GroundTruth truth;
+        std::string error;
+        if (!corva::sim::readGroundTruthFile(truthPathFor(log), truth, error)) {
+            std::fprintf(stderr, "%s: ground truth unreadable (%s); skipped\n", log.c_str(), error.c_str());
+            continue;
+        }
+        const std::vector<double> truthOn = corva::sim::wakeDisplaysOnMs(truth);
+        const corva::report::ParsedLog parsed = corva::report::parseLog(readFile(log), log);
         if (parsed.runs.size() != 1) {
             std::fprintf(stderr, "%s: %zu runs, expected one; skipped\n", log.c_str(), parsed.runs.size());
             continue;

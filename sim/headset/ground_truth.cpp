@@ -85,6 +85,14 @@ std::vector<double> wakeLatenciesMs(const GroundTruth& truth) {
     return ms;
 }
 
+std::vector<double> wakeDisplaysOnMs(const GroundTruth& truth) {
+    std::vector<double> ms;
+    for (const DisplaysTransition& t : truth.transitions)
+        if (t.on && t.wakeStampNs != 0 && t.firstReportNs != 0)
+            ms.push_back(double(t.visibleNs - t.wakeStampNs) / 1e6);
+    return ms;
+}
+
 std::string formatGroundTruth(const GroundTruth& truth) {
     std::string text = std::string(kHeader) + "\n";
     char line[256];

@@ -25,6 +25,9 @@ struct GroundTruth {
 // From each stamped wake (a displays-on transition with the program's wake-request stamp and
 // a telemetry report showing it) the time from the stamp to that report, in order.
 std::vector<double> wakeLatenciesMs(const GroundTruth& truth);
+// For the same wakes, the time from the stamp to the displays really coming on: what the
+// program's displays-on interval (WAKE_PHASES) must hold.
+std::vector<double> wakeDisplaysOnMs(const GroundTruth& truth);
 
 std::string formatGroundTruth(const GroundTruth& truth);
 // False, with the line in `error`, on any line this format does not have: a reader never

@@ -3,7 +3,7 @@
 #include "tests/e2e/e2e_checks.h"
 
 #include "report/log_parser.h"
-#include "sim/mcu/truth_values.h"
+#include "sim/headset/ground_truth.h"
 
 namespace corva::test {
 namespace {
@@ -72,8 +72,10 @@ TEST(E2eBenchmark, WakePhasesHoldTheTrueDisplaysOnTime) {
         options.environment.push_back(std::string("TESSARAY_TELEMETRY_MS=") + c.telemetryMs);
         const SimProcessResult run = runSim(options);
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        const std::vector<double> truth =
-            sim::truthValues(sim::readTruthFile(truthFile), sim::kTruthDisplaysOn);
+        sim::GroundTruth groundTruth;
+        std::string error;
+        ASSERT_TRUE(sim::readGroundTruthFile(truthFile, groundTruth, error)) << error;
+        const std::vector<double> truth = sim::wakeDisplaysOnMs(groundTruth);
         std::remove(truthFile.c_str());
         const report::ParsedLog log = report::parseLog(run.out);
         ASSERT_EQ(log.runs.size(), 1u);
