@@ -31,6 +31,8 @@ void restoreBypass(McuProx& link) {
 
 int tessarayMain(int argc, char** argv) {
     platform::initConsoleOutput();
+    // For the whole run, whichever way it ends: every thread's waits are timed in ms.
+    const platform::FineTimerResolution fineTimer;
     // Declared first: it outlives every thread that traces (all joined before returning).
     const trace::Session traceSession(trace::pathFromEnvironment());
     // Every line goes out through it from here; stopped (all lines out) before the end.
