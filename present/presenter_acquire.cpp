@@ -19,26 +19,28 @@ constexpr int kAcquireAttempts = 10;
 constexpr int64_t kAcquireRetryNs = 1000000000;
 constexpr uint32_t kAcquireStopPollMs = 20;
 
-// One second between attempts, timed by the clock: counted in polls it would stretch with
-// every sleep that overshoots (a 20 ms sleep lasts about 31 ms at Windows' default tick).
-// Polls, so that a stop request ends it within one.
-void waitBeforeNextAttempt(PresenterClock& clock, const std::atomic<bool>& stopRequested) {
-    const int64_t until = clock.nowNs() + kAcquireRetryNs;
-    for (int64_t now = clock.nowNs(); now < until && !stopRequested.load(); now = clock.nowNs()) {
-        const int64_t leftMs = (until - now + 999999) / 1000000;
+// Sleeps until `untilNs` on the presenter's clock, in polls, so that a stop request ends
+// the wait within one.
+void waitUntil(PresenterClock& clock, int64_t untilNs, const std::atomic<bool>& stopRequested) {
+    for (int64_t now = clock.nowNs(); now < untilNs && !stopRequested.load(); now = clock.nowNs()) {
+        const int64_t leftMs = (untilNs - now + 999999) / 1000000;
         clock.sleepMs(static_cast<uint32_t>(leftMs < kAcquireStopPollMs ? leftMs : kAcquireStopPollMs));
     }
 }
 
 // Up to ten attempts a second apart; the HDCP status counts as success. The first attempt
-// is always made; a stop request ends the retries within a few tens of milliseconds.
+// is always made; a stop request ends the retries within a few tens of milliseconds. The
+// attempts keep a schedule timed by the clock from the first: counted in polls, or timed
+// from the end of each wait, the seconds would stretch with every sleep that overshoots (a
+// 20 ms sleep lasts about 31 ms at Windows' default tick).
 bool acquireWithRetry(PresenterImpl& im, const std::atomic<bool>& stopRequested) {
+    const int64_t firstAttemptNs = im.clock->nowNs();
     for (int attempt = 1; attempt <= kAcquireAttempts && (attempt == 1 || !stopRequested.load()); ++attempt) {
         const NvStatus status = AcquireDirectModeDisplay(kVendorId, im.dev.Get(), &im.display);
         lines::print(lines::kAcquire, static_cast<unsigned>(status),
                      status == kNvHdcpDisabled ? lines::kHdcpDisabled : "");
         if (status == kNvOk || status == kNvHdcpDisabled) return true;
-        waitBeforeNextAttempt(*im.clock, stopRequested);
+        waitUntil(*im.clock, firstAttemptNs + attempt * kAcquireRetryNs, stopRequested);
     }
     if (stopRequested.load()) lines::print(lines::kAcquireAbandoned);
     return false;

@@ -450,7 +450,10 @@ DisplayState displayState() {
     s.deviceRemoved = m.deviceRemoved_;
     s.acquireCalls = m.acquireCalls_;
     s.releaseCalls = m.releaseCalls_;
-    for (const DisplayModel::Surface& surface : m.surfaces_) s.surfacesLive += surface.id != 0 ? 1 : 0;
+    for (const DisplayModel::Surface& surface : m.surfaces_) {
+        s.surfacesLive += surface.id != 0 ? 1 : 0;
+        if (surface.id != 0) s.sharedHandles.push_back(surface.shared);
+    }
     s.surfacesCreated = m.surfacesCreated_;
     s.waitableHandedOut = m.waitable_ != nullptr;
     s.presentCalls = m.timeline_.presentCount();
