@@ -106,9 +106,11 @@ class Win32HidTransport final : public HidTransport {
         OVERLAPPED ov{};
         ov.hEvent = done;
         DWORD bytes = 0;
-        // The report travels in the request's direct buffer (METHOD_IN_DIRECT).
-        BOOL ok = DeviceIoControl(handle, kIoctlHidSetFeature, nullptr, 0, const_cast<uint8_t*>(report),
-                                  static_cast<DWORD>(size), &bytes, &ov);
+        // The report goes as both buffers of the request: class drivers differ in which one
+        // they take it from (Wine's the input, the request's direct buffer is the output).
+        std::vector<uint8_t> buffer(report, report + size);
+        BOOL ok = DeviceIoControl(handle, kIoctlHidSetFeature, buffer.data(), static_cast<DWORD>(size),
+                                  buffer.data(), static_cast<DWORD>(size), &bytes, &ov);
         if (!ok && GetLastError() == ERROR_IO_PENDING) {
             if (WaitForSingleObject(done, kFeatureTimeoutMs) != WAIT_OBJECT_0) CancelIoEx(handle, &ov);
             // Waits for the request to end either way: the OVERLAPPED lives on this stack.
