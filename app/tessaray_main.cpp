@@ -33,7 +33,7 @@ int tessarayMain(int argc, char** argv) {
     platform::initConsoleOutput();
     // For the whole run, whichever way it ends: every thread's waits are timed in ms.
     const platform::FineTimerResolution fineTimer;
-    // Declared first: it outlives every thread that traces (all joined before returning).
+    // Declared before the threads: it outlives every one that traces (all joined before returning).
     const trace::Session traceSession(trace::pathFromEnvironment());
     // Every line goes out through it from here; stopped (all lines out) before the end.
     lines::OutputThread output;
