@@ -1,5 +1,7 @@
 #include "platform/hid_transport.h"
 
+#include "lines/printed_lines.h"
+
 #include <cstdio>
 
 namespace corva {
@@ -7,10 +9,9 @@ namespace corva {
 std::atomic<HidTransport*> detail::installedHidTransport{nullptr};
 
 void printRefusedInterface(const HidReportLengths& lengths) {
-    std::fprintf(stderr,
-                 "McuProx: 35BD:0101 interface refused: input reports of %u bytes, feature reports of %u "
-                 "bytes (the protocol's are %u)\n",
-                 lengths.input, lengths.feature, kHidReportBytes);
+    // Here, below the printing of lines: the transport is what finds the interfaces.
+    std::fprintf(stderr, lines::kMcuInterfaceRefused.format(), lengths.input, lengths.feature,
+                 kHidReportBytes);
 }
 
 HidTransport& systemHidTransport() {

@@ -252,10 +252,7 @@ void PresentLoop::waitFailed(int64_t waitStartNs) {
     const unsigned long error = platform::lastSystemError();
     if (!waitFailureReported_) {
         waitFailureReported_ = true;
-        std::fprintf(stderr,
-                     "Presenter: present waitable wait failed (system error %lu) " EM_DASH
-                     " counted as a time-out\n",
-                     error);
+        lines::print(lines::kWaitableWaitFailed, error);
     }
     const int64_t waitedMs = (clock_.nowNs() - waitStartNs) / 1000000;
     if (waitedMs < kVblankWaitMs) clock_.sleepMs(static_cast<uint32_t>(kVblankWaitMs - waitedMs));

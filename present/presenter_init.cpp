@@ -140,8 +140,7 @@ bool createCommandObjects(PresenterImpl& im) {
     im.fenceEvent = platform::createEvent(false, false);
     // Without an event, SetEventOnCompletion would block until the GPU got there, unbounded.
     if (im.fenceEvent == nullptr) {
-        std::fprintf(stderr, "Presenter: fence event not created (system error %lu)\n",
-                     platform::lastSystemError());
+        lines::print(lines::kFenceEventNotCreated, platform::lastSystemError());
         return false;
     }
     return true;
