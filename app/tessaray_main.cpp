@@ -33,7 +33,9 @@ void restoreBypass(McuProx& link) {
 
 int tessarayMain(int argc, char** argv) {
     platform::initConsoleOutput();
-    // Declared first: it outlives every thread that traces (all joined before returning).
+    // For the whole run, whichever way it ends: every thread's waits are timed in ms.
+    const platform::FineTimerResolution fineTimer;
+    // Declared before the threads: it outlives every one that traces (all joined before returning).
     const trace::Session traceSession(trace::pathFromEnvironment());
     // Every line goes out through it from here; stopped (all lines out) before the end.
     lines::OutputThread output;

@@ -102,6 +102,10 @@ inline constexpr LineFormat<const char*> kMcuBypassResent{
 inline constexpr const char* kResentOk = "ok ('p' sent)";
 inline constexpr LineFormat<double, unsigned> kMcuIntervalOff{
     Stream::Err, "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n"};
+inline constexpr LineFormat<unsigned, unsigned, unsigned> kMcuInterfaceRefused{
+    Stream::Err,
+    "McuProx: 35BD:0101 interface refused: input reports of %u bytes, feature reports of %u bytes (the "
+    "protocol's are %u)\n"};
 inline constexpr LineFormat<unsigned long> kMcuReadFailed{
     Stream::Err, "McuProx: read failed (err %lu) " TESSARAY_EM_DASH " device gone, waiting for reconnect\n"};
 inline constexpr LineFormat<int> kMcuSilent{
@@ -144,6 +148,8 @@ inline constexpr LineFormat<unsigned, unsigned, double, int> kUsingMode{
 inline constexpr LineFormat<> kForcingDsc{Stream::Out, "forcing DSC 1.1, 4 slices, 8 bpp\n"};
 inline constexpr LineFormat<> kNormalQueuePriority{
     Stream::Err, "Presenter: HIGH queue priority unavailable, using NORMAL\n"};
+inline constexpr LineFormat<unsigned long> kFenceEventNotCreated{
+    Stream::Err, "Presenter: fence event not created (system error %lu)\n"};
 inline constexpr LineFormat<unsigned, const char*> kAcquire{Stream::Out,
                                                             "AcquireDirectModeDisplay = 0x%x%s\n"};
 inline constexpr const char* kHdcpDisabled = " (HDCP disabled, continuing)";
@@ -172,6 +178,9 @@ inline constexpr LineFormat<> kDeviceRemovedParked{
 inline constexpr LineFormat<unsigned long long> kWaitableDead{
     Stream::Err,
     "Presenter: present waitable dead for %llus " TESSARAY_EM_DASH " display lost, exiting present loop\n"};
+inline constexpr LineFormat<unsigned long> kWaitableWaitFailed{
+    Stream::Err, "Presenter: present waitable wait failed (system error %lu) " TESSARAY_EM_DASH
+                 " counted as a time-out\n"};
 inline constexpr LineFormat<unsigned, unsigned long long> kPresentFailed{Stream::Err,
                                                                          "Present12 = 0x%x at frame %llu\n"};
 inline constexpr LineFormat<unsigned long long> kPresentBudgetUsed{

@@ -20,6 +20,22 @@ constexpr unsigned long kOperationAborted = 995;     // ERROR_OPERATION_ABORTED
 constexpr unsigned long kDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 }  // namespace hid_error
 
+// The protocol's reports: a report id byte and 64 bytes.
+constexpr unsigned kHidReportBytes = 65;
+
+// An interface's report lengths as it declares them, report id byte included.
+struct HidReportLengths {
+    unsigned input = 0;
+    unsigned feature = 0;
+};
+// Reads of 65 bytes take its input reports whole, and its feature reports are the 65-byte
+// commands. Any other interface fails every read or command: it is refused.
+constexpr bool reportLengthsFit(const HidReportLengths& lengths) {
+    return lengths.input >= 2 && lengths.input <= kHidReportBytes && lengths.feature == kHidReportBytes;
+}
+// Says on standard error that an interface with the MCU's ids was refused, and why.
+void printRefusedInterface(const HidReportLengths& lengths);
+
 class HidTransport {
   public:
     virtual ~HidTransport() = default;

@@ -3,11 +3,15 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <winioctl.h>
 extern "C" {  // MinGW's hidsdi.h declares the HidD_* functions without C linkage
 #include <hidsdi.h>
 }
 
 #include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace corva {
@@ -16,7 +20,33 @@ namespace {
 
 thread_local unsigned long tLastError = 0;
 
-// Opens one interface path for overlapped I/O and keeps it when its ids match.
+// IOCTL_HID_SET_FEATURE, spelt out: its header is not in every SDK.
+constexpr DWORD kIoctlHidSetFeature = CTL_CODE(FILE_DEVICE_KEYBOARD, 100, METHOD_IN_DIRECT, FILE_ANY_ACCESS);
+static_assert(kIoctlHidSetFeature == 0x000B0191);
+// A device answers a feature report in milliseconds; one that does not within this is stuck.
+constexpr DWORD kFeatureTimeoutMs = 1000;
+
+// The report lengths the interface declares, report id byte included; false when unknown.
+bool reportLengths(HANDLE file, HidReportLengths& lengths) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(file, &preparsed)) return false;
+    HIDP_CAPS caps{};
+    const bool known = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+    HidD_FreePreparsedData(preparsed);
+    lengths = {caps.InputReportByteLength, caps.FeatureReportByteLength};
+    return known;
+}
+
+// Says once per interface that it was refused: discovery runs again on every reconnect.
+void refuseOnce(const wchar_t* path, const HidReportLengths& lengths) {
+    static std::mutex lock;
+    static std::set<std::wstring> refused;
+    std::lock_guard<std::mutex> guard(lock);
+    if (refused.insert(path).second) printRefusedInterface(lengths);
+}
+
+// Opens one interface path for overlapped I/O and keeps it when its ids match and its
+// reports fit the protocol's.
 HANDLE openIfMatching(const wchar_t* path, uint16_t vendorId, uint16_t productId) {
     HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -24,8 +54,11 @@ HANDLE openIfMatching(const wchar_t* path, uint16_t vendorId, uint16_t productId
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof(attributes);
     if (HidD_GetAttributes(file, &attributes) && attributes.VendorID == vendorId &&
-        attributes.ProductID == productId)
-        return file;
+        attributes.ProductID == productId) {
+        HidReportLengths lengths;
+        if (reportLengths(file, lengths) && reportLengthsFit(lengths)) return file;
+        refuseOnce(path, lengths);
+    }
     CloseHandle(file);
     return nullptr;
 }
@@ -60,10 +93,32 @@ class Win32HidTransport final : public HidTransport {
         return kept;
     }
 
+    // With an OVERLAPPED and event of its own: the handle is overlapped and the reader
+    // almost always has a read pending on it, and a call without one (HidD_SetFeature) may
+    // then return early with a wrong status. The result is the device's answer, or false
+    // after the time-out (the request cancelled).
     bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override {
-        if (HidD_SetFeature(handle, const_cast<uint8_t*>(report), static_cast<ULONG>(size))) return true;
-        tLastError = GetLastError();
-        return false;
+        HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (done == nullptr) {
+            tLastError = GetLastError();
+            return false;
+        }
+        OVERLAPPED ov{};
+        ov.hEvent = done;
+        DWORD bytes = 0;
+        // The report goes as both buffers of the request: class drivers differ in which one
+        // they take it from (Wine's the input, the request's direct buffer is the output).
+        std::vector<uint8_t> buffer(report, report + size);
+        BOOL ok = DeviceIoControl(handle, kIoctlHidSetFeature, buffer.data(), static_cast<DWORD>(size),
+                                  buffer.data(), static_cast<DWORD>(size), &bytes, &ov);
+        if (!ok && GetLastError() == ERROR_IO_PENDING) {
+            if (WaitForSingleObject(done, kFeatureTimeoutMs) != WAIT_OBJECT_0) CancelIoEx(handle, &ov);
+            // Waits for the request to end either way: the OVERLAPPED lives on this stack.
+            ok = GetOverlappedResult(handle, &ov, &bytes, TRUE);
+        }
+        if (!ok) tLastError = GetLastError();
+        CloseHandle(done);
+        return ok != FALSE;
     }
 
     int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) override {

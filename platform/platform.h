@@ -33,11 +33,29 @@ bool resetEvent(OsHandle event);
 // Waits on an event, a waitable timer or any other handle the platform can wait on.
 WaitResult waitFor(OsHandle handle, uint32_t timeoutMs);
 void closeHandle(OsHandle handle);
+// The calling thread's last system error code (GetLastError, errno), for failure lines.
+unsigned long lastSystemError();
 
 // Manual-reset high-resolution waitable timer; nullptr when the system has none.
 OsHandle createHighResolutionTimer();
 // Arms the timer; a negative due time is relative, in 100 ns units (as SetWaitableTimer).
 bool setTimer(OsHandle timer, int64_t dueTime100ns);
+
+// Holds the system timer at its finest resolution (1 ms) while it lives, for every thread
+// of the process: at Windows' default tick (about 15.6 ms, per process since Windows 10
+// 2004) a 2 ms sleep lasts about 16 ms. Does nothing where sleeps are precise anyway.
+class FineTimerResolution {
+  public:
+    FineTimerResolution();
+    ~FineTimerResolution();
+    FineTimerResolution(const FineTimerResolution&) = delete;
+    FineTimerResolution& operator=(const FineTimerResolution&) = delete;
+
+    bool raised() const { return raised_; }
+
+  private:
+    bool raised_ = false;
+};
 
 // Results are ignored by callers: the loop runs with whatever the thread had before.
 bool raiseThreadPriorityToHighest();

@@ -229,12 +229,14 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     }
     const int64_t t0 = clock_.nowNs();
     const platform::WaitResult result = clock_.waitFor(im_.waitable, kVblankWaitMs);
+    if (result == platform::WaitResult::Failed) waitFailed(t0);
     const int64_t t1 = clock_.nowNs();
     waitMs = static_cast<double>(t1 - t0) / 1e6;
     lastVblankWaitEndNs_ = t1;
-    lastVblankWait_ =
-        result == platform::WaitResult::TimedOut ? trace::VblankWait::TimedOut : trace::VblankWait::Signalled;
-    if (result != platform::WaitResult::TimedOut) {
+    // A failed wait counts as a time-out (waitFailed).
+    lastVblankWait_ = result == platform::WaitResult::Signalled ? trace::VblankWait::Signalled
+                                                                : trace::VblankWait::TimedOut;
+    if (result == platform::WaitResult::Signalled) {
         pacing_.waitSignalled(t1);
         if (awaitingFirstVblank_) {
             presenter_.config.wakeStamps->vblankNs.store(t1);
@@ -246,6 +248,19 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     if (!pacing_.waitTimedOut()) return true;
     lines::print(lines::kWaitableDead, static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
     return false;
+}
+
+// A failed wait (a waitable that a display reset invalidated) is no vertical blank: it
+// counts as a time-out, so that the dead-waitable check applies. It fails at once, so the
+// rest of the time-out is slept: five in a row still stand for five seconds without one.
+void PresentLoop::waitFailed(int64_t waitStartNs) {
+    const unsigned long error = platform::lastSystemError();
+    if (!waitFailureReported_) {
+        waitFailureReported_ = true;
+        lines::print(lines::kWaitableWaitFailed, error);
+    }
+    const int64_t waitedMs = (clock_.nowNs() - waitStartNs) / 1000000;
+    if (waitedMs < kVblankWaitMs) clock_.sleepMs(static_cast<uint32_t>(kVblankWaitMs - waitedMs));
 }
 
 // Free-run detection, and the self-pacing sleep while the panel does not pace the loop.

@@ -33,6 +33,7 @@ class PresentLoop {
     void submitFrame(uint32_t buffer);
     bool present(uint32_t buffer);
     bool waitForVerticalBlank(double& waitMs);
+    void waitFailed(int64_t waitStartNs);
     void pace(double waitMs, double loopTime, double runTime);
     void publish();
     void finish(bool displayLost);
@@ -62,6 +63,7 @@ class PresentLoop {
     uint64_t failedButCounted_ = 0;  // counted frames whose present failed
     uint64_t waitTimeouts_ = 0;
     uint64_t freeRunEvents_ = 0;
+    bool waitFailureReported_ = false;
 
     // What the trace needs of the last present and vertical-blank wait.
     int32_t lastPresentStatus_ = 0;

@@ -3,6 +3,7 @@
 #include "nvapi/nvapi.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "platform/platform.h"
 #include "present/bring_up_calls.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_impl.h"
@@ -15,35 +16,48 @@ namespace corva {
 namespace {
 
 constexpr int kAcquireAttempts = 10;
-constexpr uint32_t kAcquireRetryMs = 1000;
+constexpr int64_t kAcquireRetryNs = 1000000000;
 constexpr uint32_t kAcquireStopPollMs = 20;
 
+// Sleeps until `untilNs` on the presenter's clock, in polls, so that a stop request ends
+// the wait within one.
+void waitUntil(PresenterClock& clock, int64_t untilNs, const std::atomic<bool>& stopRequested) {
+    for (int64_t now = clock.nowNs(); now < untilNs && !stopRequested.load(); now = clock.nowNs()) {
+        const int64_t leftMs = (untilNs - now + 999999) / 1000000;
+        clock.sleepMs(static_cast<uint32_t>(leftMs < kAcquireStopPollMs ? leftMs : kAcquireStopPollMs));
+    }
+}
+
 // Up to ten attempts a second apart; the HDCP status counts as success. The first attempt
-// is always made; a stop request ends the retries within a few tens of milliseconds.
+// is always made; a stop request ends the retries within a few tens of milliseconds. The
+// attempts keep a schedule timed by the clock from the first: counted in polls, or timed
+// from the end of each wait, the seconds would stretch with every sleep that overshoots (a
+// 20 ms sleep lasts about 31 ms at Windows' default tick).
 bool acquireWithRetry(PresenterImpl& im, const std::atomic<bool>& stopRequested) {
+    const int64_t firstAttemptNs = im.clock->nowNs();
     for (int attempt = 1; attempt <= kAcquireAttempts && (attempt == 1 || !stopRequested.load()); ++attempt) {
         const NvStatus status = AcquireDirectModeDisplay(kVendorId, im.dev.Get(), &im.display);
         lines::print(lines::kAcquire, static_cast<unsigned>(status),
                      status == kNvHdcpDisabled ? lines::kHdcpDisabled : "");
         if (status == kNvOk || status == kNvHdcpDisabled) return true;
-        for (uint32_t slept = 0; slept < kAcquireRetryMs && !stopRequested.load();
-             slept += kAcquireStopPollMs)
-            im.clock->sleepMs(kAcquireStopPollMs);
+        waitUntil(*im.clock, firstAttemptNs + attempt * kAcquireRetryNs, stopRequested);
     }
     if (stopRequested.load()) lines::print(lines::kAcquireAbandoned);
     return false;
 }
 
-// Two driver surfaces for im.mode, each opened as a D3D12 resource.
+// Two driver surfaces for im.mode, each opened as a D3D12 resource. The shared handle that
+// names a surface is ours: once opened (or not), the resource alone keeps the surface.
 bool openSurfaces(PresenterImpl& im) {
     void* shared[2] = {nullptr, nullptr};
     for (int i = 0; i < 2; ++i) {
-        if (!driverCallOk(BringUpCall::CreateSurface, NvAPI_D3D_DirectModeCreateSurface(
-                                                          &im.display, &im.mode, &im.surf[i], &shared[i])) ||
-            !graphicsCallOk(
-                BringUpCall::OpenSurface,
-                im.dev->OpenSharedHandle(shared[i], im.res[i].iid(), im.res[i].ReleaseAndGetVoidAddressOf())))
+        if (!driverCallOk(BringUpCall::CreateSurface,
+                          NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i])))
             return false;
+        const HRESULT opened =
+            im.dev->OpenSharedHandle(shared[i], im.res[i].iid(), im.res[i].ReleaseAndGetVoidAddressOf());
+        if (shared[i] != nullptr) platform::closeHandle(shared[i]);
+        if (!graphicsCallOk(BringUpCall::OpenSurface, opened)) return false;
     }
     return true;
 }

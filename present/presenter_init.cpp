@@ -123,7 +123,7 @@ bool createDevice(PresenterImpl& im, IUnknown* adapter) {
 }
 
 // The allocator, the list (closed: the present loop resets it every frame), the fence and
-// the fence event, whose creation is not checked.
+// the fence event.
 bool createCommandObjects(PresenterImpl& im) {
     const bool created =
         graphicsCallOk(BringUpCall::CreateAllocator,
@@ -138,6 +138,11 @@ bool createCommandObjects(PresenterImpl& im) {
     if (!created) return false;
     if (im.fenceEvent != nullptr) platform::closeHandle(im.fenceEvent);
     im.fenceEvent = platform::createEvent(false, false);
+    // Without an event, SetEventOnCompletion would block until the GPU got there, unbounded.
+    if (im.fenceEvent == nullptr) {
+        lines::print(lines::kFenceEventNotCreated, platform::lastSystemError());
+        return false;
+    }
     return true;
 }
 

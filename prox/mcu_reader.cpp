@@ -15,8 +15,20 @@ namespace {
 
 constexpr uint32_t kTelemetryReadTimeoutMs = 1000;
 constexpr int kSilentReadsForGone = 3;
-constexpr int kReconnectSleeps = 20;
-constexpr uint32_t kReconnectSleepMs = 100;
+constexpr int64_t kReconnectWaitNs = 2000000000;
+constexpr uint32_t kReconnectPollMs = 100;
+
+// Two seconds by the steady clock (a count of sleeps would stretch with each sleep's
+// overshoot), polled so that close() is answered within 100 ms. False when stopped.
+bool waitBeforeReconnect(const std::atomic<bool>& stopRequested) {
+    const int64_t until = platform::steadyNowNs() + kReconnectWaitNs;
+    for (int64_t now = platform::steadyNowNs(); now < until; now = platform::steadyNowNs()) {
+        if (stopRequested.load()) return false;
+        const int64_t leftMs = (until - now + 999999) / 1000000;
+        platform::sleepMs(static_cast<uint32_t>(leftMs < kReconnectPollMs ? leftMs : kReconnectPollMs));
+    }
+    return !stopRequested.load();
+}
 
 }  // namespace
 
@@ -43,11 +55,7 @@ void McuProx::readerLoop() {
 
     while (!stopRequested.load()) {
         if (device == nullptr) {
-            // Sleep in short steps so close() is answered within 100 ms.
-            bool stop = false;
-            for (int i = 0; i < kReconnectSleeps && !(stop = stopRequested.load()); ++i)
-                platform::sleepMs(kReconnectSleepMs);
-            if (stop || stopRequested.load()) break;
+            if (!waitBeforeReconnect(stopRequested)) break;
             HidHandle found = probeRate(rateMs, readEvent);
             if (found == nullptr) continue;
             const BypassResend resend = adoptReconnected(found);

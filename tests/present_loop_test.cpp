@@ -207,6 +207,27 @@ TEST_F(PresentLoopTest, AWaitableDeadForFiveSecondsLosesTheDisplay) {
     EXPECT_GT(output.seconds, 4.5);
 }
 
+// A wait on the waitable that fails (here on a null handle, as on one a display reset
+// closed) is a time-out, not a vertical blank: said once, five in a row lose the display.
+TEST_F(PresentLoopTest, AFailingWaitableWaitIsATimeOutAndFiveLoseTheDisplay) {
+    useVirtualTime();
+    const RunOutput output = run(0.0, [&](const FrameContext& frame) {
+        if (frame.frameIndex == 10) presenter->im->waitable = nullptr;
+        if (frame.frameIndex == 100) presenter->requestStop();  // counted as vertical blanks
+    });
+    EXPECT_TRUE(output.stats.displayLost);
+    EXPECT_EQ(output.stats.waitTimeouts, 5u);
+    EXPECT_EQ(output.stats.frames, 14u);
+    EXPECT_EQ(countOf(output.err, "Presenter: present waitable wait failed (system error "), 1u)
+        << output.err;
+    EXPECT_EQ(countOf(output.err, ") \xE2\x80\x94 counted as a time-out\n"), 1u) << output.err;
+    EXPECT_NE(output.err.find("Presenter: present waitable dead for 5s \xE2\x80\x94 display lost, exiting "
+                              "present loop\n"),
+              std::string::npos)
+        << output.err;
+    EXPECT_GT(output.seconds, 4.5);  // each failed wait stands for its whole second
+}
+
 TEST_F(PresentLoopTest, ALostVerticalBlankSelfPacesAtTheModeRateUntilItReturns) {
     std::atomic<bool> done{false};
     std::thread headset([&] {

@@ -1,3 +1,4 @@
+#include "platform/hid_transport.h"
 #include "prox/prox_report.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,15 @@ TEST(ProxReport, RateCommandCarriesTheIntervalBigEndianAndOthersOnlyTheirCharact
         if (i != 1) {
             EXPECT_EQ(bypass[i], 0) << "byte " << i;
         }
+}
+
+// An interface is kept only when 65-byte reads and 65-byte commands suit its reports.
+TEST(ProxReport, InterfacesWhoseReportsDoNotFitTheCommandsAreRefused) {
+    static_assert(kHidReportBytes == std::tuple_size_v<CommandReport>);
+    for (const HidReportLengths fits : {HidReportLengths{65, 65}, {33, 65}})
+        EXPECT_TRUE(reportLengthsFit(fits)) << fits.input << "/" << fits.feature;
+    for (const HidReportLengths refused : {HidReportLengths{66, 65}, {1, 65}, {65, 64}, {65, 66}, {65, 0}})
+        EXPECT_FALSE(reportLengthsFit(refused)) << refused.input << "/" << refused.feature;
 }
 
 TEST(ProxReport, LeadingReportIdIsDroppedOnlyWhenMoreThanOneByteWasRead) {

@@ -224,12 +224,19 @@ NvStatus DisplayModel::createSurface(const NvDirectModeDisplay* display, const N
             &heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_PRESENT, nullptr,
             iidOf<ID3D12Resource>(), reinterpret_cast<void**>(&resource))))
         return kSimError;
+    // A handle of the system's, as a driver's is: the presenter must close it.
+    platform::OsHandle sharedHandle = platform::createEvent(true, false);
+    if (sharedHandle == nullptr) {
+        resource->Release();
+        return kSimError;
+    }
     slot->id = nextSurfaceId_++;
     slot->resource = resource;
+    slot->shared = sharedHandle;
     ++surfacesCreated_;
     surfaceMode_ = *mode;
     *surface = slot->id;
-    *shared = slot;  // the surface's slot is its shared handle
+    *shared = sharedHandle;
     return kNvOk;
 }
 
@@ -310,13 +317,8 @@ NvStatus DisplayModel::release(uint32_t vendorId, const NvDirectModeDisplay* dis
 bool DisplayModel::openSurface(void* handle, REFIID riid, void** resource, HRESULT* result) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (Surface& s : surfaces_) {
-        if (handle != &s) continue;
-        if (s.id == 0) {  // a handle of a surface already released
-            if (resource != nullptr) *resource = nullptr;
-            *result = E_INVALIDARG;
-        } else {
-            *result = s.resource->QueryInterface(riid, resource);
-        }
+        if (handle == nullptr || handle != s.shared || s.id == 0) continue;
+        *result = s.resource->QueryInterface(riid, resource);
         return true;
     }
     return false;
@@ -448,7 +450,10 @@ DisplayState displayState() {
     s.deviceRemoved = m.deviceRemoved_;
     s.acquireCalls = m.acquireCalls_;
     s.releaseCalls = m.releaseCalls_;
-    for (const DisplayModel::Surface& surface : m.surfaces_) s.surfacesLive += surface.id != 0 ? 1 : 0;
+    for (const DisplayModel::Surface& surface : m.surfaces_) {
+        s.surfacesLive += surface.id != 0 ? 1 : 0;
+        if (surface.id != 0) s.sharedHandles.push_back(surface.shared);
+    }
     s.surfacesCreated = m.surfacesCreated_;
     s.waitableHandedOut = m.waitable_ != nullptr;
     s.presentCalls = m.timeline_.presentCount();

@@ -44,6 +44,8 @@ struct DisplayModel {
     struct Surface {
         uint32_t id = 0;  // 0: slot free
         ID3D12Resource* resource = nullptr;
+        // Names the surface to OpenSharedHandle; handed out, so the caller closes it.
+        platform::OsHandle shared = nullptr;
     };
 
     DisplayModel();

@@ -84,6 +84,8 @@ struct DisplayState {
     uint32_t releaseCalls = 0;     // ReleaseDirectModeDisplay calls, acquired or not
     uint32_t surfacesLive = 0;     // surfaces of the current acquisition
     uint32_t surfacesCreated = 0;  // since the last reset
+    // The shared handles of the live surfaces, as handed out (the caller closes them).
+    std::vector<void*> sharedHandles;
     bool waitableHandedOut = false;
     uint64_t presentCalls = 0;
     uint64_t vblanks = 0;  // since the last reset

@@ -202,6 +202,29 @@ TEST_P(HidDevice, DozeWakesThroughTheDevice) {
     expectWakesMatchTruth(GetParam(), g, r, 2);
 }
 
+// The Windows transport on its own (tessaray-tests.exe under Wine, Win32HidDevice.*):
+// commands sent while the reader's read is pending each get the device's own answer.
+TEST_P(HidDevice, WindowsFeatureReportsBesideAPendingRead) {
+    if (GetParam() != Program::WindowsUnderWine) GTEST_SKIP() << "a case of the Windows transport";
+    const std::string testsExe = windowsBuild() + "/tests/tessaray-tests.exe";
+    if (!std::filesystem::exists(testsExe)) GTEST_SKIP() << "no " << testsExe;
+    const std::string panelFile = tempFile("panels.txt");
+    HidDaemonProcess daemon("", panelFile, tempFile("truth.txt"));
+    ASSERT_TRUE(daemon.waitUntilServing(10.0)) << daemon.stop();
+    SimProcessOptions options;
+    options.timeoutSeconds = 400;
+    options.program = TESSARAY_ROOT "/scripts/wine-run";
+    options.args = {"--build-dir", windowsBuild(), "--prefix", guestDir() + "/wine-prefix",
+                    "--timeout",   "360",          "--driver", "none",
+                    "--exe",       testsExe,       "--",       "--gtest_filter=Win32HidDevice.*"};
+    const SimProcessResult run = runSim(options);
+    const std::string daemonOutput = daemon.stop();
+    std::printf("[guest] %s", withoutCarriageReturns(run.out).c_str());
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err << daemonOutput;
+    EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("SKIPPED"), std::string::npos) << run.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Guest, HidDevice, ::testing::Values(Program::SimHidraw, Program::WindowsUnderWine),
                          [](const ::testing::TestParamInfo<Program>& info) {
                              return info.param == Program::SimHidraw ? std::string("SimHidraw")

@@ -1,0 +1,9 @@
+// Linux sleeps to the requested time already: nothing to raise.
+#include "platform/platform.h"
+
+namespace corva::platform {
+
+FineTimerResolution::FineTimerResolution() = default;
+FineTimerResolution::~FineTimerResolution() = default;
+
+}  // namespace corva::platform

@@ -1,0 +1,217 @@
+// What a real Windows PC does differently from Wine, through replaced system calls: a
+// coarse default tick (15.6 ms sleeps), handles that must be closed, events that fail.
+#include "app/shared_state.h"
+#include "app/status_threads.h"
+#include "app/tessaray_main.h"
+#include "present/presenter_impl.h"
+#include "prox/mcu_prox.h"
+#include "sim/driver/sim_display.h"
+#include "sim/headset/scenario.h"
+#include "sim/headset/scenario_runner.h"
+#include "tests/support/loop_presenter.h"
+#include "tests/support/sim_driver_sandbox.h"
+#include "tests/support/win32/import_swap.h"
+
+#include <gtest/gtest.h>
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" decltype(&::timeBeginPeriod) __imp_timeBeginPeriod;
+extern "C" decltype(&::timeEndPeriod) __imp_timeEndPeriod;
+extern "C" decltype(&::Sleep) __imp_Sleep;
+extern "C" decltype(&::CreateEventA) __imp_CreateEventA;
+extern "C" decltype(&::CloseHandle) __imp_CloseHandle;
+
+namespace corva {
+namespace {
+
+std::atomic<int> gPeriodsHeld{0}, gPeriodCalls{0};
+UINT WINAPI beginPeriod(UINT period) {
+    EXPECT_EQ(period, 1u);
+    gPeriodsHeld += 1;
+    gPeriodCalls += 1;
+    return TIMERR_NOERROR;
+}
+UINT WINAPI endPeriod(UINT period) {
+    EXPECT_EQ(period, 1u);
+    gPeriodsHeld -= 1;
+    gPeriodCalls += 1;
+    return TIMERR_NOERROR;
+}
+
+// Run completed, initialisation failed, display lost, stopped from the console: 1 ms held
+// 0.8 s into the run, and given back by the end.
+TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
+    test::SimDriverSandbox sandbox;
+    const struct {
+        bool display;
+        void (*midRun)();
+        int exitCode;
+    } paths[] = {{true, nullptr, 0},
+                 {false, nullptr, 3},
+                 {true, [] { sim::setDeviceRemoved(true); }, 4},
+                 {true, [] { consoleCtrlHandler(CTRL_C_EVENT); }, 0}};
+    for (const auto& path : paths) {
+        sim::DisplayConfig display = test::loopHeadset();
+        if (!path.display) display.displays.clear();
+        sim::resetDisplay(display);
+        StopFlag.store(false);
+        gPeriodCalls = 0;
+        test::ImportSwap begin(&__imp_timeBeginPeriod, beginPeriod);
+        test::ImportSwap end(&__imp_timeEndPeriod, endPeriod);
+        int heldMidRun = -1;
+        std::thread midRun([&] {
+            Sleep(800);
+            heldMidRun = gPeriodsHeld.load();
+            if (path.midRun != nullptr) path.midRun();
+        });
+        char name[] = "tessaray.exe", seconds[] = "2";
+        char* argv[] = {name, seconds, nullptr};
+        ::testing::internal::CaptureStdout();
+        const int exitCode = tessarayMain(2, argv);
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(exitCode, path.exitCode) << out;
+        midRun.join();
+        EXPECT_EQ(gPeriodCalls.load(), 2) << path.exitCode;
+        EXPECT_EQ(gPeriodsHeld.load(), 0) << path.exitCode;
+        if (path.display) {
+            EXPECT_EQ(heldMidRun, 1) << path.exitCode;
+        }
+    }
+    StopFlag.store(false);
+    sim::resetDisplay();
+}
+
+// Sleep as a process that did not raise the resolution gets it: whole 15.625 ms ticks.
+decltype(&::Sleep) gRealSleep = nullptr;
+int64_t gFirstSleepNs = 0;  // of the test's own thread: the first wait between attempts
+DWORD gTestThread = 0;
+void WINAPI coarseSleep(DWORD ms) {
+    if (gFirstSleepNs == 0 && GetCurrentThreadId() == gTestThread) gFirstSleepNs = platform::steadyNowNs();
+    gRealSleep((ms * 1000 + 15624) / 15625 * 15625 / 1000 + 1);
+}
+
+// Ten refusals a second apart: ten seconds of waiting after the first, within one poll of
+// the coarse tick, although every sleep overshoots (counted sleeps would take 15 s).
+TEST(Win32RealWindows, TenRefusedAcquisitionsTakeTenSecondsOnACoarseTick) {
+    test::SimDriverSandbox sandbox;
+    sim::applyDisplayStart(sim::parseScenario("acquire-fail 10").scenario);
+    NvapiD3d12Presenter presenter(PresenterConfig{});
+    test::ImportSwap sleep(&__imp_Sleep, coarseSleep);
+    gRealSleep = sleep.original();
+    gTestThread = GetCurrentThreadId();
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(presenter.init());
+    const double waitedMs = double(platform::steadyNowNs() - gFirstSleepNs) / 1e6;
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sim::displayState().acquireCalls, 10u);
+    std::printf("ten refused acquisitions on a 15.6 ms tick: %.1f ms\n", waitedMs);
+    EXPECT_NEAR(waitedMs, 10000.0, 32.0);
+    sim::resetDisplay();
+}
+
+// Figures with the program's timer settings: the monitor's polls (its sleeps counted) and
+// a self-paced free run (vertical blank lost). Generous bounds: the machine is shared.
+DWORD gCountedThread = 0;
+std::atomic<int> gCountedSleeps{0};
+void WINAPI countingSleep(DWORD ms) {
+    if (GetCurrentThreadId() == gCountedThread) gCountedSleeps += 1;
+    gRealSleep(ms);
+}
+
+TEST(Win32RealWindows, MonitorPollAndFreeRunRateWithTheProgramsTimerSettings) {
+    const platform::FineTimerResolution fineTimer;
+    ASSERT_TRUE(fineTimer.raised());
+    {
+        test::ImportSwap sleep(&__imp_Sleep, countingSleep);
+        gRealSleep = sleep.original();
+        McuProx link;  // not open: the monitor only polls
+        StopFlag.store(false);
+        std::thread monitor([&] {
+            gCountedThread = GetCurrentThreadId();
+            dstatMonitorLoop(link);
+        });
+        Sleep(2000);
+        StopFlag.store(true);
+        monitor.join();
+        StopFlag.store(false);
+    }
+    const double pollMs = 2000.0 / std::max(1, gCountedSleeps.load());
+    std::printf("display-status monitor: a poll every %.2f ms\n", pollMs);
+    EXPECT_LT(pollMs, 8.0);
+
+    test::SimDriverSandbox sandbox;
+    std::string initOutput;
+    auto presenter = test::bringUpLoopPresenter(test::loopHeadset(), initOutput);
+    ASSERT_NE(presenter, nullptr) << initOutput;
+    sim::setVblankLost(true);
+    ::testing::internal::CaptureStderr();
+    presenter->run(4.0, [](const FrameContext&) {});
+    ::testing::internal::GetCapturedStderr();
+    const std::vector<sim::PresentRecord> presents = sim::timeline().presents;
+    ASSERT_EQ(presenter->stats().freeRunEvents, 1u);
+    // The last two seconds lie well inside the episode.
+    const double rateHz = std::count_if(presents.begin(), presents.end(),
+                                        [&](const sim::PresentRecord& p) {
+                                            return p.timeNs > presents.back().timeNs - 2000000000;
+                                        }) /
+                          2.0;
+    std::printf("self-paced free run: %.1f Hz (mode 75 Hz)\n", rateHz);
+    EXPECT_GE(rateHz, 50.0);  // a starved machine runs slower: a figure, not a judgement
+    EXPECT_LE(rateHz, 84.0);
+    presenter.reset();
+    sim::resetDisplay();
+}
+
+// Of the bring-up's events, the two naming the surfaces are closed by its end; with no
+// event to be had, it stops at the fence event and says why.
+std::vector<HANDLE> gClosed;
+bool gRefuseEvents = false;
+decltype(&::CreateEventA) gRealCreateEvent = nullptr;
+decltype(&::CloseHandle) gRealClose = nullptr;
+HANDLE WINAPI createEvent(LPSECURITY_ATTRIBUTES attributes, BOOL manual, BOOL initial, LPCSTR name) {
+    if (gRefuseEvents) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return gRefuseEvents ? nullptr : gRealCreateEvent(attributes, manual, initial, name);
+}
+BOOL WINAPI closeHandle(HANDLE handle) {
+    gClosed.push_back(handle);
+    return gRealClose(handle);
+}
+
+TEST(Win32RealWindows, SurfaceHandlesAreClosedAndAMissingFenceEventFailsTheBringUp) {
+    test::SimDriverSandbox sandbox;
+    for (const bool refuse : {false, true}) {
+        sim::resetDisplay(test::loopHeadset());
+        NvapiD3d12Presenter presenter(PresenterConfig{test::kLoopWidth, test::kLoopHeight, 75.0, 22});
+        gClosed.clear();
+        gRefuseEvents = refuse;
+        test::ImportSwap create(&__imp_CreateEventA, createEvent);
+        test::ImportSwap close(&__imp_CloseHandle, closeHandle);
+        gRealCreateEvent = create.original();
+        gRealClose = close.original();
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const bool ready = presenter.init();
+        ::testing::internal::GetCapturedStdout();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        gRefuseEvents = false;
+        const std::vector<void*> shared = sim::displayState().sharedHandles;
+        EXPECT_EQ(ready, !refuse) << err;
+        EXPECT_EQ(err, refuse ? "Presenter: fence event not created (system error 8)\n" : "");
+        EXPECT_EQ(shared.size(), refuse ? 0u : 2u);
+        for (void* handle : shared)  // the second may reuse the value of the first, closed
+            EXPECT_EQ(std::count(gClosed.begin(), gClosed.end(), handle),
+                      std::count(shared.begin(), shared.end(), handle));
+        EXPECT_EQ(std::count(gClosed.begin(), gClosed.end(), presenter.im->fenceEvent), 0);
+    }
+    sim::resetDisplay();
+}
+
+}  // namespace
+}  // namespace corva
