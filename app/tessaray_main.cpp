@@ -27,17 +27,9 @@ void restoreBypass(McuProx& link) {
     lines::print(lines::kBypassRestored, ok ? lines::kRestoredOk : lines::kRestoredFailed);
 }
 
-}  // namespace
-
-int tessarayMain(int argc, char** argv) {
-    platform::initConsoleOutput();
-    // Declared first: it outlives every thread that traces (all joined before returning).
-    const trace::Session traceSession(trace::pathFromEnvironment());
-    // Every line goes out through it from here; stopped (all lines out) before the end.
-    lines::OutputThread output;
-    const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
-    platform::installConsoleHandler(consoleCtrlHandler);
-
+// Everything from the link's set-up to the result line. The presenter and the link are
+// destroyed (display and graphics objects released, link closed) when this returns.
+int runAndTearDown(const RunSettings& settings) {
     McuProx link;
     const bool proxUp = link.open(50);
     if (proxUp)
@@ -57,21 +49,19 @@ int tessarayMain(int argc, char** argv) {
     config.linkFormat = 22;
     NvapiD3d12Presenter presenter(config);
     // From here a stop also reaches the presenter directly; one that came earlier is passed on.
-    PresenterStop.store(&presenter.stopRequested);
+    PresenterStop.attach(&presenter.stopRequested);
     if (StopFlag.load()) presenter.requestStop();
 
     EventMarker(lines::kInitStart);
     if (!presenter.init()) {
-        PresenterStop.store(nullptr);
+        PresenterStop.detach();
         StopFlag.exchange(true);
         monitor.join();
         // Left on, the bypass keeps the displays lit when the headset is taken off,
         // until it is power-cycled: restore it on this path too.
         if (bypassOn) restoreBypass(link);
         link.close();
-        output.stop();
-        platform::teardownFinished();
-        return kExitInitFailed;  // presenter, then link, destroyed on the way out
+        return kExitInitFailed;
     }
     EventMarker(lines::kInitDone);
 
@@ -87,7 +77,7 @@ int tessarayMain(int argc, char** argv) {
         FrameCallback draw = DrawFrame(firstDrawDone, presenter);
         presenter.run(settings.runSeconds, draw);
     }
-    PresenterStop.store(nullptr);
+    PresenterStop.detach();
     EventMarker(lines::kBenchEnd);
     StopFlag.exchange(true);
 
@@ -101,9 +91,33 @@ int tessarayMain(int argc, char** argv) {
     const PresentStats stats = presenter.stats();
     lines::print(lines::kRunResult, stats.frames, stats.presentErrors, stats.freeRunEvents,
                  stats.displayLost ? 1 : 0);
-    output.stop();
-    platform::teardownFinished();
     return stats.displayLost ? kExitDisplayLost : kExitOk;
+}  // the presenter, then the link, destroyed here
+
+}  // namespace
+
+int tessarayMain(int argc, char** argv) {
+    // Before anything loads a library by name: never from the program's own folder.
+    platform::restrictLibrarySearchToSystem();
+    platform::initConsoleOutput();
+    platform::switchQuickEditOff();
+    int exitCode = kExitOk;
+    {
+        // Declared first: it outlives every thread that traces (all joined before it ends),
+        // and is written out before a held close lets the process end.
+        const trace::Session traceSession(trace::pathFromEnvironment());
+        // Every line goes out through it from here; stopped (all lines out) before the end.
+        lines::OutputThread output;
+        const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
+        platform::installConsoleHandler(consoleCtrlHandler);
+        exitCode = runAndTearDown(settings);
+        output.stop();
+    }
+    platform::restoreConsoleModes();
+    // The one point, on every path, where a held close, log-off or shut-down lets the system
+    // end the process: the last line is out, the display released and the link closed.
+    platform::teardownFinished();
+    return exitCode;
 }
 
 }  // namespace corva

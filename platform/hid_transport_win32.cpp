@@ -1,11 +1,10 @@
 // HID through SetupAPI, the HID class driver and overlapped file I/O.
 #include "platform/hid_transport.h"
 
+#include "platform/hid_functions_win32.h"
+
 #include <windows.h>
 #include <setupapi.h>
-extern "C" {  // MinGW's hidsdi.h declares the HidD_* functions without C linkage
-#include <hidsdi.h>
-}
 
 #include <atomic>
 #include <vector>
@@ -23,7 +22,7 @@ HANDLE openIfMatching(const wchar_t* path, uint16_t vendorId, uint16_t productId
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof(attributes);
-    if (HidD_GetAttributes(file, &attributes) && attributes.VendorID == vendorId &&
+    if (platform::hidFunctions().getAttributes(file, &attributes) && attributes.VendorID == vendorId &&
         attributes.ProductID == productId)
         return file;
     CloseHandle(file);
@@ -34,8 +33,9 @@ class Win32HidTransport final : public HidTransport {
   public:
     std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) override {
         std::vector<HidHandle> kept;
+        if (!platform::hidFunctions().complete()) return kept;  // no HID class library
         GUID hidGuid{};
-        HidD_GetHidGuid(&hidGuid);
+        platform::hidFunctions().getHidGuid(&hidGuid);
         HDEVINFO set =
             SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         if (set == INVALID_HANDLE_VALUE) return kept;
@@ -61,7 +61,9 @@ class Win32HidTransport final : public HidTransport {
     }
 
     bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override {
-        if (HidD_SetFeature(handle, const_cast<uint8_t*>(report), static_cast<ULONG>(size))) return true;
+        if (platform::hidFunctions().setFeature(handle, const_cast<uint8_t*>(report),
+                                                static_cast<ULONG>(size)))
+            return true;
         tLastError = GetLastError();
         return false;
     }
