@@ -15,9 +15,12 @@ void StopRelay::detach() {
     while (raising_.load() != 0) platform::cpuPause();
 }
 
-void StopRelay::raise() {
+void StopRelay::raise(void (*pause)()) {
     raising_.fetch_add(1);
-    if (std::atomic<bool>* target = target_.load()) target->exchange(true);
+    if (std::atomic<bool>* target = target_.load()) {
+        if (pause != nullptr) pause();
+        target->exchange(true);
+    }
     raising_.fetch_sub(1);
 }
 

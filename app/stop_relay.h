@@ -13,8 +13,9 @@ class StopRelay {
     // Returns once no raise() can still write to the target attached before: the caller may
     // then destroy it. Must not be called from inside raise() (a handler on this thread).
     void detach();
-    // Async-signal-safe: only lock-free atomic operations.
-    void raise();
+    // Async-signal-safe: only lock-free atomic operations. `pause`, if given, runs between
+    // reading the target and writing to it (for tests: the window detach() must cover).
+    void raise(void (*pause)() = nullptr);
 
   private:
     std::atomic<std::atomic<bool>*> target_{nullptr};
