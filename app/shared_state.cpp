@@ -10,7 +10,7 @@ namespace corva {
 std::atomic<bool> StopFlag{false};
 std::atomic<int64_t> WakeRequestStamp{0};
 WakeStamps WakePhaseStamps;
-std::atomic<std::atomic<bool>*> PresenterStop{nullptr};
+StopRelay PresenterStop;
 
 void EventMarker(const char* name) {
     const platform::LocalTime t = platform::localTimeNow();
@@ -25,7 +25,7 @@ bool consoleCtrlHandler(unsigned long ctrlType) {
     if (!platform::isStopEvent(ctrlType)) return false;
     StopFlag.exchange(true);
     // Only atomic operations: this may run inside a signal handler.
-    if (std::atomic<bool>* presenterStop = PresenterStop.load()) presenterStop->exchange(true);
+    PresenterStop.raise();
     return true;
 }
 

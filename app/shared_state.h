@@ -1,6 +1,7 @@
 // Process-wide values the run-control threads share, and the event-marker line.
 #pragma once
 
+#include "app/stop_relay.h"
 #include "present/wake_stamps.h"
 
 #include <atomic>
@@ -16,10 +17,11 @@ extern std::atomic<int64_t> WakeRequestStamp;
 // present loop stamps a park wake's, the benchmark driver a doze wake's.
 extern WakeStamps WakePhaseStamps;
 
-// The presenter's own stop request while it exists (else null). The console handler raises
-// it along with StopFlag, so a stop reaches the presenter also where it draws no frame
-// (display acquisition retries, frames skipped on a stuck GPU, panels parked).
-extern std::atomic<std::atomic<bool>*> PresenterStop;
+// The presenter's own stop request while it is attached. The console handler raises it along
+// with StopFlag, so a stop reaches the presenter also where it draws no frame (display
+// acquisition retries, frames skipped on a stuck GPU, panels parked). main detaches it
+// before the presenter is destroyed.
+extern StopRelay PresenterStop;
 
 // Prints "NAME hh:mm:ss.mmm" with the local time on standard output.
 void EventMarker(const char* name);

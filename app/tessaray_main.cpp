@@ -5,9 +5,9 @@
 #include "app/run_settings.h"
 #include "app/shared_state.h"
 #include "app/status_threads.h"
+#include "app/telemetry_setting.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
-#include "app/telemetry_setting.h"
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
@@ -29,24 +29,9 @@ void restoreBypass(McuProx& link) {
     lines::print(lines::kBypassRestored, ok ? lines::kRestoredOk : lines::kRestoredFailed);
 }
 
-}  // namespace
-
-int tessarayMain(int argc, char** argv) {
-    platform::initConsoleOutput();
-    // For the whole run, whichever way it ends: every thread's waits are timed in ms.
-    const platform::FineTimerResolution fineTimer;
-    // Declared before the threads: it outlives every one that traces (all joined before returning).
-    const trace::Session traceSession(trace::pathFromEnvironment());
-    // Every line goes out through it from here; stopped (all lines out) before the end.
-    lines::OutputThread output;
-    const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
-    platform::installConsoleHandler(consoleCtrlHandler);
-
-    const char* telemetryText = std::getenv("TESSARAY_TELEMETRY_MS");
-    uint16_t telemetryMs = kDefaultTelemetryMs;
-    if (!telemetryIntervalFrom(telemetryText, telemetryMs))
-        lines::print(lines::kTelemetryMsRefused, telemetryText, unsigned(kDefaultTelemetryMs));
-
+// Everything from the link's set-up to the result line. The presenter and the link are
+// destroyed (display and graphics objects released, link closed) when this returns.
+int runAndTearDown(const RunSettings& settings, uint16_t telemetryMs) {
     McuProx link;
     const bool proxUp = link.open(telemetryMs);
     if (proxUp)
@@ -67,21 +52,19 @@ int tessarayMain(int argc, char** argv) {
     config.wakeStamps = &WakePhaseStamps;
     NvapiD3d12Presenter presenter(config);
     // From here a stop also reaches the presenter directly; one that came earlier is passed on.
-    PresenterStop.store(&presenter.stopRequested);
+    PresenterStop.attach(&presenter.stopRequested);
     if (StopFlag.load()) presenter.requestStop();
 
     EventMarker(lines::kInitStart);
     if (!presenter.init()) {
-        PresenterStop.store(nullptr);
+        PresenterStop.detach();
         StopFlag.exchange(true);
         monitor.join();
         // Left on, the bypass keeps the displays lit when the headset is taken off,
         // until it is power-cycled: restore it on this path too.
         if (bypassOn) restoreBypass(link);
         link.close();
-        output.stop();
-        platform::teardownFinished();
-        return kExitInitFailed;  // presenter, then link, destroyed on the way out
+        return kExitInitFailed;
     }
     EventMarker(lines::kInitDone);
 
@@ -97,7 +80,7 @@ int tessarayMain(int argc, char** argv) {
         FrameCallback draw = DrawFrame(firstDrawDone, presenter);
         presenter.run(settings.runSeconds, draw);
     }
-    PresenterStop.store(nullptr);
+    PresenterStop.detach();
     EventMarker(lines::kBenchEnd);
     StopFlag.exchange(true);
 
@@ -111,9 +94,39 @@ int tessarayMain(int argc, char** argv) {
     const PresentStats stats = presenter.stats();
     lines::print(lines::kRunResult, stats.frames, stats.presentErrors, stats.freeRunEvents,
                  stats.displayLost ? 1 : 0);
-    output.stop();
-    platform::teardownFinished();
     return stats.displayLost ? kExitDisplayLost : kExitOk;
+}  // the presenter, then the link, destroyed here
+
+}  // namespace
+
+int tessarayMain(int argc, char** argv) {
+    // Before anything loads a library by name: never from the program's own folder.
+    platform::restrictLibrarySearchToSystem();
+    platform::initConsoleOutput();
+    platform::switchQuickEditOff();
+    int exitCode = kExitOk;
+    {
+        // Declared first: it outlives every thread that traces (all joined before it ends),
+        // and is written out before a held close lets the process end.
+        const trace::Session traceSession(trace::pathFromEnvironment());
+        // Every line goes out through it from here; stopped (all lines out) before the end.
+        lines::OutputThread output;
+        const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
+        platform::installConsoleHandler(consoleCtrlHandler);
+        // For the whole run, whichever way it ends: every thread's waits are timed in ms.
+        const platform::FineTimerResolution fineTimer;
+        const char* telemetryText = std::getenv("TESSARAY_TELEMETRY_MS");
+        uint16_t telemetryMs = kDefaultTelemetryMs;
+        if (!telemetryIntervalFrom(telemetryText, telemetryMs))
+            lines::print(lines::kTelemetryMsRefused, telemetryText, unsigned(kDefaultTelemetryMs));
+        exitCode = runAndTearDown(settings, telemetryMs);
+        output.stop();
+    }
+    platform::restoreConsoleModes();
+    // The one point, on every path, where a held close, log-off or shut-down lets the system
+    // end the process: the last line is out, the display released and the link closed.
+    platform::teardownFinished();
+    return exitCode;
 }
 
 }  // namespace corva

@@ -1,12 +1,11 @@
 // HID through SetupAPI, the HID class driver and overlapped file I/O.
 #include "platform/hid_transport.h"
 
+#include "platform/hid_functions_win32.h"
+
 #include <windows.h>
 #include <setupapi.h>
 #include <winioctl.h>
-extern "C" {  // MinGW's hidsdi.h declares the HidD_* functions without C linkage
-#include <hidsdi.h>
-}
 
 #include <atomic>
 #include <mutex>
@@ -29,10 +28,11 @@ constexpr DWORD kFeatureTimeoutMs = 1000;
 // The report lengths the interface declares, report id byte included; false when unknown.
 bool reportLengths(HANDLE file, HidReportLengths& lengths) {
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(file, &preparsed)) return false;
+    const platform::HidFunctions& hid = platform::hidFunctions();
+    if (!hid.getPreparsedData(file, &preparsed)) return false;
     HIDP_CAPS caps{};
-    const bool known = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
-    HidD_FreePreparsedData(preparsed);
+    const bool known = hid.getCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+    hid.freePreparsedData(preparsed);
     lengths = {caps.InputReportByteLength, caps.FeatureReportByteLength};
     return known;
 }
@@ -53,7 +53,7 @@ HANDLE openIfMatching(const wchar_t* path, uint16_t vendorId, uint16_t productId
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof(attributes);
-    if (HidD_GetAttributes(file, &attributes) && attributes.VendorID == vendorId &&
+    if (platform::hidFunctions().getAttributes(file, &attributes) && attributes.VendorID == vendorId &&
         attributes.ProductID == productId) {
         HidReportLengths lengths;
         if (reportLengths(file, lengths) && reportLengthsFit(lengths)) return file;
@@ -67,8 +67,9 @@ class Win32HidTransport final : public HidTransport {
   public:
     std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) override {
         std::vector<HidHandle> kept;
+        if (!platform::hidFunctions().complete()) return kept;  // no HID class library
         GUID hidGuid{};
-        HidD_GetHidGuid(&hidGuid);
+        platform::hidFunctions().getHidGuid(&hidGuid);
         HDEVINFO set =
             SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         if (set == INVALID_HANDLE_VALUE) return kept;

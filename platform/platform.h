@@ -67,7 +67,10 @@ int64_t threadCpuTimeNs();
 // SIGHUP or SIGTERM on POSIX); 5 and 6 are log-off and shut-down. The handler returns whether
 // it handled the event. Windows ends the process as soon as the handler returns from close,
 // log-off or shut-down, so for those the handler is held until teardownFinished() is called,
-// for at most kTeardownHoldMs (the system allows about five seconds).
+// for at most kTeardownHoldMs (the system allows about five seconds). A Windows program that
+// has loaded user32 (D3D12 does) learns of log-off and shut-down only through the session-end
+// messages to its top-level windows: installing the handler also opens a hidden window, on a
+// thread of its own, that passes them on as types 5 and 6 and is held the same way.
 using ConsoleHandler = bool (*)(unsigned long ctrlType);
 bool installConsoleHandler(ConsoleHandler handler);
 constexpr uint32_t kTeardownHoldMs = 4500;
@@ -75,8 +78,19 @@ constexpr uint32_t kTeardownHoldMs = 4500;
 constexpr bool isStopEvent(unsigned long ctrlType) {
     return ctrlType <= 2 || ctrlType == 5 || ctrlType == 6;
 }
-// The program has printed its last line and restored the headset: a held handler may return.
+// The program has printed its last line, restored the headset, released the display and
+// closed the link: a held handler may return, and the system may end the process.
 void teardownFinished();
+
+// Libraries loaded by name come from the system directory only, never from the program's
+// folder or the current directory (Windows; nothing to do elsewhere).
+void restrictLibrarySearchToSystem();
+
+// The classic console's QuickEdit mode suspends every thread that prints while the user
+// selects text with the mouse: switched off for the run. restoreConsoleModes() puts the
+// console's input mode back (also run at exit); both do nothing without a console.
+bool switchQuickEditOff();
+void restoreConsoleModes();
 
 // Standard output and error unbuffered; on Windows the console shows UTF-8 text
 // (restored to its previous code page at exit).

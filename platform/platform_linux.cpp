@@ -197,6 +197,15 @@ bool installConsoleHandler(ConsoleHandler handler) {
 // Nothing to hold here: after a signal the process goes on and tears down by itself.
 void teardownFinished() {}
 
+// The dynamic loader has no program folder in its search path unless asked to.
+void restrictLibrarySearchToSystem() {}
+
+// A terminal's selection does not stop the program's output.
+bool switchQuickEditOff() {
+    return false;
+}
+void restoreConsoleModes() {}
+
 void initConsoleOutput() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::setvbuf(stderr, nullptr, _IONBF, 0);

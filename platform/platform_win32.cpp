@@ -23,19 +23,6 @@ int64_t counterFrequency() {
     return frequency;
 }
 
-ConsoleHandler gConsoleHandler = nullptr;
-HANDLE gTeardownDone = nullptr;  // manual-reset, set by teardownFinished()
-
-BOOL WINAPI onConsoleEvent(DWORD ctrlType) {
-    if (gConsoleHandler == nullptr || !gConsoleHandler(ctrlType)) return FALSE;
-    // Close, log-off, shut-down: the process ends when this returns; let teardown finish
-    // first (result line, bypass restored), within the system's limit.
-    const bool endsProcess =
-        ctrlType == CTRL_CLOSE_EVENT || ctrlType == CTRL_LOGOFF_EVENT || ctrlType == CTRL_SHUTDOWN_EVENT;
-    if (endsProcess && gTeardownDone != nullptr) WaitForSingleObject(gTeardownDone, kTeardownHoldMs);
-    return TRUE;
-}
-
 UINT gSavedOutputCodePage = 0;
 
 void restoreOutputCodePage() {
@@ -128,16 +115,6 @@ int64_t threadCpuTimeNs() {
     if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
     auto ticks = [](const FILETIME& t) { return (int64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     return (ticks(kernel) + ticks(user)) * 100;
-}
-
-bool installConsoleHandler(ConsoleHandler handler) {
-    if (gTeardownDone == nullptr) gTeardownDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    gConsoleHandler = handler;
-    return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != FALSE;
-}
-
-void teardownFinished() {
-    if (gTeardownDone != nullptr) SetEvent(gTeardownDone);
 }
 
 void initConsoleOutput() {

@@ -1,5 +1,7 @@
 #include "report/report_options.h"
 
+#include "tessaray_version.h"
+
 #include <CLI/CLI.hpp>
 
 namespace corva::report {
@@ -36,6 +38,7 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
     app.add_option("--frames-csv", options.framesCsv, "write one row per frame of TRACE to OUT")
         ->expected(2)
         ->type_name("OUT TRACE");
+    app.set_version_flag("--version", "tessaray-report " TESSARAY_VERSION_STRING);
     app.footer(
         "Exit codes: 0 done; 1 bad command line; 2 an input was unreadable or not a tessaray log (or "
         "trace),\n"

@@ -516,7 +516,7 @@ TEST_F(PresentLoopTest, CtrlCWhileTheGpuIsStuckEndsTheRunWithoutAFrame) {
     ComPtr<ID3D12CommandQueue> realQueue = std::move(im.queue);
     StallingQueue stalling(realQueue.Get());
     *im.queue.GetAddressOf() = &stalling;
-    PresenterStop.store(&presenter->stopRequested);
+    PresenterStop.attach(&presenter->stopRequested);
 
     std::thread console;
     std::atomic<int64_t> stopAt{0};
@@ -532,7 +532,7 @@ TEST_F(PresentLoopTest, CtrlCWhileTheGpuIsStuckEndsTheRunWithoutAFrame) {
     const int64_t endedAt = platform::steadyNowNs();
     console.join();
     stalling.release();
-    PresenterStop.store(nullptr);
+    PresenterStop.detach();
     StopFlag.store(false);
     *im.queue.GetAddressOf() = nullptr;
     im.queue = std::move(realQueue);

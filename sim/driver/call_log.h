@@ -1,6 +1,7 @@
 // Every call the simulated driver receives, with its arguments, for tests to inspect.
 #pragma once
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,7 +16,16 @@ class CallLog {
     }
     void record(std::string call) {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (sink_ != nullptr) {  // a line at a time, at once: the process may be ended any moment
+            std::fprintf(sink_, "%s\n", call.c_str());
+            std::fflush(sink_);
+        }
         calls_.push_back(std::move(call));
+    }
+    // From now on every call is also appended to this file (kept open for the process's life).
+    void appendTo(std::FILE* file) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sink_ = file;
     }
     std::vector<std::string> calls() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -29,6 +39,7 @@ class CallLog {
   private:
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
+    std::FILE* sink_ = nullptr;
 };
 
 }  // namespace corva::sim

@@ -2,23 +2,38 @@
 // loader looks up, undecorated. The scenario comes from the environment, as for
 // tessaray-sim (TESSARAY_SIM_SCENARIO); only the display's events act here.
 #include "platform/platform.h"
+#include "sim/driver/call_log.h"
 #include "sim/driver/sim_display.h"
 #include "sim/driver/sim_driver.h"
 #include "sim/driver/sim_driver_config.h"
 #include "sim/headset/panel_link.h"
 #include "sim/headset/scenario_dispatch.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace corva::sim {
 namespace {
 
 constexpr char kWho[] = "nvapi64.dll (simulated)";
+constexpr char kCallLogVariable[] = "TESSARAY_SIM_CALL_LOG_FILE";
+
+// The driver's record of the calls it receives, for a test in another process.
+void appendCallsToFileFromEnvironment() {
+    const char* path = std::getenv(kCallLogVariable);
+    if (path == nullptr || *path == '\0') return;
+    if (std::FILE* file = std::fopen(path, "ab"))
+        CallLog::instance().appendTo(file);
+    else
+        std::fprintf(stderr, "%s: cannot append to %s '%s'\n", kWho, kCallLogVariable, path);
+}
 
 // Once per process, when the program first reaches the driver: the display set up for the
 // scenario and its timeline played, counted from this moment. A scenario that cannot be
 // read makes the driver's initialisation fail.
 void startScenario() {
+    appendCallsToFileFromEnvironment();
     Scenario scenario;
     if (!loadScenario(kWho, scenario)) {
         DriverFaults refused = faults();

@@ -6,6 +6,8 @@
 #include "tests/e2e/trace_checks.h"
 #include "tests/support/linux/wine_process.h"
 
+#include <filesystem>
+
 namespace corva::test {
 namespace {
 
@@ -16,8 +18,8 @@ class WineE2e : public ::testing::Test {
     void SetUp() override {
         if (const std::string reason = wineSkipReason(); !reason.empty()) GTEST_SKIP() << reason;
     }
-    static SimProcessResult run(WineRunOptions options) {
-        SimProcessResult result = runWine(options);
+    static SimProcessResult run(const WineRunOptions& options, const WineRunExtras& extras = {}) {
+        SimProcessResult result = runWine(options, extras);
         EXPECT_TRUE(result.started) << result.err;
         EXPECT_EQ(countOf(result.out, "Unhandled exception"), 0u) << result.out;  // Wine's debugger
         return result;
@@ -176,6 +178,47 @@ TEST_F(WineE2e, AParkCycleWithATrace) {
     size_t signalled = 0;
     for (const report::TraceFrame& f : trace.frames) signalled += f.wait == 's';
     EXPECT_GT(signalled, trace.frames.size() / 2) << "paced by the simulated vertical blank";
+}
+
+// Log-off and shut-down reach the program as the session-end messages to its hidden window
+// (wineboot --end-session sends them): the benchmark stops, and the process is held until
+// teardown is over (Wine, like Windows, ends it once WM_ENDSESSION returns), so the result
+// line is out and the driver's record ends with the display released.
+TEST_F(WineE2e, ASessionEndStopsABenchmarkAndWaitsForTheDisplayToBeReleased) {
+    const std::string callLog =
+        std::filesystem::temp_directory_path() / ("tessaray-wine-calls-" + std::to_string(getpid()) + ".txt");
+    std::filesystem::remove(callLog);
+    WineRunExtras extras;
+    extras.endSessionAt = 7.0;  // the run needs more than 12 s
+    extras.callLog = callLog;
+    const SimProcessResult r = run({{"cycle", "3", "2", "2"}, ""}, extras);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(inOrder(r.out, {"INIT_DONE ", "CYCLE 1/3\n", "BENCH_INCOMPLETE: ",
+                                "stopped before the cycles were done\n", "BENCH_END "}));
+    EXPECT_EQ(countOf(r.out, "CYCLE 3/3"), 0u) << r.out;
+    expectCompleteTeardown(readRun(r));
+    std::ifstream in(callLog);
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    EXPECT_TRUE(
+        std::regex_match(last, std::regex(R"(ReleaseDirectModeDisplay\(vendorId=0x2709, .*\) = 0x0)")))
+        << "the driver's last call: " << last;
+    std::filesystem::remove(callLog);
+}
+
+// hid.dll, d3d12.dll and dxgi.dll beside the program (a downloads folder) are never loaded,
+// even with Wine told to prefer such copies: the planted ones would say so and fail.
+TEST_F(WineE2e, LibrariesPlantedBesideTheProgramAreNotLoaded) {
+    WineRunExtras extras;
+    for (const char* name : {"hid.dll", "d3d12.dll", "dxgi.dll"}) {
+        if (!std::filesystem::exists(plantedLibrary(name)))
+            GTEST_SKIP() << "not built: " << plantedLibrary(name);
+        extras.planted.push_back(plantedLibrary(name));
+    }
+    const SimProcessResult r = run({{"2"}, ""}, extras);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(countOf(r.err, "PLANTED LIBRARY LOADED"), 0u) << r.err;
+    expectCompleteTeardown(readRun(r));
 }
 
 }  // namespace

@@ -35,7 +35,11 @@ std::string wineSkipReason() {
     return {};
 }
 
-SimProcessResult runWine(const WineRunOptions& options) {
+std::string plantedLibrary(const std::string& name) {
+    return kBuildDir + "/tests/wine/planted/" + name;
+}
+
+SimProcessResult runWine(const WineRunOptions& options, const WineRunExtras& extras) {
     static int runs = 0;
     const std::filesystem::path outDir =
         std::filesystem::temp_directory_path() /
@@ -46,6 +50,11 @@ SimProcessResult runWine(const WineRunOptions& options) {
     process.args = {"--build-dir", kBuildDir,  "--out",        outDir.string(), "--timeout",
                     "90",          "--driver", options.driver, "--scenario",    options.scenario};
     if (options.freshStore) process.args.push_back("--fresh-store");
+    for (const std::string& library : extras.planted)
+        process.args.insert(process.args.end(), {"--plant", library});
+    if (extras.endSessionAt > 0.0)
+        process.args.insert(process.args.end(), {"--end-session-at", std::to_string(extras.endSessionAt)});
+    if (!extras.callLog.empty()) process.args.insert(process.args.end(), {"--call-log", extras.callLog});
     process.args.push_back("--");
     process.args.insert(process.args.end(), options.args.begin(), options.args.end());
     process.timeoutSeconds = 150.0;

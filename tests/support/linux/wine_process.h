@@ -17,11 +17,21 @@ struct WineRunOptions {
     std::vector<std::string> environment{};  // more variables for the program ("NAME=value")
 };
 
+// What only some runs need.
+struct WineRunExtras {
+    std::vector<std::string> planted;  // libraries put beside tessaray.exe (wine-run --plant)
+    double endSessionAt = 0.0;         // > 0: the Wine session ends this many seconds in
+    std::string callLog;               // the simulated driver appends the calls it receives here
+};
+
+// A library of the Windows build planted beside the program in the Wine runs ("hid.dll").
+std::string plantedLibrary(const std::string& name);
+
 // Why the Wine runs cannot happen here (no Windows build, no Wine); empty when they can.
 std::string wineSkipReason();
 
 // Standard output and error with Windows line ends turned into plain ones. `started` is
 // false when scripts/wine-run itself failed (its own output is then in `err`).
-SimProcessResult runWine(const WineRunOptions& options);
+SimProcessResult runWine(const WineRunOptions& options, const WineRunExtras& extras = {});
 
 }  // namespace corva::test
