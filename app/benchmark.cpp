@@ -127,10 +127,11 @@ class BenchmarkDriver {
           watch_(proxUp, link) {}
 
     void run(double activeSeconds, double holdSeconds) {
-        if (!proxUp_) sayNoLink(doze_);
-        if (bringUp())
+        if (bringUp()) {
+            if (!proxUp_) sayNoLink(doze_);  // after the fixed first wait: just before the first cycle
             for (int32_t n = 1; n <= cycles_ && !StopFlag.load() && why_ == nullptr; ++n)
                 runCycle(n, activeSeconds, holdSeconds);
+        }
         // Also after a complete run: wakes displays left dozing by a loop that ended early.
         if (doze_ && proxUp_) link_.setDoze(false);
         if (completed_ < cycles_) {
