@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <thread>
 

@@ -244,9 +244,10 @@ ChaosTruth readChaosTruth(const std::string& file) {
         }
         std::sscanf(line.c_str(), "mcu_bypass_at_exit %d", &truth.bypassAtExit);
         std::sscanf(line.c_str(), "mcu_answering_at_exit %d", &truth.answeringAtExit);
-        if (std::sscanf(line.c_str(), "mcu_bypass_command %c accepted=%d", &command, &accepted) == 2 &&
-            accepted)
-            truth.bypassCommands += command;
+        if (std::sscanf(line.c_str(), "mcu_bypass_command %c accepted=%d", &command, &accepted) == 2) {
+            truth.commandsRecorded = true;
+            if (accepted) truth.bypassCommands += command;
+        }
     }
     return truth;
 }
