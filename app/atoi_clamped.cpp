@@ -1,6 +1,8 @@
 #include "app/atoi_clamped.h"
 
+#include <cstdlib>
 #include <limits>
+#include <string>
 
 namespace corva {
 
@@ -27,6 +29,34 @@ int32_t atoiClamped(const char* text) {
         if (magnitude > limit) magnitude = limit;
     }
     return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+double atofDecimal(const char* text) {
+    if (text == nullptr) return 0.0;
+    while (isSpace(*text)) ++text;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const char* end = text;
+    if (*end == '-' || *end == '+') ++end;
+    const char* mantissa = end;
+    while (digit(*end)) ++end;
+    const bool integerDigits = end != mantissa;
+    if (*end == '.') {
+        const char* fraction = ++end;
+        while (digit(*end)) ++end;
+        if (!integerDigits && end == fraction) return 0.0;
+    } else if (!integerDigits) {
+        return 0.0;
+    }
+    if (*end == 'e' || *end == 'E') {
+        const char* exponent = end + 1;
+        if (*exponent == '-' || *exponent == '+') ++exponent;
+        if (digit(*exponent)) {
+            end = exponent;
+            while (digit(*end)) ++end;
+        }
+    }
+    // The prefix alone, so strtod cannot read further (a hexadecimal tail).
+    return std::strtod(std::string(text, end).c_str(), nullptr);
 }
 
 }  // namespace corva

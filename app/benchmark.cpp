@@ -22,11 +22,23 @@ namespace {
 // attempt (every two seconds plus the probe) with room to spare.
 constexpr double kLinkReturnSeconds = 5.0;
 
-bool displaysOn(const McuProx& link) {
-    return (link.dstat.load(std::memory_order_relaxed) & 1) != 0;
+// Ten reports at the 50 ms telemetry interval: the link's dstat is then stale.
+constexpr int64_t kTelemetryPauseNs = 500000000;
+// How long the driver waits, after seeing the link lost during a wake, for the monitor's
+// verdict on it (the monitor looks every 2 ms).
+constexpr int64_t kVerdictWaitNs = 200000000;
+// How long the end of a cycle benchmark waits for the present loop to power the panels on
+// after the last wake request (it polls every 50 ms).
+constexpr int64_t kUnparkWaitNs = 1000000000;
+
+// The displays on or off as a report taken after `sinceNs` shows them: a dstat from before
+// (the link keeps its last word through a pause or an outage) says nothing about a request.
+bool displaysSeen(const McuProx& link, bool on, int64_t sinceNs) {
+    const bool lit = (link.dstat.load(std::memory_order_relaxed) & 1) != 0;
+    return lit == on && link.lastReportNs() > sinceNs;
 }
 
-enum class Waited { Done, Stopped, LinkLost };
+enum class Waited { Done, Stopped, LinkLost, Discarded };
 
 // Whether the link's dstat still speaks for this cycle: not while the device is gone (it
 // keeps its last value) and not after an outage since mark() (a replugged MCU powers up
@@ -34,17 +46,23 @@ enum class Waited { Done, Stopped, LinkLost };
 class LinkWatch {
   public:
     LinkWatch(const bool& proxUp, const McuProx& link) : proxUp_(proxUp), link_(link) {}
-    void mark() { losses_ = link_.linkLosses(); }
+    void mark() {
+        losses_ = link_.linkLosses();
+        sinceNs_ = platform::steadyNowNs();
+    }
     bool lost() const { return proxUp_ && (link_.deviceGone() || link_.linkLosses() != losses_); }
+    int64_t sinceNs() const { return sinceNs_; }
 
   private:
     const bool& proxUp_;
     const McuProx& link_;
     uint32_t losses_ = 0;
+    int64_t sinceNs_ = 0;
 };
 
-// Until the telemetry shows the displays on; a fixed half second without the link.
-Waited waitForDisplaysOn(const bool& proxUp, const McuProx& link, const LinkWatch& watch) {
+// Until a report after mark() shows the displays on (or off); a fixed half second for "on"
+// without the link.
+Waited waitForDisplays(bool on, const bool& proxUp, const McuProx& link, const LinkWatch& watch) {
     if (!proxUp) {
         timedWait(0.5);
         return StopFlag.load() ? Waited::Stopped : Waited::Done;
@@ -52,16 +70,31 @@ Waited waitForDisplaysOn(const bool& proxUp, const McuProx& link, const LinkWatc
     for (;;) {
         if (StopFlag.load()) return Waited::Stopped;
         if (watch.lost()) return Waited::LinkLost;
-        if (displaysOn(link)) return Waited::Done;
+        if (displaysSeen(link, on, watch.sinceNs())) return Waited::Done;
         platform::sleepMs(2);
     }
 }
 
-Waited waitForDisplaysOff(const McuProx& link, const LinkWatch& watch) {
+// After a wake request: the monitor's verdict decides the cycle. Measured: done. Discarded
+// for a pause: done once a later report shows the displays on (the monitor said why there
+// is no latency). The link lost: the monitor decides within a poll whether the displays-on
+// change came first (measured) or not (the cycle is abandoned).
+Waited waitForWake(const bool& proxUp, const McuProx& link, const LinkWatch& watch) {
+    if (!proxUp) return waitForDisplays(true, proxUp, link, watch);
     for (;;) {
         if (StopFlag.load()) return Waited::Stopped;
-        if (watch.lost()) return Waited::LinkLost;
-        if (!displaysOn(link)) return Waited::Done;
+        const WakeVerdict verdict = LastWakeVerdict.load();
+        if (verdict == WakeVerdict::Measured) return Waited::Done;
+        if (verdict == WakeVerdict::DiscardedLinkLost) return Waited::LinkLost;
+        if (watch.lost()) {
+            const int64_t until = platform::steadyNowNs() + kVerdictWaitNs;
+            while (LastWakeVerdict.load() == WakeVerdict::Pending && platform::steadyNowNs() < until &&
+                   !StopFlag.load())
+                platform::sleepMs(2);
+            return LastWakeVerdict.load() == WakeVerdict::Measured ? Waited::Done : Waited::LinkLost;
+        }
+        if (verdict == WakeVerdict::DiscardedPaused && displaysSeen(link, true, watch.sinceNs()))
+            return Waited::Discarded;
         platform::sleepMs(2);
     }
 }
@@ -77,6 +110,12 @@ bool awaitLink(const bool& proxUp, const McuProx& link, double seconds) {
     return true;
 }
 
+// Said once at the start when there is no link: the markers still follow (fixed waits
+// stand in for the telemetry), but nothing is measured, and in doze mode nothing dozes.
+void sayNoLink(bool doze) {
+    lines::print(lines::kBenchNote, doze ? lines::kNoLinkDoze : lines::kNoLinkCycle);
+}
+
 class BenchmarkDriver {
   public:
     BenchmarkDriver(const bool& proxUp, McuProx& link, int32_t cycles, bool doze, ParkControl& presenter)
@@ -88,9 +127,11 @@ class BenchmarkDriver {
           watch_(proxUp, link) {}
 
     void run(double activeSeconds, double holdSeconds) {
-        if (bringUp())
+        if (bringUp()) {
+            if (!proxUp_) sayNoLink(doze_);  // after the fixed first wait: just before the first cycle
             for (int32_t n = 1; n <= cycles_ && !StopFlag.load() && why_ == nullptr; ++n)
                 runCycle(n, activeSeconds, holdSeconds);
+        }
         // Also after a complete run: wakes displays left dozing by a loop that ended early.
         if (doze_ && proxUp_) link_.setDoze(false);
         if (completed_ < cycles_) {
@@ -100,30 +141,34 @@ class BenchmarkDriver {
                          : why_ != nullptr ? why_
                                            : "stopped before the cycles were done");
         }
+        awaitUnparked();
         presenter_.requestStop();
         StopFlag.exchange(true);
     }
 
   private:
     // Link there and displays on: where every cycle starts. False ends the benchmark.
-    // `wakeDoze`: after an abandoned doze cycle the displays may still be dozing.
+    // `wakeDoze`: after an abandoned doze cycle the displays may still be dozing. A link
+    // lost again while waiting for the displays is waited for again, each time as long.
     bool bringUp(bool wakeDoze = false) {
-        if (!awaitLink(proxUp_, link_, kLinkReturnSeconds)) {
-            if (!StopFlag.load()) why_ = "ended early: proximity link lost and not back";
-            return false;
-        }
-        watch_.mark();
-        if (wakeDoze) link_.setDoze(false);
-        switch (waitForDisplaysOn(proxUp_, link_, watch_)) {
-            case Waited::Done:
-                return true;
-            case Waited::LinkLost:
-                why_ = "ended early: proximity link lost again";
+        for (;;) {
+            if (!awaitLink(proxUp_, link_, kLinkReturnSeconds)) {
+                if (!StopFlag.load()) why_ = "ended early: proximity link lost and not back";
                 return false;
-            case Waited::Stopped:
-                return false;
+            }
+            watch_.mark();
+            if (wakeDoze) link_.setDoze(false);
+            switch (waitForDisplays(true, proxUp_, link_, watch_)) {
+                case Waited::Done:
+                case Waited::Discarded:
+                    return true;
+                case Waited::LinkLost:
+                    platform::sleepMs(5);
+                    continue;
+                case Waited::Stopped:
+                    return false;
+            }
         }
-        return false;
     }
 
     void runCycle(int32_t n, double activeSeconds, double holdSeconds) {
@@ -138,7 +183,7 @@ class BenchmarkDriver {
             const bool sent = link_.setDoze(true);
             if (proxUp_) {
                 if (!sent) return abandon(n, "doze command not accepted");
-                const Waited off = waitForDisplaysOff(link_, watch_);
+                const Waited off = waitForDisplays(false, proxUp_, link_, watch_);
                 if (off == Waited::Stopped) return;
                 if (off == Waited::LinkLost)
                     return abandon(n, "proximity link lost before the displays went off");
@@ -146,7 +191,7 @@ class BenchmarkDriver {
             EventMarker(lines::kDozeAsleep);
         } else {
             EventMarker(lines::kParkRequest);
-            presenter_.setDisplayWanted(false);
+            want(false);
             while (!presenter_.isParked() && !StopFlag.load()) platform::sleepMs(2);
             if (!presenter_.isParked()) return;  // stopped before the panels were off
             EventMarker(lines::kParkDone);
@@ -159,11 +204,14 @@ class BenchmarkDriver {
                            doze_ ? "proximity link lost while dozing" : "proximity link lost while parked");
 
         WakePhaseStamps.clear();
+        LastWakeVerdict.store(WakeVerdict::Pending);
+        watch_.mark();
         WakeRequestStamp.exchange(platform::steadyNowNs());
         EventMarker(lines::kWakeRequest);
         wake();
-        switch (waitForDisplaysOn(proxUp_, link_, watch_)) {
+        switch (waitForWake(proxUp_, link_, watch_)) {
             case Waited::Done:
+            case Waited::Discarded:  // the monitor said why there is no latency
                 completed_ += 1;
                 return;
             case Waited::LinkLost:  // the monitor has dropped the wake's stamp, and says so
@@ -173,6 +221,11 @@ class BenchmarkDriver {
         }
     }
 
+    void want(bool on) {
+        panelsWanted_ = on;
+        presenter_.setDisplayWanted(on);
+    }
+
     // A doze wake's steps are the wake command (the present loop stamps a park wake's).
     void wake() {
         if (doze_) {
@@ -180,8 +233,17 @@ class BenchmarkDriver {
             link_.setDoze(false);
             WakePhaseStamps.powerNs.store(platform::steadyNowNs());
         } else {
-            presenter_.setDisplayWanted(true);
+            want(true);
         }
+    }
+
+    // Panels asked back on are on before the run ends: a stop seen while parked would
+    // otherwise leave them off (the loop notices a wake only every 50 ms).
+    void awaitUnparked() {
+        if (doze_) return;
+        const int64_t until = platform::steadyNowNs() + kUnparkWaitNs;
+        while (panelsWanted_ && presenter_.isParked() && platform::steadyNowNs() < until)
+            platform::sleepMs(2);
     }
 
     // The cycle cannot be measured: say why, wake the displays without a marker or a
@@ -189,7 +251,7 @@ class BenchmarkDriver {
     void abandon(int32_t n, const char* reason) {
         lines::print(lines::kCycleAbandoned, n, cycles_, reason);
         abandoned_ += 1;
-        if (!doze_) presenter_.setDisplayWanted(true);
+        if (!doze_) want(true);
         bringUp(doze_);
     }
 
@@ -201,6 +263,7 @@ class BenchmarkDriver {
     LinkWatch watch_;
     int32_t completed_ = 0;
     int32_t abandoned_ = 0;
+    bool panelsWanted_ = true;
     const char* why_ = nullptr;  // set when the driver itself ends the cycles early
 };
 

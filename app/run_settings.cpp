@@ -2,7 +2,6 @@
 
 #include "app/atoi_clamped.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace corva {
@@ -15,8 +14,8 @@ RunSettings parseCommandLine(int argc, const char* const* args) {
     if ((first != nullptr && std::strcmp(first, "cycle") == 0) || s.doze) {
         s.benchmark = true;
         if (argc >= 2) s.cycles = atoiClamped(args[1]);
-        if (argc >= 3) s.activeSeconds = std::atof(args[2]);
-        if (argc >= 4) s.holdSeconds = std::atof(args[3]);
+        if (argc >= 3) s.activeSeconds = atofDecimal(args[2]);
+        if (argc >= 4) s.holdSeconds = atofDecimal(args[3]);
         if (s.cycles < 1) s.cycles = 1;
         if (s.cycles > 10) s.cycles = 10;
         // Out-of-range times fall back to the defaults, not to the nearer bound.
@@ -27,7 +26,7 @@ RunSettings parseCommandLine(int argc, const char* const* args) {
     }
 
     if (first != nullptr) {
-        s.runSeconds = std::atof(first);
+        s.runSeconds = atofDecimal(first);
         if (!(s.runSeconds > 0.0 && s.runSeconds <= 30.0)) s.runSeconds = 30.0;
     }
     return s;

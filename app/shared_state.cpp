@@ -10,6 +10,7 @@ namespace corva {
 std::atomic<bool> StopFlag{false};
 std::atomic<int64_t> WakeRequestStamp{0};
 WakeStamps WakePhaseStamps;
+std::atomic<WakeVerdict> LastWakeVerdict{WakeVerdict::None};
 StopRelay PresenterStop;
 
 void EventMarker(const char* name) {

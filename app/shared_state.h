@@ -17,6 +17,12 @@ extern std::atomic<int64_t> WakeRequestStamp;
 // present loop stamps a park wake's, the benchmark driver a doze wake's.
 extern WakeStamps WakePhaseStamps;
 
+// What became of the last benchmark wake request, decided once, by the display-status
+// monitor: the benchmark driver takes the cycle's outcome from it, so a cycle never gets
+// both a latency and an abandon line.
+enum class WakeVerdict : int { None, Pending, Measured, DiscardedLinkLost, DiscardedPaused };
+extern std::atomic<WakeVerdict> LastWakeVerdict;
+
 // The presenter's own stop request while it is attached. The console handler raises it along
 // with StopFlag, so a stop reaches the presenter also where it draws no frame (display
 // acquisition retries, frames skipped on a stuck GPU, panels parked). main detaches it

@@ -44,6 +44,7 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous) {
             const int64_t now = platform::steadyNowNs();
             lines::print(lines::kWakeLatency, static_cast<double>(now - stamp) / 1000000.0);
             printWakePhases(link, stamp);
+            LastWakeVerdict.store(WakeVerdict::Measured);
         }
     }
     return current;
@@ -55,6 +56,8 @@ void dstatMonitorLoop(McuProx& link) {
     uint16_t previous = link.dstat.load(std::memory_order_relaxed);
     uint32_t losses = link.linkLosses();
     while (!StopFlag.load()) {
+        // A displays-on change the telemetry showed before it stopped is still timed.
+        previous = reportDstatChange(link, previous);
         // A wake whose displays-on change was not seen before the telemetry stopped cannot
         // be timed: the next displays-on seen comes after the outage (and a replugged MCU
         // wakes the displays by itself). Its stamp is dropped within 2 ms of the loss, or
@@ -63,9 +66,12 @@ void dstatMonitorLoop(McuProx& link) {
         losses = link.linkLosses();
         const int64_t lastReport = link.lastReportNs();
         const bool paused = lastReport != 0 && platform::steadyNowNs() - lastReport > kTelemetryPauseNs;
-        if ((lost || paused) && WakeRequestStamp.exchange(0) != 0)
+        if ((lost || paused) && WakeRequestStamp.exchange(0) != 0) {
             lines::print(lines::kWakeLatencyDiscarded, lost ? lines::kLinkLost : lines::kTelemetryPaused);
-        previous = reportDstatChange(link, previous);
+            LastWakeVerdict.store(lost ? WakeVerdict::DiscardedLinkLost : WakeVerdict::DiscardedPaused);
+        } else if (lost && LastWakeVerdict.load() == WakeVerdict::DiscardedPaused) {
+            LastWakeVerdict.store(WakeVerdict::DiscardedLinkLost);  // the pause became a loss
+        }
         platform::sleepMs(2);
     }
     // One last look: the benchmark driver raises StopFlag as soon as it sees the displays

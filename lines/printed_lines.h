@@ -47,6 +47,12 @@ inline constexpr LineFormat<const char*> kBypassRestored{Stream::Out, "prox bypa
 inline constexpr const char* kRestoredOk = "ok ('[' sent)";
 inline constexpr const char* kRestoredFailed =
     "FAILED " TESSARAY_EM_DASH " power-cycle the headset or send '[' to clear";
+// The microcontroller was gone, or its telemetry paused around the '[': nobody can tell.
+inline constexpr std::string_view kNotConfirmedWord = "not confirmed";
+inline constexpr const char* kRestoredNotConfirmed =
+    "not confirmed " TESSARAY_EM_DASH
+    " the microcontroller is not answering; if the displays stay lit with the headset off, power-cycle the "
+    "headset or send '[' to clear";
 
 inline constexpr LineFormat<unsigned long long, unsigned long long, unsigned long long, int> kRunResult{
     Stream::Out, "frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d\n"};
@@ -82,6 +88,11 @@ inline constexpr const char* kTelemetryPaused = "proximity telemetry paused";
 inline constexpr LineFormat<int, int> kCycle{Stream::Out, "CYCLE %d/%d\n"};
 inline constexpr LineFormat<int, int, const char*> kCycleAbandoned{
     Stream::Out, "CYCLE_ABANDONED %d/%d: %s; no wake latency for this cycle\n"};
+// Once at the start of a benchmark without the proximity link.
+inline constexpr LineFormat<const char*> kBenchNote{
+    Stream::Out, "BENCH_NOTE: no proximity link: %s; no wake latency is timed\n"};
+inline constexpr const char* kNoLinkDoze = "the displays are not dozed (the doze command needs the link)";
+inline constexpr const char* kNoLinkCycle = "the panels are parked and woken";
 inline constexpr LineFormat<int, int, int, const char*, const char*> kBenchIncomplete{
     Stream::Out, "BENCH_INCOMPLETE: %d of %d cycles completed, %d abandoned%s%s\n"};
 

@@ -147,16 +147,18 @@ void McuProx::adoptDevice(HidHandle handle) {
     deviceGone_.store(false);
 }
 
-McuProx::BypassResend McuProx::adoptReconnected(HidHandle handle) {
+// The lines are printed under the device lock, so they come out in the order of the
+// commands on the wire: a final '[' (setBypass takes the same lock) is logged after them.
+void McuProx::adoptReconnected(HidHandle handle) {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     device = handle;
-    BypassResend resend = BypassResend::NotNeeded;
+    lines::print(lines::kMcuReconnected);
+    // A replugged MCU starts with its bypass off: taken off, the headset would blank.
     if (bypassWanted_) {
-        resend = sendCommandLocked(prox::kCmdBypassOn) ? BypassResend::Sent : BypassResend::Failed;
-        bypassWanted_ = resend == BypassResend::Sent;  // failed: the device runs without it
+        bypassWanted_ = sendCommandLocked(prox::kCmdBypassOn);  // failed: the device runs without it
+        lines::print(lines::kMcuBypassResent, bypassWanted_ ? lines::kResentOk : lines::kBypassFailed);
     }
     deviceGone_.store(false);  // back, with the bypass as it was
-    return resend;
 }
 
 void McuProx::dropDevice() {

@@ -79,9 +79,8 @@ class McuProx {
     void dropDevice();
     void adoptDevice(HidHandle handle);
     // Adopts a reconnected device and, in the same locked step, sends the bypass again
-    // if it was on.
-    enum class BypassResend { NotNeeded, Sent, Failed };
-    BypassResend adoptReconnected(HidHandle handle);
+    // if it was on, and says so.
+    void adoptReconnected(HidHandle handle);
     bool sendCommandLocked(char command);
     // Lets open report a measured worn state: waits for the reader's first full average.
     void awaitFirstAverage();

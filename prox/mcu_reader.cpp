@@ -58,17 +58,12 @@ void McuProx::readerLoop() {
             if (!waitBeforeReconnect(stopRequested)) break;
             HidHandle found = probeRate(rateMs, readEvent);
             if (found == nullptr) continue;
-            const BypassResend resend = adoptReconnected(found);
+            adoptReconnected(found);
             filter.restart();
             meter.restart();
             edge.restart();
             silentReads = 0;
             trace::linkChange(platform::steadyNowNs(), false);
-            lines::print(lines::kMcuReconnected);
-            // A replugged MCU starts with its bypass off: taken off, the headset would blank.
-            if (resend != BypassResend::NotNeeded)
-                lines::print(lines::kMcuBypassResent,
-                             resend == BypassResend::Sent ? lines::kResentOk : lines::kBypassFailed);
         }
 
         const int got = readReport(device, readEvent, buffer, sizeof(buffer), kTelemetryReadTimeoutMs);

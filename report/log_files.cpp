@@ -25,17 +25,32 @@ std::string textOf(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-bool readAll(const std::string& path, std::string& bytes) {
-    if (path == "-") {
-        std::ostringstream text;
-        text << std::cin.rdbuf();
-        bytes = text.str();
-        return true;
+// Far beyond any log of the program (its longest run prints a few hundred kilobytes): an
+// endless input (a device, standard input from one) is cut off here and refused.
+constexpr size_t kMaxLogBytes = size_t(64) << 20;
+
+enum class Read { Ok, Unreadable, NotAFile, TooLarge };
+
+Read readBounded(std::istream& in, std::string& bytes) {
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        bytes.append(buffer, size_t(in.gcount()));
+        if (bytes.size() > kMaxLogBytes) return Read::TooLarge;
     }
+    return in.bad() ? Read::Unreadable : Read::Ok;
+}
+
+// Only regular files: a device never ends and a pipe without a writer blocks the open
+// ("-" reads standard input, whatever it is).
+Read readAll(const std::string& path, std::string& bytes) {
+    if (path == "-") return readBounded(std::cin, bytes);
+    std::error_code error;
+    const fs::file_status status = fs::status(pathOf(path), error);
+    if (error) return Read::Unreadable;
+    if (!fs::is_regular_file(status)) return Read::NotAFile;
     std::ifstream file(pathOf(path), std::ios::binary);
-    if (!file) return false;
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad();
+    if (!file) return Read::Unreadable;
+    return readBounded(file, bytes);
 }
 
 std::vector<std::string> expand(const std::vector<std::string>& paths) {
@@ -64,8 +79,14 @@ bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& log
     bool allGood = true;
     for (const std::string& path : expand(paths)) {
         std::string bytes;
-        if (!readAll(path, bytes)) {
-            std::fprintf(stderr, "tessaray-report: %s: cannot read this file\n", path.c_str());
+        const Read read = readAll(path, bytes);
+        if (read != Read::Ok) {
+            std::fprintf(stderr, "tessaray-report: %s: %s\n", path.c_str(),
+                         read == Read::NotAFile
+                             ? "not a regular file (a device or a pipe): give a saved log, or "
+                               "'-' to read standard input"
+                         : read == Read::TooLarge ? "larger than 64 MiB: not a tessaray log"
+                                                  : "cannot read this file");
             allGood = false;
             continue;
         }

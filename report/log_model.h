@@ -173,7 +173,7 @@ struct LoggedRun {
     unsigned telemetryMs = 0;  // the interval asked of the MCU; 0 when not printed
     bool dozeCapable = false;
     bool bypassOn = false;
-    int bypassRestored = -1;  // -1 not printed, 0 FAILED, 1 ok
+    int bypassRestored = -1;  // -1 not printed, 0 FAILED, 1 ok, 2 not confirmed (device silent or gone)
     std::string driverVersion;
     std::string modeText;  // "5088x2544 @ 75.000 Hz format=22"
     double refreshHz = 0.0;

@@ -94,6 +94,7 @@ class LogParser {
         }
         into.lines += run.lines;
         into.unrecognised += run.unrecognised;
+        into.otherRecognised += run.otherRecognised;
         into.lastLine = run.lastLine;
         into.appendedErrors = true;
         into.end = runEndOf(into);

@@ -6,6 +6,9 @@
 namespace corva::report {
 namespace {
 
+// How far into a file a control byte makes it "binary".
+constexpr size_t kBinaryHeadBytes = 1024;
+
 void appendUtf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -80,15 +83,22 @@ LogText decodeLogBytes(std::string_view bytes) {
         log.text = has("\xEF\xBB\xBF") ? bytes.substr(3) : bytes;
         log.encoding = "ASCII";
     }
-    // Control bytes other than tab, CR, LF and ESC do not occur in a console log.
+    // Zero bytes after the text (a file preallocated, or cut short by a crash) are no part
+    // of it.
+    while (!log.text.empty() && log.text.back() == '\0') log.text.remove_suffix(1);
+    // Control bytes other than tab, CR, LF and ESC do not occur in a console log: at its
+    // head they say it is no text at all; further on they only spoil their own line.
     bool utf8 = false;
     bool legacy = false;
     const std::string_view text = log.text;
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x20 && c != '\t' && c != '\r' && c != '\n' && c != 0x1B) {
-            log.binary = true;
-            break;
+            if (i < kBinaryHeadBytes) {
+                log.binary = true;
+                break;
+            }
+            continue;
         }
         if (c < 0x80) continue;
         if (const size_t n = utf8Length(text, i); n > 0) {

@@ -13,7 +13,7 @@ struct LogText {
     std::string converted;  // only filled when the input had to be converted
     std::string_view text;  // the text to split into lines
     std::string encoding;
-    bool binary = false;  // NUL bytes or other control bytes: not a text file
+    bool binary = false;  // NUL bytes or other control bytes at its head: not a text file
 };
 
 LogText decodeLogBytes(std::string_view bytes);

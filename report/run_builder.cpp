@@ -141,7 +141,10 @@ bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
     if (!known) return false;
     ++run_.lines;
     run_.lastLine = number;
-    furthest_ = std::max(furthest_, startStep > 0 ? startStep : 5);
+    // The link's own lines (standard error, its reader thread) and the display-status
+    // monitor's may come before the start sequence is through: they do not end it.
+    const bool anyTime = line.starts_with("McuProx: ") || line.starts_with("DSTAT_CHANGE ");
+    furthest_ = std::max(furthest_, startStep > 0 ? startStep : anyTime ? 0 : 5);
     return true;
 }
 
@@ -226,6 +229,10 @@ bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
         Event& e = event(EventKind::CycleAbandoned, number);
         e.cycle = n;
         e.text = reason;
+        return true;
+    }
+    if (line.starts_with(lines::kBenchNote.prefix())) {
+        event(EventKind::RunNote, number).text = line;
         return true;
     }
     if (line.starts_with(lines::kBenchIncomplete.prefix())) {
@@ -377,7 +384,9 @@ bool RunBuilder::setupLine(std::string_view line, size_t number) {
         return true;
     }
     if (lines::scan(lines::kBypassRestored, line, said)) {
-        run_.bypassRestored = said == lines::kRestoredOk ? 1 : 0;
+        run_.bypassRestored = said == lines::kRestoredOk                   ? 1
+                              : said.starts_with(lines::kNotConfirmedWord) ? 2
+                                                                           : 0;
         return true;
     }
     if (lines::scan(lines::kBypass, line, said)) {

@@ -99,6 +99,7 @@ void runBlock(std::string& out, const LoggedRun& run, size_t index) {
         add(out, ", restored: %s",
             run.bypassRestored == 1   ? "ok"
             : run.bypassRestored == 0 ? "FAILED"
+            : run.bypassRestored == 2 ? "not confirmed"
                                       : "not shown");
     out += "\n";
     if (!run.driverVersion.empty() || !run.modeText.empty())

@@ -78,6 +78,24 @@ TEST(RunSettings, CycleCountsBeyondTheIntegerRangeClampTowardsTheNearerLimit) {
     }
 }
 
+// Both builds read the same text the same way: decimal only, whatever the C runtime does
+// with hexadecimal, infinity or NaN.
+TEST(RunSettings, SecondsAreDecimalOnBothBuilds) {
+    const struct {
+        const char* text;
+        double value;
+        double plainSeconds;
+    } cases[] = {
+        {"0x2", 0.0, 30.0}, {"2.5x", 2.5, 2.5}, {" \t3", 3.0, 3.0}, {".5", 0.5, 0.5},   {"1e1", 10.0, 10.0},
+        {"1e", 1.0, 1.0},   {"-.", 0.0, 30.0},  {"inf", 0.0, 30.0}, {"nan", 0.0, 30.0}, {"+4.", 4.0, 4.0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(atofDecimal(c.text), c.value) << c.text;
+        EXPECT_DOUBLE_EQ(parse({c.text}).runSeconds, c.plainSeconds) << c.text;
+    }
+    EXPECT_DOUBLE_EQ(parse({"cycle", "1", "0x2", "0x1"}).activeSeconds, 2.0);
+}
+
 TEST(RunSettings, OutOfRangeTimesFallBackToDefaultsNotBounds) {
     const RunSettings s = parse({"cycle", "2", "0.2", "25"});
     EXPECT_DOUBLE_EQ(s.activeSeconds, 2.0);

@@ -265,6 +265,11 @@ bool SimMcu::bypassOn() const {
     return fw_->bypass;
 }
 
+bool SimMcu::answering() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fw_->plugged && fw_->armed && !fw_->hung && !fw_->refuseFeatures;
+}
+
 bool SimMcu::dozed() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return fw_->doze;

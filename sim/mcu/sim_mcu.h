@@ -103,6 +103,7 @@ class SimMcu final : public HidTransport {
     std::vector<McuCommand> commands() const;
     std::vector<McuCommand> commandsTo(size_t interfaceIndex) const;
     bool bypassOn() const;
+    bool answering() const;  // plugged in, given its rate, streaming and taking commands
     bool dozed() const;
     uint16_t telemetryRateMs() const;
 

@@ -31,6 +31,15 @@ bool plainCount(const std::string& text, long long& value) {
     return true;
 }
 
+// What the C library reads, but decimal only: where it reads hexadecimal, infinity or NaN
+// the decimal reading is the "0" before the x, or no number at all.
+double decimalSeconds(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    const std::string read(text.c_str(), size_t(end - text.c_str()));
+    return read.find_first_of("xXiInN") == std::string::npos ? value : 0.0;
+}
+
 const char* checkBenchmark(const std::vector<std::string>& args, const RunSettings& s) {
     FUZZ_REQUIRE(s.cycles >= 1 && s.cycles <= 10);
     FUZZ_REQUIRE(s.activeSeconds >= 0.5 && s.activeSeconds <= 10.0);
@@ -44,11 +53,11 @@ const char* checkBenchmark(const std::vector<std::string>& args, const RunSettin
     if (args.size() >= 2 && plainCount(args[1], count))  // however large: clamped, never wrapped
         FUZZ_REQUIRE(s.cycles == (count < 1 ? 1 : count > 10 ? 10 : count));
     if (args.size() >= 3) {
-        const double active = std::strtod(args[2].c_str(), nullptr);
+        const double active = decimalSeconds(args[2]);
         FUZZ_REQUIRE(s.activeSeconds == ((active >= 0.5 && active <= 10.0) ? active : 2.0));
     }
     if (args.size() >= 4) {
-        const double hold = std::strtod(args[3].c_str(), nullptr);
+        const double hold = decimalSeconds(args[3]);
         FUZZ_REQUIRE(s.holdSeconds == ((hold >= 0.5 && hold <= 20.0) ? hold : 3.0));
     }
     return nullptr;
@@ -79,7 +88,7 @@ const char* checkRunSettings(const uint8_t* data, size_t size) {
     if (args.empty()) {
         FUZZ_REQUIRE(s.runSeconds == 10.0);
     } else {
-        const double asked = std::strtod(first.c_str(), nullptr);
+        const double asked = decimalSeconds(first);
         FUZZ_REQUIRE(s.runSeconds == ((asked > 0.0 && asked <= 30.0) ? asked : 30.0));
     }
     return nullptr;

@@ -293,5 +293,32 @@ TEST(ReportParser, LatencyAttributionAndFailureLines) {
     EXPECT_EQ(abandoned.unrecognised, 0u);
 }
 
+// One run stays one run however its two streams were saved: a link message before the
+// start sequence is through (">log 2>&1"), standard error appended (`cat out err`, here
+// with the no-device message that also starts a run), zero bytes after the text.
+TEST(ReportParser, OneRunWhateverTheStreamsDid) {
+    std::string log = readTestLog("sim_doze.log");
+    const std::string lost =
+        "McuProx: read failed (err 1167) \xE2\x80\x94 device gone, waiting for reconnect\n";
+    const std::string appended = lost + "McuProx: device reconnected, telemetry restarted\n" +
+                                 "McuProx: proximity bypass re-sent after reconnect: ok ('p' sent)\n";
+    const size_t afterFirstLine = log.find('\n') + 1;
+    const std::string variants[] = {
+        log.substr(0, afterFirstLine) + lost + log.substr(afterFirstLine),
+        log + "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n" + appended,
+        log + appended,
+        log + std::string(64, '\0'),
+    };
+    for (const std::string& variant : variants) {
+        const ParsedLog parsed = parseLog(variant);
+        EXPECT_TRUE(parsed.isLog) << variant;
+        ASSERT_EQ(parsed.runs.size(), 1u) << variant;
+        EXPECT_EQ(parsed.unrecognised, 0u) << variant;
+        EXPECT_EQ(parsed.runs[0].end, RunEnd::Completed) << variant;
+    }
+    // Control bytes past its head spoil only their own line.
+    EXPECT_EQ(parseLog(log + "\x01\x02garbage\n").runs.size(), 1u);
+}
+
 }  // namespace
 }  // namespace corva::report

@@ -146,6 +146,9 @@ TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
     const fs::path newerTrace = notLog.string() + ".trace";
     std::ofstream(newerTrace) << "tessaray-trace 99\n";
     const std::string out = notLog.string() + ".out";
+    // Neither a device nor a pipe nor an endless standard input holds the program up.
+    const fs::path fifo = fs::temp_directory_path() / ("report-test-" + std::to_string(::getpid()) + ".fifo");
+    ASSERT_EQ(std::system(("mkfifo " + fifo.string()).c_str()), 0);
     const struct {
         std::string arguments;
         int exitCode;
@@ -164,10 +167,14 @@ TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
         {"--frames-csv " + out + " " + newerTrace.string(), 2},
         {logs + "/sim_cycle.log --trace " + notLog.string(), 2},
         {"--trace-json " + out, 1},
+        {"/dev/zero", 2},
+        {"- </dev/zero", 2},
+        {fifo.string(), 2},
     };
     for (const auto& c : cases) EXPECT_EQ(runReport(c.arguments), c.exitCode) << c.arguments;
     fs::remove(notLog);
     fs::remove(newerTrace);
+    fs::remove(fifo);
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
+        dup2(options.mergeErrors ? outPipe[1] : errPipe[1], STDERR_FILENO);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }

@@ -20,8 +20,9 @@ struct SimProcessOptions {
     // Sends SIGINT `interruptDelaySeconds` after standard output first contains this text.
     std::string interruptAfter;
     double interruptDelaySeconds = 0.0;
-    int interruptSignal = 2;  // SIGINT; e.g. 15 for SIGTERM
-    int interruptCount = 1;   // signals sent, 0.1 s apart
+    int interruptSignal = 2;   // SIGINT; e.g. 15 for SIGTERM
+    int interruptCount = 1;    // signals sent, 0.1 s apart
+    bool mergeErrors = false;  // standard error into `out` too, as ">log 2>&1" does
 };
 
 struct SimProcessResult {
