@@ -75,7 +75,11 @@ bool openSessionEndWindow() {
 
 bool installConsoleHandler(ConsoleHandler handler) {
     const bool first = gTeardownDone == nullptr;
-    if (first) gTeardownDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // A run's teardown starts unfinished (the tests run the program more than once in one process).
+    if (first)
+        gTeardownDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    else
+        ResetEvent(gTeardownDone);
     gConsoleHandler = handler;
     const bool registered = SetConsoleCtrlHandler(onConsoleEvent, TRUE) != FALSE;
     return (!first || openSessionEndWindow()) && registered;

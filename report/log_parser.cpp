@@ -160,23 +160,23 @@ const char* outcomeName(CycleOutcome outcome) {
 const char* eventName(EventKind kind) {
     switch (kind) {
         case EventKind::InitStart:
-            return "INIT_START";
+            return lines::kInitStart;
         case EventKind::InitDone:
-            return "INIT_DONE";
+            return lines::kInitDone;
         case EventKind::FirstDraw:
-            return "FIRST_DRAW";
+            return lines::kFirstDraw;
         case EventKind::CycleStart:
             return "CYCLE";
         case EventKind::ParkRequest:
-            return "PARK_REQUEST";
+            return lines::kParkRequest;
         case EventKind::ParkDone:
-            return "PARK_DONE";
+            return lines::kParkDone;
         case EventKind::DozeSleepRequest:
-            return "DOZE_SLEEP_REQUEST";
+            return lines::kDozeSleepRequest;
         case EventKind::DozeAsleep:
-            return "DOZE_ASLEEP";
+            return lines::kDozeAsleep;
         case EventKind::WakeRequest:
-            return "WAKE_REQUEST";
+            return lines::kWakeRequest;
         case EventKind::DstatChange:
             return "DSTAT_CHANGE";
         case EventKind::WakeLatency:
@@ -202,7 +202,7 @@ const char* eventName(EventKind kind) {
         case EventKind::Failure:
             return "FAILURE";
         case EventKind::BenchEnd:
-            return "BENCH_END";
+            return lines::kBenchEnd;
         case EventKind::Result:
             return "RESULT";
     }

@@ -1,6 +1,8 @@
 // The per-frame CSV, the frame-interval plots and the trace-to-log match.
 #include "report/trace_outputs.h"
 
+#include "report/log_parser.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -115,26 +117,19 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
 
 namespace {
 
+// The marker kinds (the lines "NAME hh:mm:ss.mmm"), named as the log names them.
 const char* markerName(EventKind kind) {
     switch (kind) {
         case EventKind::InitStart:
-            return "INIT_START";
         case EventKind::InitDone:
-            return "INIT_DONE";
         case EventKind::FirstDraw:
-            return "FIRST_DRAW";
         case EventKind::ParkRequest:
-            return "PARK_REQUEST";
         case EventKind::ParkDone:
-            return "PARK_DONE";
         case EventKind::DozeSleepRequest:
-            return "DOZE_SLEEP_REQUEST";
         case EventKind::DozeAsleep:
-            return "DOZE_ASLEEP";
         case EventKind::WakeRequest:
-            return "WAKE_REQUEST";
         case EventKind::BenchEnd:
-            return "BENCH_END";
+            return eventName(kind);
         default:
             return nullptr;
     }

@@ -316,12 +316,15 @@ NvStatus DisplayModel::release(uint32_t vendorId, const NvDirectModeDisplay* dis
 
 bool DisplayModel::openSurface(void* handle, REFIID riid, void** resource, HRESULT* result) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (Surface& s : surfaces_) {
-        if (handle == nullptr || handle != s.shared || s.id == 0) continue;
-        *result = s.resource->QueryInterface(riid, resource);
-        return true;
-    }
-    return false;
+    // The newest surface of that handle: the caller closes each handle once it is opened, so
+    // the system may hand the same value out again for the next surface.
+    Surface* named = nullptr;
+    for (Surface& s : surfaces_)
+        if (handle != nullptr && handle == s.shared && s.id != 0 && (named == nullptr || s.id > named->id))
+            named = &s;
+    if (named == nullptr) return false;
+    *result = named->resource->QueryInterface(riid, resource);
+    return true;
 }
 
 bool DisplayModel::deviceRemoved(ID3D12Device* device) {

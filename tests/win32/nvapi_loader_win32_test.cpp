@@ -331,8 +331,9 @@ TEST(Win32LoaderOnTheSystem, ALibraryBesideTheExecutableIsNotFoundOnlyOneInTheSy
     std::error_code error;
     cleanup.files.push_back(beside);
     ASSERT_TRUE(fs::copy_file(executable, beside, error)) << error.message();
-    // The default search finds it. Freed at once: a loaded module is found by name alone.
-    HMODULE found = LoadLibraryExW(name.c_str(), nullptr, 0);
+    // A search of the program's folder finds it (the process's default search may already
+    // leave that folder out). Freed at once: a loaded module is found by name alone.
+    HMODULE found = LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
     ASSERT_NE(found, nullptr) << GetLastError();
     FreeLibrary(found);
     for (bool windows8 : {true, false}) {
