@@ -171,6 +171,9 @@ void SimMcu::replug() {
 
 void SimMcu::setHung(bool hung) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Told to talk while talking, the MCU keeps its telemetry on its timer; only one that
+    // was hung starts it afresh.
+    if (fw_->hung == hung) return;
     pumpLocked(simNowNs());
     fw_->hung = hung;
     fw_->nextDueNs = simNowNs() + int64_t(std::max<uint16_t>(fw_->rateMs, 1)) * 1000000;
