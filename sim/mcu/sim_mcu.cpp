@@ -263,6 +263,16 @@ std::vector<McuCommand> SimMcu::commandsTo(size_t interfaceIndex) const {
     return all;
 }
 
+std::vector<McuCommand> SimMcu::mcuCommands() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<McuCommand> received;
+    for (const McuCommand& c : commands_)
+        if (c.interfaceIndex < scenario_.interfaces.size() &&
+            scenario_.interfaces[c.interfaceIndex] == InterfaceRole::Mcu)
+            received.push_back(c);
+    return received;
+}
+
 bool SimMcu::bypassOn() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return fw_->bypass;
