@@ -70,6 +70,16 @@ bool parsePanel(std::string_view rest, PanelTransition& t) {
     return ok && (on == 0 || on == 1);
 }
 
+bool parseBypassCommand(std::string_view rest, BypassCommand& c) {
+    std::string_view command;
+    int accepted = -1;
+    const bool ok = field(rest, "cmd", command) && field(rest, "accepted", accepted) &&
+                    field(rest, "time_ns", c.timeNs) && rest.empty();
+    c.command = command.size() == 1 ? command[0] : char(0);
+    c.accepted = accepted == 1;
+    return ok && (c.command == 'p' || c.command == '[') && (accepted == 0 || accepted == 1);
+}
+
 bool parseNumber(std::string_view text, double& value) {
     const auto [at, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && at == text.data() + text.size();
@@ -107,6 +117,15 @@ std::string formatGroundTruth(const GroundTruth& truth) {
     // Left on, the bypass keeps the displays lit when the headset is taken off.
     if (truth.bypassAtExit >= 0) {
         std::snprintf(line, sizeof line, "mcu_bypass_at_exit %d\n", truth.bypassAtExit);
+        text += line;
+    }
+    if (truth.answeringAtExit >= 0) {
+        std::snprintf(line, sizeof line, "mcu_answering_at_exit %d\n", truth.answeringAtExit);
+        text += line;
+    }
+    for (const BypassCommand& c : truth.bypassCommands) {
+        std::snprintf(line, sizeof line, "mcu_bypass_command cmd=%c accepted=%d time_ns=%" PRId64 "\n",
+                      c.command, c.accepted ? 1 : 0, c.timeNs);
         text += line;
     }
     // Derived from the transitions, for a reader that wants only these (a script).
@@ -150,6 +169,11 @@ bool parseGroundTruth(std::string_view text, GroundTruth& truth, std::string& er
         } else if (line.starts_with("mcu_bypass_at_exit ")) {
             ok = line == "mcu_bypass_at_exit 0" || line == "mcu_bypass_at_exit 1";
             truth.bypassAtExit = line.back() == '1' ? 1 : 0;
+        } else if (line.starts_with("mcu_answering_at_exit ")) {
+            ok = line == "mcu_answering_at_exit 0" || line == "mcu_answering_at_exit 1";
+            truth.answeringAtExit = line.back() == '1' ? 1 : 0;
+        } else if (line.starts_with("mcu_bypass_command ")) {
+            ok = parseBypassCommand(line.substr(19), truth.bypassCommands.emplace_back());
         } else if (line.starts_with("wake_latency_ms ")) {
             latencies.push_back(0.0);
             ok = parseNumber(line.substr(16), latencies.back());

@@ -7,15 +7,27 @@
 #include "sim/driver/sim_display.h"
 #include "sim/headset/headset.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace corva::sim {
 
+// A proximity bypass command ('p' on, '[' off) as the MCU's own interface received it.
+struct BypassCommand {
+    char command = 0;
+    bool accepted = false;  // the feature report succeeded
+    int64_t timeNs = 0;
+};
+
 struct GroundTruth {
     std::vector<DisplaysTransition> transitions;
-    int bypassAtExit = -1;  // the MCU's proximity bypass at exit (0 or 1); -1: no MCU
+    int bypassAtExit = -1;     // the MCU's proximity bypass at exit (0 or 1); -1: no MCU
+    int answeringAtExit = -1;  // the MCU was plugged in, given its rate and streaming; -1: no MCU
+    // With an MCU, every bypass command it received, in order: the wire's order, against
+    // which the program's log order is checked.
+    std::vector<BypassCommand> bypassCommands;
     // The display's record (its surfaces are not written).
     std::vector<PresentRecord> presents;
     std::vector<VblankRecord> vblanks;

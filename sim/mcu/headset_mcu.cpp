@@ -82,7 +82,12 @@ GroundTruth groundTruthOf(const Headset& headset, const SimMcu* mcu) {
     GroundTruth truth;
     truth.transitions = headset.transitions();
     // A gone MCU keeps its state until it is powered up again.
-    if (mcu != nullptr) truth.bypassAtExit = mcu->bypassOn() ? 1 : 0;
+    if (mcu == nullptr) return truth;
+    truth.bypassAtExit = mcu->bypassOn() ? 1 : 0;
+    truth.answeringAtExit = mcu->answering() ? 1 : 0;
+    for (const McuCommand& c : mcu->mcuCommands())
+        if (c.command == prox::kCmdBypassOn || c.command == prox::kCmdBypassOff)
+            truth.bypassCommands.push_back({c.command, c.accepted, c.atNs});
     return truth;
 }
 

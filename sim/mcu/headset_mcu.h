@@ -32,7 +32,8 @@ struct McuHeadset {
 // Doze, wake and the proximity bypass reach the headset (accepted commands only).
 void applyMcuCommand(Headset& headset, const McuCommand& command);
 
-// Every displays transition, and whether the MCU (if given) has its bypass on.
+// Every displays transition and, if an MCU is given, its bypass and answering at exit and the
+// bypass commands it received.
 GroundTruth groundTruthOf(const Headset& headset, const SimMcu* mcu);
 
 }  // namespace corva::sim

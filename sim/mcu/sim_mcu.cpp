@@ -171,6 +171,9 @@ void SimMcu::replug() {
 
 void SimMcu::setHung(bool hung) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Told to talk while talking, the MCU keeps its telemetry on its timer; only one that
+    // was hung starts it afresh.
+    if (fw_->hung == hung) return;
     pumpLocked(simNowNs());
     fw_->hung = hung;
     fw_->nextDueNs = simNowNs() + int64_t(std::max<uint16_t>(fw_->rateMs, 1)) * 1000000;
@@ -258,6 +261,16 @@ std::vector<McuCommand> SimMcu::commandsTo(size_t interfaceIndex) const {
     std::vector<McuCommand> all = commands();
     std::erase_if(all, [interfaceIndex](const McuCommand& c) { return c.interfaceIndex != interfaceIndex; });
     return all;
+}
+
+std::vector<McuCommand> SimMcu::mcuCommands() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<McuCommand> received;
+    for (const McuCommand& c : commands_)
+        if (c.interfaceIndex < scenario_.interfaces.size() &&
+            scenario_.interfaces[c.interfaceIndex] == InterfaceRole::Mcu)
+            received.push_back(c);
+    return received;
 }
 
 bool SimMcu::bypassOn() const {

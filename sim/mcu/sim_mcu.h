@@ -102,6 +102,7 @@ class SimMcu final : public HidTransport {
     size_t timedOutReads() const;  // reads that ended on their timeout with nothing
     std::vector<McuCommand> commands() const;
     std::vector<McuCommand> commandsTo(size_t interfaceIndex) const;
+    std::vector<McuCommand> mcuCommands() const;  // those the microcontroller's interfaces received
     bool bypassOn() const;
     bool answering() const;  // plugged in, given its rate, streaming and taking commands
     bool dozed() const;

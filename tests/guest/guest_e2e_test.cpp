@@ -166,6 +166,7 @@ void expectWakesMatchTruth(Program program, const GuestRun& g, const ReadRun& r,
     const std::vector<double> printed = r.latencies();
     const std::vector<double> truth = sim::wakeLatenciesMs(takeTruth(g.truthFile));
     ASSERT_EQ(printed.size(), wakes) << g.run.out;
+    EXPECT_EQ(r.count(EventKind::WakePhases), wakes) << "a timed wake without its phase line\n" << g.run.out;
     ASSERT_EQ(truth.size(), wakes) << g.daemonOutput;
     for (size_t i = 0; i < wakes; ++i) {
         std::printf("[guest] %s wake %zu: printed %.1f ms, truth %.1f ms\n", programName(program).c_str(), i,

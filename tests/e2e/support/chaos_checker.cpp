@@ -2,8 +2,7 @@
 
 #include "report/log_parser.h"
 
-#include <cstdio>
-#include <fstream>
+#include <algorithm>
 #include <sstream>
 
 namespace corva::test {
@@ -12,6 +11,11 @@ namespace {
 using report::CycleOutcome;
 using report::EventKind;
 using report::LoggedRun;
+
+using sim::HeadsetInput;
+
+// Binary rounding of the printed tenths; the program rounds the interval outward itself.
+constexpr double kPhaseRoundingMs = 1e-6;
 
 // One telemetry interval and room for a busy machine's scheduling between the first
 // report and the monitor's line.
@@ -47,7 +51,7 @@ size_t linesStarting(const std::string& log, const std::string& prefix, long aft
 class Checker {
   public:
     Checker(const ChaosRun& run, const SimProcessResult& result, const ChaosTruth& truth)
-        : run_(run), result_(result), truth_(truth), log_(result.out + result.err) {}
+        : run_(run), result_(result), read_(truth), truth_(truth.truth), log_(result.out + result.err) {}
 
     std::vector<std::string> check() {
         if (!result_.started) return {"tessaray-sim did not start"};
@@ -56,7 +60,7 @@ class Checker {
                "exit code " + std::to_string(result_.exitCode));
         expect(result_.seconds <= run_.boundSeconds,
                "ran " + std::to_string(result_.seconds) + " s, bound " + std::to_string(run_.boundSeconds));
-        expect(truth_.read, "no ground truth written");
+        expect(read_.read, "no ground truth read: " + read_.error);
         const report::ParsedLog parsed = report::parseLog(log_, "chaos.log");
         expect(parsed.runs.size() == 1, "the report reads " + std::to_string(parsed.runs.size()) + " runs");
         expect(parsed.unrecognised == 0,
@@ -105,22 +109,32 @@ class Checker {
     }
 
     // Each printed latency is one of the headset's own wakes: no less than the wake took,
-    // no more than until the first report showing it plus a margin.
+    // no more than until the first report showing it plus a margin. The phase line after it
+    // puts the displays coming on, by that wake's truth, inside its on=LO..HI.
     void checkLatencies(const LoggedRun& run) {
         expect(run.orphanLatencies == 0, "a wake latency without a wake request");
-        const std::string cause = !run_.args.empty() && run_.args[0] == "doze" ? "doze" : "panel-power";
+        const HeadsetInput cause =
+            !run_.args.empty() && run_.args[0] == "doze" ? HeadsetInput::Doze : HeadsetInput::PanelPower;
         size_t at = 0;
         for (const report::Cycle& c : run.cycles) {
             if (c.wakeLatencyMs < 0.0) continue;
-            bool matched = false;
-            for (; at < truth_.transitions.size() && !matched; ++at) {
-                const ChaosTruth::Transition& t = truth_.transitions[at];
+            const sim::DisplaysTransition* matched = nullptr;
+            for (; at < truth_.transitions.size() && matched == nullptr; ++at) {
+                const sim::DisplaysTransition& t = truth_.transitions[at];
                 if (!t.on || t.cause != cause || t.wakeStampNs == 0 || t.firstReportNs == 0) continue;
-                matched = c.wakeLatencyMs >= double(t.visibleNs - t.wakeStampNs) / 1e6 - 0.1 &&
-                          c.wakeLatencyMs <= double(t.firstReportNs - t.wakeStampNs) / 1e6 + kLatencyMarginMs;
+                if (c.wakeLatencyMs >= double(t.visibleNs - t.wakeStampNs) / 1e6 - 0.1 &&
+                    c.wakeLatencyMs <= double(t.firstReportNs - t.wakeStampNs) / 1e6 + kLatencyMarginMs)
+                    matched = &t;
             }
-            expect(matched, "cycle " + std::to_string(c.number) + ": latency " +
-                                std::to_string(c.wakeLatencyMs) + " ms is no wake of the headset");
+            const std::string which = "cycle " + std::to_string(c.number) + ": ";
+            expect(matched != nullptr,
+                   which + "latency " + std::to_string(c.wakeLatencyMs) + " ms is no wake of the headset");
+            if (matched == nullptr || !c.phases.seen || !c.phases.interval) continue;
+            const double onMs = double(matched->visibleNs - matched->wakeStampNs) / 1e6;
+            expect(c.phases.onLoMs <= onMs + kPhaseRoundingMs && onMs <= c.phases.onHiMs + kPhaseRoundingMs,
+                   which + "WAKE_PHASES on=" + std::to_string(c.phases.onLoMs) + ".." +
+                       std::to_string(c.phases.onHiMs) + " does not hold the displays coming on at " +
+                       std::to_string(onMs) + " ms");
         }
     }
 
@@ -129,8 +143,8 @@ class Checker {
         expect(count(run, EventKind::ParkDone) <= count(run, EventKind::PanelsOff),
                "PARK_DONE without panels off");
         size_t dozedOff = 0;  // seen off by the telemetry, through a doze
-        for (const ChaosTruth::Transition& t : truth_.transitions)
-            dozedOff += !t.on && t.cause == "doze" && t.firstReportNs != 0;
+        for (const sim::DisplaysTransition& t : truth_.transitions)
+            dozedOff += !t.on && t.cause == HeadsetInput::Doze && t.firstReportNs != 0;
         if (run.proxUp)
             expect(count(run, EventKind::DozeAsleep) <= dozedOff,
                    "DOZE_ASLEEP without the displays seen off");
@@ -203,14 +217,13 @@ class Checker {
 
         const std::string resent = "McuProx: proximity bypass re-sent after reconnect: ok";
         const size_t sentOn = (run.bypassOn ? 1 : 0) + linesStarting(log_, resent);
-        size_t accepted = 0;
-        for (char c : truth_.bypassCommands) accepted += c == 'p';
-        if (truth_.commandsRecorded)
-            expect(sentOn == accepted, "the log says 'p' was sent " + std::to_string(sentOn) +
-                                           " time(s), the microcontroller took it " +
-                                           std::to_string(accepted));
-        if (!run_.mergeErrors || truth_.bypassCommands.find('[') == std::string::npos) return;
-        const std::string& wire = truth_.bypassCommands;
+        std::string wire;  // the accepted ones, in the order received
+        for (const sim::BypassCommand& c : truth_.bypassCommands)
+            if (c.accepted) wire += c.command;
+        const size_t accepted = size_t(std::count(wire.begin(), wire.end(), 'p'));
+        expect(sentOn == accepted, "the log says 'p' was sent " + std::to_string(sentOn) +
+                                       " time(s), the microcontroller took it " + std::to_string(accepted));
+        if (!run_.mergeErrors || wire.find('[') == std::string::npos) return;
         const size_t afterOff = wire.size() - wire.rfind('[') - 1;
         expect(linesStarting(log_, resent, lastLineOf(log_, "prox bypass restored: ")) == afterOff,
                "reconnect and restore lines in another order than on the wire (" + wire + ")");
@@ -218,7 +231,8 @@ class Checker {
 
     const ChaosRun& run_;
     const SimProcessResult& result_;
-    const ChaosTruth& truth_;
+    const ChaosTruth& read_;
+    const sim::GroundTruth& truth_;
     const std::string log_;
     std::vector<std::string> broken_;
 };
@@ -227,28 +241,7 @@ class Checker {
 
 ChaosTruth readChaosTruth(const std::string& file) {
     ChaosTruth truth;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        truth.read = true;
-        char cause[32] = {};
-        char command = 0;
-        int on = 0, accepted = 0;
-        ChaosTruth::Transition t;
-        if (std::sscanf(line.c_str(),
-                        "transition on=%d cause=%31s request_ns=%lld visible_ns=%lld first_report_ns=%lld "
-                        "wake_stamp_ns=%lld",
-                        &on, cause, &t.requestNs, &t.visibleNs, &t.firstReportNs, &t.wakeStampNs) == 6) {
-            t.on = on != 0;
-            t.cause = cause;
-            truth.transitions.push_back(t);
-        }
-        std::sscanf(line.c_str(), "mcu_bypass_at_exit %d", &truth.bypassAtExit);
-        std::sscanf(line.c_str(), "mcu_answering_at_exit %d", &truth.answeringAtExit);
-        if (std::sscanf(line.c_str(), "mcu_bypass_command %c accepted=%d", &command, &accepted) == 2) {
-            truth.commandsRecorded = true;
-            if (accepted) truth.bypassCommands += command;
-        }
-    }
+    truth.read = sim::readGroundTruthFile(file, truth.truth, truth.error);
     return truth;
 }
 

@@ -2,6 +2,7 @@
 // says (read through tessaray-report's reader) against the simulated headset's ground truth.
 #pragma once
 
+#include "sim/headset/ground_truth.h"
 #include "tests/e2e/support/chaos_run.h"
 #include "tests/support/linux/sim_process.h"
 
@@ -10,19 +11,12 @@
 
 namespace corva::test {
 
-// The ground truth tessaray-sim writes at exit, as far as the checks need it.
+// The ground truth tessaray-sim writes at exit; `read` false (with `error`) when it wrote none
+// or one its reader refuses.
 struct ChaosTruth {
-    struct Transition {
-        bool on = false;
-        std::string cause;
-        long long requestNs = 0, visibleNs = 0, firstReportNs = 0, wakeStampNs = 0;
-    };
-    std::vector<Transition> transitions;
-    int bypassAtExit = -1;          // the microcontroller's bypass when the program ended
-    int answeringAtExit = -1;       // it was plugged in, set up and streaming
-    std::string bypassCommands;     // 'p' and '[' as the microcontroller received them, in order
-    bool commandsRecorded = false;  // the truth lists them (else the order checks are skipped)
+    sim::GroundTruth truth;
     bool read = false;
+    std::string error;
 };
 
 ChaosTruth readChaosTruth(const std::string& file);
