@@ -1,5 +1,7 @@
 // The display-status monitor and the status line, driven through the link's public
 // state words and a scripted presenter.
+#include "lines/line_scan.h"
+#include "lines/printed_lines.h"
 #include "app/shared_state.h"
 #include "app/status_threads.h"
 #include "platform/platform.h"
@@ -8,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <array>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -66,14 +70,23 @@ TEST_F(StatusThreads, MonitorPrintsChangesAndConsumesTheStampOnlyOnDisplaysOn) {
     const std::string out = ::testing::internal::GetCapturedStdout();
 
     EXPECT_TRUE(stampConsumed);
-    EXPECT_TRUE(std::regex_search(
-        out, std::regex(R"(DSTAT_CHANGE 0x0000 -> 0x0001 \[disp=1 proxOn=0\] \d\d:\d\d:\d\d\.\d\d\d\n)"
-                        R"(WARM_WAKE_LATENCY \d+\.\d ms \(WAKE_REQUEST -> DISPLAYS_ON\)\n)")))
-        << out;
-    EXPECT_NE(out.find("DSTAT_CHANGE 0x0001 -> 0x0003 [disp=1 proxOn=1]"), std::string::npos) << out;
-    EXPECT_NE(out.find("DSTAT_CHANGE 0x0003 -> 0x0000 [disp=0 proxOn=0]"), std::string::npos) << out;
-    EXPECT_EQ(countOf(out, "DSTAT_CHANGE"), 4u) << out;
-    EXPECT_EQ(countOf(out, "WARM_WAKE_LATENCY"), 1u) << out;
+    // Read back with the lines' own definitions: the changes in order, each with its bits
+    // spelt out, and the one latency right after the first displays-on change.
+    std::vector<std::array<unsigned, 4>> changes;  // from, to, disp, proxOn
+    int latencyAfter = -1;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        std::array<unsigned, 4> c{};
+        double ms = -1.0;
+        const lines::Skip t;
+        if (lines::scan(lines::kDstatChange, line, c[0], c[1], c[2], c[3], t, t, t, t))
+            changes.push_back(c);
+        else if (lines::scan(lines::kWakeLatency, line, ms) && ms >= 0.0)
+            latencyAfter = latencyAfter < 0 ? int(changes.size()) : 99;  // a second one fails
+    }
+    using Change = std::array<unsigned, 4>;
+    EXPECT_EQ(changes, (std::vector<Change>{{0, 1, 1, 0}, {1, 3, 1, 1}, {3, 0, 0, 0}, {0, 1, 1, 0}})) << out;
+    EXPECT_EQ(latencyAfter, 1) << out;
 }
 
 TEST_F(StatusThreads, MonitorReportsTheLastWakeSeenByTheThreadThatStops) {
