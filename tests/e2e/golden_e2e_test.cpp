@@ -77,7 +77,8 @@ std::string canonical(const SimProcessResult& run) {
     const ReadRun r = readRun(run);
     std::set<size_t> monitorNumbers, statusNumbers;
     for (const report::Event& e : r.run.events)
-        if (e.kind == EventKind::DstatChange || e.kind == EventKind::WakeLatency || e.kind == EventKind::WakePhases)
+        if (e.kind == EventKind::DstatChange || e.kind == EventKind::WakeLatency ||
+            e.kind == EventKind::WakePhases)
             monitorNumbers.insert(e.line);
     for (const report::StatusSample& s : r.run.status) statusNumbers.insert(s.line);
     std::string ordered, monitor, status, err;
