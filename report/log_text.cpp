@@ -91,10 +91,12 @@ LogText decodeLogBytes(std::string_view bytes) {
     bool utf8 = false;
     bool legacy = false;
     const std::string_view text = log.text;
+    size_t crs = 0;  // the head is measured without CRs: a log reads the same with either line end
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\r') ++crs;
         if (c < 0x20 && c != '\t' && c != '\r' && c != '\n' && c != 0x1B) {
-            if (i < kBinaryHeadBytes) {
+            if (i - crs < kBinaryHeadBytes) {
                 log.binary = true;
                 break;
             }
