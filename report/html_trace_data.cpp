@@ -1,0 +1,104 @@
+// The page's one reader of a frame-level trace: its records as columns of ms since the
+// trace's clock line, the form the timeline chart takes them in.
+#include <algorithm>
+
+#include "report/html_data.h"
+
+namespace corva::report {
+
+using nlohmann::ordered_json;
+
+namespace {
+
+// Vertical blanks that showed the frame before again: the signalled waits of two frames in a
+// row more than 1.5 refresh periods apart leave a blank per further period between them.
+ordered_json repeatedVblanks(const TraceFile& t) {
+    std::vector<int64_t> blanks;
+    for (const TraceFrame& f : t.frames)
+        if (f.wait == 's') blanks.push_back(f.vblankNs);
+    std::vector<int64_t> gaps;
+    for (size_t i = 1; i < blanks.size(); ++i)
+        if (blanks[i] > blanks[i - 1]) gaps.push_back(blanks[i] - blanks[i - 1]);
+    ordered_json out = ordered_json::array();
+    if (gaps.empty()) return out;
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    const int64_t period = gaps[gaps.size() / 2];
+    for (size_t i = 1; i < blanks.size() && period > 0; ++i) {
+        const int64_t gap = blanks[i] - blanks[i - 1];
+        // A gap of more than 20 periods is a park or a lost vertical blank, not a repeat.
+        if (gap * 2 <= period * 3 || gap > period * 20) continue;
+        for (int64_t at = blanks[i - 1] + period; at + period / 2 < blanks[i]; at += period)
+            out.push_back(htmlMs(traceMs(t, at)));
+    }
+    return out;
+}
+
+}  // namespace
+
+ordered_json traceTimelineData(const TraceFile& t) {
+    ordered_json index = ordered_json::array(), start = ordered_json::array(), submit = ordered_json::array(),
+                 present = ordered_json::array(), vblank = ordered_json::array(),
+                 lead = ordered_json::array(), freeRunning = ordered_json::array(),
+                 status = ordered_json::array();
+    for (const TraceFrame& f : t.frames) {
+        index.push_back(f.index);
+        start.push_back(htmlMs(traceMs(t, f.startNs)));
+        submit.push_back(htmlMs(traceMs(t, f.submitNs)));
+        present.push_back(htmlMs(traceMs(t, f.presentNs)));
+        vblank.push_back(f.wait == 's' ? ordered_json(htmlMs(traceMs(t, f.vblankNs)))
+                                       : ordered_json(nullptr));
+        lead.push_back(f.leadNs != 0 ? ordered_json(htmlMs(f.leadNs / 1e6)) : ordered_json(nullptr));
+        freeRunning.push_back(f.freeRunning ? 1 : 0);
+        status.push_back(f.presentStatus);
+    }
+    ordered_json markers = ordered_json::array();
+    for (const TraceMarker& m : t.markers)
+        markers.push_back({{"ms", htmlMs(traceMs(t, m.ns))}, {"name", m.name}});
+    ordered_json panels = ordered_json::array();
+    for (const TracePanelCall& p : t.panels)
+        panels.push_back({{"call", htmlMs(traceMs(t, p.callNs))},
+                          {"ret", htmlMs(traceMs(t, p.returnNs))},
+                          {"on", p.on},
+                          {"status", p.status}});
+    ordered_json dstat = ordered_json::array();
+    for (const TraceDstat& d : t.dstat)
+        dstat.push_back({{"ms", htmlMs(traceMs(t, d.ns))}, {"from", d.from}, {"to", d.to}});
+    // Free-run spans: from a start to the next end (or the last frame).
+    ordered_json spans = ordered_json::array();
+    double openAt = -1;
+    for (const TraceInstant& r : t.freeRuns) {
+        const double at = htmlMs(traceMs(t, r.ns));
+        if (r.flag && openAt < 0) openAt = at;
+        if (!r.flag && openAt >= 0) {
+            spans.push_back({openAt, at});
+            openAt = -1;
+        }
+    }
+    if (openAt >= 0 && !t.frames.empty())
+        spans.push_back({openAt, htmlMs(traceMs(t, t.frames.back().startNs))});
+    ordered_json errors = ordered_json::array();
+    for (const TraceInstant& e : t.presentErrors)
+        errors.push_back({{"ms", htmlMs(traceMs(t, e.ns))}, {"frame", e.frame}, {"status", e.status}});
+    ordered_json link = ordered_json::array();
+    for (const TraceInstant& l : t.linkChanges)
+        link.push_back({{"ms", htmlMs(traceMs(t, l.ns))}, {"lost", l.flag}});
+    return {{"frames",
+             {{"index", index},
+              {"start", start},
+              {"submit", submit},
+              {"present", present},
+              {"vblank", vblank},
+              {"lead", lead},
+              {"free_running", freeRunning},
+              {"status", status}}},
+            {"repeated", repeatedVblanks(t)},
+            {"markers", markers},
+            {"panels", panels},
+            {"dstat", dstat},
+            {"free_runs", spans},
+            {"present_errors", errors},
+            {"link", link},
+            {"dropped", t.dropped}};
+}
+
+}  // namespace corva::report
