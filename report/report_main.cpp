@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
             for (const ParsedLog& log : *set) logs.push_back(log);
     }
     if (logs.empty()) {
-        std::fprintf(stderr, "tessaray-report: no log to report on\n");
+        // A refused input has said why already: one message per fault.
+        if (inputsGood) std::fprintf(stderr, "tessaray-report: no log to report on\n");
         return 2;
     }
 
