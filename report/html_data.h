@@ -13,7 +13,8 @@ namespace corva::report {
 
 nlohmann::ordered_json cyclePhasesData(const LoggedRun& run);
 nlohmann::ordered_json distributionsData(const std::vector<const LoggedRun*>& runs);
-nlohmann::ordered_json traceTimelineData(const TraceFile& trace);
+// refreshHz: the display mode's (0: unknown), the period of the repeated vertical blanks.
+nlohmann::ordered_json traceTimelineData(const TraceFile& trace, double refreshHz);
 
 // Milliseconds rounded to a microsecond: what the page shows, and a smaller file.
 double htmlMs(double ms);

@@ -254,7 +254,7 @@ std::string htmlReport(const HtmlInput& in, const HtmlAssets& assets) {
 
     nlohmann::ordered_json data = {
         {"run", in.run}, {"cycles", cyclePhasesData(run)}, {"distributions", distributionsData(runs)}};
-    if (in.trace) data["trace"] = traceTimelineData(*in.trace);
+    if (in.trace) data["trace"] = traceTimelineData(*in.trace, run.refreshHz);
     out += "<script type=\"application/json\" id=\"report-data\">";
     out += scriptSafe(data.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     out += "</script>\n<script>\n";

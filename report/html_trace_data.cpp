@@ -10,24 +10,36 @@ using nlohmann::ordered_json;
 
 namespace {
 
-// Vertical blanks that showed the frame before again: the signalled waits of two frames in a
-// row more than 1.5 refresh periods apart leave a blank per further period between them.
-ordered_json repeatedVblanks(const TraceFile& t) {
-    std::vector<int64_t> blanks;
-    for (const TraceFrame& f : t.frames)
-        if (f.wait == 's') blanks.push_back(f.vblankNs);
-    std::vector<int64_t> gaps;
-    for (size_t i = 1; i < blanks.size(); ++i)
-        if (blanks[i] > blanks[i - 1]) gaps.push_back(blanks[i] - blanks[i - 1]);
+// Vertical blanks that showed the frame before again: two frames in a row whose signalled
+// vertical blanks lie more than 1.5 refresh periods apart leave a blank per further period
+// between them. Not across a park (the panels were off) nor across frames without a signalled
+// wait (free run). The period is the display mode's, else the shortest usual gap.
+ordered_json repeatedVblanks(const TraceFile& t, double refreshHz) {
     ordered_json out = ordered_json::array();
-    if (gaps.empty()) return out;
-    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-    const int64_t period = gaps[gaps.size() / 2];
-    for (size_t i = 1; i < blanks.size() && period > 0; ++i) {
-        const int64_t gap = blanks[i] - blanks[i - 1];
-        // A gap of more than 20 periods is a park or a lost vertical blank, not a repeat.
-        if (gap * 2 <= period * 3 || gap > period * 20) continue;
-        for (int64_t at = blanks[i - 1] + period; at + period / 2 < blanks[i]; at += period)
+    int64_t period = refreshHz > 0 ? static_cast<int64_t>(1e9 / refreshHz) : 0;
+    if (period == 0) {
+        std::vector<int64_t> gaps;
+        for (size_t i = 1; i < t.frames.size(); ++i)
+            if (t.frames[i].wait == 's' && t.frames[i - 1].wait == 's' &&
+                t.frames[i].vblankNs > t.frames[i - 1].vblankNs)
+                gaps.push_back(t.frames[i].vblankNs - t.frames[i - 1].vblankNs);
+        if (gaps.empty()) return out;
+        std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 10, gaps.end());
+        period = gaps[gaps.size() / 10];
+    }
+    if (period <= 0) return out;
+    std::vector<int64_t> parks;  // the panels' power-off calls and the loop's parked records
+    for (const TracePanelCall& p : t.panels)
+        if (!p.on) parks.push_back(p.callNs);
+    parks.insert(parks.end(), t.parked.begin(), t.parked.end());
+    for (size_t i = 1; i < t.frames.size(); ++i) {
+        const TraceFrame& a = t.frames[i - 1];
+        const TraceFrame& b = t.frames[i];
+        if (a.wait != 's' || b.wait != 's' || (b.vblankNs - a.vblankNs) * 2 <= period * 3) continue;
+        const bool parked = std::any_of(parks.begin(), parks.end(),
+                                        [&](int64_t ns) { return ns >= a.startNs && ns <= b.vblankNs; });
+        if (parked) continue;
+        for (int64_t at = a.vblankNs + period; at + period / 2 < b.vblankNs; at += period)
             out.push_back(htmlMs(traceMs(t, at)));
     }
     return out;
@@ -35,7 +47,7 @@ ordered_json repeatedVblanks(const TraceFile& t) {
 
 }  // namespace
 
-ordered_json traceTimelineData(const TraceFile& t) {
+ordered_json traceTimelineData(const TraceFile& t, double refreshHz) {
     ordered_json index = ordered_json::array(), start = ordered_json::array(), submit = ordered_json::array(),
                  present = ordered_json::array(), vblank = ordered_json::array(),
                  lead = ordered_json::array(), freeRunning = ordered_json::array(),
@@ -91,7 +103,7 @@ ordered_json traceTimelineData(const TraceFile& t) {
               {"lead", lead},
               {"free_running", freeRunning},
               {"status", status}}},
-            {"repeated", repeatedVblanks(t)},
+            {"repeated", repeatedVblanks(t, refreshHz)},
             {"markers", markers},
             {"panels", panels},
             {"dstat", dstat},

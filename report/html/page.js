@@ -5,7 +5,7 @@
 (function () {
   const data = JSON.parse(document.getElementById("report-data").textContent);
   const charts = {};
-  const report = (window.tessarayReport = { data, charts, renderedMs: null });
+  const report = (window.tessarayReport = { data, charts, scriptStartMs: performance.now(), renderedMs: null });
   const drawn = new Set();
   let expected = -1;
 
@@ -189,17 +189,6 @@
     const f = t.frames;
     const lane = (n, xs) => [xs, xs.map(() => n)];
     const vblanks = f.vblank.filter((v) => v != null);
-    // The lead as a line, broken where frames stop (parked, free-running without a lead).
-    const leadX = [];
-    const leadY = [];
-    f.start.forEach((s, i) => {
-      if (i > 0 && s - f.start[i - 1] > 100) {
-        leadX.push((s + f.start[i - 1]) / 2);
-        leadY.push(null);
-      }
-      leadX.push(s);
-      leadY.push(f.lead[i]);
-    });
     const panelX = t.panels.map((p) => p.call).concat(t.panels.map((p) => p.ret)).sort((a, b) => a - b);
     const tables = [
       lane(5, f.start),
@@ -210,9 +199,16 @@
       lane(6, t.dstat.map((d) => d.ms)),
       lane(7, panelX),
       lane(8, t.markers.map((m) => m.ms)),
-      [leadX, leadY],
+      [f.start, f.lead],
     ];
     const table = uPlot.join(tables, tables.map((_, i) => (i === tables.length - 1 ? 1 : 0)));
+    // The lead as a line, broken where frames stop for more than 100 ms (parked, stalled).
+    const leadColumn = table[table.length - 1];
+    for (let i = 1, k = 0; i < f.start.length; i++) {
+      if (f.start[i] - f.start[i - 1] <= 100) continue;
+      while (k < table[0].length && table[0][k] <= f.start[i - 1]) k++;
+      for (; k < table[0].length && table[0][k] < f.start[i]; k++) leadColumn[k] = null;
+    }
     const laneSeries = (label, colour, size) => ({
       label,
       scale: "lane",

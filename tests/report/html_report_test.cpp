@@ -76,28 +76,40 @@ TraceFrame frameAt(uint64_t index, double vblankMs, char wait = 's') {
     return f;
 }
 
-TEST(HtmlTraceData, RepeatedBlanksAreTheMissedPeriodsNotParksOrUnsignalledWaits) {
+TEST(HtmlTraceData, RepeatedBlanksAreTheMissedPeriodsNotParksOrFreeRuns) {
     const double p = 1000.0 / 75.0;  // 13.333 ms
     const struct {
         const char* what;
-        std::vector<double> vblanks;
+        std::vector<double> vblanks;  // of frames in a row; below 0: that frame's wait timed out
+        double parkAtMs;              // a panels-off call, or below 0
+        double refreshHz;             // the log's mode; 0 unknown
         std::vector<double> repeated;
     } cases[] = {
-        {"every blank new", {p, 2 * p, 3 * p, 4 * p}, {}},
-        {"one blank missed", {p, 2 * p, 4 * p, 5 * p, 6 * p}, {3 * p}},
-        {"two missed", {p, 2 * p, 3 * p, 6 * p, 7 * p, 8 * p}, {4 * p, 5 * p}},
-        {"a park (30 periods)", {p, 2 * p, 3 * p, 33 * p, 34 * p}, {}},
-        {"a little late, not missed", {p, 2 * p, 3.4 * p, 4.4 * p, 5.4 * p}, {}},
+        {"every blank new", {p, 2 * p, 3 * p, 4 * p}, -1, 75, {}},
+        {"one blank missed", {p, 2 * p, 4 * p, 5 * p, 6 * p}, -1, 75, {3 * p}},
+        {"two missed", {p, 2 * p, 3 * p, 6 * p, 7 * p, 8 * p}, -1, 75, {4 * p, 5 * p}},
+        {"refresh unknown",
+         {p, 2 * p, 3 * p, 4 * p, 5 * p, 6 * p, 7 * p, 8 * p, 9 * p, 11 * p},
+         -1,
+         0,
+         {10 * p}},
+        {"mostly every other blank", {2 * p, 4 * p, 6 * p, 8 * p, 9 * p}, -1, 75, {3 * p, 5 * p, 7 * p}},
+        {"a park between", {p, 2 * p, 3 * p, 33 * p, 34 * p}, 3.5 * p, 75, {}},
+        {"a long stall without a park", {p, 2 * p, 5 * p}, -1, 75, {3 * p, 4 * p}},
+        {"a timed-out wait between", {p, 2 * p, -1, 6 * p, 7 * p}, -1, 75, {}},
+        {"a little late, not missed", {p, 2 * p, 3.4 * p, 4.4 * p, 5.4 * p}, -1, 75, {}},
     };
     for (const auto& c : cases) {
         TraceFile t;
-        for (size_t i = 0; i < c.vblanks.size(); ++i) t.frames.push_back(frameAt(i, c.vblanks[i]));
-        t.frames.push_back(frameAt(99, 1000.0, 'n'));  // no waitable: not a blank
-        const nlohmann::ordered_json data = traceTimelineData(t);
-        ASSERT_EQ(data["repeated"].size(), c.repeated.size()) << c.what;
+        for (size_t i = 0; i < c.vblanks.size(); ++i)
+            t.frames.push_back(c.vblanks[i] < 0 ? frameAt(i, c.vblanks[i - 1] + p, 't')
+                                                : frameAt(i, c.vblanks[i]));
+        if (c.parkAtMs >= 0) t.panels.push_back({static_cast<int64_t>(c.parkAtMs * 1e6), 0, false, 0, 0});
+        const nlohmann::ordered_json data = traceTimelineData(t, c.refreshHz);
+        ASSERT_EQ(data["repeated"].size(), c.repeated.size()) << c.what << ": " << data["repeated"].dump();
         for (size_t i = 0; i < c.repeated.size(); ++i)
             EXPECT_NEAR(data["repeated"][i].get<double>(), c.repeated[i], 0.01) << c.what;
-        EXPECT_TRUE(data["frames"]["vblank"].back().is_null()) << c.what;
+        EXPECT_EQ(data["frames"]["vblank"].size(), c.vblanks.size()) << c.what;
     }
 }
 
@@ -111,7 +123,7 @@ TEST(HtmlTraceData, FreeRunSpansCloseAtTheirEndOrTheLastFrame) {
     end.ns = 150000000;
     t.freeRuns = {start, end, start};
     t.freeRuns.back().ns = 250000000;
-    const nlohmann::ordered_json spans = traceTimelineData(t)["free_runs"];
+    const nlohmann::ordered_json spans = traceTimelineData(t, 75.0)["free_runs"];
     ASSERT_EQ(spans.size(), 2u);
     EXPECT_EQ(spans[0], nlohmann::ordered_json({50.0, 150.0}));
     EXPECT_EQ(spans[1], nlohmann::ordered_json({250.0, 390.0}));  // the last frame's start
