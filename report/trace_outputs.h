@@ -1,5 +1,5 @@
-// What tessaray-report makes of a frame-level trace: Chrome trace-event JSON (for Perfetto's
-// UI or chrome://tracing), one CSV row per frame, the frame-interval plots around each park
+// What tessaray-report makes of a frame-level trace: Chrome trace-event JSON (for a trace
+// viewer; the HTML page is the offline view), one CSV row per frame, the frame-interval plots around each park
 // and wake, and the check that a trace and the console log of the same run agree.
 #pragma once
 

@@ -14,6 +14,11 @@ if ! command -v node >/dev/null || [ ! -x "$chromium" ]; then
   echo "skipped: needs node and $chromium (.ci/install-deps installs them)"
   exit 77
 fi
+# The pinned browser driver (playwright-core) wants node 20 or later.
+if [ "$(node -p 'process.versions.node.split(".")[0]')" -lt 20 ]; then
+  echo "skipped: the browser driver needs node 20 or later, this is $(node --version)"
+  exit 77
+fi
 rm -rf "$out" && mkdir -p "$out"
 cd "$out"
 TESSARAY_TRACE_FILE="$out/trace.txt" TESSARAY_SIM_TRUTH_FILE="$out/ground-truth.txt" \
