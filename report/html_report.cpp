@@ -52,10 +52,14 @@ std::string escape(std::string_view text) {
 }
 
 // Script content ends at the first "</": JSON allows "<\/" for it.
-std::string scriptSafe(std::string text) {
-    for (size_t at = text.find("</"); at != std::string::npos; at = text.find("</", at + 3))
-        text.insert(at + 1, "\\");
-    return text;
+std::string scriptSafe(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] == '<' && i + 1 < text.size() && text[i + 1] == '/') out += '\\';
+    }
+    return out;
 }
 
 std::string settingsText(const LoggedRun& run) {
@@ -169,10 +173,11 @@ void comparisonSection(std::string& out, const std::vector<ParsedLog>& a, const 
 
 std::string titleOf(const LoggedRun& run, const std::string& date) {
     std::string title = "tessaray run";
-    if (!date.empty()) title += " " + date;
-    if (run.initStartMs != kNoTime) title += " " + formatClock(run.initStartMs).substr(0, 8);
-    title += std::string(" \xe2\x80\x94 ") + modeName(run.mode);
-    if (const std::string settings = settingsText(run); !settings.empty()) title += ", " + settings;
+    if (!date.empty()) add(title, " %s", date.c_str());
+    if (run.initStartMs != kNoTime) add(title, " %.8s", formatClock(run.initStartMs).c_str());
+    add(title, " \xe2\x80\x94 %s", modeName(run.mode));
+    if (const std::string settings = settingsText(run); !settings.empty())
+        add(title, ", %s", settings.c_str());
     return title;
 }
 

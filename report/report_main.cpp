@@ -64,7 +64,7 @@ int writeHtml(const ReportOptions& options, const std::vector<ParsedLog>& logs, 
     if (assets == nullptr) {
         std::fprintf(stderr,
                      "tessaray-report: --html is not available: this tessaray-report was built without "
-                     "its chart library (npm and node were not found at configure time)\n");
+                     "its chart library (configured without npm and node, or with TESSARAY_HTML_REPORT=OFF)\n");
         return 2;
     }
     if (allRuns(logs).empty()) {

@@ -136,6 +136,15 @@ try {
     `${got.length} drawn, trace has ${want.length} (frames ${frames[gap - 1].frame} and ${frames[gap].frame} around a ${(frames[gap].start - frames[gap - 1].start).toFixed(1)} ms pause)`,
   );
   check(got.length >= 2 && got.includes(frames[gap - 1].start) && got.includes(frames[gap].start), "the frames either side of the park are drawn");
+  // The values under the pointer: the frame the pointer is on.
+  const point = await page.evaluate((at) => {
+    const u = window.tessarayReport.charts.timeline;
+    const box = u.over.getBoundingClientRect();
+    return { x: box.left + u.valToPos(at, "x") + 1, y: box.top + box.height / 2 };
+  }, frames[gap - 1].start);
+  await page.mouse.move(point.x, point.y);
+  const readout = await page.evaluate(() => document.getElementById("timeline-readout").textContent);
+  check(readout.includes(`frame ${frames[gap - 1].frame}: start ${frames[gap - 1].start.toFixed(3)} ms`), "the frame under the pointer is shown", readout.split("\n")[1]);
   await page.waitForTimeout(50);
   await (await page.$('[data-chart="timeline"]')).screenshot({ path: join(outDir, "chart-timeline-park.png") });
   await page.screenshot({ path: join(outDir, "page.png"), fullPage: true });
