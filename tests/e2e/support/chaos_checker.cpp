@@ -197,8 +197,8 @@ class Checker {
             expect(truth_.bypassAtExit == 1, "'restored: FAILED' but the bypass is off");
         // A microcontroller that answered all along (no silence, unplug or replug) and was
         // restored: the log says so. With any of those the program cannot always tell: one
-        // silent when the '[' came ignored it and may talk again by the exit, a pause right
-        // after it leaves it unconfirmed, a link that lost the device has no handle to send on.
+        // silent when the '[' came ignored it and may talk again by the exit, one unplugged
+        // at the exit cannot be asked.
         const bool answeredThroughout = !scenarioHas("silence") && !scenarioHas("unplug") &&
                                         !scenarioHas("replug") && !scenarioHas("no-mcu");
         bool connected = run.proxUp;
