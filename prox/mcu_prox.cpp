@@ -43,7 +43,10 @@ int McuProx::readReport(HidHandle handle, void* event, uint8_t* buffer, size_t s
 HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits) {
     HidHandle chosen = nullptr;
     const prox::CommandReport command = prox::commandReport(prox::kCmdRate, rate);
-    auto givenUp = [&limits] { return limits.abandon != nullptr && limits.abandon->load(); };
+    auto givenUp = [&limits] {
+        return (limits.abandon != nullptr && limits.abandon->load()) ||
+               prox::readTimeoutBefore(limits.deadlineNs, kCommandReadTimeoutMs) == 0;
+    };
     for (HidHandle candidate : enumerateProxInterfaces()) {
         if (chosen != nullptr || givenUp() ||
             !transport_.setFeature(candidate, command.data(), command.size())) {
@@ -53,7 +56,6 @@ HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits) {
         uint8_t buffer[prox::kReportBytes];
         for (uint32_t i = 0; i < kProbeReads && !givenUp(); ++i) {
             const uint32_t timeoutMs = prox::readTimeoutBefore(limits.deadlineNs, kCommandReadTimeoutMs);
-            if (timeoutMs == 0) break;
             const int got = readReport(candidate, event, buffer, sizeof(buffer), timeoutMs);
             if (got <= 0) break;
             const uint8_t tag = prox::normaliseReport(buffer, size_t(got)).tag();
