@@ -101,10 +101,9 @@ class Checker {
         expect(run.result.presentSeen && run.result.countersAgree,
                "the counters line disagrees with PRESENT RESULT");
         expect(code == (run.result.displayLost ? 4 : 0), "exit code does not follow displayLost");
-        // A vertical blank lost for 5 s leaves the present waitable unsignalled, which the
-        // presenter counts as a dead waitable: a display fault too.
-        expect(!run.result.displayLost || scenarioHas("device-removed") || scenarioHas("waitable-dead") ||
-                   scenarioHas("vblank-lost"),
+        // Not a lost vertical blank: then every present signals the waitable, and the waits
+        // that time out after failed presents (seed 978) say nothing of the display.
+        expect(!run.result.displayLost || scenarioHas("device-removed") || scenarioHas("waitable-dead"),
                "display lost without a display fault");
     }
 
@@ -198,8 +197,8 @@ class Checker {
             expect(truth_.bypassAtExit == 1, "'restored: FAILED' but the bypass is off");
         // A microcontroller that answered all along (no silence, unplug or replug) and was
         // restored: the log says so. With any of those the program cannot always tell: one
-        // silent when the '[' came ignored it and may talk again by the exit, a pause right
-        // after it leaves it unconfirmed, a link that lost the device has no handle to send on.
+        // silent when the '[' came ignored it and may talk again by the exit, one unplugged
+        // at the exit cannot be asked.
         const bool answeredThroughout = !scenarioHas("silence") && !scenarioHas("unplug") &&
                                         !scenarioHas("replug") && !scenarioHas("no-mcu");
         bool connected = run.proxUp;
@@ -207,13 +206,12 @@ class Checker {
             if (e.kind == EventKind::McuLost) connected = false;
             if (e.kind == EventKind::McuReconnected) connected = true;
         }
-        // Refined: "not confirmed" is also allowed, since the program reads the telemetry's
-        // pauses on its own clock, and on a loaded machine (this one, with other test runs)
-        // its reads pause by more than three intervals; it then claims nothing, which is
-        // honest. What it must never do there is send the user to power-cycle the headset.
+        // The verdict is the microcontroller's answer to a command after the '[', read in
+        // order, so a loaded machine that reads its reports late does not change it.
         if (run.bypassOn && answeredThroughout && truth_.answeringAtExit == 1 && connected)
-            expect(run.bypassRestored == 1 || run.bypassRestored == 2,
-                   "the microcontroller answered all along, the restore said FAILED");
+            expect(run.bypassRestored == 1,
+                   "the microcontroller answered all along, the restore said " +
+                       std::string(run.bypassRestored == 0 ? "FAILED" : "not confirmed"));
 
         const std::string resent = "McuProx: proximity bypass re-sent after reconnect: ok";
         const size_t sentOn = (run.bypassOn ? 1 : 0) + linesStarting(log_, resent);
