@@ -166,7 +166,7 @@ TEST_F(WineE2e, AParkCycleWithATrace) {
     const SimProcessResult r =
         run({{"cycle", "1", "1", "1"}, "", "system", false, {"TESSARAY_TRACE_FILE=Z:" + tracePath}});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const report::TraceFile trace = readTrace(tracePath);
+    const trace::TraceFile trace = readTrace(tracePath);
     std::remove(tracePath.c_str());
     expectTraceAgreesWithLog(trace, r.out);
     expectWellFormedTraceJson(trace);
@@ -176,7 +176,7 @@ TEST_F(WineE2e, AParkCycleWithATrace) {
     EXPECT_EQ(trace.parked.size(), 1u);
     EXPECT_EQ(trace.wakesSeen.size(), 1u);
     size_t signalled = 0;
-    for (const report::TraceFrame& f : trace.frames) signalled += f.wait == 's';
+    for (const trace::TraceFrame& f : trace.frames) signalled += f.wait == 's';
     EXPECT_GT(signalled, trace.frames.size() / 2) << "paced by the simulated vertical blank";
 }
 

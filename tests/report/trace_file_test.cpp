@@ -1,7 +1,7 @@
 // The trace's writer and tessaray-report's reader of it: every record comes back as written,
 // a cut file reads up to its last whole line, a full ring drops and counts instead of
 // waiting, and what is not a trace (or is a newer one) is refused.
-#include "report/trace_file.h"
+#include "trace/trace_file.h"
 #include "trace/trace.h"
 #include "trace/trace_writer.h"
 
@@ -67,16 +67,16 @@ TEST(TraceFile, EveryRecordReadsBackAsWritten) {
     const std::string path = tracePath("kinds");
     const std::string bytes = writeEveryKind(path);
     std::remove(path.c_str());
-    report::TraceFile t;
+    trace::TraceFile t;
     std::string error;
-    ASSERT_EQ(report::parseTrace(bytes, t, error), report::TraceRead::Ok) << error;
+    ASSERT_EQ(trace::parseTrace(bytes, t, error), trace::TraceRead::Ok) << error;
     EXPECT_EQ(t.version, 1);
     EXPECT_TRUE(t.ended);
     EXPECT_FALSE(t.cut);
     EXPECT_EQ(t.badLines, 0u);
     EXPECT_GT(t.clockSteadyNs, 0);
     ASSERT_EQ(t.frames.size(), 2u);
-    const report::TraceFrame& f = t.frames[0];
+    const trace::TraceFrame& f = t.frames[0];
     EXPECT_EQ(f.index, 7u);
     EXPECT_EQ(f.loopTopNs, 1000);
     EXPECT_EQ(f.startNs, 5000);
@@ -102,16 +102,16 @@ TEST(TraceFile, EveryRecordReadsBackAsWritten) {
     ASSERT_EQ(t.dstat.size(), 1u);
     EXPECT_EQ(t.dstat[0].to, 0x0002);
     ASSERT_EQ(t.freeRuns.size(), 1u);
-    EXPECT_TRUE(t.freeRuns[0].flag && t.freeRuns[0].announced);
+    EXPECT_TRUE(t.freeRuns[0].started && t.freeRuns[0].announced);
     ASSERT_EQ(t.presentErrors.size(), 1u);
     EXPECT_EQ(t.presentErrors[0].frame, 9u);
     ASSERT_EQ(t.linkChanges.size(), 1u);
-    EXPECT_TRUE(t.linkChanges[0].flag);
+    EXPECT_TRUE(t.linkChanges[0].lost);
 
     // Cut anywhere, the file reads up to its last whole line.
     for (size_t cut = bytes.find('\n') + 1; cut < bytes.size(); cut += 7) {
-        report::TraceFile part;
-        ASSERT_EQ(report::parseTrace(bytes.substr(0, cut), part, error), report::TraceRead::Ok) << cut;
+        trace::TraceFile part;
+        ASSERT_EQ(trace::parseTrace(bytes.substr(0, cut), part, error), trace::TraceRead::Ok) << cut;
         EXPECT_EQ(part.badLines, 0u) << cut;
         EXPECT_EQ(part.cut, bytes[cut - 1] != '\n') << cut;
         EXPECT_FALSE(part.ended) << cut;
@@ -121,23 +121,23 @@ TEST(TraceFile, EveryRecordReadsBackAsWritten) {
 TEST(TraceFile, WhatIsNotATraceOrIsANewerOneIsRefused) {
     const struct {
         const char* bytes;
-        report::TraceRead expected;
+        trace::TraceRead expected;
     } cases[] = {
-        {"", report::TraceRead::NotATrace},
-        {"tessaray-trace 1", report::TraceRead::NotATrace},  // not even its first line whole
-        {"INIT_START 10:00:00.000\n", report::TraceRead::NotATrace},
-        {"tessaray-trace one\n", report::TraceRead::NotATrace},
-        {"tessaray-trace 0\n", report::TraceRead::NotATrace},
-        {"\xff\xfet\0e\0", report::TraceRead::NotATrace},
-        {"tessaray-trace 2\nF 0 1 2 3\n", report::TraceRead::NewerVersion},
-        {"tessaray-trace 1\nF 0 1 2\nZ 5\nM 1 25:00:00.000 X\nE 9 0\n", report::TraceRead::Ok},
+        {"", trace::TraceRead::NotATrace},
+        {"tessaray-trace 1", trace::TraceRead::NotATrace},  // not even its first line whole
+        {"INIT_START 10:00:00.000\n", trace::TraceRead::NotATrace},
+        {"tessaray-trace one\n", trace::TraceRead::NotATrace},
+        {"tessaray-trace 0\n", trace::TraceRead::NotATrace},
+        {"\xff\xfet\0e\0", trace::TraceRead::NotATrace},
+        {"tessaray-trace 2\nF 0 1 2 3\n", trace::TraceRead::NewerVersion},
+        {"tessaray-trace 1\nF 0 1 2\nZ 5\nM 1 25:00:00.000 X\nE 9 0\n", trace::TraceRead::Ok},
     };
     for (const auto& c : cases) {
-        report::TraceFile t;
+        trace::TraceFile t;
         std::string error;
-        EXPECT_EQ(report::parseTrace(c.bytes, t, error), c.expected) << c.bytes;
-        EXPECT_EQ(error.empty(), c.expected == report::TraceRead::Ok) << error;
-        if (c.expected == report::TraceRead::Ok) {
+        EXPECT_EQ(trace::parseTrace(c.bytes, t, error), c.expected) << c.bytes;
+        EXPECT_EQ(error.empty(), c.expected == trace::TraceRead::Ok) << error;
+        if (c.expected == trace::TraceRead::Ok) {
             EXPECT_EQ(t.badLines, 3u);
         }
     }
@@ -167,9 +167,9 @@ TEST(TraceFile, AFullRingDropsAndCountsButNeverWaits) {
         writer.close();
         dropped = writer.dropped();
     }
-    report::TraceFile t;
+    trace::TraceFile t;
     std::string error;
-    ASSERT_EQ(report::parseTrace(fileBytes(path), t, error), report::TraceRead::Ok) << error;
+    ASSERT_EQ(trace::parseTrace(fileBytes(path), t, error), trace::TraceRead::Ok) << error;
     std::remove(path.c_str());
     EXPECT_GT(dropped, 0u) << "64 records cannot hold 60000 pushed in a burst";
     EXPECT_EQ(t.dropped, dropped);
