@@ -2,6 +2,7 @@
 #include "report/trace_outputs.h"
 
 #include "report/log_parser.h"
+#include "trace/trace_format.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -25,10 +26,15 @@ std::string ms(double value) {
 }  // namespace
 
 // Times in ms from the trace's clock line; durations in ms; empty where a frame has none.
+// The columns are the frame record's fields, in its order, with the interval after the start.
 std::string framesCsv(const TraceFile& t) {
-    std::string out =
-        "frame,start_ms,interval_ms,jit_wait_ms,submit_ms,present_ms,vblank_ms,vblank_wait,"
-        "predicted_display_ms,lead_ms,free_running,present_status\n";
+    std::string out;
+    for (const trace::Field& field : trace::kFrameFields) {
+        out += out.empty() ? "" : ",";
+        out += field.csv;
+        if (field.name == "start") out += ",interval_ms";
+    }
+    out += "\n";
     const TraceFrame* previous = nullptr;
     for (const TraceFrame& f : t.frames) {
         const std::string interval = previous ? ms((f.startNs - previous->startNs) / 1e6) : "";

@@ -3,12 +3,15 @@
 // waiting, and what is not a trace (or is a newer one) is refused.
 #include "trace/trace_file.h"
 #include "trace/trace.h"
+#include "trace/trace_format.h"
 #include "trace/trace_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -140,6 +143,74 @@ TEST(TraceFile, WhatIsNotATraceOrIsANewerOneIsRefused) {
         if (c.expected == trace::TraceRead::Ok) {
             EXPECT_EQ(t.badLines, 3u);
         }
+    }
+}
+
+// Every field of every record kind at the edge of its type's range: written and read back
+// through the one field list; one past the edge is refused.
+TEST(TraceFile, EveryFieldAtItsRangesEdgeReadsBackAndOnePastItIsRefused) {
+    const auto edge = [](const trace::Field& field) {
+        trace::FieldValue v;
+        switch (field.type) {
+            case trace::FieldType::Time:
+            case trace::FieldType::OptDuration:
+                v.number = trace::kLatestNs;
+                break;
+            case trace::FieldType::Offset:
+            case trace::FieldType::UnixMs:
+                v.number = INT64_MIN;
+                break;
+            case trace::FieldType::OptOffset:
+                v.present = false;
+                break;
+            case trace::FieldType::Index:
+                v.count = UINT64_MAX;
+                break;
+            case trace::FieldType::Status:
+                v.number = INT32_MIN;
+                break;
+            case trace::FieldType::TimeOfDay:
+                v.number = 86399999;
+                break;
+            case trace::FieldType::Hex16:
+                v.number = 0xFFFF;
+                break;
+            case trace::FieldType::Flag:
+            case trace::FieldType::Word:
+            case trace::FieldType::Letter:
+                v.number = 1;
+                break;
+            case trace::FieldType::Name:
+                v.text = "NAME_OF_TWENTY_FOUR_BYTE";
+                break;
+        }
+        return v;
+    };
+    for (const trace::RecordLayout& layout : trace::kRecordLayouts) {
+        trace::FieldValue written[trace::kMaxFields];
+        for (size_t i = 0; i < layout.fields.size(); ++i) written[i] = edge(layout.fields[i]);
+        char line[256];
+        const size_t length = trace::formatFields(line, sizeof line, layout, written);
+        ASSERT_GT(length, 0u) << layout.kind;
+        const std::string_view text(line, length - 1);
+        trace::FieldValue read[trace::kMaxFields];
+        ASSERT_TRUE(trace::parseFields(text, layout, read)) << text;
+        for (size_t i = 0; i < layout.fields.size(); ++i) {
+            EXPECT_EQ(read[i].number, written[i].number) << text << " " << layout.fields[i].name;
+            EXPECT_EQ(read[i].count, written[i].count) << text << " " << layout.fields[i].name;
+            EXPECT_EQ(read[i].text, written[i].text) << text << " " << layout.fields[i].name;
+            EXPECT_EQ(read[i].present, written[i].present) << text << " " << layout.fields[i].name;
+        }
+        // A time one past the clock's range, or one field too many, and the line is refused.
+        for (size_t i = 0; i < layout.fields.size(); ++i) {
+            if (layout.fields[i].type != trace::FieldType::Time) continue;
+            trace::FieldValue beyond[trace::kMaxFields];
+            std::copy(std::begin(written), std::end(written), beyond);
+            beyond[i].number = trace::kLatestNs + 1;
+            const size_t n = trace::formatFields(line, sizeof line, layout, beyond);
+            EXPECT_FALSE(trace::parseFields(std::string_view(line, n - 1), layout, read)) << line;
+        }
+        EXPECT_FALSE(trace::parseFields(std::string(text) + " 0", layout, read)) << text;
     }
 }
 
