@@ -1,7 +1,7 @@
 #include "trace/trace_format.h"
 
+#include <algorithm>
 #include <charconv>
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
