@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "report/log_model.h"
-#include "report/trace_file.h"
+#include "trace/trace_file.h"
 
 namespace corva::report {
 
 nlohmann::ordered_json cyclePhasesData(const LoggedRun& run);
 nlohmann::ordered_json distributionsData(const std::vector<const LoggedRun*>& runs);
 // refreshHz: the display mode's (0: unknown), the period of the repeated vertical blanks.
-nlohmann::ordered_json traceTimelineData(const TraceFile& trace, double refreshHz);
+nlohmann::ordered_json traceTimelineData(const trace::TraceFile& trace, double refreshHz);
 
 // Milliseconds rounded to a microsecond: what the page shows, and a smaller file.
 double htmlMs(double ms);

@@ -183,7 +183,7 @@ std::string titleOf(const LoggedRun& run, const std::string& date) {
 
 }  // namespace
 
-std::string runDate(const TraceFile* trace, const std::string& logPath) {
+std::string runDate(const trace::TraceFile* trace, const std::string& logPath) {
     std::time_t seconds = 0;
     if (trace != nullptr && trace->clockUnixMs > 0) {
         // The clock line's local time of day against its Unix time gives the zone's offset.

@@ -8,14 +8,14 @@
 
 #include "report/html_assets.h"
 #include "report/log_model.h"
-#include "report/trace_file.h"
+#include "trace/trace_file.h"
 
 namespace corva::report {
 
 struct HtmlInput {
     const std::vector<ParsedLog>* logs = nullptr;
     size_t run = 1;                                    // the run drawn per cycle, from 1 over all logs
-    const TraceFile* trace = nullptr;                  // a trace of that run, or null
+    const trace::TraceFile* trace = nullptr;           // a trace of that run, or null
     const std::vector<ParsedLog>* compareA = nullptr;  // --compare A... --with B..., or null
     const std::vector<ParsedLog>* compareB = nullptr;
     std::string date;  // "YYYY-MM-DD" of the run, empty when unknown
@@ -24,6 +24,6 @@ struct HtmlInput {
 std::string htmlReport(const HtmlInput& input, const HtmlAssets& assets);
 
 // The run's local date: from the trace's clock line, else the log file's modification time.
-std::string runDate(const TraceFile* trace, const std::string& logPath);
+std::string runDate(const trace::TraceFile* trace, const std::string& logPath);
 
 }  // namespace corva::report

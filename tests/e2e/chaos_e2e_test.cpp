@@ -4,6 +4,7 @@
 // scripts/chaos runs more by hand (TESSARAY_CHAOS_SEEDS, TESSARAY_CHAOS_FROM).
 #include "tests/e2e/e2e_checks.h"
 #include "tests/e2e/support/chaos_checker.h"
+#include "tests/e2e/support/chaos_kept.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -16,6 +17,16 @@ namespace {
 
 constexpr uint32_t kCiSeeds = 104;
 constexpr uint32_t kCiBatches = 4;
+
+// The line that keeps a run that broke an invariant: its seed, or its arguments and scenario.
+KeptCase keptCaseOf(const ChaosRun& run, const std::string& finding) {
+    KeptCase kept;
+    if (run.seed != 0) kept.seed = run.seed;
+    for (const std::string& a : run.args) kept.args += (kept.args.empty() ? "" : " ") + a;
+    kept.scenario = run.scenario;
+    kept.finding = finding;
+    return kept;
+}
 
 // Runs each case, `jobs` at a time (a run keeps a fraction of a core busy), and reports
 // every case that broke an invariant with the command that replays it.
@@ -45,8 +56,9 @@ void runAndCheck(const std::vector<ChaosRun>& runs) {
             std::string list;
             for (const std::string& b : broken) list += "  - " + b + "\n";
             ADD_FAILURE() << "broken invariants:\n"
-                          << list << "replay: " << replayCommand(run) << "\n--- log (exit " << result.exitCode
-                          << ", " << result.seconds << " s) ---\n"
+                          << list << "replay: " << replayCommand(run) << "\nkeep (tests/e2e/chaos_kept.txt): "
+                          << formatKeptCase(keptCaseOf(run, broken.front())) << "\n--- log (exit "
+                          << result.exitCode << ", " << result.seconds << " s) ---\n"
                           << result.out << result.err;
         }
     };
@@ -74,15 +86,12 @@ INSTANTIATE_TEST_SUITE_P(Chaos, ChaosSeeds, ::testing::Range(0u, kCiBatches));
 // Seeds and minimised scenarios that once broke an invariant: "SEED" or "ARGS | SCENARIO",
 // each with a comment saying what it found.
 TEST(ChaosKept, KeepEveryInvariant) {
-    std::ifstream in(TESSARAY_ROOT "/tests/e2e/chaos_kept.txt");
-    ASSERT_TRUE(in) << "tests/e2e/chaos_kept.txt";
+    std::vector<KeptCase> kept;
+    std::string error;
+    ASSERT_TRUE(readKeptCasesFile(TESSARAY_ROOT "/tests/e2e/chaos_kept.txt", kept, error)) << error;
     std::vector<ChaosRun> runs;
-    for (std::string line; std::getline(in, line);) {
-        line = line.substr(0, line.find('#'));
-        if (line.find_first_not_of(' ') == std::string::npos) continue;
-        const bool seedOnly = line.find_first_not_of("0123456789 ") == std::string::npos;
-        runs.push_back(seedOnly ? chaosRun(uint32_t(std::stoul(line))) : keptRun(line));
-    }
+    for (const KeptCase& c : kept)
+        runs.push_back(c.seed ? chaosRun(*c.seed) : keptRun(c.args + " | " + c.scenario));
     ASSERT_FALSE(runs.empty());
     runAndCheck(runs);
 }

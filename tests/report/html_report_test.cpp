@@ -65,8 +65,8 @@ TEST(HtmlReport, OnePageWithEverythingInlineWhateverTheLogIsCalled) {
     EXPECT_FALSE(data.contains("trace"));
 }
 
-TraceFrame frameAt(uint64_t index, double vblankMs, char wait = 's') {
-    TraceFrame f;
+trace::TraceFrame frameAt(uint64_t index, double vblankMs, char wait = 's') {
+    trace::TraceFrame f;
     f.index = index;
     f.startNs = static_cast<int64_t>((vblankMs - 10.0) * 1e6);
     f.submitNs = f.startNs + 1000000;
@@ -100,7 +100,7 @@ TEST(HtmlTraceData, RepeatedBlanksAreTheMissedPeriodsNotParksOrFreeRuns) {
         {"a little late, not missed", {p, 2 * p, 3.4 * p, 4.4 * p, 5.4 * p}, -1, 75, {}},
     };
     for (const auto& c : cases) {
-        TraceFile t;
+        trace::TraceFile t;
         for (size_t i = 0; i < c.vblanks.size(); ++i)
             t.frames.push_back(c.vblanks[i] < 0 ? frameAt(i, c.vblanks[i - 1] + p, 't')
                                                 : frameAt(i, c.vblanks[i]));
@@ -114,12 +114,12 @@ TEST(HtmlTraceData, RepeatedBlanksAreTheMissedPeriodsNotParksOrFreeRuns) {
 }
 
 TEST(HtmlTraceData, FreeRunSpansCloseAtTheirEndOrTheLastFrame) {
-    TraceFile t;
+    trace::TraceFile t;
     for (uint64_t i = 0; i < 4; ++i) t.frames.push_back(frameAt(i, 100.0 * (i + 1)));
-    TraceInstant start;
+    trace::TraceFreeRun start;
     start.ns = 50000000;
-    start.flag = true;
-    TraceInstant end;
+    start.started = true;
+    trace::TraceFreeRun end;
     end.ns = 150000000;
     t.freeRuns = {start, end, start};
     t.freeRuns.back().ns = 250000000;
@@ -143,7 +143,7 @@ TEST(HtmlReport, TheRunsDateIsTheLocalDayOfTheTracesClock) {
         {kDec9Utc + 23 * kHour, 23 * kHour + 30000, "2026-12-09"},
     };
     for (const auto& c : cases) {
-        TraceFile t;
+        trace::TraceFile t;
         t.clockUnixMs = c.unixMs;
         t.clockLocalMs = c.localMs;
         EXPECT_EQ(runDate(&t, ""), c.date) << c.unixMs << " " << c.localMs;
