@@ -76,7 +76,9 @@ int64_t DisplaysOnEdgeTracker::lastOffBoundNs(int64_t jitterNs) const {
         if (k > n - 2) continue;
         const int64_t before = *std::min_element(residual.begin(), residual.begin() + ptrdiff_t(k));
         if (after > before + tolerance) {
-            runStart = k;
+            // A break just before the edge may as well be a stalled reader that read the
+            // last reports late: projected from before it, the bound is earlier, never wrong.
+            if (n - 2 - k >= kRunReports) runStart = k;
             break;
         }
     }

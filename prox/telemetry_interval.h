@@ -55,8 +55,10 @@ class DisplaysOnEdgeTracker {
     // The firmware's jitter is measured over this many gaps before the edge.
     static constexpr size_t kJitterReports = 16;
     // The last off report is projected from at most this many earlier reports (the drift
-    // allowed for grows with the distance), those since the last break of the grid.
+    // allowed for grows with the distance), those since the last break of the grid when
+    // at least kRunReports came before the off report.
     static constexpr size_t kProjectedReports = 16;
+    static constexpr size_t kRunReports = 4;
     void restart() {
         recent_ = 0;
         on_ = false;

@@ -41,7 +41,7 @@ std::vector<std::string> phaseFaults(const std::vector<std::string>& broken) {
 // Cycle 2 printed 443.6 ms and on=391.2..441.5. Cycle 1's abandoned wake (displays on at
 // 318.7 ms from its stamp, first seen 4.5 s later after the reconnect) fitted that latency
 // as well as cycle 2's own wake did: the match has to start at the first report.
-TEST(ChaosChecker, LatencyMatchesTheWakeWhoseFirstReportItFollows) {
+TEST(InvariantChecker, LatencyMatchesTheWakeWhoseFirstReportItFollows) {
     const int64_t cycle1 = 1000 * kMs, cycle2 = cycle1 + 4465 * kMs;
     struct Case {
         const char* what;
