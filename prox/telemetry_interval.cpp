@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdlib>
 
 namespace corva::prox {
 
@@ -78,7 +80,12 @@ int64_t DisplaysOnEdgeTracker::lastOffBoundNs(int64_t jitterNs) const {
         if (after > before + tolerance) {
             // A break just before the edge may as well be a stalled reader that read the
             // last reports late: projected from before it, the bound is earlier, never wrong.
-            if (n - 2 - k >= kRunReports) runStart = k;
+            // So may a burst of reports read together after a stall: the run must be read
+            // report by report, each at least half an interval after the one before.
+            bool spaced = n - 2 - k >= kRunReports;
+            for (size_t i = k + 1; spaced && i < n; ++i)
+                spaced = arrivalBack(n - 1 - i) - arrivalBack(n - i) >= intervalNs_ / 2;
+            if (spaced) runStart = k;
             break;
         }
     }
@@ -91,6 +98,21 @@ int64_t DisplaysOnEdgeTracker::lastOffBoundNs(int64_t jitterNs) const {
     return bound;
 }
 
+int64_t DisplaysOnEdgeTracker::arrivalBeforeBurstNs() const {
+    // A report read within half an interval of the one before it waited in the queue: the
+    // reader had stalled, and the first report of such a burst is the latest of all. When
+    // the off report is in one (or starts one the on report is in), the report before the
+    // burst bounds it.
+    const size_t n = std::min(recent_, kRecentReports);
+    auto queued = [&](size_t back) {
+        return back + 1 < n && arrivalBack(back) - arrivalBack(back + 1) < askedNs_ / 2;
+    };
+    if (!queued(0) && !queued(1)) return arrivalBack(1);
+    size_t first = 1;
+    while (queued(first)) ++first;
+    return arrivalBack(first + 1 < n ? first + 1 : first);
+}
+
 bool DisplaysOnEdgeTracker::add(uint16_t dstat, int64_t arrivalNs) {
     arrivals_[recent_ % kRecentReports] = arrivalNs;
     ++recent_;
@@ -101,7 +123,7 @@ bool DisplaysOnEdgeTracker::add(uint16_t dstat, int64_t arrivalNs) {
         // wake-up): the lower bound is taken that much earlier.
         const bool grid = intervalNs_ > 0;
         edgeJitterNs_ = grid ? jitterNs(std::min(recent_, kRecentReports) - 1) : 0;
-        const int64_t lastOff = grid ? lastOffBoundNs(edgeJitterNs_) : arrivalBack(1);
+        const int64_t lastOff = grid ? lastOffBoundNs(edgeJitterNs_) : arrivalBeforeBurstNs();
         edgeLastOffNs_ = lastOff - kQuickestDeliveryNs;
         edgeFirstOnNs_ = arrivalNs;
     }

@@ -63,6 +63,8 @@ class DisplaysOnEdgeTracker {
         recent_ = 0;
         on_ = false;
     }
+    // The interval asked for, which tells a burst of reports read after a stall.
+    void setAskedIntervalNs(int64_t askedNs) { askedNs_ = askedNs; }
     // The MCU's interval once it is known to be kept; 0: time reports by their arrival.
     void setIntervalNs(int64_t intervalNs) { intervalNs_ = intervalNs; }
     // True when this report is the first to show the displays on after showing them off.
@@ -74,6 +76,8 @@ class DisplaysOnEdgeTracker {
 
   private:
     int64_t arrivalBack(size_t back) const;  // 0: the newest report
+    // No later than the last off report was sent, by arrivals alone.
+    int64_t arrivalBeforeBurstNs() const;
     // The spread of the gaps between arrivals about whole intervals, taken as the firmware's
     // jitter: a reader's occasional delay leaves the median alone, jitter moves it.
     int64_t jitterNs(size_t reports) const;
@@ -83,6 +87,7 @@ class DisplaysOnEdgeTracker {
     std::array<int64_t, kRecentReports> arrivals_{};  // newest at (recent_ - 1) % size
     size_t recent_ = 0;                               // reports since restart
     int64_t intervalNs_ = 0;
+    int64_t askedNs_ = 0;
     bool on_ = false;
     int64_t edgeLastOffNs_ = 0;
     int64_t edgeFirstOnNs_ = 0;

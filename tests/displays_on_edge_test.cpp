@@ -17,13 +17,21 @@ constexpr double kStartMs = 1000.0;
 struct Firmware {
     const char* what;
     double periodMs;
-    double restartAtMs = -1;   // the timer restarts here (a pause or a command): next report one period on
-    double pauseMs = 0;        // ... after this long without reports
-    double jitterMs = 0;       // each report sent up to this late
-    double pollMs = 0;         // each report waits for the host's next poll
-    double driftPpm = 0;       // the crystal runs fast
-    size_t loseEvery = 0;      // every n-th report is lost
-    double uncertaintyMs = 0;  // what the behaviour itself leaves open
+    double restartAtMs = -1;  // the timer restarts here (a pause or a command): next report one period on
+    double pauseMs = 0;       // ... after this long without reports
+    double jitterMs = 0;      // each report sent up to this late
+    double pollMs = 0;        // each report waits for the host's next poll
+    double driftPpm = 0;      // the crystal runs fast
+    size_t loseEvery = 0;     // every n-th report is lost
+    // What the behaviour leaves open: the jitter, the poll period; a restart or a lost
+    // report within four reports of the edge cannot yet be told from a stalled reader, and
+    // the bound is projected across it (one interval each, and two lost reports in the window).
+    double uncertaintyMs = 0;
+    // The reader stalls from this long before the displays come on until 3 intervals after,
+    // then reads what came in the meantime at once (the first on report is then bounded by
+    // its late arrival: three intervals more, counted in the uncertainty).
+    double readerStallMs = 0;
+    bool byArrival = false;  // the interval not yet measured
 };
 
 // Send times over `ms` of stream, relative to its start.
@@ -57,6 +65,10 @@ TEST(DisplaysOnEdge, HoldsTheSendTimesWhateverTheFirmwareDoes) {
         {"polled every 1 ms frame", 5, -1, 0, 0, 1.0, 0, 0, 1.0},
         {"crystal 200 ppm fast", 50, -1, 0, 0, 0, 200, 0, 0.0},
         {"every 7th report lost", 5, -1, 0, 0, 0, 0, 7, 7.5},
+        {"reader stalled across the edge at 1 ms", 1, -1, 0, 0, 0, 0, 0, 2.0, 8.0},
+        {"reader stalled across the edge, jitter", 5, -1, 0, 1.0, 0, 0, 0, 11.0, 40.0},
+        {"reader stalled across the edge, by arrival (the stall itself)", 5, -1, 0, 1.0, 0, 0, 0, 28.0, 40.0, true},
+        {"steady grid, by arrival", 5, -1, 0, 0, 0, 0, 0, 0.0, 0, true},
     };
     for (const Firmware& f : cases) {
         const std::vector<double> sent = sendTimes(f, 40 * f.periodMs + 1500.0, 7);
@@ -64,14 +76,18 @@ TEST(DisplaysOnEdge, HoldsTheSendTimesWhateverTheFirmwareDoes) {
         // The displays come on somewhere after the grid has been measured, at many phases.
         for (double onMs = 1100.0; onMs < 1100.0 + 3 * f.periodMs; onMs += f.periodMs / 7.3) {
             prox::DisplaysOnEdgeTracker edge;
-            edge.setIntervalNs(int64_t(f.periodMs * 1e6));
+            edge.setAskedIntervalNs(int64_t(f.periodMs * 1e6));
+            if (!f.byArrival) edge.setIntervalNs(int64_t(f.periodMs * 1e6));
             double lastOff = 0.0, firstOn = 0.0;
             int rising = 0;
             for (double s : sent) {
                 const bool on = s >= onMs;
                 if (!on) lastOff = s;
                 if (on && firstOn == 0.0) firstOn = s;
-                rising += edge.add(on ? 0x000b : 0x0002, int64_t((kStartMs + s + 0.05) * 1e6)) ? 1 : 0;
+                const double stallEnd = onMs + 3 * f.periodMs;
+                const bool stalled = f.readerStallMs > 0 && s >= onMs - f.readerStallMs && s < stallEnd;
+                const double arrival = (stalled ? stallEnd : s) + 0.05;
+                rising += edge.add(on ? 0x000b : 0x0002, int64_t((kStartMs + arrival) * 1e6)) ? 1 : 0;
                 if (on) break;
             }
             ASSERT_EQ(rising, 1) << f.what;
