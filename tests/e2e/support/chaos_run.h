@@ -10,13 +10,14 @@ namespace corva::test {
 
 struct ChaosRun {
     uint32_t seed = 0;
-    std::vector<std::string> args;         // the program's command line, without its name
-    std::string scenario;                  // TESSARAY_SIM_SCENARIO
-    int signal = 0;                        // 0: none; SIGINT or SIGTERM
-    double signalAfter = 0.0;              // seconds after the first "prox " line
-    bool mergeErrors = false;              // standard error into standard output (">log 2>&1")
-    std::vector<std::string> environment;  // more variables ("NAME=value"), e.g. the telemetry interval
-    double boundSeconds = 0.0;             // the documented run bound plus start-up and teardown
+    std::vector<std::string> args;  // the program's command line, without its name
+    std::string scenario;           // TESSARAY_SIM_SCENARIO
+    int signal = 0;                 // 0: none; SIGINT or SIGTERM
+    double signalAfter = 0.0;       // seconds after the first "prox " line
+    bool mergeErrors = false;       // standard error into standard output (">log 2>&1")
+    double boundSeconds = 0.0;      // the documented run bound plus start-up and teardown
+    // More variables for the program ("NAME=value"), e.g. the telemetry interval.
+    std::vector<std::string> environment;
 };
 
 ChaosRun chaosRun(uint32_t seed);
