@@ -67,7 +67,8 @@ TEST(DisplaysOnEdge, HoldsTheSendTimesWhateverTheFirmwareDoes) {
         {"every 7th report lost", 5, -1, 0, 0, 0, 0, 7, 7.5},
         {"reader stalled across the edge at 1 ms", 1, -1, 0, 0, 0, 0, 0, 2.0, 8.0},
         {"reader stalled across the edge, jitter", 5, -1, 0, 1.0, 0, 0, 0, 11.0, 40.0},
-        {"reader stalled across the edge, by arrival (the stall itself)", 5, -1, 0, 1.0, 0, 0, 0, 28.0, 40.0, true},
+        {"reader stalled across the edge, by arrival (the stall itself)", 5, -1, 0, 1.0, 0, 0, 0, 28.0, 40.0,
+         true},
         {"steady grid, by arrival", 5, -1, 0, 0, 0, 0, 0, 0.0, 0, true},
     };
     for (const Firmware& f : cases) {
