@@ -42,6 +42,8 @@ void runAndCheck(const std::vector<ChaosRun>& runs) {
             SimProcessOptions options = simOptions(run.args, run.scenario, truthFile);
             options.timeoutSeconds = run.boundSeconds + 20.0;
             options.mergeErrors = run.mergeErrors;
+            options.environment.insert(options.environment.end(), run.environment.begin(),
+                                       run.environment.end());
             if (run.signal != 0) {
                 options.interruptAfter = "prox ";
                 options.interruptDelaySeconds = run.signalAfter;
@@ -93,6 +95,25 @@ TEST(ChaosKept, KeepEveryInvariant) {
     for (const KeptCase& c : kept)
         runs.push_back(c.seed ? chaosRun(*c.seed) : keptRun(c.args + " | " + c.scenario));
     ASSERT_FALSE(runs.empty());
+    runAndCheck(runs);
+}
+
+// Each behaviour of the MCU firmware once, at 5 ms telemetry: every printed interval must hold
+// the truth (scripts/wake-latency-accuracy measures how wide they are).
+TEST(ChaosFirmware, EachBehaviourAtFiveMilliseconds) {
+    const char* const behaviours[] = {
+        "doze 3 0.5 0.5 | mcu-restart doze wake command",
+        "doze 3 0.5 0.5 | mcu-jitter 2",
+        "cycle 3 0.5 0.5 | mcu-poll 8",
+        "cycle 3 0.5 0.5 | mcu-drift 300",
+        "doze 3 0.5 0.5 | mcu-lose 10",
+        "doze 3 0.5 0.5 | mcu-restart command; mcu-jitter 1; mcu-poll 2; mcu-drift -200; mcu-lose 5",
+    };
+    std::vector<ChaosRun> runs;
+    for (const char* b : behaviours) {
+        runs.push_back(keptRun(b));
+        runs.back().environment = {"TESSARAY_TELEMETRY_MS=5"};
+    }
     runAndCheck(runs);
 }
 

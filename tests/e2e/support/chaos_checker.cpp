@@ -107,8 +107,8 @@ class Checker {
                "display lost without a display fault");
     }
 
-    // Each printed latency is one of the headset's own wakes: no less than the wake took,
-    // no more than until the first report showing it plus a margin. The phase line after it
+    // Each printed latency is one of the headset's own wakes: no less than until the first
+    // report showing it, no more than that plus a margin. The phase line after it
     // puts the displays coming on, by that wake's truth, inside its on=LO..HI.
     void checkLatencies(const LoggedRun& run) {
         expect(run.orphanLatencies == 0, "a wake latency without a wake request");
@@ -121,7 +121,10 @@ class Checker {
             for (; at < truth_.transitions.size() && matched == nullptr; ++at) {
                 const sim::DisplaysTransition& t = truth_.transitions[at];
                 if (!t.on || t.cause != cause || t.wakeStampNs == 0 || t.firstReportNs == 0) continue;
-                if (c.wakeLatencyMs >= double(t.visibleNs - t.wakeStampNs) / 1e6 - 0.1 &&
+                // From the stamp to the first report showing it at least: a wake abandoned
+                // after its panels were powered keeps its stamp, and its first report comes
+                // only after the outage, so a later wake's latency cannot be mistaken for it.
+                if (c.wakeLatencyMs >= double(t.firstReportNs - t.wakeStampNs) / 1e6 - 0.1 &&
                     c.wakeLatencyMs <= double(t.firstReportNs - t.wakeStampNs) / 1e6 + kLatencyMarginMs)
                     matched = &t;
             }
