@@ -73,9 +73,10 @@ int writeHtml(const ReportOptions& options, const std::vector<ParsedLog>& logs, 
               const std::vector<ParsedLog>* setB) {
     const HtmlAssets* assets = htmlAssets();
     if (assets == nullptr) {
-        std::fprintf(stderr,
-                     "tessaray-report: --html is not available: this tessaray-report was built without "
-                     "its chart library (configured without npm and node, or with TESSARAY_HTML_REPORT=OFF)\n");
+        std::fprintf(
+            stderr,
+            "tessaray-report: --html is not available: this tessaray-report was built without "
+            "its chart library (configured without npm and node, or with TESSARAY_HTML_REPORT=OFF)\n");
         return 2;
     }
     if (allRuns(logs).empty()) {
