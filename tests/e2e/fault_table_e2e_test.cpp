@@ -3,6 +3,7 @@
 // for a step that did not happen and wake latencies that match the headset's ground truth.
 // Scenario times count from the program's start; the phases around them are long enough
 // for a start-up that varies by half a second on a busy machine.
+#include "report/metrics.h"
 #include "tests/e2e/e2e_checks.h"
 
 #include <atomic>
@@ -103,6 +104,9 @@ void checkCase(const FaultCase& c, const SimProcessResult& run, const sim::Groun
         EXPECT_EQ(countOf(run.out + run.err, text), 0u) << text << "\n" << run.out << run.err;
 
     const ReadRun r = readRun(run);
+    // The report reads the exit code from the log, and every line through the table.
+    EXPECT_EQ(report::runExitCode(r.run), run.exitCode);
+    EXPECT_EQ(r.run.newerMarkers, 0u);
     // Switched on, the bypass is restored, and the restore line tells the device's truth.
     if (r.run.bypassOn) {
         EXPECT_EQ(countOf(run.out, "prox bypass restored: "), 1u) << run.out;

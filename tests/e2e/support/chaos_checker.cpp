@@ -1,6 +1,8 @@
 #include "tests/e2e/support/chaos_checker.h"
 
+#include "lines/run_figures.h"
 #include "report/log_parser.h"
+#include "report/metrics.h"
 
 #include <algorithm>
 #include <sstream>
@@ -56,7 +58,8 @@ class Checker {
     std::vector<std::string> check() {
         if (!result_.started) return {"tessaray-sim did not start"};
         expect(!result_.timedOut, "killed after its time limit");
-        expect(result_.exitCode == 0 || result_.exitCode == 3 || result_.exitCode == 4,
+        expect(result_.exitCode == run::kExitOk || result_.exitCode == run::kExitInitFailed ||
+                   result_.exitCode == run::kExitDisplayLost,
                "exit code " + std::to_string(result_.exitCode));
         expect(result_.seconds <= run_.boundSeconds,
                "ran " + std::to_string(result_.seconds) + " s, bound " + std::to_string(run_.boundSeconds));
@@ -66,7 +69,10 @@ class Checker {
         expect(parsed.unrecognised == 0,
                "the report does not recognise " + std::to_string(parsed.unrecognised) +
                    " line(s): " + (parsed.unrecognisedSamples.empty() ? "" : parsed.unrecognisedSamples[0]));
-        if (parsed.runs.size() == 1) checkRun(parsed.runs[0]);
+        if (parsed.runs.size() == 1) {
+            checkReading(parsed.runs[0]);
+            checkRun(parsed.runs[0]);
+        }
         return broken_;
     }
 
@@ -88,10 +94,17 @@ class Checker {
         checkBypass(run);
     }
 
+    // The report reads the program's exit code from the log, and every line through the table.
+    void checkReading(const LoggedRun& run) {
+        expect(result_.timedOut || report::runExitCode(run) == result_.exitCode,
+               "the report reads exit " + std::to_string(report::runExitCode(run)));
+        expect(run.newerMarkers == 0, "a marker the report does not know");
+    }
+
     // The exit code follows from what happened, and what happened from the scenario.
     void checkEnd(const LoggedRun& run) {
         const int code = result_.exitCode;
-        if (code == 3) {
+        if (code == run::kExitInitFailed) {
             expect(run.end == report::RunEnd::InitFailed, "exit 3 but the log shows no failed bring-up");
             expect(scenarioHas("no-display") || scenarioHas("acquire-fail") || run_.signal != 0,
                    "bring-up failed on a headset that has a display");
@@ -100,7 +113,8 @@ class Checker {
         expect(run.end == report::RunEnd::Completed, "no result line");
         expect(run.result.presentSeen && run.result.countersAgree,
                "the counters line disagrees with PRESENT RESULT");
-        expect(code == (run.result.displayLost ? 4 : 0), "exit code does not follow displayLost");
+        expect(code == (run.result.displayLost ? run::kExitDisplayLost : run::kExitOk),
+               "exit code does not follow displayLost");
         // Not a lost vertical blank: then every present signals the waitable, and the waits
         // that time out after failed presents (seed 978) say nothing of the display.
         expect(!run.result.displayLost || scenarioHas("device-removed") || scenarioHas("waitable-dead"),
@@ -191,7 +205,7 @@ class Checker {
     // bypass lines is the order on the wire.
     void checkBypass(const LoggedRun& run) {
         if (truth_.bypassAtExit < 0) return;  // no microcontroller
-        if (run.bypassOn && result_.exitCode != 3)
+        if (run.bypassOn && result_.exitCode != run::kExitInitFailed)
             expect(run.bypassRestored >= 0,
                    "the bypass was switched on and no restore line says what became of it");
         if (run.bypassRestored == 1)
