@@ -88,6 +88,8 @@ inline constexpr const char* kTelemetryPaused = "proximity telemetry paused";
 inline constexpr LineFormat<int, int> kCycle{Stream::Out, "CYCLE %d/%d\n"};
 inline constexpr LineFormat<int, int, const char*> kCycleAbandoned{
     Stream::Out, "CYCLE_ABANDONED %d/%d: %s; no wake latency for this cycle\n"};
+// A doze cycle's reason when the displays stay on after the doze command (see kDozeOffWaitSeconds).
+inline constexpr const char* kDozeNotOff = "the displays did not go off within 3 s of the doze command";
 // Once at the start of a benchmark without the proximity link.
 inline constexpr LineFormat<const char*> kBenchNote{
     Stream::Out, "BENCH_NOTE: no proximity link: %s; no wake latency is timed\n"};
