@@ -1,5 +1,6 @@
 #include "tests/e2e/support/run_invariants.h"
 
+#include "app/run_settings.h"
 #include "lines/printed_lines.h"
 #include "report/log_parser.h"
 #include "sim/headset/scenario.h"
@@ -87,6 +88,13 @@ class Checker {
   private:
     void expect(bool holds, const std::string& what) {
         if (!holds) broken_.push_back(what);
+    }
+
+    // The cycles the command line asks for, as the program reads it.
+    int cyclesAsked() const {
+        std::vector<const char*> argv;
+        for (const std::string& a : run_.args) argv.push_back(a.c_str());
+        return parseCommandLine(int(argv.size()), argv.data()).cycles;
     }
 
     bool explained(unsigned what) const { return (faults_.explains & what) != 0; }
@@ -197,16 +205,17 @@ class Checker {
         }
         const int abandoned = int(count(run, EventKind::CycleAbandoned));
         const int wakes = int(count(run, EventKind::WakeRequest));
+        const int cycles = cyclesAsked();
         if (!run.endedEarly) {
             expect(abandoned == 0, "cycles abandoned without a BENCH_INCOMPLETE line");
-            expect(int(run.cycles.size()) == run.cycleCount && wakes == run.cycleCount,
+            expect(int(run.cycles.size()) == cycles && wakes == cycles,
                    "cycles missing without a BENCH_INCOMPLETE line");
             return;
         }
         expect(linesStarting(log_, lines::kBenchIncomplete.prefix()).size() == 1,
                "not exactly one BENCH_INCOMPLETE line");
-        expect(run.saidOf == run.cycleCount, "BENCH_INCOMPLETE counts another number of cycles");
-        expect(run.saidCompleted >= 0 && run.saidCompleted < run.cycleCount,
+        expect(run.saidOf == cycles, "BENCH_INCOMPLETE counts another number of cycles");
+        expect(run.saidCompleted >= 0 && run.saidCompleted < cycles,
                "BENCH_INCOMPLETE with every cycle completed");
         expect(run.saidAbandoned == abandoned, "BENCH_INCOMPLETE says " + std::to_string(run.saidAbandoned) +
                                                    " abandoned, the log shows " + std::to_string(abandoned));
