@@ -47,7 +47,7 @@ inline constexpr LineFormat<const char*> kBypassRestored{Stream::Out, "prox bypa
 inline constexpr const char* kRestoredOk = "ok ('[' sent)";
 inline constexpr const char* kRestoredFailed =
     "FAILED " TESSARAY_EM_DASH " power-cycle the headset or send '[' to clear";
-// The microcontroller was gone, or its telemetry paused around the '[': nobody can tell.
+// The microcontroller was gone, or did not answer the command sent after the '[': nobody can tell.
 inline constexpr std::string_view kNotConfirmedWord = "not confirmed";
 inline constexpr const char* kRestoredNotConfirmed =
     "not confirmed " TESSARAY_EM_DASH

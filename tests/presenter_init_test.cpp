@@ -200,6 +200,18 @@ TEST_F(PresenterInit, NoDisplayAttached) {
     EXPECT_EQ(releasesOnTeardown(), 0u);
 }
 
+// Counted, then gone before the list was filled: the same no-display failure, nothing
+// taken from the empty list.
+TEST_F(PresenterInit, DisplayGoneBetweenTheTwoEnumerations) {
+    config.detachAfterCount = true;
+    EXPECT_FALSE(init());
+    EXPECT_EQ(err, "Presenter: no DirectMode display (Vantor not attached?)\n");
+    EXPECT_THAT(out, Not(HasSubstr("using displayId")));
+    EXPECT_EQ(callsNamed("NvAPI_DISP_EnumerateDirectModeDisplays"), 2u);
+    EXPECT_EQ(callsNamed("NvAPI_D3D_DirectModeGetDisplayModes"), 0u);
+    EXPECT_EQ(releasesOnTeardown(), 0u);
+}
+
 TEST_F(PresenterInit, HighQueuePriorityRefusedFallsBackToNormalWithOneWarning) {
     config.refuseHighPriorityQueue = true;
     ASSERT_TRUE(init()) << err;

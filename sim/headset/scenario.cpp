@@ -80,7 +80,7 @@ constexpr EventName kEvents[] = {
     {"replug", ScenarioEvent::Replug, EventTarget::Microcontroller, kExplainsLinkLost, false},
     {"silence", ScenarioEvent::Silence, EventTarget::Microcontroller, kExplainsLinkLost, false},
     {"talk", ScenarioEvent::Talk, EventTarget::Microcontroller, kExplainsNothing, false},
-    {"vblank-lost", ScenarioEvent::VblankLost, EventTarget::Display, kExplainsDisplayLost, false},
+    {"vblank-lost", ScenarioEvent::VblankLost, EventTarget::Display, kExplainsFreeRun, false},
     {"vblank-restored", ScenarioEvent::VblankRestored, EventTarget::Display, kExplainsNothing, false},
     {"waitable-dead", ScenarioEvent::WaitableDead, EventTarget::Display, kExplainsDisplayLost, true},
     {"device-removed", ScenarioEvent::DeviceRemoved, EventTarget::Display, kExplainsDisplayLost, true},

@@ -58,6 +58,7 @@ enum : unsigned {
     kExplainsLinkLost = 1u << 1,         // the microcontroller gone, replugged or silent
     kExplainsWearer = 1u << 2,           // the headset taken off or put on
     kExplainsPresentFailures = 1u << 3,  // presents failing, the run ending early on them
+    kExplainsFreeRun = 1u << 4,          // the vertical blank gone: the present loop paces itself
 };
 
 // As written in a scenario ("vblank-lost").

@@ -188,6 +188,47 @@ TEST(E2eFaults, MicrocontrollerLostAroundParkAndDozeHoldsAndWakes) {
     });
 }
 
+// At exit the microcontroller's own answer decides the restore line; one that is there while
+// the link waits out its reconnect is found and gets its '[' (the invariant checker holds an "ok" line to the
+// headset's bypass at exit).
+TEST(E2eFaults, BypassRestoreAtExitFollowsTheMicrocontroller) {
+    // Stopped soon after the status line shows the link gone: before its reconnect (2 s on).
+    FaultCase replugged = {"plain: replugged while the link waits out its reconnect at exit",
+                           {"20"},
+                           "at 3.5 unplug; at 3.7 replug",
+                           kExitOk,
+                           14.0,
+                           0,
+                           {"BENCH_END ", "prox bypass restored: ok ('[' sent)\n"},
+                           {"McuProx: read failed"},
+                           {},
+                           "prox=away(0)"};
+    FaultCase talking = {"plain: silent until dropped, answering again at exit with its bypass still on",
+                         {"20"},
+                         "at 3.5 silence; at 6.9 talk",
+                         kExitOk,
+                         16.0,
+                         0,
+                         {"BENCH_END ", "prox bypass restored: ok ('[' sent)\n"},
+                         {"McuProx: telemetry silent 3s"},
+                         {},
+                         "prox=away(0)",
+                         0.6};
+    runTable({
+        {"plain: silent at exit",
+         {"5"},
+         "at 3.5 silence",
+         kExitOk,
+         14.0,
+         0,
+         {"BENCH_END ", "prox bypass restored: not confirmed"},
+         {},
+         {}},
+        replugged,
+        talking,
+    });
+}
+
 TEST(E2eFaults, DisplayFaultsInEveryMode) {
     runTable({
         {"cycle: vertical blank lost while parked",
