@@ -14,6 +14,9 @@
 namespace {
 
 using namespace corva::report;
+using corva::trace::readTraceFile;
+using corva::trace::TraceFile;
+using corva::trace::TraceRead;
 
 bool writeFile(const std::string& path, const std::string& text, const char* what) {
     std::ofstream file(path, std::ios::binary);
@@ -28,7 +31,15 @@ bool writeFile(const std::string& path, const std::string& text, const char* wha
 
 bool loadTrace(const std::string& path, TraceFile& trace) {
     std::string error;
-    if (readTraceFile(path, trace, error) == TraceRead::Ok) return true;
+    if (readTraceFile(path, trace, error) == TraceRead::Ok) {
+        if (trace.badLines > 0)
+            std::fprintf(
+                stderr,
+                "tessaray-report: %s: skipped %zu lines that are not trace records or hold a value out "
+                "of range (the first: line %zu)\n",
+                path.c_str(), trace.badLines, trace.firstBadLine);
+        return true;
+    }
     std::fprintf(stderr, "tessaray-report: %s: %s\n", path.c_str(), error.c_str());
     return false;
 }

@@ -13,6 +13,8 @@ namespace corva::test {
 struct ChaosRun : RunAsked {
     uint32_t seed = 0;
     double signalAfter = 0.0;  // seconds after the first "prox " line
+    // More variables for the program ("NAME=value"), e.g. the telemetry interval.
+    std::vector<std::string> environment;
 };
 
 ChaosRun chaosRun(uint32_t seed);

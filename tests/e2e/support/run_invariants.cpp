@@ -278,7 +278,10 @@ class Checker {
 
 bool latencyFitsWake(double printedMs, const sim::DisplaysTransition& wake) {
     if (wake.wakeStampNs == 0 || wake.firstReportNs == 0) return false;
-    return printedMs >= double(wake.visibleNs - wake.wakeStampNs) / 1e6 - kLatencyEarlyMs &&
+    // At least until the first report showing it: a wake abandoned after its panels were
+    // powered keeps its stamp, and its first report comes only after the outage, so a later
+    // wake's latency cannot be mistaken for it.
+    return printedMs >= double(wake.firstReportNs - wake.wakeStampNs) / 1e6 - kLatencyEarlyMs &&
            printedMs <= double(wake.firstReportNs - wake.wakeStampNs) / 1e6 + kLatencyLateMs;
 }
 

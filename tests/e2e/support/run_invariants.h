@@ -22,9 +22,9 @@ struct RunAsked {
     double boundSeconds = 0.0;      // the documented run bound plus start-up and teardown
 };
 
-// A printed wake latency is one of the headset's wakes when it lies between the displays
-// coming on (less the binary rounding of the printed tenth) and the first report that showed
-// them plus one telemetry interval and room for a busy machine's scheduling.
+// A printed wake latency is one of the headset's wakes when it lies between the first report
+// that showed the displays on (less the binary rounding of the printed tenth) and that report
+// plus one telemetry interval and room for a busy machine's scheduling.
 constexpr double kLatencyEarlyMs = 0.1;
 constexpr double kLatencyLateMs = 50.0 + 30.0;
 bool latencyFitsWake(double printedMs, const sim::DisplaysTransition& wake);
