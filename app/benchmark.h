@@ -1,5 +1,4 @@
-// The benchmark driver: parks or dozes the displays and wakes them, cycle by cycle,
-// marking every step.
+// The benchmark on the real clock, the proximity link and the process-wide run state.
 #pragma once
 
 #include "present/park_control.h"
@@ -8,9 +7,6 @@
 #include <cstdint>
 
 namespace corva {
-
-// Waits `seconds` or until StopFlag is raised, whichever comes first.
-void timedWait(double seconds);
 
 void benchmarkLoop(const bool& proxUp, McuProx& link, int32_t cycles, double activeSeconds, bool doze,
                    ParkControl& presenter, double holdSeconds);

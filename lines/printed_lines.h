@@ -286,6 +286,8 @@ inline constexpr const char* kLinkLost = "proximity link lost";
 inline constexpr const char* kTelemetryPaused = "proximity telemetry paused";
 
 // kBenchNote.
+// A doze cycle's reason when the displays stay on after the doze command (see kDozeOffWaitSeconds).
+inline constexpr const char* kDozeNotOff = "the displays did not go off within 3 s of the doze command";
 inline constexpr const char* kNoLinkDoze = "the displays are not dozed (the doze command needs the link)";
 inline constexpr const char* kNoLinkCycle = "the panels are parked and woken";
 

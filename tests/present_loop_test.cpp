@@ -574,5 +574,45 @@ TEST_F(PresentLoopTest, CtrlCWhileTheGpuIsStuckEndsTheRunWithoutAFrame) {
     EXPECT_FALSE(output.stats.displayLost);
 }
 
+// Teardown waits for the GPU (up to 5 s) before the display is released: a frame still
+// executing when the run ends keeps the display acquired until the GPU is done with it.
+TEST_F(PresentLoopTest, TeardownReleasesTheDisplayOnlyOnceTheGpuIsDone) {
+    useVirtualTime();  // the loop's own one-second fence wait takes no real time
+    PresenterImpl& im = *presenter->im;
+    ComPtr<ID3D12CommandQueue> realQueue = std::move(im.queue);
+    StallingQueue stalling(realQueue.Get());
+    *im.queue.GetAddressOf() = &stalling;
+    // Alive for the release below, whatever teardown does.
+    ID3D12Device* device = im.dev.Get();
+    ID3D12Fence* fence = im.fence.Get();
+    device->AddRef();
+    fence->AddRef();
+    run(0.0, [&](const FrameContext& frame) {
+        if (frame.frameIndex != 3) return;
+        stalling.holdNextSignal();  // this frame is still on the GPU when the run ends
+        presenter->requestStop();
+    });
+    *im.queue.GetAddressOf() = nullptr;
+    im.queue = std::move(realQueue);
+    ASSERT_LT(fence->GetCompletedValue(), im.fenceValue) << "the last frame was not held";
+
+    std::atomic<bool> acquiredAtGpuDone{false};
+    std::thread gpu([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        acquiredAtGpuDone = sim::displayState().acquired;
+        // Released under it, the frame's fence would signal an event teardown has closed.
+        if (acquiredAtGpuDone) stalling.release();
+    });
+    const int64_t teardownStart = platform::steadyNowNs();
+    presenter.reset();
+    const int64_t teardownNs = platform::steadyNowNs() - teardownStart;
+    gpu.join();
+    EXPECT_TRUE(acquiredAtGpuDone.load()) << "the display was released under a frame still on the GPU";
+    EXPECT_FALSE(sim::displayState().acquired);
+    EXPECT_LT(teardownNs, int64_t(4500000000)) << "teardown waited past the GPU's completion";
+    fence->Release();
+    device->Release();
+}
+
 }  // namespace
 }  // namespace corva

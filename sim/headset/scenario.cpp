@@ -70,19 +70,21 @@ struct EventName {
     const char* name;
     ScenarioEvent event;
     EventTarget target;
+    unsigned explains;
+    bool lasting;
 };
 constexpr EventName kEvents[] = {
-    {"doff", ScenarioEvent::Doff, EventTarget::Wearer},
-    {"don", ScenarioEvent::Don, EventTarget::Wearer},
-    {"unplug", ScenarioEvent::Unplug, EventTarget::Microcontroller},
-    {"replug", ScenarioEvent::Replug, EventTarget::Microcontroller},
-    {"silence", ScenarioEvent::Silence, EventTarget::Microcontroller},
-    {"talk", ScenarioEvent::Talk, EventTarget::Microcontroller},
-    {"vblank-lost", ScenarioEvent::VblankLost, EventTarget::Display},
-    {"vblank-restored", ScenarioEvent::VblankRestored, EventTarget::Display},
-    {"waitable-dead", ScenarioEvent::WaitableDead, EventTarget::Display},
-    {"device-removed", ScenarioEvent::DeviceRemoved, EventTarget::Display},
-    {"present-fail", ScenarioEvent::PresentFail, EventTarget::Display},
+    {"doff", ScenarioEvent::Doff, EventTarget::Wearer, kExplainsWearer, false},
+    {"don", ScenarioEvent::Don, EventTarget::Wearer, kExplainsWearer, false},
+    {"unplug", ScenarioEvent::Unplug, EventTarget::Microcontroller, kExplainsLinkLost, false},
+    {"replug", ScenarioEvent::Replug, EventTarget::Microcontroller, kExplainsLinkLost, false},
+    {"silence", ScenarioEvent::Silence, EventTarget::Microcontroller, kExplainsLinkLost, false},
+    {"talk", ScenarioEvent::Talk, EventTarget::Microcontroller, kExplainsNothing, false},
+    {"vblank-lost", ScenarioEvent::VblankLost, EventTarget::Display, kExplainsFreeRun, false},
+    {"vblank-restored", ScenarioEvent::VblankRestored, EventTarget::Display, kExplainsNothing, false},
+    {"waitable-dead", ScenarioEvent::WaitableDead, EventTarget::Display, kExplainsDisplayLost, true},
+    {"device-removed", ScenarioEvent::DeviceRemoved, EventTarget::Display, kExplainsDisplayLost, true},
+    {"present-fail", ScenarioEvent::PresentFail, EventTarget::Display, kExplainsPresentFailures, true},
 };
 
 constexpr char kCountRange[] = " (0 to 10000)";
@@ -174,6 +176,24 @@ EventTarget targetOf(ScenarioEvent event) {
     for (const EventName& known : kEvents)
         if (known.event == event) return known.target;
     return EventTarget::Display;
+}
+
+unsigned explainsOf(ScenarioEvent event) {
+    for (const EventName& known : kEvents)
+        if (known.event == event) return known.explains;
+    return kExplainsNothing;
+}
+
+bool isLasting(ScenarioEvent event) {
+    for (const EventName& known : kEvents)
+        if (known.event == event) return known.lasting;
+    return false;
+}
+
+std::vector<ScenarioEvent> scenarioEvents() {
+    std::vector<ScenarioEvent> events;
+    for (const EventName& known : kEvents) events.push_back(known.event);
+    return events;
 }
 
 ScenarioParse parseScenario(const std::string& text) {

@@ -59,9 +59,25 @@ enum class EventTarget {
 };
 constexpr size_t kEventTargets = 3;
 
+// What an event can account for in a run's outcome (bits): checks of a run ask this of the
+// parsed scenario instead of looking for words in its text.
+enum : unsigned {
+    kExplainsNothing = 0,
+    kExplainsDisplayLost = 1u << 0,      // the display lost (exit 4): device removed, waitable dead
+    kExplainsLinkLost = 1u << 1,         // the microcontroller gone, replugged or silent
+    kExplainsWearer = 1u << 2,           // the headset taken off or put on
+    kExplainsPresentFailures = 1u << 3,  // presents failing, the run ending early on them
+    kExplainsFreeRun = 1u << 4,          // the vertical blank gone: the present loop paces itself
+};
+
 // As written in a scenario ("vblank-lost").
 const char* scenarioEventName(ScenarioEvent event);
 EventTarget targetOf(ScenarioEvent event);
+unsigned explainsOf(ScenarioEvent event);
+// True for a fault the headset does not recover from by itself (no later event undoes it).
+bool isLasting(ScenarioEvent event);
+// Every event, in the order of the simulator's table.
+std::vector<ScenarioEvent> scenarioEvents();
 
 struct TimedEvent {
     double atSeconds = 0.0;

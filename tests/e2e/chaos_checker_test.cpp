@@ -1,7 +1,8 @@
 // The chaos checker against a kept log: seed 84's run, in which the first cycle's wake was
 // abandoned after its panels had been powered (so its displays-on transition kept the wake
 // stamp) and the second cycle's wake came after the reconnect.
-#include "tests/e2e/support/chaos_checker.h"
+#include "tests/e2e/support/chaos_run.h"
+#include "tests/e2e/support/run_invariants.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +54,7 @@ TEST(InvariantChecker, LatencyMatchesTheWakeWhoseFirstReportItFollows) {
         {"the interval misses cycle 2's own wake", 380.0, true},
     };
     for (const Case& c : cases) {
-        ChaosTruth truth;
+        RunTruth truth;
         truth.read = true;
         truth.truth.transitions = {stampedWake(cycle1, 318.65, 4500.0),
                                    stampedWake(cycle2, c.cycle2OnMs, 441.4)};

@@ -1,10 +1,11 @@
 // Random faults checked by invariants: each seed gives a run of tessaray-sim with faults at
 // random moments (tests/e2e/support/chaos_run.h), checked against the headset's ground
-// truth (chaos_checker.h). CI runs a fixed set of seeds and every case of chaos_kept.txt;
+// truth (run_invariants.h). CI runs a fixed set of seeds and every case of chaos_kept.txt;
 // scripts/chaos runs more by hand (TESSARAY_CHAOS_SEEDS, TESSARAY_CHAOS_FROM).
 #include "tests/e2e/e2e_checks.h"
-#include "tests/e2e/support/chaos_checker.h"
 #include "tests/e2e/support/chaos_kept.h"
+#include "tests/e2e/support/chaos_run.h"
+#include "tests/e2e/support/run_invariants.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -50,7 +51,7 @@ void runAndCheck(const std::vector<ChaosRun>& runs) {
                 options.interruptSignal = run.signal;
             }
             const SimProcessResult result = runSim(options);
-            const ChaosTruth truth = readChaosTruth(truthFile);
+            const RunTruth truth = readRunTruth(truthFile);
             std::remove(truthFile.c_str());
             const std::vector<std::string> broken = brokenInvariants(run, result, truth);
             if (broken.empty()) continue;

@@ -1,6 +1,7 @@
 #include "tests/e2e/support/chaos_run.h"
 
 #include "app/run_settings.h"
+#include "sim/headset/scenario.h"
 
 #include <csignal>
 #include <cstdio>
@@ -80,11 +81,30 @@ double momentIn(Draw& draw, const Timeline& t) {
     }
 }
 
-const std::vector<std::string> kEvents = {
-    "unplug",         "replug",          "silence", "talk", "doff", "don", "vblank-lost",   "vblank-restored",
-    "unplug",         "replug",          "silence", "talk", "doff", "don", "waitable-dead", "device-removed",
-    "present-fail 2", "present-fail 12",
-};
+// The faults of the simulator's own scenario table: the microcontroller's, then the
+// wearer's, then the display's; those the headset recovers from (a later event can undo
+// them) drawn twice as often as the lasting ones. Present failures come as a few (under the
+// error budget) and as more than the budget.
+std::vector<std::string> eventPool() {
+    std::vector<std::string> pool;
+    for (int twice = 0; twice < 2; ++twice)
+        for (sim::EventTarget target :
+             {sim::EventTarget::Microcontroller, sim::EventTarget::Wearer, sim::EventTarget::Display})
+            for (sim::ScenarioEvent e : sim::scenarioEvents())
+                if (sim::targetOf(e) == target && !sim::isLasting(e))
+                    pool.push_back(sim::scenarioEventName(e));
+    for (sim::ScenarioEvent e : sim::scenarioEvents()) {
+        if (!sim::isLasting(e)) continue;
+        const std::string name = sim::scenarioEventName(e);
+        if (e == sim::ScenarioEvent::PresentFail) {
+            pool.push_back(name + " 2");
+            pool.push_back(name + " 12");
+        } else {
+            pool.push_back(name);
+        }
+    }
+    return pool;
+}
 
 const std::vector<std::string> kRestarts = {"doze", "wake", "command", "doze wake command"};
 const std::vector<uint32_t> kIntervals = {1, 5, 20};
@@ -94,11 +114,7 @@ void finish(ChaosRun& run, const std::string& scenarioText) {
     std::vector<const char*> argv;
     for (const std::string& a : run.args) argv.push_back(a.c_str());
     const RunSettings settings = parseCommandLine(int(argv.size()), argv.data());
-    int acquireFails = 0;
-    std::sscanf(scenarioText.c_str() + (scenarioText.find("acquire-fail ") == std::string::npos
-                                            ? scenarioText.size()
-                                            : scenarioText.find("acquire-fail ") + 13),
-                "%d", &acquireFails);
+    const int acquireFails = sim::parseScenario(scenarioText).scenario.acquireFailures;
     // The documented bound, the acquisition retries (one a second), start-up (the link's
     // probe and first average) and teardown (the status line's last second, a reconnect
     // probe in progress when the link closes).
@@ -139,9 +155,10 @@ ChaosRun chaosRun(uint32_t seed) {
         const uint32_t lo = 10 + draw.below(150);
         scenario << "sleep-time " << lo << " " << lo + draw.below(50) << "; ";
     }
+    static const std::vector<std::string> events = eventPool();
     const uint32_t faults = 1 + draw.below(4);
     for (uint32_t i = 0; i < faults; ++i)
-        scenario << "at " << fixed(std::max(0.0, momentIn(draw, timeline)), 2) << " " << draw.pick(kEvents)
+        scenario << "at " << fixed(std::max(0.0, momentIn(draw, timeline)), 2) << " " << draw.pick(events)
                  << "; ";
     if (draw.chance(20)) {
         run.signal = draw.chance(50) ? SIGINT : SIGTERM;

@@ -2,20 +2,17 @@
 // scenario language at moments of the run's phases, and sometimes a stop signal.
 #pragma once
 
+#include "tests/e2e/support/run_invariants.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace corva::test {
 
-struct ChaosRun {
+struct ChaosRun : RunAsked {
     uint32_t seed = 0;
-    std::vector<std::string> args;  // the program's command line, without its name
-    std::string scenario;           // TESSARAY_SIM_SCENARIO
-    int signal = 0;                 // 0: none; SIGINT or SIGTERM
-    double signalAfter = 0.0;       // seconds after the first "prox " line
-    bool mergeErrors = false;       // standard error into standard output (">log 2>&1")
-    double boundSeconds = 0.0;      // the documented run bound plus start-up and teardown
+    double signalAfter = 0.0;  // seconds after the first "prox " line
     // More variables for the program ("NAME=value"), e.g. the telemetry interval.
     std::vector<std::string> environment;
 };

@@ -1,8 +1,11 @@
-#include "tests/e2e/support/chaos_checker.h"
+#include "tests/e2e/support/run_invariants.h"
 
+#include "app/run_settings.h"
+#include "lines/printed_lines.h"
 #include "lines/run_figures.h"
 #include "report/log_parser.h"
 #include "report/metrics.h"
+#include "sim/headset/scenario.h"
 
 #include <algorithm>
 #include <sstream>
@@ -19,52 +22,63 @@ using sim::HeadsetInput;
 // Binary rounding of the printed tenths; the program rounds the interval outward itself.
 constexpr double kPhaseRoundingMs = 1e-6;
 
-// One telemetry interval and room for a busy machine's scheduling between the first
-// report and the monitor's line.
-constexpr double kLatencyMarginMs = 50.0 + 30.0;
-
-bool has(const std::string& text, const std::string& what) {
-    return text.find(what) != std::string::npos;
-}
-
 size_t count(const LoggedRun& run, EventKind kind) {
     size_t n = 0;
     for (const report::Event& e : run.events) n += e.kind == kind;
     return n;
 }
 
-// Line index of the last line starting with `prefix`, or -1.
-long lastLineOf(const std::string& log, const std::string& prefix) {
+// Indices of the lines that start with `prefix`.
+std::vector<long> linesStarting(const std::string& log, std::string_view prefix) {
     std::istringstream in(log);
-    long at = -1, n = 0;
+    std::vector<long> found;
+    long n = 0;
     for (std::string line; std::getline(in, line); ++n)
-        if (line.rfind(prefix, 0) == 0) at = n;
-    return at;
+        if (line.starts_with(prefix)) found.push_back(n);
+    return found;
 }
 
-size_t linesStarting(const std::string& log, const std::string& prefix, long after = -1) {
-    std::istringstream in(log);
-    size_t found = 0;
-    long n = 0;
-    for (std::string line; std::getline(in, line); ++n) found += n > after && line.rfind(prefix, 0) == 0;
-    return found;
+// What the scenario's faults can explain, from the simulator's own reading of it.
+struct Faults {
+    bool parsed = false;
+    bool initFault = false;  // no display, or acquisitions that fail
+    bool noMcu = false;
+    unsigned explains = sim::kExplainsNothing;
+};
+
+Faults faultsOf(const std::string& scenarioText) {
+    Faults f;
+    const sim::ScenarioParse parse = sim::parseScenario(scenarioText);
+    if (!parse.ok) return f;
+    const sim::Scenario& s = parse.scenario;
+    f.parsed = true;
+    f.initFault = s.noDisplay || s.acquireFailures > 0 || s.acquireStatusSet;
+    f.noMcu = s.noMcu;
+    for (const sim::TimedEvent& e : s.timeline) f.explains |= sim::explainsOf(e.event);
+    return f;
 }
 
 class Checker {
   public:
-    Checker(const ChaosRun& run, const SimProcessResult& result, const ChaosTruth& truth)
-        : run_(run), result_(result), read_(truth), truth_(truth.truth), log_(result.out + result.err) {}
+    Checker(const RunAsked& run, const SimProcessResult& result, const RunTruth& truth)
+        : run_(run),
+          result_(result),
+          read_(truth),
+          truth_(truth.truth),
+          log_(result.out + result.err),
+          faults_(faultsOf(run.scenario)) {}
 
     std::vector<std::string> check() {
         if (!result_.started) return {"tessaray-sim did not start"};
+        expect(faults_.parsed, "the scenario does not parse: " + run_.scenario);
         expect(!result_.timedOut, "killed after its time limit");
-        expect(result_.exitCode == run::kExitOk || result_.exitCode == run::kExitInitFailed ||
-                   result_.exitCode == run::kExitDisplayLost,
-               "exit code " + std::to_string(result_.exitCode));
+        const int code = result_.exitCode;
+        expect(code == kExitOk || code == kExitInitFailed || code == kExitDisplayLost,
+               "exit code " + std::to_string(code));
         expect(result_.seconds <= run_.boundSeconds,
                "ran " + std::to_string(result_.seconds) + " s, bound " + std::to_string(run_.boundSeconds));
         expect(read_.read, "no ground truth read: " + read_.error);
-        const report::ParsedLog parsed = report::parseLog(log_, "chaos.log");
+        const report::ParsedLog parsed = report::parseLog(log_, "run.log");
         expect(parsed.runs.size() == 1, "the report reads " + std::to_string(parsed.runs.size()) + " runs");
         expect(parsed.unrecognised == 0,
                "the report does not recognise " + std::to_string(parsed.unrecognised) +
@@ -81,7 +95,14 @@ class Checker {
         if (!holds) broken_.push_back(what);
     }
 
-    bool scenarioHas(const std::string& what) const { return has(run_.scenario, what); }
+    // The cycles the command line asks for, as the program reads it.
+    int cyclesAsked() const {
+        std::vector<const char*> argv;
+        for (const std::string& a : run_.args) argv.push_back(a.c_str());
+        return parseCommandLine(int(argv.size()), argv.data()).cycles;
+    }
+
+    bool explained(unsigned what) const { return (faults_.explains & what) != 0; }
     bool benchmark() const {
         return !run_.args.empty() && (run_.args[0] == "cycle" || run_.args[0] == "doze");
     }
@@ -104,25 +125,24 @@ class Checker {
     // The exit code follows from what happened, and what happened from the scenario.
     void checkEnd(const LoggedRun& run) {
         const int code = result_.exitCode;
-        if (code == run::kExitInitFailed) {
+        if (code == kExitInitFailed) {
             expect(run.end == report::RunEnd::InitFailed, "exit 3 but the log shows no failed bring-up");
-            expect(scenarioHas("no-display") || scenarioHas("acquire-fail") || run_.signal != 0,
-                   "bring-up failed on a headset that has a display");
+            expect(faults_.initFault || run_.signal != 0, "bring-up failed on a headset that has a display");
             return;
         }
         expect(run.end == report::RunEnd::Completed, "no result line");
         expect(run.result.presentSeen && run.result.countersAgree,
                "the counters line disagrees with PRESENT RESULT");
-        expect(code == (run.result.displayLost ? run::kExitDisplayLost : run::kExitOk),
+        expect(code == (run.result.displayLost ? kExitDisplayLost : kExitOk),
                "exit code does not follow displayLost");
         // Not a lost vertical blank: then every present signals the waitable, and the waits
         // that time out after failed presents (seed 978) say nothing of the display.
-        expect(!run.result.displayLost || scenarioHas("device-removed") || scenarioHas("waitable-dead"),
+        expect(!run.result.displayLost || explained(sim::kExplainsDisplayLost),
                "display lost without a display fault");
     }
 
-    // Each printed latency is one of the headset's own wakes: no less than until the first
-    // report showing it, no more than that plus a margin. The phase line after it
+    // Each printed latency is one of the headset's own wakes by the benchmark's means (panel
+    // power in cycle mode, the doze command in doze mode), in order. The phase line after it
     // puts the displays coming on, by that wake's truth, inside its on=LO..HI.
     void checkLatencies(const LoggedRun& run) {
         expect(run.orphanLatencies == 0, "a wake latency without a wake request");
@@ -134,13 +154,7 @@ class Checker {
             const sim::DisplaysTransition* matched = nullptr;
             for (; at < truth_.transitions.size() && matched == nullptr; ++at) {
                 const sim::DisplaysTransition& t = truth_.transitions[at];
-                if (!t.on || t.cause != cause || t.wakeStampNs == 0 || t.firstReportNs == 0) continue;
-                // From the stamp to the first report showing it at least: a wake abandoned
-                // after its panels were powered keeps its stamp, and its first report comes
-                // only after the outage, so a later wake's latency cannot be mistaken for it.
-                if (c.wakeLatencyMs >= double(t.firstReportNs - t.wakeStampNs) / 1e6 - 0.1 &&
-                    c.wakeLatencyMs <= double(t.firstReportNs - t.wakeStampNs) / 1e6 + kLatencyMarginMs)
-                    matched = &t;
+                if (t.on && t.cause == cause && latencyFitsWake(c.wakeLatencyMs, t)) matched = &t;
             }
             const std::string which = "cycle " + std::to_string(c.number) + ": ";
             expect(matched != nullptr,
@@ -156,21 +170,27 @@ class Checker {
 
     // No marker for a step that did not happen.
     void checkMarkers(const LoggedRun& run) {
-        expect(count(run, EventKind::ParkDone) <= count(run, EventKind::PanelsOff),
-               "PARK_DONE without panels off");
+        const auto n = [&run](EventKind kind) { return count(run, kind); };
+        expect(n(EventKind::ParkDone) <= n(EventKind::PanelsOff), "PARK_DONE without panels off");
+        expect(n(EventKind::ParkDone) <= n(EventKind::ParkRequest), "PARK_DONE without PARK_REQUEST");
+        expect(n(EventKind::WakeRequest) <= n(EventKind::ParkDone) + n(EventKind::DozeAsleep),
+               "WAKE_REQUEST without the displays taken down");
+        expect(n(EventKind::WakeLatency) <= n(EventKind::WakeRequest),
+               "more wake latencies than wake requests");
         size_t dozedOff = 0;  // seen off by the telemetry, through a doze
         for (const sim::DisplaysTransition& t : truth_.transitions)
             dozedOff += !t.on && t.cause == HeadsetInput::Doze && t.firstReportNs != 0;
         if (run.proxUp)
-            expect(count(run, EventKind::DozeAsleep) <= dozedOff,
-                   "DOZE_ASLEEP without the displays seen off");
+            expect(n(EventKind::DozeAsleep) <= dozedOff, "DOZE_ASLEEP without the displays seen off");
     }
 
-    // One outcome per cycle, and a cycle without a latency is explained by a line.
+    // One outcome per cycle, a cycle without a latency explained by a line, and an
+    // incomplete benchmark said once, with counts that match the lines above it.
     void checkCycles(const LoggedRun& run) {
         if (!benchmark() || run.end != report::RunEnd::Completed) return;
         bool noLinkNote = false;
-        for (const report::Event& e : run.events) noLinkNote = noLinkNote || has(e.text, "BENCH_NOTE: ");
+        for (const report::Event& e : run.events)
+            noLinkNote = noLinkNote || e.text.starts_with(lines::kBenchNote.prefix());
         if (!run.proxUp && !run.cycles.empty())
             expect(noLinkNote, "a benchmark without the proximity link does not say it times nothing");
         for (const report::Cycle& c : run.cycles) {
@@ -195,43 +215,52 @@ class Checker {
                                       report::outcomeName(c.outcome) + ")");
             }
         }
-        if (!run.endedEarly)
-            expect(int(run.cycles.size()) == run.cycleCount &&
-                       count(run, EventKind::WakeRequest) == run.cycles.size(),
+        const int abandoned = int(count(run, EventKind::CycleAbandoned));
+        const int wakes = int(count(run, EventKind::WakeRequest));
+        const int cycles = cyclesAsked();
+        if (!run.endedEarly) {
+            expect(abandoned == 0, "cycles abandoned without a BENCH_INCOMPLETE line");
+            expect(int(run.cycles.size()) == cycles && wakes == cycles,
                    "cycles missing without a BENCH_INCOMPLETE line");
+            return;
+        }
+        expect(linesStarting(log_, lines::kBenchIncomplete.prefix()).size() == 1,
+               "not exactly one BENCH_INCOMPLETE line");
+        expect(run.saidOf == cycles, "BENCH_INCOMPLETE counts another number of cycles");
+        expect(run.saidCompleted >= 0 && run.saidCompleted < cycles,
+               "BENCH_INCOMPLETE with every cycle completed");
+        expect(run.saidAbandoned == abandoned, "BENCH_INCOMPLETE says " + std::to_string(run.saidAbandoned) +
+                                                   " abandoned, the log shows " + std::to_string(abandoned));
+        expect(run.saidCompleted <= wakes, "more cycles completed than wake requests");
     }
 
-    // The restore line tells the microcontroller's truth; its order among the reconnect's
-    // bypass lines is the order on the wire.
+    // The restore line tells the microcontroller's truth; a healthy microcontroller (one no
+    // fault made silent, vanished or replugged) gets "ok"; the order of the restore among the
+    // reconnect's bypass lines is the order on the wire.
     void checkBypass(const LoggedRun& run) {
         if (truth_.bypassAtExit < 0) return;  // no microcontroller
-        if (run.bypassOn && result_.exitCode != run::kExitInitFailed)
-            expect(run.bypassRestored >= 0,
-                   "the bypass was switched on and no restore line says what became of it");
+        const size_t restoreLines = linesStarting(log_, lines::kBypassRestored.prefix()).size();
+        if (run.bypassOn)
+            expect(restoreLines == 1, "the bypass was switched on and " + std::to_string(restoreLines) +
+                                          " restore lines follow");
         if (run.bypassRestored == 1)
             expect(truth_.bypassAtExit == 0, "'restored: ok' but the bypass is still on");
         if (run.bypassRestored == 0)
             expect(truth_.bypassAtExit == 1, "'restored: FAILED' but the bypass is off");
-        // A microcontroller that answered all along (no silence, unplug or replug) and was
-        // restored: the log says so. With any of those the program cannot always tell: one
-        // silent when the '[' came ignored it and may talk again by the exit, one unplugged
-        // at the exit cannot be asked.
-        const bool answeredThroughout = !scenarioHas("silence") && !scenarioHas("unplug") &&
-                                        !scenarioHas("replug") && !scenarioHas("no-mcu");
-        bool connected = run.proxUp;
-        for (const report::Event& e : run.events) {
-            if (e.kind == EventKind::McuLost) connected = false;
-            if (e.kind == EventKind::McuReconnected) connected = true;
-        }
-        // The verdict is the microcontroller's answer to a command after the '[', read in
-        // order, so a loaded machine that reads its reports late does not change it.
-        if (run.bypassOn && answeredThroughout && truth_.answeringAtExit == 1 && connected)
+        // A healthy microcontroller (no fault made it silent, vanished or replugged) gets
+        // "ok": the verdict is its answer to a command after the '[', read in order, so a
+        // loaded machine that reads its reports late does not change it. "Not confirmed"
+        // claims nothing: a silent microcontroller may have taken the '[' without answering,
+        // a replugged one powers up with the bypass off.
+        const bool healthy = !faults_.noMcu && !explained(sim::kExplainsLinkLost);
+        if (run.bypassOn && healthy)
             expect(run.bypassRestored == 1,
-                   "the microcontroller answered all along, the restore said " +
+                   "a healthy microcontroller, and the restore said " +
                        std::string(run.bypassRestored == 0 ? "FAILED" : "not confirmed"));
 
-        const std::string resent = "McuProx: proximity bypass re-sent after reconnect: ok";
-        const size_t sentOn = (run.bypassOn ? 1 : 0) + linesStarting(log_, resent);
+        const std::string resent = std::string(lines::kMcuBypassResent.prefix()) + lines::kResentOk;
+        const std::vector<long> resentLines = linesStarting(log_, resent);
+        const size_t sentOn = (run.bypassOn ? 1 : 0) + resentLines.size();
         std::string wire;  // the accepted ones, in the order received
         for (const sim::BypassCommand& c : truth_.bypassCommands)
             if (c.accepted) wire += c.command;
@@ -239,29 +268,43 @@ class Checker {
         expect(sentOn == accepted, "the log says 'p' was sent " + std::to_string(sentOn) +
                                        " time(s), the microcontroller took it " + std::to_string(accepted));
         if (!run_.mergeErrors || wire.find('[') == std::string::npos) return;
+        const std::vector<long> restore = linesStarting(log_, lines::kBypassRestored.prefix());
+        const long restoreAt = restore.empty() ? -1 : restore.back();
+        const size_t resentAfter = size_t(
+            std::count_if(resentLines.begin(), resentLines.end(), [&](long at) { return at > restoreAt; }));
         const size_t afterOff = wire.size() - wire.rfind('[') - 1;
-        expect(linesStarting(log_, resent, lastLineOf(log_, "prox bypass restored: ")) == afterOff,
+        expect(resentAfter == afterOff,
                "reconnect and restore lines in another order than on the wire (" + wire + ")");
     }
 
-    const ChaosRun& run_;
+    const RunAsked& run_;
     const SimProcessResult& result_;
-    const ChaosTruth& read_;
+    const RunTruth& read_;
     const sim::GroundTruth& truth_;
     const std::string log_;
+    const Faults faults_;
     std::vector<std::string> broken_;
 };
 
 }  // namespace
 
-ChaosTruth readChaosTruth(const std::string& file) {
-    ChaosTruth truth;
+bool latencyFitsWake(double printedMs, const sim::DisplaysTransition& wake) {
+    if (wake.wakeStampNs == 0 || wake.firstReportNs == 0) return false;
+    // At least until the first report showing it: a wake abandoned after its panels were
+    // powered keeps its stamp, and its first report comes only after the outage, so a later
+    // wake's latency cannot be mistaken for it.
+    return printedMs >= double(wake.firstReportNs - wake.wakeStampNs) / 1e6 - kLatencyEarlyMs &&
+           printedMs <= double(wake.firstReportNs - wake.wakeStampNs) / 1e6 + kLatencyLateMs;
+}
+
+RunTruth readRunTruth(const std::string& file) {
+    RunTruth truth;
     truth.read = sim::readGroundTruthFile(file, truth.truth, truth.error);
     return truth;
 }
 
-std::vector<std::string> brokenInvariants(const ChaosRun& run, const SimProcessResult& result,
-                                          const ChaosTruth& truth) {
+std::vector<std::string> brokenInvariants(const RunAsked& run, const SimProcessResult& result,
+                                          const RunTruth& truth) {
     return Checker(run, result, truth).check();
 }
 
