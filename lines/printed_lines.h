@@ -225,4 +225,12 @@ inline constexpr LineFormat<unsigned long long> kLinesDropped{
     "OUTPUT NOTE: %llu lines of the present loop and the proximity reader dropped " TESSARAY_EM_DASH
     " the console held output back\n"};
 
+// Standard output is a pipe whose reader has gone (`cmd | head`): the run stops as on Ctrl+C.
+inline constexpr LineFormat<> kStdoutReaderGone{
+    Stream::Err, "tessaray: standard output's reader has gone " TESSARAY_EM_DASH " stopping the run\n"};
+// Once at the end of a run whose standard output lost lines: closed at start, full, failing.
+inline constexpr LineFormat<const char*, unsigned long long, unsigned long long> kOutputLost{
+    Stream::Err, "tessaray: standard output could not be written (%s); %llu of its %llu lines were lost\n"};
+inline constexpr const char* kClosedAtStart = "it was closed at start";
+
 }  // namespace corva::lines
