@@ -8,6 +8,14 @@
 #include <windows.h>
 
 namespace corva::platform {
+namespace {
+
+bool pipeReaderGone(unsigned long systemError) {
+    return systemError == ERROR_NO_DATA || systemError == ERROR_BROKEN_PIPE ||
+           systemError == ERROR_PIPE_NOT_CONNECTED;
+}
+
+}  // namespace
 
 // The C runtime's low-level write keeps the stream's text mode (LF written as CRLF) and
 // hands the line to the system in one WriteFile.
@@ -21,14 +29,17 @@ WriteResult writeWhole(StdStream stream, const char* data, size_t size, int* err
         const unsigned chunk = size > INT_MAX ? INT_MAX : static_cast<unsigned>(size);
         errno = 0;
         _doserrno = 0;
+        SetLastError(ERROR_SUCCESS);
         const int written = _write(fd, data, chunk);
+        const DWORD lastError = GetLastError();
         if (written <= 0) {
             const int why = written < 0 && errno != 0 ? errno : EIO;
             if (error != nullptr) *error = why;
-            // A pipe whose reading end is closed: ERROR_NO_DATA ("being closed") or
-            // ERROR_BROKEN_PIPE, which the runtime reports as EPIPE or keeps in _doserrno.
-            const unsigned long system = static_cast<unsigned long>(_doserrno);
-            const bool readerGone = why == EPIPE || system == ERROR_NO_DATA || system == ERROR_BROKEN_PIPE;
+            // A pipe whose reading end is closed: WriteFile fails with ERROR_NO_DATA ("being
+            // closed"), ERROR_BROKEN_PIPE or (Wine) ERROR_PIPE_NOT_CONNECTED, which runtimes
+            // report as EPIPE, or as EINVAL with the system's code in _doserrno.
+            const bool readerGone = why == EPIPE || pipeReaderGone(static_cast<unsigned long>(_doserrno)) ||
+                                    pipeReaderGone(lastError);
             return readerGone ? WriteResult::ReaderGone : WriteResult::Failed;
         }
         data += written;
