@@ -1,7 +1,6 @@
 #include "platform/std_streams.h"
 
-#include <cstdio>
-#include <io.h>
+#include <windows.h>
 
 namespace corva::platform {
 namespace {
@@ -14,10 +13,10 @@ bool gClosedAtStart[3] = {false, false, false};
 // standard handle (they then fail every write), so no file it opens takes their place; and
 // Windows has no SIGPIPE: a pipe without a reader fails the write (see writeWhole).
 void keepStandardStreams() {
-    FILE* streams[3] = {stdin, stdout, stderr};
+    const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     for (int i = 0; i < 3; ++i) {
-        const int fd = _fileno(streams[i]);
-        gClosedAtStart[i] = fd < 0 || _get_osfhandle(fd) < 0;
+        const HANDLE handle = GetStdHandle(ids[i]);
+        gClosedAtStart[i] = handle == nullptr || handle == INVALID_HANDLE_VALUE;
     }
 }
 
