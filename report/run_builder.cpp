@@ -541,7 +541,9 @@ bool RunBuilder::bringUpLine(std::string_view line, size_t number) {
         return true;
     }
     if (line.starts_with(lines::kProfileFailed.prefix()) ||
-        line.starts_with(lines::kTraceUnwritable.prefix())) {
+        line.starts_with(lines::kTraceUnwritable.prefix()) ||
+        line.starts_with(lines::kStdoutReaderGone.prefix()) ||
+        line.starts_with(lines::kOutputLost.prefix())) {
         failure(FailureKind::Other, line, number);
         return true;
     }

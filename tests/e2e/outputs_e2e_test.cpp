@@ -79,6 +79,9 @@ void expectOutputLost(const SimProcessResult& run, std::string_view why) {
     EXPECT_GT(total, 20u);  // every line of a run
     EXPECT_EQ(lost, total);
     EXPECT_EQ(countOf(run.err, "tessaray: standard output could not be written"), 1u);
+    const ReadRun r = readRun(run);  // the report reader knows the line
+    ASSERT_FALSE(r.run.failures.empty());
+    EXPECT_EQ(r.run.failures.back().kind, report::FailureKind::Other);
 }
 
 // The run stopped from its SIGTERM (sent once INIT_DONE is out) well before its 8 s.
