@@ -218,8 +218,9 @@ inline constexpr LineFormat<const char*, const char*> kTraceUnwritable{
 
 // ---- Output itself -------------------------------------------------------------------------
 
-// Lines of the present loop or the proximity reader that found the output queue full
-// (the console held output back for long): they are not waited for, only counted.
+// Repeatable lines of the present loop or the proximity reader (lines/judged_lines.h) that
+// found the output queue full (the console held output back for long): they are not waited
+// for, only counted. Their lines a run is judged by wait in a side queue instead.
 inline constexpr LineFormat<unsigned long long> kLinesDropped{
     Stream::Err,
     "OUTPUT NOTE: %llu lines of the present loop and the proximity reader dropped " TESSARAY_EM_DASH
