@@ -11,6 +11,7 @@
 #include "lines/line_queue.h"
 #include "lines/printed_lines.h"
 #include "platform/console_write.h"
+#include "platform/line_output.h"
 #include "platform/platform.h"
 #include "platform/std_streams.h"
 
@@ -108,6 +109,20 @@ bool queue(Stream stream, std::string_view line, bool keep) {
     return queueing;
 }
 
+// `keep`: the run is judged by the line (see queue()).
+void printText(Stream stream, const char* text, size_t size, bool keep) {
+    const std::string_view line(text, size);
+    if (queue(stream, line, keep)) return;
+    std::lock_guard<std::mutex> lock(gDirect);
+    writeLine(stream, line);
+}
+
+// Platform code's lines take the same way (platform/line_output.h); none is repeatable.
+void printPlatformLine(Stream stream, const char* text, size_t size) {
+    printText(stream, text, size, true);
+}
+[[maybe_unused]] const bool gPlatformLinesPrintedHere = (platform::setLineOutput(printPlatformLine), true);
+
 }  // namespace
 
 void printFormatted(Stream stream, const char* format, ...) {
@@ -122,10 +137,7 @@ void printFormatted(Stream stream, const char* format, ...) {
         size = sizeof text - 1;
         text[size - 1] = '\n';
     }
-    const std::string_view line(text, size);
-    if (queue(stream, line, !droppable(format))) return;
-    std::lock_guard<std::mutex> lock(gDirect);
-    writeLine(stream, line);
+    printText(stream, text, size, !droppable(format));
 }
 
 void onStandardOutputGone(void (*handler)()) {

@@ -136,14 +136,15 @@ const OutputCase kCases[] = {
      TracePath::File,
      [](const SimProcessResult& run, const std::string& tracePath, const sim::GroundTruth& truth) {
          expectOutputLost(run, lines::kClosedAtStart);
-         const report::TraceFile trace = readTrace(tracePath);
+         const trace::TraceFile trace = readTrace(tracePath);
          EXPECT_TRUE(trace.ended);
          EXPECT_EQ(trace.badLines, 0u);
          EXPECT_EQ(trace.frames.size(), truth.presents.size());
          std::ifstream in(tracePath, std::ios::binary);
          const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
          EXPECT_EQ(countOf(bytes, "PRESENT RESULT"), 0u) << "console lines inside the trace";
-         EXPECT_EQ(countOf(bytes, std::string(lines::kMcuPrefix)), 0u) << "console lines inside the trace";
+         EXPECT_EQ(countOf(bytes, std::string(lines::kMcuTelemetry.prefix())), 0u)
+             << "console lines inside the trace";
      }},
     {"standard output on a full device",
      {"1"},
