@@ -8,7 +8,9 @@
 #include "app/telemetry_setting.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "lines/shortened_text.h"
 #include "platform/platform.h"
+#include "platform/std_streams.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
 #include "trace/trace.h"
@@ -105,9 +107,16 @@ int runAndTearDown(const RunSettings& settings, uint16_t telemetryMs) {
     return stats.displayLost ? kExitDisplayLost : kExitOk;
 }  // the presenter, then the link, destroyed here
 
+// A reader of standard output that went away (`| head`) stops the run as Ctrl+C does.
+void stopForGoneReader() {
+    consoleCtrlHandler(0);
+}
+
 }  // namespace
 
 int tessarayMain(int argc, char** argv) {
+    // Before anything is opened: a closed standard descriptor is not handed to a file.
+    platform::keepStandardStreams();
     // Before anything loads a library by name: never from the program's own folder.
     platform::restrictLibrarySearchToSystem();
     platform::initConsoleOutput();
@@ -121,14 +130,17 @@ int tessarayMain(int argc, char** argv) {
         lines::OutputThread output;
         const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
         platform::installConsoleHandler(consoleCtrlHandler);
+        lines::onStandardOutputGone(stopForGoneReader);
         // For the whole run, whichever way it ends: every thread's waits are timed in ms.
         const platform::FineTimerResolution fineTimer;
         const char* telemetryText = std::getenv("TESSARAY_TELEMETRY_MS");
         uint16_t telemetryMs = kDefaultTelemetryMs;
         if (!telemetryIntervalFrom(telemetryText, telemetryMs))
-            lines::print(lines::kTelemetryMsRefused, telemetryText, unsigned(kDefaultTelemetryMs));
+            lines::print(lines::kTelemetryMsRefused, lines::ShortenedText(telemetryText).c_str(),
+                         unsigned(kDefaultTelemetryMs));
         exitCode = runAndTearDown(settings, telemetryMs);
         output.stop();
+        lines::reportLostOutput();
     }
     platform::restoreConsoleModes();
     // The one point, on every path, where a held close, log-off or shut-down lets the system

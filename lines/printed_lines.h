@@ -184,7 +184,13 @@ enum class Outcome : uint8_t {
     /* console held output back for long): they are not waited for, only counted. */                          \
     X(LinesDropped, Err, Note, None, (unsigned long long),                                                     \
       "OUTPUT NOTE: %llu lines of the present loop and the proximity reader dropped " TESSARAY_EM_DASH        \
-      " the console held output back\n")
+      " the console held output back\n")                                                                     \
+    /* Standard output is a pipe whose reader has gone (`cmd | head`): the run stops as on Ctrl+C. */          \
+    X(StdoutReaderGone, Err, Note, None, (),                                                                    \
+      "tessaray: standard output's reader has gone " TESSARAY_EM_DASH " stopping the run\n")                   \
+    /* Once at the end of a run whose standard output lost lines: closed at start, full, failing. */           \
+    X(OutputLost, Err, Failure, RunGoesOn, (const char*, unsigned long long, unsigned long long),               \
+      "tessaray: standard output could not be written (%s); %llu of its %llu lines were lost\n")
 // clang-format on
 
 #define TESSARAY_LINE_FIELD_TYPES(...) __VA_ARGS__
@@ -298,5 +304,8 @@ inline constexpr const char* kDozeUnavailable = "unavailable -> parked fallback"
 
 // kAcquire.
 inline constexpr const char* kHdcpDisabled = " (HDCP disabled, continuing)";
+
+// kOutputLost: standard output had no descriptor at start.
+inline constexpr const char* kClosedAtStart = "it was closed at start";
 
 }  // namespace corva::lines

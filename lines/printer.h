@@ -7,8 +7,13 @@
 // When the queue is full (the console has held output back for a while), an ordinary thread
 // waits for room: nothing it prints is lost. A time-critical thread (the present loop, the
 // proximity reader: see CriticalThread) never waits: it has a reserve of the queue to
-// itself, and a line that finds even that full is counted and dropped, and the count is
-// printed (kLinesDropped) once output flows again.
+// itself. A line of its that finds even that full is parked in a second preallocated queue
+// if the run is judged by it (lines/judged_lines.h), and written out in its place in the
+// order; a repeatable line is counted and dropped, and the count is printed
+// (kLinesDropped) once output flows again.
+//
+// A write to standard output that fails because the pipe's reader has gone says so once on
+// standard error and calls the handler given to onStandardOutputGone: the run stops.
 //
 // Without an output thread (tools and tests that use parts of the program) lines are
 // written directly, still one write per line.
@@ -27,6 +32,15 @@ template <typename... Fields>
 void print(const LineFormat<Fields...>& line, std::type_identity_t<Fields>... fields) {
     printFormatted(line.stream(), line.format(), fields...);
 }
+
+// `handler` runs once, on the thread whose write found standard output's reader gone; it
+// must not print or wait (it asks the run to stop).
+void onStandardOutputGone(void (*handler)());
+
+// Says once on standard error that standard output lost lines (closed at start, full, or
+// failing), with how many; nothing when every line was written or only a gone reader (said
+// at once) lost them. Call after OutputThread::stop().
+void reportLostOutput();
 
 // Marks the calling thread as time-critical while it lives.
 class CriticalThread {

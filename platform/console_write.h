@@ -9,7 +9,13 @@ namespace corva::platform {
 
 enum class StdStream { Out, Err };
 
-// False when the stream is closed or the write failed; a partial write is continued.
-bool writeWhole(StdStream stream, const char* data, size_t size);
+enum class WriteResult {
+    Written,
+    ReaderGone,  // the stream is a pipe whose reader has closed it (EPIPE; ERROR_NO_DATA, ERROR_BROKEN_PIPE)
+    Failed,      // closed, full, or any other failure; `error` says which (errno)
+};
+
+// A partial write is continued. `error`, if given, receives errno of a failed write.
+WriteResult writeWhole(StdStream stream, const char* data, size_t size, int* error = nullptr);
 
 }  // namespace corva::platform

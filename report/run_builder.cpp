@@ -296,6 +296,8 @@ bool RunBuilder::read(const lines::PrintedLine& entry, std::string_view line, si
         case LineId::WaitableWaitFailed:
         case LineId::PresentBudgetUsed:
         case LineId::TraceUnwritable:
+        case LineId::StdoutReaderGone:
+        case LineId::OutputLost:
             return byRole(entry, line, number);
     }
     return false;

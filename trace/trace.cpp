@@ -4,6 +4,7 @@
 
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "lines/shortened_text.h"
 
 #include <atomic>
 #include <cstdio>
@@ -26,7 +27,8 @@ void push(const Record& record) {
 }
 
 void reportUnwritable(const char* path, const std::string& why) {
-    lines::print(lines::kTraceUnwritable, path, why.c_str());
+    // A path of any length still gives a whole line that ends with what happens next.
+    lines::print(lines::kTraceUnwritable, lines::ShortenedText(path).c_str(), why.c_str());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "trace/trace_writer.h"
 
+#include "platform/output_file.h"
 #include "platform/platform.h"
 #include "trace/trace_format.h"
 
@@ -16,11 +17,8 @@ constexpr size_t kLongestLine = 256;
 }  // namespace
 
 Writer::Writer(const std::string& path, size_t capacity) : ring_(capacity), buffer_(kBufferBytes) {
-    file_ = std::fopen(path.c_str(), "wb");
-    if (file_ == nullptr) {
-        error_ = std::strerror(errno);
-        return;
-    }
+    file_ = platform::openRegularFileForWriting(path.c_str(), error_);
+    if (file_ == nullptr) return;
     char line[kLongestLine];
     append(line, formatHeader(line, sizeof line));
     const platform::LocalTime local = platform::localTimeNow();

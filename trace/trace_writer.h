@@ -17,7 +17,8 @@ namespace corva::trace {
 class Writer {
   public:
     // Opens (truncates) the file and writes its header and clock lines; error() then says
-    // why it could not.
+    // why it could not. Only a regular file (or the null device) is taken: the writes and
+    // the close then never wait on a reader.
     Writer(const std::string& path, size_t capacity);
     ~Writer();
     Writer(const Writer&) = delete;

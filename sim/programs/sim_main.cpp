@@ -8,6 +8,7 @@
 #include "app/tessaray_main.h"
 #include "nvapi/loader.h"
 #include "platform/platform.h"
+#include "platform/std_streams.h"
 #include "sim/platform/test_hooks.h"
 #include "sim/driver/sim_driver.h"
 #include "sim/programs/sim_session.h"
@@ -27,6 +28,8 @@ corva::nvapi_loader::DriverLibrary openSimulatedDriver() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First, as the program itself does: the scenario and the driver store open files too.
+    corva::platform::keepStandardStreams();
     const int64_t startNs = corva::platform::steadyNowNs();
     corva::sim::Scenario scenario;
     if (!corva::sim::loadScenario("tessaray-sim", scenario)) return kExitBadScenario;

@@ -4,6 +4,7 @@
 // program finds no microcontroller here; scenario times count from the driver's first use.
 #include "sim/driver/call_log.h"
 #include "tests/e2e/e2e_checks.h"
+#include "lines/printed_lines.h"
 #include "tests/e2e/trace_checks.h"
 #include "tests/support/linux/wine_process.h"
 
@@ -205,6 +206,40 @@ TEST_F(WineE2e, ASessionEndStopsABenchmarkAndWaitsForTheDisplayToBeReleased) {
     EXPECT_EQ(calls.back().name, "ReleaseDirectModeDisplay") << "the driver's last call";
     EXPECT_EQ(calls.back().argument("vendorId"), "0x2709");
     EXPECT_EQ(calls.back().status, 0u);
+    std::filesystem::remove(callLog);
+}
+
+// A standard output whose reader quits ("| head") stops the run as a stop request does: said
+// on standard error, the exit code of a stopped run, the display released (the driver's last
+// call) and the run's end long before its 30 s (the trace's markers).
+TEST_F(WineE2e, AStandardOutputWhoseReaderQuitsStopsTheRun) {
+    const std::string tracePath = tempFile("wine-head.trace");
+    const std::string callLog = tempFile("wine-head-calls.txt");
+    WineRunExtras extras;
+    extras.callLog = callLog;
+    extras.stdoutHeadLines = 30;  // a few status lines into the run
+    const SimProcessResult r =
+        run({{"30"}, "", "system", false, {"TESSARAY_TRACE_FILE=Z:" + tracePath}}, extras);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(countOf(r.out, "\n"), 30u);
+    EXPECT_EQ(countOf(r.err, lines::kStdoutReaderGone.format()), 1u) << r.err;
+    const trace::TraceFile trace = readTrace(tracePath);
+    std::remove(tracePath.c_str());
+    EXPECT_TRUE(trace.ended);
+    int64_t initDone = -1, benchEnd = -1;
+    for (const trace::TraceMarker& m : trace.markers) {
+        if (m.name == lines::kInitDone) initDone = m.ns;
+        if (m.name == lines::kBenchEnd) benchEnd = m.ns;
+    }
+    ASSERT_GE(initDone, 0);
+    ASSERT_GE(benchEnd, 0);
+    EXPECT_LT(benchEnd - initDone, int64_t(20e9)) << "the run went on without its reader";
+    std::ifstream in(callLog);
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    EXPECT_TRUE(
+        std::regex_match(last, std::regex(R"(ReleaseDirectModeDisplay\(vendorId=0x2709, .*\) = 0x0)")))
+        << "the driver's last call: " << last;
     std::filesystem::remove(callLog);
 }
 

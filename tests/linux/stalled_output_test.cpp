@@ -19,20 +19,46 @@
 namespace corva::lines {
 namespace {
 
+// Standard output and error into a one-page pipe that nobody reads until flow().
+// No EXPECT between construction and restore(): gtest would print into the stalled pipe.
+class StalledConsole {
+  public:
+    StalledConsole() {
+        if (pipe(ends_) != 0) return;
+        fcntl(ends_[1], F_SETPIPE_SZ, 4096);
+        dup2(ends_[1], STDOUT_FILENO);
+        dup2(ends_[1], STDERR_FILENO);
+        close(ends_[1]);
+    }
+    void flow() {
+        reader_ = std::thread([this] {
+            char buffer[4096];
+            for (ssize_t n; (n = read(ends_[0], buffer, sizeof buffer)) > 0;)
+                written_.append(buffer, size_t(n));
+        });
+    }
+    // Output back where it was; what was written meanwhile.
+    std::string restore() {
+        dup2(savedOut_, STDOUT_FILENO);
+        dup2(savedErr_, STDERR_FILENO);
+        close(savedOut_);
+        close(savedErr_);
+        if (reader_.joinable()) reader_.join();
+        close(ends_[0]);
+        return written_;
+    }
+
+  private:
+    int ends_[2] = {-1, -1};
+    int savedOut_ = dup(STDOUT_FILENO);
+    int savedErr_ = dup(STDERR_FILENO);
+    std::thread reader_;
+    std::string written_;
+};
+
 TEST(StalledOutput, HoldsNeitherThePresentLoopNorTheReaderAndLosesNoLineUnsaid) {
     constexpr unsigned kLines = 1000;  // far more than the pipe and the queue hold
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
-    fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096);
-    const int savedOut = dup(STDOUT_FILENO);
-    const int savedErr = dup(STDERR_FILENO);
-    // No EXPECT from here until output is restored: gtest would print into the stalled pipe.
-    dup2(pipeEnds[1], STDOUT_FILENO);
-    dup2(pipeEnds[1], STDERR_FILENO);
-    close(pipeEnds[1]);
-
-    std::string written;
-    std::thread reader;
+    StalledConsole console;
     std::atomic<bool> criticalDone{false};
     bool criticalWasHeld = false;
     {
@@ -48,21 +74,12 @@ TEST(StalledOutput, HoldsNeitherThePresentLoopNorTheReaderAndLosesNoLineUnsaid) 
                 print(kCycle, static_cast<int>(i), static_cast<int>(kLines));
         });
         // The ordinary thread is waiting for room now; let output flow.
-        reader = std::thread([&] {
-            char buffer[4096];
-            for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-                written.append(buffer, size_t(n));
-        });
+        console.flow();
         critical.join();
         ordinary.join();
         output.stop();
     }
-    dup2(savedOut, STDOUT_FILENO);
-    dup2(savedErr, STDERR_FILENO);
-    close(savedOut);
-    close(savedErr);
-    reader.join();
-    close(pipeEnds[0]);
+    const std::string written = console.restore();
 
     EXPECT_FALSE(criticalWasHeld);
     unsigned nextPanels = 0, panelsArrived = 0, dropped = 0;
@@ -87,6 +104,60 @@ TEST(StalledOutput, HoldsNeitherThePresentLoopNorTheReaderAndLosesNoLineUnsaid) 
     EXPECT_EQ(nextCycle, static_cast<int>(kLines));  // the ordinary thread lost nothing
     EXPECT_GT(dropped, 0u);                          // the stall was real
     EXPECT_EQ(panelsArrived + dropped, kLines) << "a time-critical line vanished without being counted";
+}
+
+// The present loop floods a stalled console with per-frame lines and, now and then, a line the
+// run is judged by: it never waits, the per-frame lines may be dropped (counted), the judged
+// ones all arrive in order, and a line an ordinary thread prints afterwards comes after them.
+TEST(StalledOutput, JudgedLinesOfTheTimeCriticalThreadsAreNeverDropped) {
+    constexpr unsigned long long kFrames = 600;
+    constexpr unsigned long kEvery = 20;
+    StalledConsole console;
+    std::atomic<bool> loopDone{false};
+    bool loopWasHeld = false;
+    {
+        OutputThread output;
+        std::thread loop([&] {
+            const CriticalThread critical;
+            for (unsigned long long frame = 0; frame < kFrames; ++frame) {
+                print(kPresentFailed, 1u, frame);
+                if (frame % kEvery == 0) print(kMcuReadFailed, static_cast<unsigned long>(frame));
+            }
+            loopDone.store(true);
+        });
+        loopWasHeld = !test::eventually([&] { return loopDone.load(); }, std::chrono::seconds(20));
+        console.flow();
+        loop.join();
+        print(kMcuSilent, 7);
+        output.stop();
+    }
+    std::istringstream lines(console.restore());
+    EXPECT_FALSE(loopWasHeld);
+    unsigned long long framesArrived = 0, dropped = 0;
+    unsigned long nextJudged = 0;
+    bool ordinarySeen = false;
+    for (std::string line; std::getline(lines, line);) {
+        unsigned long long count = 0;
+        unsigned long judged = 0;
+        int silent = 0;
+        if (scan(kPresentFailed, line, Skip{}, Skip{})) {
+            ++framesArrived;
+        } else if (scan(kMcuReadFailed, line, judged)) {
+            EXPECT_EQ(judged, nextJudged) << "a judged line lost or out of order";
+            EXPECT_FALSE(ordinarySeen) << "a later line overtook a judged one";
+            nextJudged = judged + kEvery;
+        } else if (scan(kLinesDropped, line, count)) {
+            dropped += count;
+        } else if (scan(kMcuSilent, line, silent)) {
+            ordinarySeen = true;
+        } else {
+            ADD_FAILURE() << "not a line of the test: " << line;
+        }
+    }
+    EXPECT_EQ(nextJudged, kFrames);
+    EXPECT_TRUE(ordinarySeen);
+    EXPECT_GT(dropped, 0u);  // the stall was real
+    EXPECT_EQ(framesArrived + dropped, kFrames);
 }
 
 }  // namespace

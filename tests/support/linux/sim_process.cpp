@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -63,6 +64,16 @@ std::string privateStoreFile() {
     return path.string();
 }
 
+// Fills a pipe, shrunk to one page, with one line: what is written next waits for a read.
+size_t fillPipe(int fd) {
+    fcntl(fd, F_SETPIPE_SZ, 4096);
+    const int size = fcntl(fd, F_GETPIPE_SZ);
+    if (size <= 0) return 0;
+    std::string line(size_t(size) - 1, 'x');
+    line += '\n';
+    return write(fd, line.data(), line.size()) == ssize_t(line.size()) ? line.size() : 0;
+}
+
 }  // namespace
 
 SimProcessOptions simOptions(std::vector<std::string> args, std::string scenario, std::string truthFile) {
@@ -93,11 +104,21 @@ SimProcessResult runSim(const SimProcessOptions& options) {
         close(outPipe[1]);
         return result;
     }
+    using Stdout = SimProcessOptions::Stdout;
+    // A stalled pipe is filled up front, so the child's first write waits for the reader.
+    const size_t filler = options.stdoutTo == Stdout::Stalled ? fillPipe(outPipe[1]) : 0;
     const Clock::time_point start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(outPipe[1], STDOUT_FILENO);
         dup2(options.mergeErrors ? outPipe[1] : errPipe[1], STDERR_FILENO);
+        if (options.stdoutTo == Stdout::Closed) {
+            close(STDOUT_FILENO);
+        } else if (options.stdoutTo == Stdout::Full) {
+            const int full = open("/dev/full", O_WRONLY);
+            dup2(full, STDOUT_FILENO);
+        } else {
+            dup2(outPipe[1], STDOUT_FILENO);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -116,6 +137,9 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     double interruptAt = -1.0;  // seconds since start; < 0: not yet due
     int signalsSent = 0;
     while (open > 0) {
+        const bool stalled =
+            options.stdoutTo == Stdout::Stalled && secondsSince(start) < options.stalledSeconds;
+        fds[0].events = stalled ? 0 : POLLIN;
         poll(fds, 2, 10);
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -128,6 +152,12 @@ SimProcessResult runSim(const SimProcessOptions& options) {
                 fds[i].fd = -1;
                 --open;
             }
+        }
+        if (options.stdoutTo == Stdout::ReaderQuits && fds[0].fd >= 0 &&
+            result.out.find(options.readerQuitsAfter) != std::string::npos) {
+            close(fds[0].fd);
+            fds[0].fd = -1;
+            --open;
         }
         const double now = secondsSince(start);
         if (!options.interruptAfter.empty() && !result.interrupted && interruptAt < 0.0 &&
@@ -146,6 +176,7 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     }
     int status = 0;
     waitpid(pid, &status, 0);
+    result.out.erase(0, std::min(filler, result.out.size()));
     result.seconds = secondsSince(start);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;

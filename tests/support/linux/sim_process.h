@@ -23,6 +23,12 @@ struct SimProcessOptions {
     int interruptSignal = 2;   // SIGINT; e.g. 15 for SIGTERM
     int interruptCount = 1;    // signals sent, 0.1 s apart
     bool mergeErrors = false;  // standard error into `out` too, as ">log 2>&1" does
+    // Where standard output goes: read as it comes, closed (">&-"), /dev/full, a pipe whose
+    // reader quits once `readerQuitsAfter` came ("| head"), or a pipe kept full and unread for
+    // the first `stalledSeconds` (a console that holds output back).
+    enum class Stdout { Read, Closed, Full, ReaderQuits, Stalled } stdoutTo = Stdout::Read;
+    std::string readerQuitsAfter;
+    double stalledSeconds = 0.0;
 };
 
 struct SimProcessResult {

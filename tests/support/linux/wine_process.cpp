@@ -55,6 +55,8 @@ SimProcessResult runWine(const WineRunOptions& options, const WineRunExtras& ext
     if (extras.endSessionAt > 0.0)
         process.args.insert(process.args.end(), {"--end-session-at", std::to_string(extras.endSessionAt)});
     if (!extras.callLog.empty()) process.args.insert(process.args.end(), {"--call-log", extras.callLog});
+    if (extras.stdoutHeadLines > 0)
+        process.args.insert(process.args.end(), {"--stdout-head", std::to_string(extras.stdoutHeadLines)});
     process.args.push_back("--");
     process.args.insert(process.args.end(), options.args.begin(), options.args.end());
     process.timeoutSeconds = 150.0;

@@ -22,6 +22,7 @@ struct WineRunExtras {
     std::vector<std::string> planted;  // libraries put beside tessaray.exe (wine-run --plant)
     double endSessionAt = 0.0;         // > 0: the Wine session ends this many seconds in
     std::string callLog;               // the simulated driver appends the calls it receives here
+    int stdoutHeadLines = 0;           // > 0: standard output's reader quits after these lines
 };
 
 // A library of the Windows build planted beside the program in the Wine runs ("hid.dll").
