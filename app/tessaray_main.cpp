@@ -8,6 +8,7 @@
 #include "app/telemetry_setting.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "platform/close_prompt.h"
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
@@ -23,6 +24,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitInitFailed = 3;
 constexpr int kExitDisplayLost = 4;
+// The code of a failed bring-up: nothing ran.
+constexpr int kExitAnotherRun = 3;
 
 // The restore's '[' is confirmed by telemetry that never paused around it: a report at most
 // three intervals of 50 ms before it, reports no more than that apart after it, and two of
@@ -132,12 +135,14 @@ int runAndTearDown(const RunSettings& settings, uint16_t telemetryMs) {
     return stats.displayLost ? kExitDisplayLost : kExitOk;
 }  // the presenter, then the link, destroyed here
 
-}  // namespace
-
-int tessarayMain(int argc, char** argv) {
-    // Before anything loads a library by name: never from the program's own folder.
-    platform::restrictLibrarySearchToSystem();
-    platform::initConsoleOutput();
+// The run itself, once it holds the machine's headset; a second run gets nothing.
+int runAlone(int argc, char** argv) {
+    // Before the console, the trace file, the timer or the headset is touched.
+    const platform::SingleInstance instance;
+    if (instance.anotherRuns()) {
+        lines::print(lines::kAnotherRunHoldsTheHeadset);
+        return kExitAnotherRun;
+    }
     platform::switchQuickEditOff();
     int exitCode = kExitOk;
     {
@@ -161,6 +166,22 @@ int tessarayMain(int argc, char** argv) {
     // The one point, on every path, where a held close, log-off or shut-down lets the system
     // end the process: the last line is out, the display released and the link closed.
     platform::teardownFinished();
+    return exitCode;
+}
+
+}  // namespace
+
+int tessarayMain(int argc, char** argv) {
+    // Before anything loads a library by name: never from the program's own folder.
+    const bool searchRestricted = platform::restrictLibrarySearchToSystem();
+    const unsigned long searchError = searchRestricted ? 0 : platform::lastSystemError();
+    platform::initConsoleOutput();
+    if (!searchRestricted) lines::print(lines::kLibrarySearchNotRestricted, searchError);
+    const int exitCode = runAlone(argc, argv);
+    if (platform::asksForKeyPress(platform::consoleFacts())) {
+        lines::print(lines::kPressAKeyToClose);
+        platform::waitForKeyPress();
+    }
     return exitCode;
 }
 

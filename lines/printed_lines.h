@@ -81,6 +81,15 @@ inline constexpr std::string_view kIntervalDots = "..";
 inline constexpr LineFormat<const char*, unsigned> kTelemetryMsRefused{
     Stream::Err,
     "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n"};
+// Windows only. A second run while one runs on the machine: it exits with 3, touching nothing.
+inline constexpr LineFormat<> kAnotherRunHoldsTheHeadset{
+    Stream::Err,
+    "tessaray: another tessaray is already running on this machine; exiting without touching the headset\n"};
+// The system refused to keep library loads to its own directory (the run goes on).
+inline constexpr LineFormat<unsigned long> kLibrarySearchNotRestricted{
+    Stream::Err, "tessaray: library search not restricted to the system directory (system error %lu)\n"};
+// The last line when started from Explorer: its console closes as the program ends.
+inline constexpr LineFormat<> kPressAKeyToClose{Stream::Err, "Press any key to close this window.\n"};
 inline constexpr const char* kLinkLost = "proximity link lost";
 inline constexpr const char* kTelemetryPaused = "proximity telemetry paused";
 

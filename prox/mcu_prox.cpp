@@ -33,26 +33,36 @@ int McuProx::readReport(HidHandle handle, void* event, uint8_t* buffer, size_t s
     return transport_.readReport(handle, event, buffer, size, timeoutMs);
 }
 
+// A stop (close()) ends the probe within one read: it cancels the candidate's read, and
+// no further read or candidate is tried. Teardown must fit the time Windows gives it.
 HidHandle McuProx::probeRate(uint16_t rate, void* event) {
     HidHandle chosen = nullptr;
     const prox::CommandReport command = prox::commandReport(prox::kCmdRate, rate);
     for (HidHandle candidate : enumerateProxInterfaces()) {
-        if (chosen != nullptr || !transport_.setFeature(candidate, command.data(), command.size())) {
+        if (chosen != nullptr || stopRequested.load() ||
+            !transport_.setFeature(candidate, command.data(), command.size())) {
             transport_.close(candidate);
             continue;
         }
+        setProbing(candidate);
         uint8_t buffer[prox::kReportBytes];
-        for (uint32_t i = 0; i < kProbeReads; ++i) {
+        for (uint32_t i = 0; i < kProbeReads && !stopRequested.load(); ++i) {
             const int got = readReport(candidate, event, buffer, sizeof(buffer), kCommandReadTimeoutMs);
             if (got <= 0) break;
             const uint8_t tag = prox::normaliseReport(buffer, size_t(got)).tag();
             if (tag == prox::kTelemetryTag) continue;
-            if (tag == prox::kRateAckTag) chosen = candidate;
+            if (tag == prox::kRateAckTag && !stopRequested.load()) chosen = candidate;
             break;
         }
+        setProbing(nullptr);
         if (chosen != candidate) transport_.close(candidate);
     }
     return chosen;
+}
+
+void McuProx::setProbing(HidHandle candidate) {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    probing_ = candidate;
 }
 
 std::string McuProx::queryFirmware(HidHandle handle) {
@@ -72,6 +82,7 @@ std::string McuProx::queryFirmware(HidHandle handle) {
 
 bool McuProx::open(uint16_t rate) {
     if (running.load()) return true;
+    stopRequested.store(false);
     rateMs = rate;
     void* event = platform::createEvent(true, false);
     HidHandle chosen = event != nullptr ? probeRate(rateMs, event) : nullptr;
@@ -89,7 +100,6 @@ bool McuProx::open(uint16_t rate) {
         std::lock_guard<std::mutex> lock(startMutex_);
         firstAverage_ = false;
     }
-    stopRequested.store(false);
     running.store(true);
     reader = std::thread(&McuProx::readerLoop, this);
 
@@ -173,6 +183,7 @@ void McuProx::close() {
     {
         std::lock_guard<std::mutex> lock(deviceMutex_);
         if (device != nullptr) transport_.cancelIo(device);
+        if (probing_ != nullptr) transport_.cancelIo(probing_);  // a reconnect's candidate
     }
     if (reader.joinable()) reader.join();
     dropDevice();

@@ -52,7 +52,8 @@ class McuProx {
     // Every present interface with the MCU's ids, opened for overlapped I/O.
     std::vector<HidHandle> enumerateProxInterfaces();
     // Sends the rate command to each candidate in turn and keeps the first that acknowledges;
-    // every other candidate is closed (those after it without a command). Null when none.
+    // every other candidate is closed (those after it without a command). Null when none, or
+    // when close() stopped it.
     HidHandle probeRate(uint16_t rate, void* event);
     // One read with a timeout: bytes read, 0 on timeout, -1 on error.
     int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs);
@@ -73,6 +74,8 @@ class McuProx {
 
   private:
     void readerLoop();
+    // The candidate a probe reads from, which close() cancels along with the device.
+    void setProbing(HidHandle candidate);
     std::string queryFirmware(HidHandle handle);
     bool sendCommand(char command);
     // The reader's handle replacement; commands and close hold the same lock.
@@ -91,7 +94,8 @@ class McuProx {
     std::mutex startMutex_;
     std::condition_variable startCv_;
     bool firstAverage_ = false;
-    bool bypassWanted_ = false;  // under deviceMutex_: the device accepted 'p', no '[' since
+    bool bypassWanted_ = false;    // under deviceMutex_: the device accepted 'p', no '[' since
+    HidHandle probing_ = nullptr;  // under deviceMutex_
     std::atomic<uint32_t> linkLosses_{0};
     std::atomic<bool> deviceGone_{false};
     std::atomic<int64_t> lastReportNs_{0};
