@@ -114,8 +114,9 @@ class LineFormat {
         if (!detail::formatMatches<Fields...>(format)) detail::formatDoesNotMatchItsFields();
     }
 
-    Stream stream() const { return stream_; }
-    const char* format() const { return format_; }
+    constexpr Stream stream() const { return stream_; }
+    constexpr const char* format() const { return format_; }
+    static constexpr size_t fieldCount() { return sizeof...(Fields); }
     // The text before the first field (or the em dash): how a reader tells the line apart.
     constexpr std::string_view prefix() const { return prefix_; }
 

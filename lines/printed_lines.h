@@ -1,14 +1,30 @@
-// Every line the program prints that a reader of its logs needs, defined once: the print
-// sites print these, and tessaray-report reads its logs with the same definitions (their
-// prefixes, and lines::scan for their fields).
+// Every line the program prints, defined once in one table: the print sites print these, and
+// tessaray-report reads its logs through the same table (lines::classify finds a line's
+// entry, lines::scan reads its fields).
 //
-// Adding a line: one entry here, `inline constexpr LineFormat<field types...> kName{stream,
-// "text with printf conversions\n"}`, and its print call, `lines::print(lines::kName, ...)`.
-// The compiler checks the conversions against the field types. A reader that needs the
-// line matches it with `kName.prefix()` or `lines::scan(kName, text, fields...)`.
+// Each entry: X(Name, stream, role, outcome, (field types...), "format\n")
+//   - Name gives lines::kName (the LineFormat the print site prints) and LineId::Name.
+//   - role says what the line is to a reader (marker, status, link, note, counter, run result,
+//     failure); outcome what a failure means for the run: exit 3 (InitFailed), exit 4
+//     (DisplayLost), the run ends normally (RunEnds) or goes on (RunGoesOn). For a status or
+//     link line that carries a status, the outcome is that of a failed status; None otherwise.
+//     Both are required: an entry without them does not compile.
+//   - The compiler checks the format's conversions against the field types.
+//
+// Adding a line the report must read touches three files: its entry here, its print call
+// (`lines::print(lines::kName, ...)`), and one test or golden that shows it. The report reads
+// it by its role and outcome at once (a failure with its outcome, a note, ...); a line whose
+// fields the report uses gets a case of its own in report/run_builder.cpp (the switch over
+// LineId warns about a missing one). README's table of output lines lists the lines a user
+// sees; a test checks that every line it names is defined here.
 // Changing a text here changes the program and the reader together; the golden outputs of
-// tests/e2e/golden show it (TESSARAY_UPDATE_GOLDEN=1 rewrites them).
+// tests/e2e/golden show it (TESSARAY_UPDATE_GOLDEN=1 rewrites them), the one literal check of
+// the texts.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 #include "lines/line_format.h"
 
@@ -21,11 +37,219 @@ namespace corva::lines {
 
 using Clock4 = unsigned;  // one of the four fields of TESSARAY_CLOCK
 
-// ---- Run control -------------------------------------------------------------------------
+// What a line is to a reader of the log.
+enum class Role : uint8_t {
+    Marker,     // a step of the run: an event marker with its time, a cycle's start
+    Status,     // a state or a step's driver status: the status line, the display-status word
+    Link,       // the proximity link: found, its state, its bypass
+    Note,       // says something about the run that carries no failure
+    Counter,    // a figure measured by the run: a wake latency and its phases
+    RunResult,  // the run's closing counts
+    Failure,    // something failed: its outcome says what that means for the run
+};
 
-// Event markers: "NAME hh:mm:ss.mmm".
-inline constexpr LineFormat<const char*, Clock4, Clock4, Clock4, Clock4> kMarker{Stream::Out,
-                                                                                 "%s " TESSARAY_CLOCK "\n"};
+// What a failure implies for the run and the program's exit code.
+enum class Outcome : uint8_t {
+    None,         // not a failure
+    InitFailed,   // the bring-up fails: exit 3 (unless a later attempt gets through)
+    DisplayLost,  // the present loop ends: exit 4
+    RunEnds,      // the present loop ends early, the run ends normally: exit 0
+    RunGoesOn,    // the run goes on
+};
+
+// clang-format off
+#define TESSARAY_PRINTED_LINES(X)                                                                              \
+    /* ---- Run control ---- */                                                                                \
+    /* Event markers: "NAME hh:mm:ss.mmm" (the names below). */                                                \
+    X(Marker, Out, Marker, None, (const char*, Clock4, Clock4, Clock4, Clock4), "%s " TESSARAY_CLOCK "\n")     \
+    X(ProxUp, Out, Link, None, (const char*, unsigned), "prox up: %s (distance %u)\n")                         \
+    X(ProxUnavailable, Out, Link, None, (), "prox unavailable (non-fatal)\n")                                  \
+    X(Bypass, Out, Link, None, (const char*), "prox bypass: %s\n")                                             \
+    X(BypassRestored, Out, Link, None, (const char*), "prox bypass restored: %s\n")                            \
+    X(RunResult, Out, RunResult, None, (unsigned long long, unsigned long long, unsigned long long, int),      \
+      "frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d\n")                                   \
+    /* Status line, about once a second. */                                                                   \
+    X(Status, Out, Status, None,                                                                               \
+      (Clock4, Clock4, Clock4, Clock4, double, const char*, unsigned, unsigned, int, int, int, const char*),   \
+      "  " TESSARAY_CLOCK " fps=%5.1f prox=%s(%u) dstat=0x%04x[disp=%d proxOn=%d dsc=%d]%s\n")                \
+    X(DstatChange, Out, Status, None, (unsigned, unsigned, int, int, Clock4, Clock4, Clock4, Clock4),          \
+      "DSTAT_CHANGE 0x%04x -> 0x%04x [disp=%d proxOn=%d] " TESSARAY_CLOCK "\n")                                \
+    X(WakeLatency, Out, Counter, None, (double), "WARM_WAKE_LATENCY %.1f ms (WAKE_REQUEST -> DISPLAYS_ON)\n")  \
+    X(WakeLatencyDiscarded, Out, Note, None, (const char*),                                                    \
+      "WAKE_LATENCY_DISCARDED: %s before the displays were seen on\n")                                        \
+    /* After each timed wake's latency: its steps in ms from the request, each "%.1f" or "-", */              \
+    /* and the displays-on interval "LO..HI" (or "-"). */                                                      \
+    X(WakePhases, Out, Counter, None, (const char*, const char*, const char*, const char*, const char*),       \
+      "WAKE_PHASES react=%s mode=%s power=%s vblank=%s on=%s ms\n")                                           \
+    X(TelemetryMsRefused, Err, Failure, RunGoesOn, (const char*, unsigned),                                    \
+      "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n")           \
+    /* Windows: a second run while one holds the machine's headset; exits with 3, touching nothing. */      \
+    X(AnotherRunHoldsTheHeadset, Err, Failure, InitFailed, (),                                                 \
+      "tessaray: another tessaray is already running on this machine; exiting without touching the headset\n") \
+    X(LibrarySearchNotRestricted, Err, Failure, RunGoesOn, (unsigned long),                                    \
+      "tessaray: library search not restricted to the system directory (system error %lu)\n")                 \
+    /* Windows: the last line when started from Explorer, whose console closes as the program ends. */        \
+    X(PressAKeyToClose, Err, Note, None, (), "Press any key to close this window.\n")                          \
+    /* ---- Benchmark ---- */                                                                                  \
+    X(Cycle, Out, Marker, None, (int, int), "CYCLE %d/%d\n")                                                   \
+    X(CycleAbandoned, Out, Note, None, (int, int, const char*),                                                \
+      "CYCLE_ABANDONED %d/%d: %s; no wake latency for this cycle\n")                                          \
+    /* Once at the start of a benchmark without the proximity link. */                                        \
+    X(BenchNote, Out, Note, None, (const char*), "BENCH_NOTE: no proximity link: %s; no wake latency is timed\n") \
+    X(BenchIncomplete, Out, Note, None, (int, int, int, const char*, const char*),                             \
+      "BENCH_INCOMPLETE: %d of %d cycles completed, %d abandoned%s%s\n")                                      \
+    /* ---- Proximity link ---- */                                                                             \
+    X(McuNotFound, Err, Failure, RunGoesOn, (),                                                                \
+      "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n")                         \
+    X(McuTelemetry, Out, Link, None, (unsigned, unsigned, unsigned, const char*, const char*),                 \
+      "McuProx: telemetry at %u ms, threshold %u +/- %u; firmware %s (doze %s)\n")                            \
+    X(McuReconnected, Err, Link, None, (), "McuProx: device reconnected, telemetry restarted\n")               \
+    /* A failure when it says anything but kResentOk. */                                                       \
+    X(McuBypassResent, Err, Link, RunGoesOn, (const char*), "McuProx: proximity bypass re-sent after reconnect: %s\n") \
+    X(McuIntervalOff, Err, Note, None, (double, unsigned),                                                     \
+      "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n")                                  \
+    X(McuInterfaceRefused, Err, Note, None, (unsigned, unsigned, unsigned),                                    \
+      "McuProx: 35BD:0101 interface refused: input reports of %u bytes, feature reports of %u bytes (the "    \
+      "protocol's are %u)\n")                                                                                  \
+    X(McuReadFailed, Err, Failure, RunGoesOn, (unsigned long),                                                 \
+      "McuProx: read failed (err %lu) " TESSARAY_EM_DASH " device gone, waiting for reconnect\n")             \
+    X(McuSilent, Err, Failure, RunGoesOn, (int),                                                               \
+      "McuProx: telemetry silent %ds " TESSARAY_EM_DASH " device gone, waiting for reconnect\n")              \
+    /* ---- Presenter: bring-up ---- */                                                                        \
+    /* A failed driver or graphics call: its text, status and the call site's fixed number. The two */        \
+    /* print alike; a reader tells them apart through the bring-up calls (present/bring_up_calls.h). */      \
+    X(DriverCallFailed, Err, Failure, InitFailed, (const char*, unsigned, int), "Presenter: %s = 0x%x (line %d)\n") \
+    X(GraphicsCallFailed, Err, Failure, InitFailed, (const char*, unsigned long, int),                         \
+      "Presenter: %s = 0x%lx (line %d)\n")                                                                     \
+    X(DriverVersion, Out, Note, None, (unsigned, unsigned, const char*), "NVIDIA driver %u.%02u (%s)\n")       \
+    X(ProfilePinned, Out, Note, None, (),                                                                      \
+      "driver profile: power management pinned to max performance (new " TESSARAY_EM_DASH                     \
+      " takes full effect from this or the next launch)\n")                                                   \
+    X(ProfileFailed, Err, Failure, RunGoesOn, (),                                                              \
+      "driver profile: could not pin max performance " TESSARAY_EM_DASH                                       \
+      " if tracking rubber-bands, set Power management mode = Prefer maximum performance for "                \
+      "tessaray.exe in NVIDIA Control Panel\n")                                                                \
+    X(EnableDirectMode, Out, Status, RunGoesOn, (unsigned, unsigned), "EnableDirectMode(0x%x) = 0x%x\n")       \
+    X(NoDisplay, Err, Failure, InitFailed, (), "Presenter: no DirectMode display (Vantor not attached?)\n")    \
+    X(DisplayId, Out, Note, None, (unsigned), "using displayId 0x%x\n")                                        \
+    X(ModeListed, Out, Note, None, (unsigned, unsigned, unsigned, double, int), "mode[%u]: %ux%u @ %.3f Hz format=%d\n") \
+    X(NoModeMatches, Err, Failure, InitFailed, (unsigned, unsigned, double, int),                              \
+      "Presenter: no mode matches %ux%u@%.0f format %d " TESSARAY_EM_DASH " refusing to guess (mode list above)\n") \
+    X(ModeFallback, Out, Note, None, (unsigned, unsigned, double, unsigned, unsigned, double, int),            \
+      "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other "                    \
+      "refresh?) " TESSARAY_EM_DASH " using %ux%u@%.3f, same link format %d\n")                               \
+    X(UsingMode, Out, Note, None, (unsigned, unsigned, double, int), "using mode %ux%u @ %.3f Hz format=%d\n") \
+    X(ForcingDsc, Out, Note, None, (), "forcing DSC 1.1, 4 slices, 8 bpp\n")                                   \
+    X(NormalQueuePriority, Err, Note, None, (), "Presenter: HIGH queue priority unavailable, using NORMAL\n")   \
+    X(FenceEventNotCreated, Err, Failure, InitFailed, (unsigned long),                                         \
+      "Presenter: fence event not created (system error %lu)\n")                                              \
+    /* Retried: only the last attempt's failure fails the bring-up. */                                         \
+    X(Acquire, Out, Status, InitFailed, (unsigned, const char*), "AcquireDirectModeDisplay = 0x%x%s\n")        \
+    X(AcquireAbandoned, Err, Failure, InitFailed, (),                                                          \
+      "Presenter: display acquisition abandoned " TESSARAY_EM_DASH " stop requested\n")                       \
+    X(Surface, Out, Note, None, (unsigned, unsigned, int), "surface: %ux%u format=%d\n")                       \
+    X(NoTypedView, Err, Failure, InitFailed, (int),                                                            \
+      "Presenter: surface format %d has no typed RTV mapping " TESSARAY_EM_DASH                               \
+      " refusing (would scan out uninitialized VRAM)\n")                                                      \
+    X(ViewFormat, Out, Note, None, (int), "rtv format: %d\n")                                                  \
+    X(SetDisplayMode, Out, Status, InitFailed, (unsigned), "SetDisplayMode = 0x%x\n")                          \
+    X(PowerOn, Out, Status, RunGoesOn, (unsigned), "DisplayControl(POWER_ON) = 0x%x\n")                        \
+    X(Waitable, Out, Status, RunGoesOn, (unsigned), "GetPresentWaitableObject = 0x%x\n")                       \
+    /* ---- Presenter: present loop and power states ---- */                                                   \
+    X(PanelsOff, Out, Status, RunGoesOn, (unsigned), "Presenter: panels OFF (idle policy) = 0x%x\n")           \
+    X(PanelsOn, Out, Status, RunGoesOn, (unsigned, unsigned),                                                  \
+      "Presenter: panels ON (wake), SetDisplayMode=0x%x POWER_ON=0x%x\n")                                     \
+    X(DeviceRemoved, Err, Failure, DisplayLost, (unsigned long),                                               \
+      "Presenter: D3D12 device removed (0x%lx) " TESSARAY_EM_DASH                                             \
+      " display lost (cable pulled?), exiting present loop\n")                                                \
+    X(DeviceRemovedParked, Err, Failure, DisplayLost, (),                                                      \
+      "Presenter: device removed while panels off " TESSARAY_EM_DASH " display lost, exiting present loop\n") \
+    X(WaitableDead, Err, Failure, DisplayLost, (unsigned long long),                                           \
+      "Presenter: present waitable dead for %llus " TESSARAY_EM_DASH " display lost, exiting present loop\n") \
+    X(WaitableWaitFailed, Err, Failure, RunGoesOn, (unsigned long),                                            \
+      "Presenter: present waitable wait failed (system error %lu) " TESSARAY_EM_DASH                          \
+      " counted as a time-out\n")                                                                              \
+    X(PresentFailed, Err, Failure, RunGoesOn, (unsigned, unsigned long long), "Present12 = 0x%x at frame %llu\n") \
+    X(PresentBudgetUsed, Err, Failure, RunEnds, (unsigned long long),                                          \
+      "Presenter: %llu presents failed " TESSARAY_EM_DASH                                                     \
+      " present-error budget used up, exiting present loop\n")                                                \
+    X(FreeRunStart, Err, Status, None, (double),                                                               \
+      "WARNING: present loop free-running (vsync lost " TESSARAY_EM_DASH                                      \
+      " headset doffed?), self-pacing at %.0f Hz\n")                                                          \
+    X(FreeRunOver, Err, Status, None, (), "free-run over: vsync pacing restored\n")                            \
+    X(PresentResult, Out, RunResult, None,                                                                     \
+      (unsigned long long, double, double, unsigned long long, unsigned long long, unsigned long long),        \
+      "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts %llu, "          \
+      "freeRunEvents %llu\n")                                                                                  \
+    X(PresentNote, Out, Note, None, (unsigned long long),                                                      \
+      "PRESENT NOTE: %llu of these frames failed to present and were not shown\n")                            \
+    /* ---- Frame trace ---- */                                                                                \
+    X(TraceUnwritable, Err, Failure, RunGoesOn, (const char*, const char*),                                    \
+      "tessaray: cannot write the trace file '%s' (%s); running without a trace\n")                           \
+    /* ---- Output itself ---- */                                                                              \
+    /* Lines of the present loop or the proximity reader that found the output queue full (the */             \
+    /* console held output back for long): they are not waited for, only counted. */                          \
+    X(LinesDropped, Err, Note, None, (unsigned long long),                                                     \
+      "OUTPUT NOTE: %llu lines of the present loop and the proximity reader dropped " TESSARAY_EM_DASH        \
+      " the console held output back\n")
+// clang-format on
+
+#define TESSARAY_LINE_FIELD_TYPES(...) __VA_ARGS__
+
+// The lines' ids, in table order.
+enum class LineId : uint16_t {
+#define TESSARAY_LINE_ID(name, stream, role, outcome, fields, text) name,
+    TESSARAY_PRINTED_LINES(TESSARAY_LINE_ID)
+#undef TESSARAY_LINE_ID
+};
+
+// The formats the print sites print: lines::kName.
+#define TESSARAY_LINE_FORMAT(name, stream, role, outcome, fields, text) \
+    inline constexpr LineFormat<TESSARAY_LINE_FIELD_TYPES fields> k##name{Stream::stream, text};
+TESSARAY_PRINTED_LINES(TESSARAY_LINE_FORMAT)
+#undef TESSARAY_LINE_FORMAT
+
+// One entry of the table, as readers see it.
+struct PrintedLine {
+    LineId id;
+    const char* name;
+    Stream stream;
+    Role role;
+    Outcome outcome;
+    const char* format;
+    std::string_view prefix;
+    size_t fields;
+};
+
+inline constexpr PrintedLine kPrintedLines[] = {
+#define TESSARAY_LINE_ENTRY(name, stream, role, outcome, fields, text) \
+    {LineId::name,     #name,                                          \
+     Stream::stream,   Role::role,                                     \
+     Outcome::outcome, k##name.format(),                               \
+     k##name.prefix(), k##name.fieldCount()},
+    TESSARAY_PRINTED_LINES(TESSARAY_LINE_ENTRY)
+#undef TESSARAY_LINE_ENTRY
+};
+
+constexpr const PrintedLine& entryOf(LineId id) {
+    return kPrintedLines[static_cast<size_t>(id)];
+}
+
+// A failure is one with an outcome; a line that is no failure implies none of its own.
+constexpr bool rolesAreConsistent() {
+    for (const PrintedLine& line : kPrintedLines) {
+        if (line.role == Role::Failure && line.outcome == Outcome::None) return false;
+        if (line.role != Role::Failure && line.role != Role::Status && line.role != Role::Link &&
+            line.outcome != Outcome::None)
+            return false;
+    }
+    return true;
+}
+static_assert(rolesAreConsistent(), "a failure needs its outcome; only failures and statuses have one");
+
+// ---- Words inside the lines ------------------------------------------------------------------
+
+// The names of the event markers (kMarker).
 inline constexpr const char* kInitStart = "INIT_START";
 inline constexpr const char* kInitDone = "INIT_DONE";
 inline constexpr const char* kFirstDraw = "FIRST_DRAW";
@@ -35,203 +259,49 @@ inline constexpr const char* kDozeSleepRequest = "DOZE_SLEEP_REQUEST";
 inline constexpr const char* kDozeAsleep = "DOZE_ASLEEP";
 inline constexpr const char* kWakeRequest = "WAKE_REQUEST";
 inline constexpr const char* kBenchEnd = "BENCH_END";
+inline constexpr const char* kMarkerNames[] = {kInitStart,   kInitDone,    kFirstDraw,
+                                               kParkRequest, kParkDone,    kDozeSleepRequest,
+                                               kDozeAsleep,  kWakeRequest, kBenchEnd};
 
-inline constexpr LineFormat<const char*, unsigned> kProxUp{Stream::Out, "prox up: %s (distance %u)\n"};
+// kProxUp, kStatus.
 inline constexpr const char* kWorn = "worn";
 inline constexpr const char* kAway = "away";
-inline constexpr LineFormat<> kProxUnavailable{Stream::Out, "prox unavailable (non-fatal)\n"};
-inline constexpr LineFormat<const char*> kBypass{Stream::Out, "prox bypass: %s\n"};
+inline constexpr const char* kProxNotAvailable = "n/a";
+inline constexpr const char* kFreeRunSuffix = "  [FREE-RUN: vsync lost]";
+inline constexpr std::string_view kFreeRunWord = "FREE-RUN";
+
+// kBypass, kBypassRestored, kMcuBypassResent.
 inline constexpr const char* kBypassOn = "ON ('p' sent)";
 inline constexpr const char* kBypassFailed = "FAILED";
-inline constexpr LineFormat<const char*> kBypassRestored{Stream::Out, "prox bypass restored: %s\n"};
 inline constexpr const char* kRestoredOk = "ok ('[' sent)";
 inline constexpr const char* kRestoredFailed =
     "FAILED " TESSARAY_EM_DASH " power-cycle the headset or send '[' to clear";
-// The microcontroller was gone, or its telemetry paused around the '[': nobody can tell.
+// The microcontroller was gone, or did not answer the command sent after the '[': nobody can tell.
 inline constexpr std::string_view kNotConfirmedWord = "not confirmed";
 inline constexpr const char* kRestoredNotConfirmed =
     "not confirmed " TESSARAY_EM_DASH
     " the microcontroller is not answering; if the displays stay lit with the headset off, power-cycle the "
     "headset or send '[' to clear";
+inline constexpr const char* kResentOk = "ok ('p' sent)";
 
-inline constexpr LineFormat<unsigned long long, unsigned long long, unsigned long long, int> kRunResult{
-    Stream::Out, "frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d\n"};
-
-// Status line, about once a second.
-inline constexpr LineFormat<Clock4, Clock4, Clock4, Clock4, double, const char*, unsigned, unsigned, int, int,
-                            int, const char*>
-    kStatus{Stream::Out,
-            "  " TESSARAY_CLOCK " fps=%5.1f prox=%s(%u) dstat=0x%04x[disp=%d proxOn=%d dsc=%d]%s\n"};
-inline constexpr const char* kProxNotAvailable = "n/a";
-inline constexpr const char* kFreeRunSuffix = "  [FREE-RUN: vsync lost]";
-inline constexpr std::string_view kFreeRunWord = "FREE-RUN";
-
-inline constexpr LineFormat<unsigned, unsigned, int, int, Clock4, Clock4, Clock4, Clock4> kDstatChange{
-    Stream::Out, "DSTAT_CHANGE 0x%04x -> 0x%04x [disp=%d proxOn=%d] " TESSARAY_CLOCK "\n"};
-inline constexpr LineFormat<double> kWakeLatency{Stream::Out,
-                                                 "WARM_WAKE_LATENCY %.1f ms (WAKE_REQUEST -> DISPLAYS_ON)\n"};
-inline constexpr LineFormat<const char*> kWakeLatencyDiscarded{
-    Stream::Out, "WAKE_LATENCY_DISCARDED: %s before the displays were seen on\n"};
-// After each timed wake's latency: its steps in ms from the request, each "%.1f" or "-",
-// and the displays-on interval "LO..HI" (or "-").
-inline constexpr LineFormat<const char*, const char*, const char*, const char*, const char*> kWakePhases{
-    Stream::Out, "WAKE_PHASES react=%s mode=%s power=%s vblank=%s on=%s ms\n"};
+// kWakePhases.
 inline constexpr std::string_view kNoPhase = "-";
 inline constexpr std::string_view kIntervalDots = "..";
-inline constexpr LineFormat<const char*, unsigned> kTelemetryMsRefused{
-    Stream::Err,
-    "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n"};
-// Windows only. A second run while one runs on the machine: it exits with 3, touching nothing.
-inline constexpr LineFormat<> kAnotherRunHoldsTheHeadset{
-    Stream::Err,
-    "tessaray: another tessaray is already running on this machine; exiting without touching the headset\n"};
-// The system refused to keep library loads to its own directory (the run goes on).
-inline constexpr LineFormat<unsigned long> kLibrarySearchNotRestricted{
-    Stream::Err, "tessaray: library search not restricted to the system directory (system error %lu)\n"};
-// The last line when started from Explorer: its console closes as the program ends.
-inline constexpr LineFormat<> kPressAKeyToClose{Stream::Err, "Press any key to close this window.\n"};
+
+// kWakeLatencyDiscarded, kCycleAbandoned.
 inline constexpr const char* kLinkLost = "proximity link lost";
 inline constexpr const char* kTelemetryPaused = "proximity telemetry paused";
 
-// Benchmark.
-inline constexpr LineFormat<int, int> kCycle{Stream::Out, "CYCLE %d/%d\n"};
-inline constexpr LineFormat<int, int, const char*> kCycleAbandoned{
-    Stream::Out, "CYCLE_ABANDONED %d/%d: %s; no wake latency for this cycle\n"};
-// Once at the start of a benchmark without the proximity link.
-inline constexpr LineFormat<const char*> kBenchNote{
-    Stream::Out, "BENCH_NOTE: no proximity link: %s; no wake latency is timed\n"};
+// kBenchNote.
 inline constexpr const char* kNoLinkDoze = "the displays are not dozed (the doze command needs the link)";
 inline constexpr const char* kNoLinkCycle = "the panels are parked and woken";
-inline constexpr LineFormat<int, int, int, const char*, const char*> kBenchIncomplete{
-    Stream::Out, "BENCH_INCOMPLETE: %d of %d cycles completed, %d abandoned%s%s\n"};
 
-// ---- Proximity link ----------------------------------------------------------------------
-
-inline constexpr std::string_view kMcuPrefix = "McuProx: ";
-inline constexpr LineFormat<> kMcuNotFound{
-    Stream::Err, "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n"};
-inline constexpr LineFormat<unsigned, unsigned, unsigned, const char*, const char*> kMcuTelemetry{
-    Stream::Out, "McuProx: telemetry at %u ms, threshold %u +/- %u; firmware %s (doze %s)\n"};
+// kMcuTelemetry.
 inline constexpr const char* kFirmwareUnknown = "unknown";
 inline constexpr const char* kDozeCapable = "capable";
 inline constexpr const char* kDozeUnavailable = "unavailable -> parked fallback";
-inline constexpr LineFormat<> kMcuReconnected{Stream::Err,
-                                              "McuProx: device reconnected, telemetry restarted\n"};
-inline constexpr LineFormat<const char*> kMcuBypassResent{
-    Stream::Err, "McuProx: proximity bypass re-sent after reconnect: %s\n"};
-inline constexpr const char* kResentOk = "ok ('p' sent)";
-inline constexpr LineFormat<double, unsigned> kMcuIntervalOff{
-    Stream::Err, "McuProx: telemetry arrives every %.1f ms, not the %u ms asked for\n"};
-inline constexpr LineFormat<unsigned, unsigned, unsigned> kMcuInterfaceRefused{
-    Stream::Err,
-    "McuProx: 35BD:0101 interface refused: input reports of %u bytes, feature reports of %u bytes (the "
-    "protocol's are %u)\n"};
-inline constexpr LineFormat<unsigned long> kMcuReadFailed{
-    Stream::Err, "McuProx: read failed (err %lu) " TESSARAY_EM_DASH " device gone, waiting for reconnect\n"};
-inline constexpr LineFormat<int> kMcuSilent{
-    Stream::Err, "McuProx: telemetry silent %ds " TESSARAY_EM_DASH " device gone, waiting for reconnect\n"};
 
-// ---- Presenter: bring-up -----------------------------------------------------------------
-
-inline constexpr std::string_view kPresenterPrefix = "Presenter: ";
-// A failed driver or graphics call: its text, status and the call site's fixed number.
-inline constexpr LineFormat<const char*, unsigned, int> kDriverCallFailed{Stream::Err,
-                                                                          "Presenter: %s = 0x%x (line %d)\n"};
-inline constexpr LineFormat<const char*, unsigned long, int> kGraphicsCallFailed{
-    Stream::Err, "Presenter: %s = 0x%lx (line %d)\n"};
-
-inline constexpr LineFormat<unsigned, unsigned, const char*> kDriverVersion{Stream::Out,
-                                                                            "NVIDIA driver %u.%02u (%s)\n"};
-inline constexpr LineFormat<> kProfilePinned{
-    Stream::Out, "driver profile: power management pinned to max performance (new " TESSARAY_EM_DASH
-                 " takes full effect from this or the next launch)\n"};
-inline constexpr LineFormat<> kProfileFailed{
-    Stream::Err, "driver profile: could not pin max performance " TESSARAY_EM_DASH
-                 " if tracking rubber-bands, set Power management mode = Prefer maximum performance for "
-                 "tessaray.exe in NVIDIA Control Panel\n"};
-inline constexpr LineFormat<unsigned, unsigned> kEnableDirectMode{Stream::Out,
-                                                                  "EnableDirectMode(0x%x) = 0x%x\n"};
-inline constexpr LineFormat<> kNoDisplay{Stream::Err,
-                                         "Presenter: no DirectMode display (Vantor not attached?)\n"};
-inline constexpr LineFormat<unsigned> kDisplayId{Stream::Out, "using displayId 0x%x\n"};
-inline constexpr LineFormat<unsigned, unsigned, unsigned, double, int> kModeListed{
-    Stream::Out, "mode[%u]: %ux%u @ %.3f Hz format=%d\n"};
-inline constexpr LineFormat<unsigned, unsigned, double, int> kNoModeMatches{
-    Stream::Err, "Presenter: no mode matches %ux%u@%.0f format %d " TESSARAY_EM_DASH
-                 " refusing to guess (mode list above)\n"};
-inline constexpr LineFormat<unsigned, unsigned, double, unsigned, unsigned, double, int> kModeFallback{
-    Stream::Out,
-    "Presenter: requested %ux%u@%.0f not offered (headset rate toggle set to the other "
-    "refresh?) " TESSARAY_EM_DASH " using %ux%u@%.3f, same link format %d\n"};
-inline constexpr LineFormat<unsigned, unsigned, double, int> kUsingMode{
-    Stream::Out, "using mode %ux%u @ %.3f Hz format=%d\n"};
-inline constexpr LineFormat<> kForcingDsc{Stream::Out, "forcing DSC 1.1, 4 slices, 8 bpp\n"};
-inline constexpr LineFormat<> kNormalQueuePriority{
-    Stream::Err, "Presenter: HIGH queue priority unavailable, using NORMAL\n"};
-inline constexpr LineFormat<unsigned long> kFenceEventNotCreated{
-    Stream::Err, "Presenter: fence event not created (system error %lu)\n"};
-inline constexpr LineFormat<unsigned, const char*> kAcquire{Stream::Out,
-                                                            "AcquireDirectModeDisplay = 0x%x%s\n"};
+// kAcquire.
 inline constexpr const char* kHdcpDisabled = " (HDCP disabled, continuing)";
-inline constexpr LineFormat<> kAcquireAbandoned{
-    Stream::Err, "Presenter: display acquisition abandoned " TESSARAY_EM_DASH " stop requested\n"};
-inline constexpr LineFormat<unsigned, unsigned, int> kSurface{Stream::Out, "surface: %ux%u format=%d\n"};
-inline constexpr LineFormat<int> kNoTypedView{
-    Stream::Err, "Presenter: surface format %d has no typed RTV mapping " TESSARAY_EM_DASH
-                 " refusing (would scan out uninitialized VRAM)\n"};
-inline constexpr LineFormat<int> kViewFormat{Stream::Out, "rtv format: %d\n"};
-inline constexpr LineFormat<unsigned> kSetDisplayMode{Stream::Out, "SetDisplayMode = 0x%x\n"};
-inline constexpr LineFormat<unsigned> kPowerOn{Stream::Out, "DisplayControl(POWER_ON) = 0x%x\n"};
-inline constexpr LineFormat<unsigned> kWaitable{Stream::Out, "GetPresentWaitableObject = 0x%x\n"};
-
-// ---- Presenter: present loop and power states ----------------------------------------------
-
-inline constexpr LineFormat<unsigned> kPanelsOff{Stream::Out, "Presenter: panels OFF (idle policy) = 0x%x\n"};
-inline constexpr LineFormat<unsigned, unsigned> kPanelsOn{
-    Stream::Out, "Presenter: panels ON (wake), SetDisplayMode=0x%x POWER_ON=0x%x\n"};
-inline constexpr LineFormat<unsigned long> kDeviceRemoved{
-    Stream::Err, "Presenter: D3D12 device removed (0x%lx) " TESSARAY_EM_DASH
-                 " display lost (cable pulled?), exiting present loop\n"};
-inline constexpr LineFormat<> kDeviceRemovedParked{
-    Stream::Err,
-    "Presenter: device removed while panels off " TESSARAY_EM_DASH " display lost, exiting present loop\n"};
-inline constexpr LineFormat<unsigned long long> kWaitableDead{
-    Stream::Err,
-    "Presenter: present waitable dead for %llus " TESSARAY_EM_DASH " display lost, exiting present loop\n"};
-inline constexpr LineFormat<unsigned long> kWaitableWaitFailed{
-    Stream::Err, "Presenter: present waitable wait failed (system error %lu) " TESSARAY_EM_DASH
-                 " counted as a time-out\n"};
-inline constexpr LineFormat<unsigned, unsigned long long> kPresentFailed{Stream::Err,
-                                                                         "Present12 = 0x%x at frame %llu\n"};
-inline constexpr LineFormat<unsigned long long> kPresentBudgetUsed{
-    Stream::Err, "Presenter: %llu presents failed " TESSARAY_EM_DASH
-                 " present-error budget used up, exiting present loop\n"};
-inline constexpr LineFormat<double> kFreeRunStart{
-    Stream::Err, "WARNING: present loop free-running (vsync lost " TESSARAY_EM_DASH
-                 " headset doffed?), self-pacing at %.0f Hz\n"};
-inline constexpr LineFormat<> kFreeRunOver{Stream::Err, "free-run over: vsync pacing restored\n"};
-inline constexpr std::string_view kWarningPrefix = "WARNING: ";
-inline constexpr LineFormat<unsigned long long, double, double, unsigned long long, unsigned long long,
-                            unsigned long long>
-    kPresentResult{
-        Stream::Out,
-        "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts %llu, "
-        "freeRunEvents %llu\n"};
-inline constexpr LineFormat<unsigned long long> kPresentNote{
-    Stream::Out, "PRESENT NOTE: %llu of these frames failed to present and were not shown\n"};
-
-// ---- Frame trace -------------------------------------------------------------------------
-
-inline constexpr LineFormat<const char*, const char*> kTraceUnwritable{
-    Stream::Err, "tessaray: cannot write the trace file '%s' (%s); running without a trace\n"};
-
-// ---- Output itself -------------------------------------------------------------------------
-
-// Lines of the present loop or the proximity reader that found the output queue full
-// (the console held output back for long): they are not waited for, only counted.
-inline constexpr LineFormat<unsigned long long> kLinesDropped{
-    Stream::Err,
-    "OUTPUT NOTE: %llu lines of the present loop and the proximity reader dropped " TESSARAY_EM_DASH
-    " the console held output back\n"};
 
 }  // namespace corva::lines

@@ -9,6 +9,7 @@
 #include "lines/line_queue.h"
 #include "lines/printed_lines.h"
 #include "platform/console_write.h"
+#include "platform/line_output.h"
 #include "platform/platform.h"
 
 namespace corva::lines {
@@ -67,6 +68,16 @@ bool queue(Stream stream, std::string_view line) {
     return queueing;
 }
 
+void printText(Stream stream, const char* text, size_t size) {
+    const std::string_view line(text, size);
+    if (queue(stream, line)) return;
+    std::lock_guard<std::mutex> lock(gDirect);
+    writeLine(stream, line);
+}
+
+// Platform code's lines take the same way (platform/line_output.h).
+[[maybe_unused]] const bool gPlatformLinesPrintedHere = (platform::setLineOutput(printText), true);
+
 }  // namespace
 
 void printFormatted(Stream stream, const char* format, ...) {
@@ -81,10 +92,7 @@ void printFormatted(Stream stream, const char* format, ...) {
         size = sizeof text - 1;
         text[size - 1] = '\n';
     }
-    const std::string_view line(text, size);
-    if (queue(stream, line)) return;
-    std::lock_guard<std::mutex> lock(gDirect);
-    writeLine(stream, line);
+    printText(stream, text, size);
 }
 
 CriticalThread::CriticalThread() : previous_(tCritical) {

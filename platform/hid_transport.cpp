@@ -1,17 +1,15 @@
 #include "platform/hid_transport.h"
 
 #include "lines/printed_lines.h"
-
-#include <cstdio>
+#include "platform/line_output.h"
 
 namespace corva {
 
 std::atomic<HidTransport*> detail::installedHidTransport{nullptr};
 
 void printRefusedInterface(const HidReportLengths& lengths) {
-    // Here, below the printing of lines: the transport is what finds the interfaces.
-    std::fprintf(stderr, lines::kMcuInterfaceRefused.format(), lengths.input, lengths.feature,
-                 kHidReportBytes);
+    // The transport is what finds the interfaces: printed through the platform's seam.
+    platform::printLine(lines::kMcuInterfaceRefused, lengths.input, lengths.feature, kHidReportBytes);
 }
 
 HidTransport& systemHidTransport() {

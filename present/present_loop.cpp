@@ -245,6 +245,10 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
         return true;
     }
     waitTimeouts_ += 1;
+    // Nothing was presented, and without a vertical blank only a present signals the waitable:
+    // this silence says nothing of the waitable, so it neither adds to a run of time-outs nor
+    // ends one. Failed presents end the run through their own budget.
+    if (presentFailed_) return true;
     if (!pacing_.waitTimedOut()) return true;
     lines::print(lines::kWaitableDead, static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
     return false;

@@ -50,6 +50,11 @@ bool openDisplay(PresenterImpl& im) {
                       NvAPI_DISP_EnumerateDirectModeDisplays(kVendorId, &numDisplays, displays.data(),
                                                              NV_ENUM_DIRECTMODE_DISPLAY_ENABLED)))
         return false;
+    // The display can go between the two calls: the second count is the one that holds.
+    if (numDisplays == 0) {
+        lines::print(lines::kNoDisplay);
+        return false;
+    }
     im.display = displays[0];
     lines::print(lines::kDisplayId, im.display.displayId);
     return true;

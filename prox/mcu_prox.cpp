@@ -3,6 +3,7 @@
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
 #include "platform/platform.h"
+#include "prox/device_text.h"
 #include "prox/prox_report.h"
 
 #include <chrono>
@@ -16,6 +17,12 @@ constexpr uint32_t kVersionReads = 12;
 constexpr uint32_t kCommandReadTimeoutMs = 500;
 
 }  // namespace
+
+uint32_t prox::readTimeoutBefore(int64_t deadlineNs, uint32_t timeoutMs) {
+    if (deadlineNs == 0) return timeoutMs;
+    const int64_t leftMs = (deadlineNs - platform::steadyNowNs()) / 1000000;
+    return leftMs <= 0 ? 0 : leftMs < int64_t(timeoutMs) ? uint32_t(leftMs) : timeoutMs;
+}
 
 McuProx::McuProx() : McuProx(systemHidTransport()) {}
 
@@ -33,25 +40,30 @@ int McuProx::readReport(HidHandle handle, void* event, uint8_t* buffer, size_t s
     return transport_.readReport(handle, event, buffer, size, timeoutMs);
 }
 
-// A stop (close()) ends the probe within one read: it cancels the candidate's read, and
-// no further read or candidate is tried. Teardown must fit the time Windows gives it.
-HidHandle McuProx::probeRate(uint16_t rate, void* event) {
+// The stop (stopReader()) also cancels the candidate's pending read: teardown must fit the
+// time Windows gives it at a log-off or shut-down.
+HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits) {
     HidHandle chosen = nullptr;
     const prox::CommandReport command = prox::commandReport(prox::kCmdRate, rate);
+    auto givenUp = [&limits] {
+        return (limits.abandon != nullptr && limits.abandon->load()) ||
+               prox::readTimeoutBefore(limits.deadlineNs, kCommandReadTimeoutMs) == 0;
+    };
     for (HidHandle candidate : enumerateProxInterfaces()) {
-        if (chosen != nullptr || stopRequested.load() ||
+        if (chosen != nullptr || givenUp() ||
             !transport_.setFeature(candidate, command.data(), command.size())) {
             transport_.close(candidate);
             continue;
         }
         setProbing(candidate);
         uint8_t buffer[prox::kReportBytes];
-        for (uint32_t i = 0; i < kProbeReads && !stopRequested.load(); ++i) {
-            const int got = readReport(candidate, event, buffer, sizeof(buffer), kCommandReadTimeoutMs);
+        for (uint32_t i = 0; i < kProbeReads && !givenUp(); ++i) {
+            const uint32_t timeoutMs = prox::readTimeoutBefore(limits.deadlineNs, kCommandReadTimeoutMs);
+            const int got = readReport(candidate, event, buffer, sizeof(buffer), timeoutMs);
             if (got <= 0) break;
             const uint8_t tag = prox::normaliseReport(buffer, size_t(got)).tag();
             if (tag == prox::kTelemetryTag) continue;
-            if (tag == prox::kRateAckTag && !stopRequested.load()) chosen = candidate;
+            if (tag == prox::kRateAckTag) chosen = candidate;
             break;
         }
         setProbing(nullptr);
@@ -82,7 +94,6 @@ std::string McuProx::queryFirmware(HidHandle handle) {
 
 bool McuProx::open(uint16_t rate) {
     if (running.load()) return true;
-    stopRequested.store(false);
     rateMs = rate;
     void* event = platform::createEvent(true, false);
     HidHandle chosen = event != nullptr ? probeRate(rateMs, event) : nullptr;
@@ -100,11 +111,13 @@ bool McuProx::open(uint16_t rate) {
         std::lock_guard<std::mutex> lock(startMutex_);
         firstAverage_ = false;
     }
+    stopRequested.store(false);
     running.store(true);
     reader = std::thread(&McuProx::readerLoop, this);
 
+    const std::string printableFirmware = prox::printableDeviceText(firmware);
     lines::print(lines::kMcuTelemetry, unsigned(rateMs), unsigned(threshold), unsigned(hysteresis),
-                 firmware.empty() ? lines::kFirmwareUnknown : firmware.c_str(),
+                 firmware.empty() ? lines::kFirmwareUnknown : printableFirmware.c_str(),
                  dozeCapable ? lines::kDozeCapable : lines::kDozeUnavailable);
     awaitFirstAverage();
     return true;
@@ -177,8 +190,7 @@ void McuProx::dropDevice() {
     device = nullptr;
 }
 
-void McuProx::close() {
-    if (!running.load() && !reader.joinable()) return;
+void McuProx::stopReader() {
     stopRequested.store(true);
     {
         std::lock_guard<std::mutex> lock(deviceMutex_);
@@ -186,6 +198,13 @@ void McuProx::close() {
         if (probing_ != nullptr) transport_.cancelIo(probing_);  // a reconnect's candidate
     }
     if (reader.joinable()) reader.join();
+    running.store(false);
+}
+
+void McuProx::close() {
+    // The reader may have been stopped already (the bypass restore), its handles still open.
+    if (!running.load() && !reader.joinable() && device == nullptr && readEvent == nullptr) return;
+    stopReader();
     dropDevice();
     if (readEvent != nullptr) {
         platform::closeHandle(readEvent);

@@ -15,6 +15,17 @@
 
 namespace corva {
 
+// What the bypass restore could tell: the microcontroller took the '[' (it answered a
+// command sent after it), refused it, or could not be asked (gone, or silent).
+enum class RestoreVerdict { Ok, Failed, NotConfirmed };
+
+// Bounds a probe: each read waits at most until the deadline (0: no deadline), and the
+// probe gives up between reads once `abandon` is set.
+struct ProbeLimits {
+    int64_t deadlineNs = 0;
+    const std::atomic<bool>* abandon = nullptr;
+};
+
 class McuProx {
   public:
     McuProx();
@@ -33,6 +44,16 @@ class McuProx {
     // replugged MCU starts with it off), until setBypass(false) is called.
     bool setBypass(bool on);
     bool setDoze(bool doze);
+    // Switches the bypass off at the end of the run and says whether the microcontroller
+    // took it. Stops the reader first (no reconnect of its own from here). Sends '[' and
+    // then the rate command with the interval in force, and reads in order until its '$':
+    // the microcontroller takes commands in order, so the '$' shows the '[' was done, however
+    // late its reports are read. Without a live handle (gone, waiting to reconnect, or the
+    // handle dead) it probes once and sends the '[' to a device that answers. Reads and the
+    // probe end by `deadlineNs` (steady clock).
+    RestoreVerdict restoreBypass(int64_t deadlineNs);
+    // Stops and joins the reader; the handles stay open.
+    void stopReader();
     // Stops and joins the reader and closes the handles; harmless when not open.
     void close();
 
@@ -52,9 +73,8 @@ class McuProx {
     // Every present interface with the MCU's ids, opened for overlapped I/O.
     std::vector<HidHandle> enumerateProxInterfaces();
     // Sends the rate command to each candidate in turn and keeps the first that acknowledges;
-    // every other candidate is closed (those after it without a command). Null when none, or
-    // when close() stopped it.
-    HidHandle probeRate(uint16_t rate, void* event);
+    // every other candidate is closed (those after it without a command). Null when none.
+    HidHandle probeRate(uint16_t rate, void* event, ProbeLimits limits = {});
     // One read with a timeout: bytes read, 0 on timeout, -1 on error.
     int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs);
 
@@ -73,9 +93,13 @@ class McuProx {
     uint16_t hysteresis = 100;
 
   private:
+    enum class Answer { Confirmed, Refused, Unanswered, HandleDead };
+
     void readerLoop();
-    // The candidate a probe reads from, which close() cancels along with the device.
+    // The candidate a probe reads from, which stopReader() cancels along with the device.
     void setProbing(HidHandle candidate);
+    // '[' then the rate command on the handle, and the '$' read in order.
+    Answer clearBypassOn(HidHandle handle, int64_t deadlineNs);
     std::string queryFirmware(HidHandle handle);
     bool sendCommand(char command);
     // The reader's handle replacement; commands and close hold the same lock.
@@ -102,5 +126,11 @@ class McuProx {
     std::atomic<int64_t> onEdgeLastOffNs_{0};
     std::atomic<int64_t> onEdgeFirstOnNs_{0};
 };
+
+namespace prox {
+// A read's timeout, cut to what is left before the deadline (0: none left; a deadline of
+// 0 cuts nothing).
+uint32_t readTimeoutBefore(int64_t deadlineNs, uint32_t timeoutMs);
+}  // namespace prox
 
 }  // namespace corva

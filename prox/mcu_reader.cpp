@@ -38,6 +38,7 @@ void McuProx::readerLoop() {
     prox::WornFilter filter;
     prox::TelemetryIntervalMeter meter;
     prox::DisplaysOnEdgeTracker edge;
+    edge.setAskedIntervalNs(int64_t(rateMs) * 1000000);
     int differing = 0;              // measurements in a row off the interval asked for
     bool intervalReported = false;  // said at most once per run
     int silentReads = 0;
@@ -56,7 +57,8 @@ void McuProx::readerLoop() {
     while (!stopRequested.load()) {
         if (device == nullptr) {
             if (!waitBeforeReconnect(stopRequested)) break;
-            HidHandle found = probeRate(rateMs, readEvent);
+            // Given up when stopped, so that a stop is not held up by a whole probe.
+            HidHandle found = probeRate(rateMs, readEvent, {0, &stopRequested});
             if (found == nullptr) continue;
             adoptReconnected(found);
             filter.restart();
@@ -64,6 +66,7 @@ void McuProx::readerLoop() {
             edge.restart();
             silentReads = 0;
             trace::linkChange(platform::steadyNowNs(), false);
+            if (stopRequested.load()) break;  // the stop's cancel came before the handle
         }
 
         const int got = readReport(device, readEvent, buffer, sizeof(buffer), kTelemetryReadTimeoutMs);

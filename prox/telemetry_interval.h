@@ -36,38 +36,62 @@ bool intervalKept(double measuredMs, uint16_t requestedMs);
 // Follows bit 0 of dstat from report to report and keeps, for its last 0 -> 1 change, when
 // the last report that showed the displays off and the first that showed them on were
 // sent. A report is read some time after the MCU sent it (the reader thread is woken late
-// on a busy machine), and the displays came on after the last off report was *sent*. With
-// the MCU's interval known, reports are on its grid: a report was sent no later than any
-// recent report's arrival plus the intervals between them, and the earliest such bound is
-// within the quickest recent delivery of the truth. Without it, the arrival times stand.
+// on a busy machine), so its arrival is a bound on its sending only from above: the first
+// on report was sent no later than it arrived. The last off report was sent no earlier than
+// any earlier report's arrival plus the intervals between them, less the firmware's jitter:
+// whatever else the firmware does between two reports (restarting its timer after a pause
+// or a command, losing a report, holding one until the host polls it) only adds time
+// between them, so projecting forward from earlier reports never overshoots. The earliest
+// such projection is within the quickest recent delivery of the truth. Without the interval,
+// the arrival times stand.
 class DisplaysOnEdgeTracker {
   public:
     static constexpr size_t kRecentReports = 32;
     // Allowed for the quickest a report gets from the MCU to the reader: the lower bound
     // is taken this much earlier.
     static constexpr int64_t kQuickestDeliveryNs = 200000;
+    // A crystal may run this much fast against the PC's clock (parts per million).
+    static constexpr int64_t kDriftPpm = 300;
+    // The firmware's jitter is measured over this many gaps before the edge.
+    static constexpr size_t kJitterReports = 16;
+    // The last off report is projected from at most this many earlier reports (the drift
+    // allowed for grows with the distance), those since the last break of the grid when
+    // at least kRunReports came before the off report.
+    static constexpr size_t kProjectedReports = 16;
+    static constexpr size_t kRunReports = 4;
     void restart() {
-        lastOffNs_ = 0;
         recent_ = 0;
+        on_ = false;
     }
+    // The interval asked for, which tells a burst of reports read after a stall.
+    void setAskedIntervalNs(int64_t askedNs) { askedNs_ = askedNs; }
     // The MCU's interval once it is known to be kept; 0: time reports by their arrival.
     void setIntervalNs(int64_t intervalNs) { intervalNs_ = intervalNs; }
     // True when this report is the first to show the displays on after showing them off.
     bool add(uint16_t dstat, int64_t arrivalNs);
     int64_t edgeLastOffNs() const { return edgeLastOffNs_; }
     int64_t edgeFirstOnNs() const { return edgeFirstOnNs_; }
+    // The jitter allowed for at the last edge (0 by arrival).
+    int64_t edgeJitterNs() const { return edgeJitterNs_; }
 
   private:
-    // The latest time the newest report can have been sent.
-    int64_t sentBoundNs() const;
+    int64_t arrivalBack(size_t back) const;  // 0: the newest report
+    // No later than the last off report was sent, by arrivals alone.
+    int64_t arrivalBeforeBurstNs() const;
+    // The spread of the gaps between arrivals about whole intervals, taken as the firmware's
+    // jitter: a reader's occasional delay leaves the median alone, jitter moves it.
+    int64_t jitterNs(size_t reports) const;
+    // No later than the last off report (the one before the newest) was sent, less jitter.
+    int64_t lastOffBoundNs(int64_t jitterNs) const;
 
     std::array<int64_t, kRecentReports> arrivals_{};  // newest at (recent_ - 1) % size
     size_t recent_ = 0;                               // reports since restart
     int64_t intervalNs_ = 0;
-    int64_t lastOffNs_ = 0;
+    int64_t askedNs_ = 0;
     bool on_ = false;
     int64_t edgeLastOffNs_ = 0;
     int64_t edgeFirstOnNs_ = 0;
+    int64_t edgeJitterNs_ = 0;
 };
 
 }  // namespace corva::prox

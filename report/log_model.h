@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "lines/printed_lines.h"
+
 namespace corva::report {
 
 // Times are milliseconds of local time of day, unwrapped across midnight so they only
@@ -127,7 +129,8 @@ enum class FailureKind {
 
 struct Failure {
     FailureKind kind = FailureKind::Other;
-    std::string call;  // the call text, for driver and graphics lines
+    lines::Outcome outcome = lines::Outcome::RunGoesOn;  // what its line implies for the run
+    std::string call;                                    // the call text, for driver and graphics lines
     uint32_t status = 0;
     int sourceLine = -1;  // the stable call-site number, -1 when the line has none
     int64_t ms = kNoTime;
@@ -205,6 +208,7 @@ struct LoggedRun {
     size_t lines = 0;
     size_t unrecognised = 0;
     size_t otherRecognised = 0;  // lines of the program that carry no number this report uses
+    size_t newerMarkers = 0;     // markers of a newer version (names this report does not know)
     size_t orphanLatencies = 0;  // latency lines with no wake request before them
 };
 

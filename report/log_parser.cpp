@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "lines/line_classify.h"
+#include "lines/line_scan.h"
 #include "lines/printed_lines.h"
 #include "report/log_text.h"
 #include "report/run_builder.h"
@@ -14,14 +16,29 @@ constexpr size_t kUnrecognisedSamples = 5;
 
 // Steps of the start sequence, in the order the program prints them; a step that does
 // not come after the run's furthest step so far begins the next run.
-int startStep(std::string_view line) {
-    using namespace lines;
-    if (line.starts_with(kMcuTelemetry.prefix()) || line.starts_with(kMcuNotFound.prefix())) return 1;
-    if (line.starts_with(kProxUp.prefix()) || line.starts_with(kProxUnavailable.prefix())) return 2;
-    if (line.starts_with(kBypass.prefix())) return 3;
-    if (line.starts_with(kInitStart) && line.substr(std::string_view(kInitStart).size()).starts_with(' '))
-        return 4;
-    return 0;
+int startStep(const lines::PrintedLine* entry, std::string_view line) {
+    using lines::LineId;
+    if (entry == nullptr) return 0;
+    switch (entry->id) {
+        case LineId::McuTelemetry:
+        case LineId::McuNotFound:
+            return 1;
+        case LineId::ProxUp:
+        case LineId::ProxUnavailable:
+            return 2;
+        case LineId::Bypass:
+            return 3;
+        case LineId::Marker: {
+            std::string_view name;
+            const lines::Skip skip;
+            return lines::scan(lines::kMarker, line, name, skip, skip, skip, skip) &&
+                           name == lines::kInitStart
+                       ? 4
+                       : 0;
+        }
+        default:
+            return 0;
+    }
 }
 
 class LogParser {
@@ -31,7 +48,8 @@ class LogParser {
     void line(std::string_view text, size_t number) {
         ++log_.lines;
         if (isBlank(text)) return;
-        const int step = startStep(text);
+        const lines::PrintedLine* entry = lines::classify(text);
+        const int step = startStep(entry, text);
         if (step > 0 && (!run_ || run_->furthestStep() >= step)) begin(number);
         if (isSimulatorLine(text)) {
             log_.isLog = true;
@@ -40,12 +58,12 @@ class LogParser {
         if (!run_) {
             // A log whose head is missing still has runs: the first line of one begins it.
             RunBuilder probe(log_.source, number);
-            if (probe.feed(text, number, step)) {
+            if (probe.feed(entry, text, number, step)) {
                 run_.emplace(std::move(probe));
                 log_.isLog = true;
                 return;
             }
-        } else if (run_->feed(text, number, step)) {
+        } else if (run_->feed(entry, text, number, step)) {
             log_.isLog = true;
             return;
         }
@@ -95,6 +113,7 @@ class LogParser {
         into.lines += run.lines;
         into.unrecognised += run.unrecognised;
         into.otherRecognised += run.otherRecognised;
+        into.newerMarkers += run.newerMarkers;
         into.lastLine = run.lastLine;
         into.appendedErrors = true;
         into.end = runEndOf(into);

@@ -1,5 +1,7 @@
 #include "report/metrics.h"
 
+#include "lines/run_figures.h"
+
 namespace corva::report {
 namespace {
 
@@ -79,9 +81,9 @@ std::vector<double> runsMetric(const std::vector<const LoggedRun*>& runs, Metric
 int runExitCode(const LoggedRun& run) {
     switch (run.end) {
         case RunEnd::Completed:
-            return run.result.displayLost ? 4 : 0;
+            return run.result.displayLost ? run::kExitDisplayLost : run::kExitOk;
         case RunEnd::InitFailed:
-            return 3;
+            return run::kExitInitFailed;
         case RunEnd::LogCut:
             break;
     }

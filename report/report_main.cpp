@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "report/csv_output.h"
+#include "report/html_report.h"
 #include "report/json_output.h"
 #include "report/log_files.h"
 #include "report/report_options.h"
@@ -14,6 +15,9 @@
 namespace {
 
 using namespace corva::report;
+using corva::trace::readTraceFile;
+using corva::trace::TraceFile;
+using corva::trace::TraceRead;
 
 bool writeFile(const std::string& path, const std::string& text, const char* what) {
     std::ofstream file(path, std::ios::binary);
@@ -28,7 +32,15 @@ bool writeFile(const std::string& path, const std::string& text, const char* wha
 
 bool loadTrace(const std::string& path, TraceFile& trace) {
     std::string error;
-    if (readTraceFile(path, trace, error) == TraceRead::Ok) return true;
+    if (readTraceFile(path, trace, error) == TraceRead::Ok) {
+        if (trace.badLines > 0)
+            std::fprintf(
+                stderr,
+                "tessaray-report: %s: skipped %zu lines that are not trace records or hold a value out "
+                "of range (the first: line %zu)\n",
+                path.c_str(), trace.badLines, trace.firstBadLine);
+        return true;
+    }
     std::fprintf(stderr, "tessaray-report: %s: %s\n", path.c_str(), error.c_str());
     return false;
 }
@@ -43,8 +55,7 @@ int convertTrace(const std::vector<std::string>& outAndTrace, bool json) {
 }
 
 // Says whether the trace and the run of the logs it was recorded with agree.
-bool checkTraceAgainstLogs(const TraceFile& trace, const std::vector<ParsedLog>& logs) {
-    const TraceMatch match = matchTraceToLogs(trace, logs);
+bool checkTraceAgainstLogs(const TraceFile& trace, const TraceMatch& match) {
     if (match.run != nullptr && match.disagreements.empty()) {
         std::printf("trace %s: agrees with run %zu of %s (%zu frames, %zu markers)\n", trace.source.c_str(),
                     match.runNumber, match.run->source.c_str(), trace.frames.size(), match.markers);
@@ -54,6 +65,48 @@ bool checkTraceAgainstLogs(const TraceFile& trace, const std::vector<ParsedLog>&
         std::fprintf(stderr, "tessaray-report: trace %s and its log disagree: %s\n", trace.source.c_str(),
                      problem.c_str());
     return false;
+}
+
+// --html: 0 written, 2 refused (no chart library, or the trace is of another run), 3 not written.
+int writeHtml(const ReportOptions& options, const std::vector<ParsedLog>& logs, const TraceFile* trace,
+              const TraceMatch& match, const std::vector<ParsedLog>* setA,
+              const std::vector<ParsedLog>* setB) {
+    const HtmlAssets* assets = htmlAssets();
+    if (assets == nullptr) {
+        std::fprintf(
+            stderr,
+            "tessaray-report: --html is not available: this tessaray-report was built without "
+            "its chart library (configured without npm and node, or with TESSARAY_HTML_REPORT=OFF)\n");
+        return 2;
+    }
+    if (allRuns(logs).empty()) {
+        std::fprintf(stderr, "tessaray-report: --html: the logs hold no run of the program to show\n");
+        return 2;
+    }
+    HtmlInput input;
+    input.logs = &logs;
+    input.run = options.run > 0 ? options.run : match.runNumber;
+    if (input.run == 0) {
+        const LoggedRun* run = timelineRun(logs, 0);
+        const std::vector<const LoggedRun*> runs = allRuns(logs);
+        input.run = static_cast<size_t>(std::find(runs.begin(), runs.end(), run) - runs.begin()) + 1;
+    }
+    if (trace != nullptr) {
+        // The no-match case was said by the trace check already.
+        if (match.run == nullptr) return 2;
+        if (match.runNumber != input.run) {
+            std::fprintf(stderr, "tessaray-report: --html: the trace %s is of run %zu, not of run %zu\n",
+                         trace->source.c_str(), match.runNumber, input.run);
+            return 2;
+        }
+    }
+    input.trace = trace;
+    input.compareA = setA;
+    input.compareB = setB;
+    input.date = runDate(trace, allRuns(logs)[input.run - 1]->source);
+    if (!writeFile(options.html, htmlReport(input, *assets), "page")) return 3;
+    std::printf("page: %s\n", options.html.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -80,12 +133,14 @@ int main(int argc, char** argv) {
             for (const ParsedLog& log : *set) logs.push_back(log);
     }
     if (logs.empty()) {
-        std::fprintf(stderr, "tessaray-report: no log to report on\n");
+        // A refused input has said why already: one message per fault.
+        if (inputsGood) std::fprintf(stderr, "tessaray-report: no log to report on\n");
         return 2;
     }
 
     if (!options.quiet) std::fputs(summaryText(logs).c_str(), stdout);
-    if (haveTrace && !checkTraceAgainstLogs(trace, logs)) traceCode = std::max(traceCode, 2);
+    const TraceMatch match = haveTrace ? matchTraceToLogs(trace, logs) : TraceMatch{};
+    if (haveTrace && !checkTraceAgainstLogs(trace, match)) traceCode = std::max(traceCode, 2);
     if (comparing) {
         if (setA.empty() || setB.empty()) {
             std::fprintf(stderr, "tessaray-report: --compare needs at least one log on each side\n");
@@ -94,6 +149,11 @@ int main(int argc, char** argv) {
         std::printf("\n%s", comparisonText(setA, setB).c_str());
     }
 
+    const bool runMissing = options.run > 0 && timelineRun(logs, options.run) == nullptr;
+    if (runMissing && (!options.svg.empty() || !options.html.empty())) {
+        std::fprintf(stderr, "tessaray-report: --run %zu: there is no such run\n", options.run);
+        return 1;
+    }
     bool written = true;
     if (!options.csv.empty()) {
         written =
@@ -101,15 +161,17 @@ int main(int argc, char** argv) {
     }
     if (!options.json.empty()) written = writeFile(options.json, reportJson(logs), "JSON") && written;
     if (!options.svg.empty()) {
-        if (options.run > 0 && timelineRun(logs, options.run) == nullptr) {
-            std::fprintf(stderr, "tessaray-report: --run %zu: there is no such run\n", options.run);
-            return 1;
-        }
         if (writeFile(options.svg, svgReport(logs, options.run, haveTrace ? &trace : nullptr), "plot")) {
             std::printf("plot: %s\n", options.svg.c_str());
         } else {
             written = false;
         }
+    }
+    if (!options.html.empty()) {
+        const int code = writeHtml(options, logs, haveTrace ? &trace : nullptr, match,
+                                   comparing ? &setA : nullptr, comparing ? &setB : nullptr);
+        if (code == 2) traceCode = 2;
+        if (code == 3) written = false;
     }
     if (!inputsGood || traceCode == 2) return 2;
     return written && traceCode != 3 ? 0 : 3;

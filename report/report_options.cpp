@@ -17,7 +17,11 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
         ->type_name("FILE");
     app.add_option("--svg", options.svg, "draw a run's timeline and the latency distribution to FILE")
         ->type_name("FILE");
-    app.add_option("--run", options.run, "the run the plot's timeline shows (from 1 over all logs)")
+    app.add_option("--html", options.html,
+                   "write one self-contained HTML page (summaries, charts, with --trace a zoomable frame "
+                   "timeline) to FILE")
+        ->type_name("FILE");
+    app.add_option("--run", options.run, "the run the plot and the page show (from 1 over all logs)")
         ->check(CLI::PositiveNumber);
     auto* a = app.add_option("--compare", options.compareA, "A/B comparison: the logs of set A ...")
                   ->expected(1, -1)
@@ -45,6 +49,7 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
         "or a trace disagrees with its log; 3 an output file could not be written\n"
         "Examples:\n"
         "  tessaray-report results/*/tessaray.log --svg plot.svg\n"
+        "  tessaray-report run/tessaray.log --trace run/trace.txt --html report.html\n"
         "  tessaray-report --compare old/*.log --with new/*.log");
     // The library reports command-line errors by exception; they stop here.
     try {

@@ -15,7 +15,8 @@ struct ReportOptions {
     bool events = false;
     std::string json;
     std::string svg;
-    size_t run = 0;  // the run the plot's timeline shows, counted from 1 over all logs
+    std::string html;  // one self-contained page: summaries, charts, the trace's timeline
+    size_t run = 0;    // the run the plot's timeline and the page's cycles show, counted from 1 over all logs
     bool quiet = false;
     // A frame-level trace: checked against the logs' run it was recorded with, and plotted.
     std::string trace;

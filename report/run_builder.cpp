@@ -7,6 +7,8 @@
 
 #include "lines/line_scan.h"
 #include "lines/printed_lines.h"
+#include "lines/run_figures.h"
+#include "present/bring_up_calls.h"
 #include "report/log_text.h"
 #include "report/wake_phases_line.h"
 
@@ -15,9 +17,8 @@ namespace {
 
 constexpr int64_t kDayMs = 86400000;
 constexpr int64_t kHalfDayMs = kDayMs / 2;
-constexpr uint32_t kDisplaySuccessStatus = 0xFFFFFF30;  // -208 counts as success for these calls
-// Without the proximity link the benchmark waits this long for the displays instead.
-constexpr int64_t kFixedDisplaysOnWaitMs = 500;
+constexpr uint32_t kDisplaySuccessStatus = static_cast<uint32_t>(run::kStatusHdcpDisabled);
+constexpr int64_t kFixedDisplaysOnWaitMs = run::kFixedDisplaysOnWaitMs;
 
 struct MarkerName {
     std::string_view name;
@@ -35,19 +36,71 @@ constexpr std::array kMarkers{
     MarkerName{lines::kBenchEnd, EventKind::BenchEnd},
 };
 
-// Progress lines of the bring-up that carry nothing the report uses beyond their status.
-constexpr std::array kQuietPrefixes{lines::kModeListed.prefix(),          lines::kDisplayId.prefix(),
-                                    lines::kForcingDsc.prefix(),          lines::kSurface.prefix(),
-                                    lines::kViewFormat.prefix(),          lines::kProfilePinned.prefix(),
-                                    lines::kNormalQueuePriority.prefix(), lines::kModeFallback.prefix()};
-
-// The status a bring-up step printed, when the line is one of those steps.
-bool bringUpStepStatus(std::string_view line, uint32_t& status) {
+// The status a bring-up step printed.
+bool bringUpStepStatus(lines::LineId id, std::string_view line, uint32_t& status) {
     using namespace lines;
     const Skip skip;
-    return scan(kAcquire, line, status, skip) || scan(kSetDisplayMode, line, status) ||
-           scan(kPowerOn, line, status) || scan(kWaitable, line, status) ||
-           scan(kEnableDirectMode, line, skip, status);
+    switch (id) {
+        case LineId::Acquire:
+            return scan(kAcquire, line, status, skip);
+        case LineId::SetDisplayMode:
+            return scan(kSetDisplayMode, line, status);
+        case LineId::PowerOn:
+            return scan(kPowerOn, line, status);
+        case LineId::Waitable:
+            return scan(kWaitable, line, status);
+        case LineId::EnableDirectMode:
+            return scan(kEnableDirectMode, line, skip, status);
+        default:
+            return false;
+    }
+}
+
+// The link's own lines (standard error, its reader thread) and the display-status
+// monitor's may come before the start sequence is through: they do not end it.
+bool printedAnyTime(lines::LineId id) {
+    using lines::LineId;
+    switch (id) {
+        case LineId::DstatChange:
+        case LineId::McuNotFound:
+        case LineId::McuTelemetry:
+        case LineId::McuReconnected:
+        case LineId::McuBypassResent:
+        case LineId::McuIntervalOff:
+        case LineId::McuInterfaceRefused:
+        case LineId::McuReadFailed:
+        case LineId::McuSilent:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A failure line's kind in the report: the microcontroller's and the presents' by their
+// lines, the rest by what they imply for the run.
+FailureKind failureKindOf(const lines::PrintedLine& entry) {
+    using lines::LineId;
+    switch (entry.id) {
+        case LineId::McuNotFound:
+        case LineId::McuBypassResent:
+        case LineId::McuReadFailed:
+        case LineId::McuSilent:
+            return FailureKind::Mcu;
+        case LineId::PresentFailed:
+        case LineId::PresentBudgetUsed:
+            return FailureKind::Present;
+        default:
+            break;
+    }
+    if (entry.role == lines::Role::Status) return FailureKind::Driver;
+    switch (entry.outcome) {
+        case lines::Outcome::InitFailed:
+            return FailureKind::Init;
+        case lines::Outcome::DisplayLost:
+            return FailureKind::DisplayLost;
+        default:
+            return FailureKind::Other;
+    }
 }
 
 double median(std::vector<double> values) {
@@ -118,6 +171,7 @@ void RunBuilder::failure(FailureKind kind, std::string_view text, size_t line, s
                          uint32_t status, int sourceLine) {
     Failure f;
     f.kind = kind;
+    f.outcome = entry_ != nullptr ? entry_->outcome : lines::Outcome::RunGoesOn;
     f.call = call;
     f.status = status;
     f.sourceLine = sourceLine;
@@ -132,19 +186,127 @@ Cycle* RunBuilder::current() {
     return run_.cycles.empty() ? nullptr : &run_.cycles.back();
 }
 
-bool RunBuilder::feed(std::string_view line, size_t number, int startStep) {
-    const bool known =
-        !line.empty() && (statusLine(line, number) || benchmarkLine(line, number) ||
-                          wakePhasesLine(line, number) || dstatChange(line, number) ||
-                          resultLine(line, number) || presenterLine(line, number) || mcuLine(line, number) ||
-                          setupLine(line, number) || marker(line, number) || bringUpLine(line, number));
+bool RunBuilder::feed(const lines::PrintedLine* entry, std::string_view line, size_t number, int startStep) {
+    if (entry == nullptr || line.empty()) return false;
+    entry_ = entry;
+    const bool known = read(*entry, line, number);
+    entry_ = nullptr;
     if (!known) return false;
     ++run_.lines;
     run_.lastLine = number;
-    // The link's own lines (standard error, its reader thread) and the display-status
-    // monitor's may come before the start sequence is through: they do not end it.
-    const bool anyTime = line.starts_with("McuProx: ") || line.starts_with("DSTAT_CHANGE ");
-    furthest_ = std::max(furthest_, startStep > 0 ? startStep : anyTime ? 0 : 5);
+    furthest_ = std::max(furthest_, startStep > 0 ? startStep : printedAnyTime(entry->id) ? 0 : 5);
+    return true;
+}
+
+// Every line of the table is read here: by its fields where the report uses them, else by
+// its role and outcome alone. False when its fields say the program cannot have printed it.
+bool RunBuilder::read(const lines::PrintedLine& entry, std::string_view line, size_t number) {
+    using lines::LineId;
+    switch (entry.id) {
+        case LineId::Marker:
+            return marker(line, number);
+        case LineId::Status:
+            return statusLine(line, number);
+        case LineId::DstatChange:
+            return dstatChange(line, number);
+        case LineId::WakePhases:
+            return wakePhasesLine(line, number);
+        case LineId::Cycle:
+        case LineId::CycleAbandoned:
+        case LineId::BenchIncomplete:
+        case LineId::WakeLatency:
+        case LineId::WakeLatencyDiscarded:
+            return benchmarkLine(entry.id, line, number);
+        case LineId::RunResult:
+        case LineId::PresentResult:
+            return resultLine(entry.id, line, number);
+        case LineId::ProxUp:
+        case LineId::ProxUnavailable:
+        case LineId::Bypass:
+        case LineId::BypassRestored:
+        case LineId::McuTelemetry:
+        case LineId::McuReconnected:
+        case LineId::McuBypassResent:
+            return linkLine(entry.id, line, number);
+        case LineId::McuReadFailed:
+        case LineId::McuSilent: {
+            uint32_t error = 0;  // the system's error code of the failed read
+            lines::scan(lines::kMcuReadFailed, line, error);
+            failure(FailureKind::Mcu, line, number, {}, error);
+            event(EventKind::McuLost, number);
+            return true;
+        }
+        case LineId::FreeRunStart:
+            if (!freeRunOpen_) openFreeRun(kNoTime, number);
+            return true;
+        case LineId::FreeRunOver:
+            if (freeRunOpen_) closeFreeRun(kNoTime, number);
+            return true;
+        case LineId::PanelsOff:
+        case LineId::PanelsOn:
+        case LineId::PresentFailed:
+        case LineId::DeviceRemoved:
+            return presentLoopLine(entry.id, line, number);
+        case LineId::DriverCallFailed:
+        case LineId::GraphicsCallFailed:
+            return callFailed(line, number);
+        case LineId::EnableDirectMode:
+        case LineId::Acquire:
+        case LineId::SetDisplayMode:
+        case LineId::PowerOn:
+        case LineId::Waitable:
+            return stepStatus(entry.id, line, number);
+        case LineId::DriverVersion:
+            run_.driverVersion = line.substr(lines::kDriverVersion.prefix().size());
+            return true;
+        case LineId::UsingMode: {
+            run_.modeText = line.substr(lines::kUsingMode.prefix().size());
+            const lines::Skip skip;
+            lines::scan(lines::kUsingMode, line, skip, skip, run_.refreshHz, skip);
+            return true;
+        }
+        case LineId::BenchNote:
+        case LineId::LinesDropped:
+            event(EventKind::RunNote, number).text = line;
+            return true;
+        case LineId::PresentNote:
+            event(EventKind::RunNote, number).text = line;
+            ++run_.otherRecognised;
+            return true;
+        case LineId::TelemetryMsRefused:
+        case LineId::McuNotFound:
+        case LineId::McuIntervalOff:
+        case LineId::McuInterfaceRefused:
+        case LineId::ProfilePinned:
+        case LineId::ProfileFailed:
+        case LineId::NoDisplay:
+        case LineId::DisplayId:
+        case LineId::ModeListed:
+        case LineId::NoModeMatches:
+        case LineId::ModeFallback:
+        case LineId::ForcingDsc:
+        case LineId::NormalQueuePriority:
+        case LineId::FenceEventNotCreated:
+        case LineId::AcquireAbandoned:
+        case LineId::Surface:
+        case LineId::NoTypedView:
+        case LineId::ViewFormat:
+        case LineId::DeviceRemovedParked:
+        case LineId::WaitableDead:
+        case LineId::WaitableWaitFailed:
+        case LineId::PresentBudgetUsed:
+        case LineId::TraceUnwritable:
+            return byRole(entry, line, number);
+    }
+    return false;
+}
+
+// A failure by its outcome; any other line is taken as read.
+bool RunBuilder::byRole(const lines::PrintedLine& entry, std::string_view line, size_t number) {
+    if (entry.role == lines::Role::Failure)
+        failure(failureKindOf(entry), line, number);
+    else
+        ++run_.otherRecognised;
     return true;
 }
 
@@ -202,79 +364,85 @@ bool RunBuilder::marker(std::string_view line, size_t number) {
     // A marker of a newer version: kept as a note on the run's timeline.
     event(EventKind::RunNote, number, stamp(parseClock(line.substr(line.find(' ') + 1)))).text = line;
     ++run_.otherRecognised;
+    ++run_.newerMarkers;
     return true;
 }
 
-bool RunBuilder::benchmarkLine(std::string_view line, size_t number) {
-    if (Cycle c; lines::scan(lines::kCycle, line, c.number, c.total)) {
-        c.line = number;
-        c.startMs = lastMs_;
-        run_.cycleCount = c.total;
-        run_.cycles.push_back(c);
-        event(EventKind::CycleStart, number);
-        return true;
-    }
+bool RunBuilder::benchmarkLine(lines::LineId id, std::string_view line, size_t number) {
+    using lines::LineId;
     int n = 0;
     int total = 0;
     std::string_view reason;
-    if (lines::scan(lines::kCycleAbandoned, line, n, total, reason)) {
-        for (size_t i = run_.cycles.size(); i-- > 0;) {
-            if (run_.cycles[i].number != n) continue;
-            run_.cycles[i].outcome = CycleOutcome::Abandoned;
-            run_.cycles[i].note = reason;
-            if (pendingLatency_ == static_cast<int>(i)) pendingLatency_ = -1;
-            if (pendingOn_ == static_cast<int>(i)) pendingOn_ = -1;
-            break;
+    switch (id) {
+        case LineId::Cycle: {
+            Cycle c;
+            if (!lines::scan(lines::kCycle, line, c.number, c.total)) return false;
+            c.line = number;
+            c.startMs = lastMs_;
+            run_.cycleCount = c.total;
+            run_.cycles.push_back(c);
+            event(EventKind::CycleStart, number);
+            return true;
         }
-        Event& e = event(EventKind::CycleAbandoned, number);
-        e.cycle = n;
-        e.text = reason;
-        return true;
-    }
-    if (line.starts_with(lines::kBenchNote.prefix())) {
-        event(EventKind::RunNote, number).text = line;
-        return true;
-    }
-    if (line.starts_with(lines::kBenchIncomplete.prefix())) {
-        run_.endedEarly = true;
-        run_.endNote = line.substr(lines::kBenchIncomplete.prefix().size());
-        int completed = 0, of = 0, abandoned = 0;
-        const lines::Skip skip;
-        if (lines::scan(lines::kBenchIncomplete, line, completed, of, abandoned, skip, skip)) {
-            run_.saidCompleted = completed;
-            run_.saidOf = of;
-            run_.saidAbandoned = abandoned;
+        case LineId::CycleAbandoned: {
+            if (!lines::scan(lines::kCycleAbandoned, line, n, total, reason)) return false;
+            for (size_t i = run_.cycles.size(); i-- > 0;) {
+                if (run_.cycles[i].number != n) continue;
+                run_.cycles[i].outcome = CycleOutcome::Abandoned;
+                run_.cycles[i].note = reason;
+                if (pendingLatency_ == static_cast<int>(i)) pendingLatency_ = -1;
+                if (pendingOn_ == static_cast<int>(i)) pendingOn_ = -1;
+                break;
+            }
+            Event& e = event(EventKind::CycleAbandoned, number);
+            e.cycle = n;
+            e.text = reason;
+            return true;
         }
-        event(EventKind::RunNote, number).text = line;
-        return true;
-    }
-    if (lines::scan(lines::kWakeLatencyDiscarded, line, reason)) {
-        Event& e = event(EventKind::RunNote, number);
-        e.text = line;
-        if (pendingLatency_ >= 0) {
-            Cycle& c = run_.cycles[static_cast<size_t>(pendingLatency_)];
-            c.latencyDiscarded = true;
-            c.note = line.substr(lines::kWakeLatencyDiscarded.prefix().size());
-            e.cycle = c.number;
-            pendingLatency_ = -1;
+        case LineId::BenchIncomplete: {
+            run_.endedEarly = true;
+            run_.endNote = line.substr(lines::kBenchIncomplete.prefix().size());
+            int completed = 0, of = 0, abandoned = 0;
+            const lines::Skip skip;
+            if (lines::scan(lines::kBenchIncomplete, line, completed, of, abandoned, skip, skip)) {
+                run_.saidCompleted = completed;
+                run_.saidOf = of;
+                run_.saidAbandoned = abandoned;
+            }
+            event(EventKind::RunNote, number).text = line;
+            return true;
         }
-        return true;
-    }
-    if (double ms = 0.0; lines::scan(lines::kWakeLatency, line, ms)) {
-        Event& e = event(EventKind::WakeLatency, number);
-        e.value = ms;
-        timedCycle_ = pendingLatency_;
-        if (pendingLatency_ >= 0) {
-            run_.cycles[static_cast<size_t>(pendingLatency_)].wakeLatencyMs = ms;
-            e.cycle = run_.cycles[static_cast<size_t>(pendingLatency_)].number;
-            pendingLatency_ = -1;
-        } else {
-            e.cycle = 0;
-            ++run_.orphanLatencies;
+        case LineId::WakeLatencyDiscarded: {
+            Event& e = event(EventKind::RunNote, number);
+            e.text = line;
+            if (pendingLatency_ >= 0) {
+                Cycle& c = run_.cycles[static_cast<size_t>(pendingLatency_)];
+                c.latencyDiscarded = true;
+                c.note = line.substr(lines::kWakeLatencyDiscarded.prefix().size());
+                e.cycle = c.number;
+                pendingLatency_ = -1;
+            }
+            return true;
         }
-        return true;
+        case LineId::WakeLatency: {
+            double ms = 0.0;
+            if (!lines::scan(lines::kWakeLatency, line, ms)) return false;
+            Event& e = event(EventKind::WakeLatency, number);
+            e.value = ms;
+            timedCycle_ = pendingLatency_;
+            if (pendingLatency_ >= 0) {
+                run_.cycles[static_cast<size_t>(pendingLatency_)].wakeLatencyMs = ms;
+                e.cycle = run_.cycles[static_cast<size_t>(pendingLatency_)].number;
+                pendingLatency_ = -1;
+            } else {
+                e.cycle = 0;
+                ++run_.orphanLatencies;
+            }
+            return true;
+        }
+        default:
+            return false;
     }
-    return false;
 }
 
 // The phases follow their wake's latency line.
@@ -368,146 +536,112 @@ void RunBuilder::closeFreeRun(int64_t ms, size_t line) {
     event(EventKind::FreeRunEnd, line, ms);
 }
 
-bool RunBuilder::setupLine(std::string_view line, size_t number) {
-    (void)number;
+bool RunBuilder::linkLine(lines::LineId id, std::string_view line, size_t number) {
+    using lines::LineId;
     std::string_view said;
-    if (line.starts_with(lines::kProxUp.prefix())) {
-        run_.proxSeen = run_.proxUp = true;
-        std::string_view state;
-        lines::scan(lines::kProxUp, line, state, run_.distanceAtStart);
-        run_.proxAtStart = state == lines::kWorn ? ProxState::Worn : ProxState::Away;
-        return true;
+    switch (id) {
+        case LineId::ProxUp: {
+            run_.proxSeen = run_.proxUp = true;
+            std::string_view state;
+            lines::scan(lines::kProxUp, line, state, run_.distanceAtStart);
+            run_.proxAtStart = state == lines::kWorn ? ProxState::Worn : ProxState::Away;
+            return true;
+        }
+        case LineId::ProxUnavailable:
+            run_.proxSeen = true;
+            run_.proxUp = false;
+            return true;
+        case LineId::BypassRestored:
+            if (!lines::scan(lines::kBypassRestored, line, said)) return false;
+            run_.bypassRestored = said == lines::kRestoredOk                   ? 1
+                                  : said.starts_with(lines::kNotConfirmedWord) ? 2
+                                                                               : 0;
+            return true;
+        case LineId::Bypass:
+            if (!lines::scan(lines::kBypass, line, said)) return false;
+            run_.bypassOn = said == lines::kBypassOn;
+            return true;
+        case LineId::McuTelemetry: {
+            std::string_view firmware;
+            std::string_view doze;
+            const lines::Skip skip;
+            if (!lines::scan(lines::kMcuTelemetry, line, run_.telemetryMs, skip, skip, firmware, doze))
+                return false;
+            run_.firmware = firmware;
+            run_.dozeCapable = doze == lines::kDozeCapable;
+            return true;
+        }
+        case LineId::McuReconnected:
+            event(EventKind::McuReconnected, number);
+            return true;
+        case LineId::McuBypassResent:
+            if (!lines::scan(lines::kMcuBypassResent, line, said)) return false;
+            if (said != lines::kResentOk) failure(FailureKind::Mcu, line, number);
+            return true;
+        default:
+            return false;
     }
-    if (line.starts_with(lines::kProxUnavailable.prefix())) {
-        run_.proxSeen = true;
-        run_.proxUp = false;
-        return true;
-    }
-    if (lines::scan(lines::kBypassRestored, line, said)) {
-        run_.bypassRestored = said == lines::kRestoredOk                   ? 1
-                              : said.starts_with(lines::kNotConfirmedWord) ? 2
-                                                                           : 0;
-        return true;
-    }
-    if (lines::scan(lines::kBypass, line, said)) {
-        run_.bypassOn = said == lines::kBypassOn;
-        return true;
-    }
-    if (line.starts_with(lines::kTelemetryMsRefused.prefix())) {  // not taken: the default interval
-        failure(FailureKind::Other, line, number);
-        return true;
-    }
-    return false;
 }
 
-bool RunBuilder::mcuLine(std::string_view line, size_t number) {
-    std::string_view firmware;
-    std::string_view doze;
-    const lines::Skip skip;
-    if (lines::scan(lines::kMcuTelemetry, line, run_.telemetryMs, skip, skip, firmware, doze)) {
-        run_.firmware = firmware;
-        run_.dozeCapable = doze == lines::kDozeCapable;
-        return true;
-    }
-    if (line.starts_with(lines::kMcuNotFound.prefix())) {
-        failure(FailureKind::Mcu, line, number);
-        return true;
-    }
-    if (line.starts_with(lines::kMcuReadFailed.prefix()) || line.starts_with(lines::kMcuSilent.prefix())) {
-        uint32_t error = 0;  // the system's error code of the failed read
-        lines::scan(lines::kMcuReadFailed, line, error);
-        failure(FailureKind::Mcu, line, number, {}, error);
-        event(EventKind::McuLost, number);
-        return true;
-    }
-    if (line.starts_with(lines::kMcuReconnected.prefix())) {
-        event(EventKind::McuReconnected, number);
-        return true;
-    }
-    if (std::string_view said; lines::scan(lines::kMcuBypassResent, line, said)) {
-        if (said != lines::kResentOk) failure(FailureKind::Mcu, line, number);
-        return true;
-    }
-    if (line.starts_with(lines::kMcuPrefix)) {
-        ++run_.otherRecognised;
-        return true;
-    }
-    return false;
-}
-
-bool RunBuilder::presenterLine(std::string_view line, size_t number) {
+bool RunBuilder::presentLoopLine(lines::LineId id, std::string_view line, size_t number) {
     using namespace lines;
     const Skip skip;
     uint32_t status = 0;
+    switch (id) {
+        case LineId::PresentFailed:
+            if (!scan(kPresentFailed, line, status, skip)) return false;
+            failure(FailureKind::Present, line, number, "Present12", status);
+            return true;
+        case LineId::PanelsOff:
+            scan(kPanelsOff, line, status);
+            event(EventKind::PanelsOff, number);
+            if (status != 0) failure(FailureKind::Driver, line, number, "panels OFF", status);
+            return true;
+        case LineId::PanelsOn: {
+            uint32_t mode = 0;
+            uint32_t power = 0;
+            scan(kPanelsOn, line, mode, power);
+            event(EventKind::PanelsOn, number);
+            if (mode != 0 || power != 0)
+                failure(FailureKind::Driver, line, number, "panels ON", mode | power);
+            return true;
+        }
+        case LineId::DeviceRemoved:
+            scan(kDeviceRemoved, line, status);
+            failure(FailureKind::DisplayLost, line, number, {}, status);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// "<call> = 0x<status> (line N)", of driver and graphics calls alike: the bring-up calls say
+// which kind the call is.
+bool RunBuilder::callFailed(std::string_view line, size_t number) {
+    std::string_view call;
+    uint32_t status = 0;
     int site = -1;
-    if (scan(kPresentFailed, line, status, skip)) {
-        failure(FailureKind::Present, line, number, "Present12", status);
-        return true;
-    }
-    if (line.starts_with(kFreeRunStart.prefix())) {
-        if (!freeRunOpen_) openFreeRun(kNoTime, number);
-        return true;
-    }
-    if (line.starts_with(kFreeRunOver.prefix())) {
-        if (freeRunOpen_) closeFreeRun(kNoTime, number);
-        return true;
-    }
-    if (line.starts_with(kWarningPrefix)) {
-        failure(FailureKind::Other, line, number);
-        return true;
-    }
-    if (line.starts_with(kLinesDropped.prefix())) {
-        event(EventKind::RunNote, number).text = line;
-        return true;
-    }
-    if (!line.starts_with(kPresenterPrefix)) return false;
-    if (line.starts_with(kPanelsOff.prefix())) {
-        scan(kPanelsOff, line, status);
-        event(EventKind::PanelsOff, number);
-        if (status != 0) failure(FailureKind::Driver, line, number, "panels OFF", status);
-        return true;
-    }
-    if (line.starts_with(kPanelsOn.prefix())) {
-        uint32_t mode = 0;
-        uint32_t power = 0;
-        scan(kPanelsOn, line, mode, power);
-        event(EventKind::PanelsOn, number);
-        if (mode != 0 || power != 0) failure(FailureKind::Driver, line, number, "panels ON", mode | power);
-        return true;
-    }
-    if (line.starts_with(kDeviceRemoved.prefix()) || line.starts_with(kDeviceRemovedParked.prefix()) ||
-        line.starts_with(kWaitableDead.prefix())) {
-        scan(kDeviceRemoved, line, status);
-        failure(FailureKind::DisplayLost, line, number, {}, status);
-        return true;
-    }
-    if (scan(kPresentBudgetUsed, line, skip)) {
-        failure(FailureKind::Present, line, number);
-        return true;
-    }
-    if (line.starts_with(kNoDisplay.prefix()) || line.starts_with(kNoModeMatches.prefix()) ||
-        line.starts_with(kNoTypedView.prefix()) || line.starts_with(kAcquireAbandoned.prefix())) {
-        failure(FailureKind::Init, line, number);
-        return true;
-    }
-    // "<call> = 0x<status> (line N)", of driver and graphics calls alike.
-    if (std::string_view call; scan(kDriverCallFailed, line, call, status, site)) {
-        const bool graphics = call.starts_with("D3D12") || call.starts_with("im.");
-        failure(graphics ? FailureKind::Graphics : FailureKind::Driver, line, number, call, status, site);
-        return true;
-    }
-    ++run_.otherRecognised;
+    if (!lines::scan(lines::kDriverCallFailed, line, call, status, site)) return false;
+    const BringUpCallSite* known = bringUpCallNamed(call, site);
+    const bool graphics = known != nullptr && known->kind == CallKind::Graphics;
+    failure(graphics ? FailureKind::Graphics : FailureKind::Driver, line, number, call, status, site);
     return true;
 }
 
-bool RunBuilder::resultLine(std::string_view line, size_t number) {
-    RunResult& r = run_.result;
-    if (line.starts_with(lines::kPresentNote.prefix())) {
-        event(EventKind::RunNote, number).text = line;
-        ++run_.otherRecognised;
-        return true;
+// A bring-up step's status: other than 0 (or "HDCP disabled"), a failure.
+bool RunBuilder::stepStatus(lines::LineId id, std::string_view line, size_t number) {
+    uint32_t status = 0;
+    if (!bringUpStepStatus(id, line, status)) return false;
+    if (status != 0 && status != kDisplaySuccessStatus) {
+        const std::string_view call = line.substr(0, line.find(" = "));
+        failure(FailureKind::Driver, line, number, call, status);
     }
-    if (line.starts_with(lines::kPresentResult.prefix())) {
+    return true;
+}
+
+bool RunBuilder::resultLine(lines::LineId id, std::string_view line, size_t number) {
+    RunResult& r = run_.result;
+    if (id == lines::LineId::PresentResult) {
         if (!lines::scan(lines::kPresentResult, line, r.frames, r.seconds, r.averageFps, r.presentErrors,
                          r.waitTimeouts, r.freeRunEvents))
             return false;
@@ -525,39 +659,6 @@ bool RunBuilder::resultLine(std::string_view line, size_t number) {
                                     before.freeRunEvents == r.freeRunEvents);
         event(EventKind::Result, number);
         return true;
-    }
-    return false;
-}
-
-bool RunBuilder::bringUpLine(std::string_view line, size_t number) {
-    if (line.starts_with(lines::kDriverVersion.prefix())) {
-        run_.driverVersion = line.substr(lines::kDriverVersion.prefix().size());
-        return true;
-    }
-    if (line.starts_with(lines::kUsingMode.prefix())) {
-        run_.modeText = line.substr(lines::kUsingMode.prefix().size());
-        const lines::Skip skip;
-        lines::scan(lines::kUsingMode, line, skip, skip, run_.refreshHz, skip);
-        return true;
-    }
-    if (line.starts_with(lines::kProfileFailed.prefix()) ||
-        line.starts_with(lines::kTraceUnwritable.prefix())) {
-        failure(FailureKind::Other, line, number);
-        return true;
-    }
-    // A status other than 0 (or -208) is a failure.
-    if (uint32_t status = 0; bringUpStepStatus(line, status)) {
-        if (status != 0 && status != kDisplaySuccessStatus) {
-            const std::string_view call = line.substr(0, line.find(" = "));
-            failure(FailureKind::Driver, line, number, call, status);
-        }
-        return true;
-    }
-    for (std::string_view prefix : kQuietPrefixes) {
-        if (line.starts_with(prefix)) {
-            ++run_.otherRecognised;
-            return true;
-        }
     }
     return false;
 }
@@ -605,8 +706,7 @@ void RunBuilder::inferSettings() {
 RunEnd runEndOf(const LoggedRun& run) {
     if (run.result.seen) return RunEnd::Completed;
     const bool bringUpFailed = std::any_of(run.failures.begin(), run.failures.end(), [](const Failure& f) {
-        return f.kind == FailureKind::Init || f.kind == FailureKind::Driver ||
-               f.kind == FailureKind::Graphics;
+        return f.outcome == lines::Outcome::InitFailed;
     });
     return run.initStartMs != kNoTime && run.initDoneMs == kNoTime && bringUpFailed ? RunEnd::InitFailed
                                                                                     : RunEnd::LogCut;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "lines/printed_lines.h"
 #include "report/log_model.h"
 
 namespace corva::report {
@@ -16,9 +17,10 @@ class RunBuilder {
   public:
     RunBuilder(std::string_view source, size_t firstLine);
 
-    // True when the line is one the program prints. startStep is the line's step in the
-    // start sequence (0 for every other line).
-    bool feed(std::string_view line, size_t number, int startStep);
+    // True when the line is one the program prints: entry is its line of the table
+    // (lines::classify; nullptr for none). startStep is the line's step in the start
+    // sequence (0 for every other line).
+    bool feed(const lines::PrintedLine* entry, std::string_view line, size_t number, int startStep);
 
     // The furthest step of the start sequence this run has seen; every line after the
     // start sequence counts as beyond it.
@@ -34,16 +36,18 @@ class RunBuilder {
                  uint32_t status = 0, int sourceLine = -1);
     Cycle* current();
 
+    bool read(const lines::PrintedLine& entry, std::string_view line, size_t number);
+    bool byRole(const lines::PrintedLine& entry, std::string_view line, size_t number);
     bool marker(std::string_view line, size_t number);
-    bool benchmarkLine(std::string_view line, size_t number);
+    bool benchmarkLine(lines::LineId id, std::string_view line, size_t number);
     bool dstatChange(std::string_view line, size_t number);
     bool wakePhasesLine(std::string_view line, size_t number);
     bool statusLine(std::string_view line, size_t number);
-    bool setupLine(std::string_view line, size_t number);
-    bool presenterLine(std::string_view line, size_t number);
-    bool mcuLine(std::string_view line, size_t number);
-    bool resultLine(std::string_view line, size_t number);
-    bool bringUpLine(std::string_view line, size_t number);
+    bool linkLine(lines::LineId id, std::string_view line, size_t number);
+    bool presentLoopLine(lines::LineId id, std::string_view line, size_t number);
+    bool callFailed(std::string_view line, size_t number);
+    bool stepStatus(lines::LineId id, std::string_view line, size_t number);
+    bool resultLine(lines::LineId id, std::string_view line, size_t number);
 
     void openFreeRun(int64_t ms, size_t line);
     void closeFreeRun(int64_t ms, size_t line);
@@ -51,6 +55,7 @@ class RunBuilder {
     void inferSettings();
 
     LoggedRun run_;
+    const lines::PrintedLine* entry_ = nullptr;  // the line being read
     int furthest_ = 0;
     int64_t lastMs_ = kNoTime;  // the time of the last time-stamped line
     int64_t lastRaw_ = -1;      // its time of day as printed

@@ -197,8 +197,11 @@ std::string summaryText(const std::vector<ParsedLog>& logs) {
     size_t incomplete = 0;
     for (const LoggedRun* run : runs) incomplete += run->end == RunEnd::LogCut;
     if (incomplete > 0) add(out, "  incomplete (log cut short): %zu run(s)\n", incomplete);
-    metricTable(out, runs, "  ");
-    missingLatencies(out, runs, "  ");
+    // With one run its own block above already has the table and the cycles without latency.
+    if (runs.size() != 1) {
+        metricTable(out, runs, "  ");
+        missingLatencies(out, runs, "  ");
+    }
     add(out, "  unrecognised lines: %zu\n", unrecognised);
     for (const ParsedLog& log : logs)
         for (const std::string& sample : log.unrecognisedSamples)

@@ -324,7 +324,7 @@ const LoggedRun* timelineRun(const std::vector<ParsedLog>& logs, size_t runIndex
     return runs.front();
 }
 
-std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex, const TraceFile* trace) {
+std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex, const trace::TraceFile* trace) {
     double traceHeight = 0;
     const std::string intervals = trace ? frameIntervalSvg(*trace, kHeight, kWidth, traceHeight) : "";
     const double height = kHeight + traceHeight;

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "report/log_model.h"
-#include "report/trace_file.h"
+#include "trace/trace_file.h"
 
 namespace corva::report {
 
 // runIndex counts the runs of all logs from 1; 0 picks the first run that has cycles (or
 // else the first run). With a trace, frame-interval plots around each park and wake follow.
-std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex, const TraceFile* trace = nullptr);
+std::string svgReport(const std::vector<ParsedLog>& logs, size_t runIndex,
+                      const trace::TraceFile* trace = nullptr);
 
 // The run svgReport draws for runIndex; nullptr when there is none.
 const LoggedRun* timelineRun(const std::vector<ParsedLog>& logs, size_t runIndex);

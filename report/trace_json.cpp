@@ -11,11 +11,22 @@
 
 namespace corva::report {
 
+using trace::TraceDstat;
+using trace::TraceFile;
+using trace::TraceFrame;
+using trace::TraceFreeRun;
+using trace::TraceLinkChange;
+using trace::TraceMarker;
+using trace::traceMs;
+using trace::TracePanelCall;
+using trace::TracePresentError;
+
 namespace {
 
 using nlohmann::json;
 
 constexpr int kPid = 1;
+constexpr size_t kZeroSecondsBudget = 3600;
 
 struct Builder {
     const TraceFile& trace;
@@ -87,17 +98,22 @@ void addFrames(Builder& b) {
         b.slice(kTrackFrames, "frame", f.startNs, end, std::move(args));
         if (f.wait == 's') b.instant(kTrackFrames, "vblank", f.vblankNs, {{"frame", f.index}});
     }
-    // Frames per second: frames begun in each second of the trace.
+    // Frames per second: frames begun in each second of the trace, and a zero for each second
+    // without one. The zeros are bounded by the frames, not the span: past an hour's worth and
+    // one a frame, a gap gets only its first zero (the counter holds it to the next frame).
     if (t.frames.empty()) return;
     const int64_t first = t.frames.front().startNs;
+    size_t zerosLeft = kZeroSecondsBudget + t.frames.size();
     int64_t second = 0;
     int count = 0;
     for (const TraceFrame& f : t.frames) {
         const int64_t at = (f.startNs - first) / 1000000000;
         if (at != second) {
             b.counter("fps", first + second * 1000000000, {{"fps", count}});
-            for (int64_t gap = second + 1; gap < at; ++gap)
+            for (int64_t gap = second + 1; gap < at && (gap == second + 1 || zerosLeft > 0); ++gap) {
                 b.counter("fps", first + gap * 1000000000, {{"fps", 0}});
+                if (gap != second + 1) --zerosLeft;
+            }
             second = at;
             count = 0;
         }
@@ -146,13 +162,13 @@ void addEvents(Builder& b) {
         b.counter("dstat", d.ns, {{"disp", d.to & 1}, {"proxOn", (d.to >> 1) & 1}, {"dsc", (d.to >> 3) & 1}});
         b.instant(kTrackTelemetry, "DSTAT_CHANGE", d.ns, {{"from", d.from}, {"to", d.to}});
     }
-    for (const TraceInstant& r : t.freeRuns)
-        b.instant(kTrackFrames, r.flag ? "free-run start" : "free-run end", r.ns,
+    for (const TraceFreeRun& r : t.freeRuns)
+        b.instant(kTrackFrames, r.started ? "free-run start" : "free-run end", r.ns,
                   {{"announced", r.announced}});
-    for (const TraceInstant& e : t.presentErrors)
+    for (const TracePresentError& e : t.presentErrors)
         b.instant(kTrackFrames, "present error", e.ns, {{"frame", e.frame}, {"status", e.status}});
-    for (const TraceInstant& l : t.linkChanges)
-        b.instant(kTrackTelemetry, l.flag ? "link lost" : "link back", l.ns);
+    for (const TraceLinkChange& l : t.linkChanges)
+        b.instant(kTrackTelemetry, l.lost ? "link lost" : "link back", l.ns);
 }
 
 }  // namespace

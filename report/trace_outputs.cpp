@@ -2,12 +2,18 @@
 #include "report/trace_outputs.h"
 
 #include "report/log_parser.h"
+#include "trace/trace_format.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
 namespace corva::report {
+
+using trace::TraceFile;
+using trace::TraceFrame;
+using trace::TraceMarker;
+using trace::traceMs;
 
 namespace {
 
@@ -20,10 +26,15 @@ std::string ms(double value) {
 }  // namespace
 
 // Times in ms from the trace's clock line; durations in ms; empty where a frame has none.
+// The columns are the frame record's fields, in its order, with the interval after the start.
 std::string framesCsv(const TraceFile& t) {
-    std::string out =
-        "frame,start_ms,interval_ms,jit_wait_ms,submit_ms,present_ms,vblank_ms,vblank_wait,"
-        "predicted_display_ms,lead_ms,free_running,present_status\n";
+    std::string out;
+    for (const trace::Field& field : trace::kFrameFields) {
+        out += out.empty() ? "" : ",";
+        out += field.csv;
+        if (field.name == "start") out += ",interval_ms";
+    }
+    out += "\n";
     const TraceFrame* previous = nullptr;
     for (const TraceFrame& f : t.frames) {
         const std::string interval = previous ? ms((f.startNs - previous->startNs) / 1e6) : "";
@@ -51,6 +62,10 @@ constexpr double kWindowMs = 1000.0;  // each plot shows a second either side of
 constexpr double kPlotHeight = 120.0;
 constexpr double kPlotGap = 50.0;
 constexpr double kClipMs = 100.0;
+// Bounds that no run reaches (a plot a park or wake, a dot a frame within its second either
+// side) and keep a crafted trace's picture small.
+constexpr size_t kMaxPlots = 500;
+constexpr size_t kMaxDots = 2000;
 
 struct ParkWake {
     int64_t ns;
@@ -66,6 +81,11 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
     std::sort(events.begin(), events.end(), [](const ParkWake& a, const ParkWake& b) { return a.ns < b.ns; });
     height = 0;
     if (events.empty() || t.frames.size() < 2) return {};
+    const size_t unplotted = events.size() > kMaxPlots ? events.size() - kMaxPlots : 0;
+    events.resize(events.size() - unplotted);
+    const bool inOrder =
+        std::is_sorted(t.frames.begin(), t.frames.end(),
+                       [](const TraceFrame& a, const TraceFrame& b) { return a.startNs < b.startNs; });
     const double left = 170, right = width - 30;
     // Two plots a row.
     const double plotWidth = (right - left - 40) / 2;
@@ -84,8 +104,17 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
         // the interval across a park is its whole hold: clipped to the top, in red.
         std::vector<std::pair<double, double>> points;
         double peak = 40.0;
-        for (size_t i = 1; i < t.frames.size(); ++i) {
+        size_t i = 1;
+        if (inOrder) {  // from the window's first frame
+            const int64_t from = events[e].ns - int64_t(kWindowMs) * 1000000;
+            i = std::max<size_t>(
+                1, size_t(std::lower_bound(t.frames.begin(), t.frames.end(), from,
+                                           [](const TraceFrame& f, int64_t ns) { return f.startNs < ns; }) -
+                          t.frames.begin()));
+        }
+        for (; i < t.frames.size() && points.size() < kMaxDots; ++i) {
             const double at = (t.frames[i].startNs - events[e].ns) / 1e6;
+            if (inOrder && at > kWindowMs) break;
             if (at < -kWindowMs || at > kWindowMs) continue;
             const double interval = (t.frames[i].startNs - t.frames[i - 1].startNs) / 1e6;
             points.push_back({at, interval});
@@ -110,8 +139,16 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
             out += line;
         }
     }
-    out += "</g>\n";
     height = 40 + ((events.size() + 1) / 2) * (kPlotHeight + kPlotGap);
+    if (unplotted > 0) {
+        std::snprintf(
+            line, sizeof line,
+            "<text x=\"20\" y=\"%.1f\" font-size=\"12\">%zu more parks and wakes not plotted</text>\n",
+            top + height, unplotted);
+        out += line;
+        height += 20;
+    }
+    out += "</g>\n";
     return out;
 }
 

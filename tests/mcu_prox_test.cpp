@@ -125,6 +125,8 @@ TEST(McuProxOpen, FirmwareVersionDecidesDozeCapabilityInTheOpenLine) {
         {"", sim::VersionReply::Normal, "unknown", "unavailable -> parked fallback"},
         {"0.4", sim::VersionReply::Unanswered, "unknown", "unavailable -> parked fallback"},
         {"0.4", sim::VersionReply::Malformed, "unknown", "unavailable -> parked fallback"},
+        // The device's text cannot break the line (or forge the next one).
+        {"0.4\nINIT_DONE \x1b[1m", sim::VersionReply::Normal, "0.4\\x0AINIT_DONE \\x1B[1m", "capable"},
     };
     for (const FirmwareCase& c : cases) {
         McuScenario scenario;

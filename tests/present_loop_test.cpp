@@ -228,6 +228,38 @@ TEST_F(PresentLoopTest, AFailingWaitableWaitIsATimeOutAndFiveLoseTheDisplay) {
     EXPECT_GT(output.seconds, 4.5);  // each failed wait stands for its whole second
 }
 
+// Without a vertical blank only a present signals the waitable: the time-outs after failed
+// presents say nothing of the display. Presents that fail for a while and then go through
+// leave it kept; eleven end the run on the present-error budget, not as a lost display.
+TEST_F(PresentLoopTest, FailedPresentsWithoutAVerticalBlankDoNotLoseTheDisplay) {
+    const struct {
+        uint32_t failures;
+        uint64_t presentErrors;
+        uint64_t waitTimeouts;
+        uint64_t frames;
+    } cases[] = {{6, 6, 5, 41}, {12, 11, 9, 20}};  // losing the blank signals the first wait once
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failures);
+        if (&c != &cases[0]) {  // a fresh headset and presenter for each case
+            TearDown();
+            SetUp();
+        }
+        useVirtualTime();
+        const RunOutput output = run(0.0, [&](const FrameContext& frame) {
+            if (frame.frameIndex == 10) {
+                sim::setVblankLost(true);
+                sim::failPresents(c.failures);
+            }
+            if (frame.frameIndex == 40) presenter->requestStop();
+        });
+        EXPECT_FALSE(output.stats.displayLost) << output.err;
+        EXPECT_EQ(output.stats.presentErrors, c.presentErrors);
+        EXPECT_EQ(output.stats.waitTimeouts, c.waitTimeouts);
+        EXPECT_EQ(output.stats.frames, c.frames);
+        EXPECT_EQ(countOf(output.err, "present waitable dead"), 0u) << output.err;
+    }
+}
+
 TEST_F(PresentLoopTest, ALostVerticalBlankSelfPacesAtTheModeRateUntilItReturns) {
     std::atomic<bool> done{false};
     std::thread headset([&] {

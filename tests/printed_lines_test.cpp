@@ -1,10 +1,12 @@
 // The printed lines: read back with their own definitions, written whole by busy threads,
 // queued in the order they were printed, and never lost without a word.
+#include "lines/line_classify.h"
 #include "lines/line_queue.h"
 #include "lines/line_scan.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
 #include "platform/console_write.h"
+#include "tests/support/sample_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -211,6 +213,25 @@ TEST(PrintedLines, TheOutputQueueKeepsTheOrderOfPrintingAcrossThreads) {
         EXPECT_EQ(n, static_cast<int>(k / 2));
         EXPECT_EQ(who, static_cast<int>(k % 2) + 1);
     }
+}
+
+// Each line of the table is told apart from every other by its whole format; the driver-call
+// and graphics-call failures print alike, and the bring-up calls tell them apart.
+TEST(PrintedLines, EveryLineOfTheTableClassifiesAsItself) {
+    for (const test::SampleLine& sample : test::sampleLines()) {
+        SCOPED_TRACE(sample.text);
+        const PrintedLine* found = classify(sample.text);
+        ASSERT_NE(found, nullptr) << sample.entry->name;
+        if (sample.entry->id == LineId::GraphicsCallFailed) {
+            EXPECT_EQ(found->id, LineId::DriverCallFailed);
+        } else {
+            EXPECT_STREQ(found->name, sample.entry->name);
+        }
+    }
+    // What the reader once took by a first word alone is no line of the program.
+    for (const char* foreign : {"Presenter: a line of another program", "McuProx: hello", "WARNING: low disk",
+                                "PRESENT RESULT: none", "", "CYCLE one/two"})
+        EXPECT_EQ(classify(foreign), nullptr) << foreign;
 }
 
 }  // namespace

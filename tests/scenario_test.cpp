@@ -57,6 +57,21 @@ TEST(Scenario, TransitionTimesOfTheDisplays) {
     EXPECT_EQ(p.scenario.sleepMaxMs, 5.0);
 }
 
+TEST(Scenario, FirmwareBehavioursOfTheMicrocontroller) {
+    EXPECT_FALSE(parseScenario("").scenario.firmware.any());
+    const ScenarioParse p =
+        parseScenario("mcu-restart doze command; mcu-jitter 1.5; mcu-poll 8; mcu-drift -200; mcu-lose 2.5");
+    ASSERT_TRUE(p.ok) << p.error;
+    const FirmwareBehaviour& f = p.scenario.firmware;
+    EXPECT_TRUE(f.restartOnDoze);
+    EXPECT_FALSE(f.restartOnWake);
+    EXPECT_TRUE(f.restartOnCommand);
+    EXPECT_EQ(f.jitterMs, 1.5);
+    EXPECT_EQ(f.pollMs, 8u);
+    EXPECT_EQ(f.driftPpm, -200);
+    EXPECT_EQ(f.lossPercent, 2.5);
+}
+
 TEST(Scenario, RejectsMistakesWithTheLineNumber) {
     struct Case {
         const char* text;
@@ -86,6 +101,14 @@ TEST(Scenario, RejectsMistakesWithTheLineNumber) {
         {"mode 0x640", "line 1: bad size '0x640'"},
         {"mode 16385x8", "line 1: bad size '16385x8'"},
         {"mode 1280x640x2", "line 1: bad size '1280x640x2'"},
+        {"mcu-restart", "line 1: cannot read 'mcu-restart' with 0 argument(s)"},
+        {"mcu-restart doze later", "line 1: bad restart 'later' (doze, wake or command)"},
+        {"mcu-jitter 1001", "line 1: bad jitter '1001' (ms, 0 to 1000)"},
+        {"mcu-jitter -1", "line 1: bad jitter '-1'"},
+        {"mcu-poll 0", "line 1: bad poll period '0' (ms, 1 to 255)"},
+        {"mcu-poll 1.5", "line 1: bad poll period '1.5'"},
+        {"mcu-drift 1001", "line 1: bad drift '1001' (ppm, -1000 to 1000)"},
+        {"mcu-lose 51", "line 1: bad share '51' (percent, 0 to 50)"},
         // The real line number, with ';' statements and comments before it.
         {"no-mcu; away\n# at 1 doff; x\n\naway; at 1 hop", "line 4: unknown event 'hop'"},
         // A short, printable excerpt of a long or binary word.

@@ -1,11 +1,13 @@
-// How close the printed wake figures come to the simulated headset's ground truth: reads
-// benchmark logs (through tessaray-report's reader) with the truth file written beside
-// each (LOG with its extension replaced by ".truth"), and prints per mode and telemetry
-// interval the error of the printed WARM_WAKE_LATENCY and of the WAKE_PHASES displays-on
-// midpoint against the true displays-on time, and how often that time lay inside the
-// printed interval. scripts/wake-latency-accuracy makes the runs.
-//   wake-accuracy LOG...
+// How close the printed displays-on interval comes to the simulated headset's ground truth:
+// reads benchmark logs (through tessaray-report's reader) with the truth file written beside
+// each (LOG with its extension replaced by ".truth"), and prints one table, per scenario,
+// mode and telemetry interval: the timed wakes, how often the true displays-on time lay
+// inside the printed WAKE_PHASES interval (a wake printed with "-" counts as a miss), the
+// interval's width and its midpoint's error. scripts/wake-latency-accuracy makes the runs.
+//   wake-accuracy [--scenario NAME] LOG... [--scenario NAME] LOG...
 #include <algorithm>
+#include <cmath>
+#include <tuple>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -24,20 +26,18 @@ using corva::report::Cycle;
 using corva::report::LoggedRun;
 
 struct Errors {
-    std::vector<double> total;     // WARM_WAKE_LATENCY - true displays-on
     std::vector<double> midpoint;  // interval midpoint - true displays-on
     std::vector<double> width;
+    size_t wakes = 0;  // timed
     size_t inside = 0;
     size_t runsSkipped = 0;
 };
 
-void printDistribution(const char* what, std::vector<double> values) {
+using corva::report::quantileSorted;
+
+std::vector<double> sorted(std::vector<double> values) {
     std::sort(values.begin(), values.end());
-    if (values.empty()) return;
-    using corva::report::quantileSorted;
-    std::printf("    %-28s min %7.2f  median %7.2f  p90 %7.2f  p99 %7.2f  max %7.2f\n", what, values.front(),
-                quantileSorted(values, 0.5), quantileSorted(values, 0.9), quantileSorted(values, 0.99),
-                values.back());
+    return values;
 }
 
 std::string readFile(const std::string& path) {
@@ -64,7 +64,7 @@ bool addRun(const LoggedRun& run, const std::vector<double>& truthOn, Errors& er
     for (size_t i = 0; i < wakes.size(); ++i) {
         const Cycle& c = *wakes[i];
         if (c.wakeLatencyMs < 0.0) continue;
-        errors.total.push_back(c.wakeLatencyMs - truthOn[i]);
+        ++errors.wakes;
         if (!c.phases.interval) continue;
         errors.midpoint.push_back((c.phases.onLoMs + c.phases.onHiMs) / 2.0 - truthOn[i]);
         errors.width.push_back(c.phases.onHiMs - c.phases.onLoMs);
@@ -77,11 +77,19 @@ bool addRun(const LoggedRun& run, const std::vector<double>& truthOn, Errors& er
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: wake-accuracy LOG... (each with its LOG.truth beside it)\n");
+        std::fprintf(stderr,
+                     "usage: wake-accuracy [--scenario NAME] LOG... (each with its LOG.truth beside it)\n");
         return 1;
     }
-    std::map<std::pair<std::string, unsigned>, Errors> groups;  // (mode, telemetry ms)
+    using Key = std::tuple<size_t, std::string, unsigned>;  // (scenario, mode, telemetry ms)
+    std::vector<std::string> scenarios{"default"};
+    std::map<Key, Errors> groups;
     for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--scenario" && i + 1 < argc) {
+            if (scenarios.size() == 1 && groups.empty()) scenarios.clear();
+            scenarios.push_back(argv[++i]);
+            continue;
+        }
         const std::string log = argv[i];
         corva::sim::GroundTruth truth;
         std::string error;
@@ -96,25 +104,32 @@ int main(int argc, char** argv) {
             continue;
         }
         const LoggedRun& run = parsed.runs.front();
-        Errors& errors = groups[{corva::report::modeName(run.mode), run.telemetryMs}];
+        Errors& errors = groups[{scenarios.size() - 1, corva::report::modeName(run.mode), run.telemetryMs}];
         if (!addRun(run, truthOn, errors)) {
             std::fprintf(stderr, "%s: timed wakes and ground truth do not pair up; skipped\n", log.c_str());
             ++errors.runsSkipped;
         }
     }
     int status = 0;
+    std::printf("%-28s %-5s %5s %6s %16s %16s %26s\n", "scenario", "mode", "ms", "wakes", "truth inside",
+                "width med/max", "midpoint err p50/p99/max");
     for (const auto& [key, e] : groups) {
-        std::printf("%s, telemetry every %u ms: %zu timed wakes", key.first.c_str(), key.second,
-                    e.total.size());
-        if (e.runsSkipped > 0) std::printf(" (%zu runs skipped)", e.runsSkipped);
+        const std::vector<double> width = sorted(e.width);
+        std::vector<double> error = e.midpoint;
+        for (double& v : error) v = std::fabs(v);
+        error = sorted(error);
+        const double share = e.wakes != 0 ? 100.0 * double(e.inside) / double(e.wakes) : 0.0;
+        std::printf("%-28s %-5s %5u %6zu %7zu %6.1f %% ",
+                    std::get<0>(key) < scenarios.size() ? scenarios[std::get<0>(key)].c_str() : "?",
+                    std::get<1>(key).c_str(), std::get<2>(key), e.wakes, e.inside, share);
+        if (width.empty())
+            std::printf("%16s %26s", "-", "-");
+        else
+            std::printf("%7.2f / %6.2f %8.2f / %6.2f / %6.2f", quantileSorted(width, 0.5), width.back(),
+                        quantileSorted(error, 0.5), quantileSorted(error, 0.99), error.back());
+        if (e.runsSkipped > 0) std::printf("  (%zu runs skipped)", e.runsSkipped);
         std::printf("\n");
-        printDistribution("printed total - truth (ms)", e.total);
-        printDistribution("interval midpoint - truth", e.midpoint);
-        printDistribution("interval width", e.width);
-        if (!e.midpoint.empty())
-            std::printf("    truth inside the interval: %zu of %zu (%.1f %%)\n", e.inside, e.midpoint.size(),
-                        100.0 * double(e.inside) / double(e.midpoint.size()));
-        if (e.inside != e.midpoint.size()) status = 2;
+        if (e.inside != e.wakes) status = 2;
     }
     return status;
 }

@@ -113,6 +113,7 @@ NvStatus DisplayModel::enumerateDisplays(uint32_t vendorId, uint32_t* count, NvD
     const auto attached = vendorId == kVendorId ? static_cast<uint32_t>(config_.displays.size()) : 0u;
     if (displays == nullptr) {
         *count = attached;
+        if (config_.detachAfterCount) config_.displays.clear();
         return kNvOk;
     }
     const uint32_t filled = *count < attached ? *count : attached;

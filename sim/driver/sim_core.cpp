@@ -32,7 +32,7 @@ CoreState& core() {
 }
 
 NvStatus simInitialize() {
-    CallLog::instance().record("NvAPI_Initialize");
+    CallLog::instance().record({"NvAPI_Initialize", std::nullopt, std::nullopt});
     CoreState& state = core();
     std::lock_guard<std::mutex> lock(state.lock);
     ++state.initializeCount;
@@ -40,7 +40,7 @@ NvStatus simInitialize() {
 }
 
 NvStatus simGetDriverAndBranchVersion(uint32_t* driverVersion, char* branch) {
-    CallLog::instance().record("NvAPI_SYS_GetDriverAndBranchVersion");
+    CallLog::instance().record({"NvAPI_SYS_GetDriverAndBranchVersion", std::nullopt, std::nullopt});
     if (driverVersion == nullptr || branch == nullptr) return kSimInvalidArgument;
     CoreState& state = core();
     std::lock_guard<std::mutex> lock(state.lock);

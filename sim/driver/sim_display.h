@@ -31,6 +31,9 @@ struct DisplayConfig {
     uint32_t surfaceFormat = 90;                // DXGI format of scan-out surfaces (B8G8R8A8_TYPELESS)
     // The GPU refuses command queues of high priority (E_INVALIDARG), as some do.
     bool refuseHighPriorityQueue = false;
+    // The headset is detached as soon as the driver has counted it: the enumeration that
+    // fills the list finds none.
+    bool detachAfterCount = false;
     // Per operation; operations without a script answer 0. Present12 has its own fault,
     // failPresents(), so that a present never allocates.
     std::map<NvInterfaceId, StatusScript> statuses;

@@ -14,28 +14,26 @@ namespace {
 
 using detail::DisplayModel;
 
+// The call's name, its status and its arguments ("key=value" pairs, printf-formatted).
 #if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
+__attribute__((format(printf, 3, 4)))
 #endif
-void logCall(const char* format, ...) {
-    char line[256];
+void logCall(const char* name, NvStatus status, const char* argumentsFormat, ...) {
+    char arguments[256];
     va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof(line), format, args);
+    va_start(args, argumentsFormat);
+    std::vsnprintf(arguments, sizeof(arguments), argumentsFormat, args);
     va_end(args);
-    CallLog::instance().record(line);
+    CallLog::instance().record(CallRecord{name, std::string(arguments), static_cast<uint32_t>(status)});
 }
 
 unsigned idOf(const NvDirectModeDisplay* display) {
     return display != nullptr ? display->displayId : 0u;
 }
-unsigned hex(NvStatus status) {
-    return static_cast<unsigned>(status);
-}
 
 NvStatus simEnableDirectMode(uint32_t vendorId, uint32_t flags) {
     const NvStatus status = DisplayModel::instance().enableDirectMode(vendorId, flags);
-    logCall("EnableDirectMode(vendorId=0x%x, flags=%u) = 0x%x", vendorId, flags, hex(status));
+    logCall("EnableDirectMode", status, "vendorId=0x%x, flags=%u", vendorId, flags);
     return status;
 }
 
@@ -43,9 +41,9 @@ NvStatus simEnumerateDirectModeDisplays(uint32_t vendorId, uint32_t* numDisplays
                                         NvDirectModeDisplay* displays, uint32_t enumFlags) {
     const uint32_t given = numDisplays != nullptr ? *numDisplays : 0;
     const NvStatus status = DisplayModel::instance().enumerateDisplays(vendorId, numDisplays, displays);
-    logCall(
-        "NvAPI_DISP_EnumerateDirectModeDisplays(vendorId=0x%x, numDisplays=%u, displays=%s, flags=%u) = 0x%x",
-        vendorId, given, displays != nullptr ? "buffer" : "null", enumFlags, hex(status));
+    logCall("NvAPI_DISP_EnumerateDirectModeDisplays", status,
+            "vendorId=0x%x, numDisplays=%u, displays=%s, flags=%u", vendorId, given,
+            displays != nullptr ? "buffer" : "null", enumFlags);
     return status;
 }
 
@@ -53,59 +51,59 @@ NvStatus simDirectModeGetDisplayModes(NvDirectModeDisplay* display, uint32_t* mo
                                       NvDirectModeMode* modes, uint32_t flags) {
     const uint32_t given = modeCount != nullptr ? *modeCount : 0;
     const NvStatus status = DisplayModel::instance().displayModes(display, modeCount, modes);
-    logCall("NvAPI_D3D_DirectModeGetDisplayModes(displayId=0x%x, modeCount=%u, modes=%s, flags=%u) = 0x%x",
-            idOf(display), given, modes != nullptr ? "buffer" : "null", flags, hex(status));
+    logCall("NvAPI_D3D_DirectModeGetDisplayModes", status, "displayId=0x%x, modeCount=%u, modes=%s, flags=%u",
+            idOf(display), given, modes != nullptr ? "buffer" : "null", flags);
     return status;
 }
 
 NvStatus simGetPhysicalGpuFromDisplayId(uint32_t displayId, NvPhysicalGpuHandle* gpu) {
     const NvStatus status = DisplayModel::instance().gpuOfDisplay(displayId, gpu);
-    logCall("NvAPI_SYS_GetPhysicalGpuFromDisplayId(displayId=0x%x) = 0x%x", displayId, hex(status));
+    logCall("NvAPI_SYS_GetPhysicalGpuFromDisplayId", status, "displayId=0x%x", displayId);
     return status;
 }
 
 NvStatus simGetIDXGIAdapter(NvPhysicalGpuHandle gpu, IUnknown** adapter) {
     const NvStatus status = DisplayModel::instance().adapterOfGpu(gpu, adapter);
-    logCall("NvAPI_D3D_GetIDXGIAdapter(gpu=%p) = 0x%x", static_cast<void*>(gpu), hex(status));
+    logCall("NvAPI_D3D_GetIDXGIAdapter", status, "gpu=%p", static_cast<void*>(gpu));
     return status;
 }
 
 NvStatus simAcquireDirectModeDisplay(uint32_t vendorId, IUnknown* device, NvDirectModeDisplay* display) {
     const NvStatus status = DisplayModel::instance().acquire(vendorId, device, display);
-    logCall("AcquireDirectModeDisplay(vendorId=0x%x, device=%s, displayId=0x%x) = 0x%x", vendorId,
-            device != nullptr ? "set" : "null", idOf(display), hex(status));
+    logCall("AcquireDirectModeDisplay", status, "vendorId=0x%x, device=%s, displayId=0x%x", vendorId,
+            device != nullptr ? "set" : "null", idOf(display));
     return status;
 }
 
 NvStatus simDirectModeCreateSurface(NvDirectModeDisplay* display, const NvDirectModeMode* mode,
                                     uint32_t* surface, void** sharedHandle) {
     const NvStatus status = DisplayModel::instance().createSurface(display, mode, surface, sharedHandle);
-    logCall("NvAPI_D3D_DirectModeCreateSurface(displayId=0x%x, mode=%ux%u, surface=0x%x) = 0x%x",
+    logCall("NvAPI_D3D_DirectModeCreateSurface", status, "displayId=0x%x, mode=%ux%u, surface=0x%x",
             idOf(display), mode != nullptr ? mode->width : 0u, mode != nullptr ? mode->height : 0u,
-            status == kNvOk && surface != nullptr ? *surface : 0u, hex(status));
+            status == kNvOk && surface != nullptr ? *surface : 0u);
     return status;
 }
 
 NvStatus simSetDisplayMode(NvDirectModeDisplay* display, const NvDirectModeMode* mode) {
     const NvStatus status = DisplayModel::instance().setMode(display, mode);
     if (mode != nullptr)
-        logCall("SetDisplayMode(displayId=0x%x, mode=%ux%u %u/%u format=%u dsc=%u/0x%x/%u/%u) = 0x%x",
+        logCall("SetDisplayMode", status, "displayId=0x%x, mode=%ux%u %u/%u format=%u dsc=%u/0x%x/%u/%u",
                 idOf(display), mode->width, mode->height, mode->refreshNum, mode->refreshDen, mode->format,
-                mode->dscEnable, mode->dscVersion, mode->dscSlices, mode->dscBitsPerPixelX16, hex(status));
+                mode->dscEnable, mode->dscVersion, mode->dscSlices, mode->dscBitsPerPixelX16);
     else
-        logCall("SetDisplayMode(displayId=0x%x, mode=null) = 0x%x", idOf(display), hex(status));
+        logCall("SetDisplayMode", status, "displayId=0x%x, mode=null", idOf(display));
     return status;
 }
 
 NvStatus simDisplayControl(NvDirectModeDisplay* display, uint32_t control) {
     const NvStatus status = DisplayModel::instance().displayControl(display, control);
-    logCall("DisplayControl(displayId=0x%x, control=%u) = 0x%x", idOf(display), control, hex(status));
+    logCall("DisplayControl", status, "displayId=0x%x, control=%u", idOf(display), control);
     return status;
 }
 
 NvStatus simGetPresentWaitableObject(NvDirectModeDisplay* display, void** waitable) {
     const NvStatus status = DisplayModel::instance().presentWaitable(display, waitable);
-    logCall("GetPresentWaitableObject(displayId=0x%x) = 0x%x", idOf(display), hex(status));
+    logCall("GetPresentWaitableObject", status, "displayId=0x%x", idOf(display));
     return status;
 }
 
@@ -116,8 +114,7 @@ NvStatus simPresent12(NvDirectModeDisplay* display, uint32_t surface, uint32_t /
 
 NvStatus simReleaseDirectModeDisplay(uint32_t vendorId, NvDirectModeDisplay* display) {
     const NvStatus status = DisplayModel::instance().release(vendorId, display);
-    logCall("ReleaseDirectModeDisplay(vendorId=0x%x, displayId=0x%x) = 0x%x", vendorId, idOf(display),
-            hex(status));
+    logCall("ReleaseDirectModeDisplay", status, "vendorId=0x%x, displayId=0x%x", vendorId, idOf(display));
     return status;
 }
 

@@ -110,7 +110,9 @@ bool parseLine(std::string_view line, DrsDatabase& database) {
 
 // Every call is logged (with its argument, if any); an injected fault answers instead.
 NvStatus enter(const char* operation, int32_t DriverFaults::*fault, const std::string& detail = {}) {
-    CallLog::instance().record(detail.empty() ? operation : std::string(operation) + "(" + detail + ")");
+    CallRecord call{operation, std::nullopt, std::nullopt};
+    if (!detail.empty()) call.arguments = detail;
+    CallLog::instance().record(call);
     return fault != nullptr ? faults().*fault : kNvOk;
 }
 

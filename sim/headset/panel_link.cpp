@@ -8,16 +8,28 @@
 namespace corva::sim {
 
 std::string panelLine(const PanelChange& change) {
-    return std::string("panel on=") + (change.on ? "1" : "0") + " dsc=" + (change.compressed ? "1" : "0") +
-           "\n";
+    std::string line(kPanelRecord);
+    for (const PanelField& field : kPanelFields)
+        line += " " + std::string(field.name) + "=" + (change.*field.value ? "1" : "0");
+    return line + "\n";
 }
 
-bool parsePanelLine(const std::string& line, PanelChange& out) {
-    int on = -1, dsc = -1;
-    char tail = 0;
-    if (std::sscanf(line.c_str(), "panel on=%d dsc=%d%c", &on, &dsc, &tail) != 2) return false;
-    if ((on != 0 && on != 1) || (dsc != 0 && dsc != 1)) return false;
-    out = {on == 1, dsc == 1};
+bool parsePanelLine(std::string_view line, PanelChange& out) {
+    if (!line.starts_with(kPanelRecord)) return false;
+    line.remove_prefix(kPanelRecord.size());
+    PanelChange change;
+    for (const PanelField& field : kPanelFields) {
+        // " name=" then one digit, 0 or 1.
+        if (line.size() < field.name.size() + 3 || line[0] != ' ' ||
+            !line.substr(1).starts_with(field.name) || line[field.name.size() + 1] != '=')
+            return false;
+        const char flag = line[field.name.size() + 2];
+        if (flag != '0' && flag != '1') return false;
+        change.*field.value = flag == '1';
+        line.remove_prefix(field.name.size() + 3);
+    }
+    if (!line.empty()) return false;
+    out = change;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corva::sim {
@@ -22,9 +23,18 @@ struct PanelChange {
     bool compressed = false;  // woken with a compression-forced mode
 };
 
-// One line per change: "panel on=1 dsc=0".
+// The file's one record, a line per change: "panel on=1 dsc=0", its fields (each 0 or 1) in
+// this order.
+constexpr std::string_view kPanelRecord = "panel";
+struct PanelField {
+    std::string_view name;
+    bool PanelChange::*value;
+};
+inline constexpr PanelField kPanelFields[] = {{"on", &PanelChange::on}, {"dsc", &PanelChange::compressed}};
+
 std::string panelLine(const PanelChange& change);
-bool parsePanelLine(const std::string& line, PanelChange& out);
+// The line without its '\n'; false for a line this format does not have.
+bool parsePanelLine(std::string_view line, PanelChange& out);
 
 // Appends changes to the file named by the environment; does nothing when it is unset.
 class PanelLinkWriter {

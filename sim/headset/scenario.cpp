@@ -115,6 +115,32 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
     } else if (verb == "mode" && needArgs(1)) {
         if (!parseModeSize(w[1], s.modeWidth, s.modeHeight))
             return "bad size " + quoted(w[1]) + " (WIDTHxHEIGHT, 1 to 16384 each)";
+    } else if (verb == "mcu-restart" && w.size() >= 2) {
+        for (size_t i = 1; i < w.size(); ++i) {
+            if (w[i] == "doze")
+                s.firmware.restartOnDoze = true;
+            else if (w[i] == "wake")
+                s.firmware.restartOnWake = true;
+            else if (w[i] == "command")
+                s.firmware.restartOnCommand = true;
+            else
+                return "bad restart " + quoted(w[i]) + " (doze, wake or command)";
+        }
+    } else if ((verb == "mcu-jitter" || verb == "mcu-lose") && needArgs(1)) {
+        double value = 0.0;
+        const double most = verb == "mcu-jitter" ? 1000.0 : 50.0;
+        if (!parseSeconds(w[1], value) || value > most)
+            return "bad " + std::string(verb == "mcu-jitter" ? "jitter " : "share ") + quoted(w[1]) +
+                   (verb == "mcu-jitter" ? " (ms, 0 to 1000)" : " (percent, 0 to 50)");
+        (verb == "mcu-jitter" ? s.firmware.jitterMs : s.firmware.lossPercent) = value;
+    } else if (verb == "mcu-poll" && needArgs(1)) {
+        int32_t ms = 0;
+        if (!parseInt(w[1], ms) || ms < 1 || ms > 255)
+            return "bad poll period " + quoted(w[1]) + " (ms, 1 to 255)";
+        s.firmware.pollMs = uint32_t(ms);
+    } else if (verb == "mcu-drift" && needArgs(1)) {
+        if (!parseInt(w[1], s.firmware.driftPpm) || s.firmware.driftPpm < -1000 || s.firmware.driftPpm > 1000)
+            return "bad drift " + quoted(w[1]) + " (ppm, -1000 to 1000)";
     } else if (verb == "at" && w.size() >= 3) {
         TimedEvent e;
         if (!parseSeconds(w[1], e.atSeconds)) return "bad time " + quoted(w[1]);

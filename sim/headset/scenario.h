@@ -16,10 +16,19 @@
 //   mode WIDTHxHEIGHT          the display offers one mode only: that size at 75 Hz, link
 //                              format 22 (each side 1 to 16384); small sizes make frames cheap
 //                              where the renderer is slow (an emulated CPU)
+//   mcu-restart WHEN...        the MCU's telemetry timer starts afresh after WHEN: doze, wake,
+//                              command (any command); after a silence it always does
+//   mcu-jitter MS              each report is sent up to MS ms (0 to 1000) after its timer
+//   mcu-poll MS                the host polls the MCU's endpoint every MS ms (1 to 255): a report
+//                              goes at the next poll, on the host's 1 ms frames
+//   mcu-drift PPM              the MCU's crystal runs PPM (-1000 to 1000) fast against the PC
+//   mcu-lose PERCENT           that share of the reports (0 to 50) is lost on the way
 //   at SECONDS EVENT           EVENT happens SECONDS after the program starts:
 //        doff | don | unplug | replug | silence | talk | vblank-lost | vblank-restored |
 //        waitable-dead | device-removed | present-fail N
 #pragma once
+
+#include "sim/mcu/firmware_behaviour.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -72,6 +81,7 @@ struct Scenario {
     double wakeMinMs = 80.0, wakeMaxMs = 120.0;   // displays-on transition time
     double sleepMinMs = 20.0, sleepMaxMs = 40.0;  // displays-off transition time
     uint32_t modeWidth = 0, modeHeight = 0;       // both 0: the headset's own modes
+    FirmwareBehaviour firmware;                   // the MCU's telemetry timer
     std::vector<TimedEvent> timeline;             // in the order written; sorted by time
 };
 

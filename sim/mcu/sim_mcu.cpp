@@ -38,6 +38,7 @@ std::function<uint16_t(int64_t)> wornAwayProfile(int64_t wornMs, int64_t awayMs,
 
 SimMcu::SimMcu(McuScenario scenario) : scenario_(std::move(scenario)), fw_(std::make_unique<Firmware>()) {
     if (!scenario_.proximity) scenario_.proximity = defaultProximity;
+    fw_->random.seed(scenario_.firmware.seed);
     for (size_t i = 0; i < scenario_.interfaces.size(); ++i)
         devices_.push_back({prox::kVendorId, prox::kProductId, true, scenario_.interfaces[i], i});
     if (scenario_.foreignDevices) {
@@ -128,7 +129,7 @@ int SimMcu::readReport(HidHandle handle, void*, uint8_t* buffer, size_t size, ui
             return 0;
         }
         int64_t wake = deadline;
-        if (generatingLocked()) wake = std::min(wake, fw_->nextDueNs);
+        if (generatingLocked()) wake = std::min(wake, fw_->nextSendNs);
         changed_.wait_for(lock, std::chrono::nanoseconds(std::max<int64_t>(wake - now, 0)));
     }
 }
@@ -176,7 +177,7 @@ void SimMcu::setHung(bool hung) {
     if (fw_->hung == hung) return;
     pumpLocked(simNowNs());
     fw_->hung = hung;
-    fw_->nextDueNs = simNowNs() + int64_t(std::max<uint16_t>(fw_->rateMs, 1)) * 1000000;
+    scheduleLocked(simNowNs() + periodNsLocked());
     changed_.notify_all();
 }
 
@@ -189,7 +190,7 @@ void SimMcu::setPeriodicTelemetry(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     pumpLocked(simNowNs());
     scenario_.periodicTelemetry = on;
-    fw_->nextDueNs = simNowNs() + int64_t(std::max<uint16_t>(fw_->rateMs, 1)) * 1000000;
+    scheduleLocked(simNowNs() + periodNsLocked());
     changed_.notify_all();
 }
 

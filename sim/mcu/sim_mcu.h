@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/hid_transport.h"
+#include "sim/mcu/firmware_behaviour.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -36,6 +37,7 @@ struct McuScenario {
     bool reportIdPrefix = true;         // input reports start with the report id 0x00
     size_t telemetryPayloadBytes = 64;  // without the report id
     bool periodicTelemetry = true;      // false: after the '$' only injected reports arrive
+    FirmwareBehaviour firmware;
     // Proximity reading by milliseconds since the first rate command after power-up.
     std::function<uint16_t(int64_t)> proximity;
 };
@@ -122,6 +124,9 @@ class SimMcu final : public HidTransport {
     std::vector<uint8_t> frameLocked(std::vector<uint8_t> payload) const;
     std::vector<uint8_t> telemetryPayloadLocked(int64_t atNs);
     void firmwareCommandLocked(const uint8_t* report, size_t size, int64_t nowNs);
+    // Sets the telemetry timer's next tick and when that report really goes out.
+    void scheduleLocked(int64_t timerNs);
+    int64_t periodNsLocked() const;
     bool generatingLocked() const;
 
     mutable std::mutex mutex_;

@@ -43,16 +43,43 @@ std::vector<uint8_t> SimMcu::telemetryPayloadLocked(int64_t atNs) {
     return payload;
 }
 
+int64_t SimMcu::periodNsLocked() const {
+    const int64_t periodNs = int64_t(std::max<uint16_t>(fw_->rateMs, 1)) * 1000000;
+    return periodNs - periodNs * scenario_.firmware.driftPpm / 1000000;
+}
+
+void SimMcu::scheduleLocked(int64_t timerNs) {
+    const FirmwareBehaviour& b = scenario_.firmware;
+    fw_->nextDueNs = timerNs;
+    int64_t sendNs = timerNs;
+    if (b.jitterMs > 0)
+        sendNs += int64_t(std::uniform_real_distribution<double>(0.0, b.jitterMs * 1e6)(fw_->random));
+    if (b.pollMs > 0) {
+        // The host polls on its 1 ms frames, every pollMs of them.
+        const int64_t pollNs = int64_t(b.pollMs) * 1000000;
+        sendNs = (sendNs + pollNs - 1) / pollNs * pollNs;
+    }
+    // Reports leave in order, however the jitter falls.
+    fw_->nextSendNs = std::max(sendNs, fw_->lastSendNs + 1);
+}
+
 void SimMcu::pumpLocked(int64_t nowNs) {
     if (!generatingLocked()) return;
-    const int64_t periodNs = int64_t(fw_->rateMs) * 1000000;
+    const int64_t periodNs = periodNsLocked();
     // Reports the input buffer could not have held are lost, as with a reader that lags.
     const int64_t behind = (nowNs - fw_->nextDueNs) / periodNs;
     if (behind > int64_t(kHidBufferReports))
-        fw_->nextDueNs += (behind - int64_t(kHidBufferReports)) * periodNs;
-    while (generatingLocked() && fw_->nextDueNs <= nowNs) {
-        emitToMcuLocked(telemetryPayloadLocked(fw_->nextDueNs));
-        fw_->nextDueNs += periodNs;
+        scheduleLocked(fw_->nextDueNs + (behind - int64_t(kHidBufferReports)) * periodNs);
+    while (generatingLocked() && fw_->nextSendNs <= nowNs) {
+        const int64_t sentNs = fw_->nextSendNs;
+        fw_->lastSendNs = sentNs;
+        const double loss = scenario_.firmware.lossPercent;
+        if (loss > 0 && std::uniform_real_distribution<double>(0.0, 100.0)(fw_->random) < loss) {
+            ++fw_->sequence;  // sent, never read: its display state is not seen
+        } else {
+            emitToMcuLocked(telemetryPayloadLocked(sentNs));
+        }
+        scheduleLocked(fw_->nextDueNs + periodNs);
         if (fw_->ackPending && --fw_->ackCountdown == 0) {
             fw_->ackPending = false;
             emitToMcuLocked(padded({prox::kRateAckTag, uint8_t(fw_->rateMs >> 8), uint8_t(fw_->rateMs)}));
@@ -63,13 +90,19 @@ void SimMcu::pumpLocked(int64_t nowNs) {
 void SimMcu::firmwareCommandLocked(const uint8_t* report, size_t size, int64_t nowNs) {
     pumpLocked(nowNs);
     if (fw_->hung || size < 2) return;
-    switch (char(report[1])) {
+    const FirmwareBehaviour& b = scenario_.firmware;
+    const char command = char(report[1]);
+    // A firmware that restarts its telemetry timer on this command (the rate command always does).
+    if (fw_->armed && (b.restartOnCommand || (command == prox::kCmdDoze && b.restartOnDoze) ||
+                       (command == prox::kCmdWake && b.restartOnWake)))
+        scheduleLocked(nowNs + periodNsLocked());
+    switch (command) {
         case prox::kCmdRate: {
             const uint16_t rate = size >= 4 ? uint16_t((report[2] << 8) | report[3]) : 0;
             if (!fw_->armed) fw_->streamStartNs = nowNs;
             fw_->armed = true;
             fw_->rateMs = std::max<uint16_t>(rate, 1);
-            fw_->nextDueNs = nowNs + int64_t(fw_->rateMs) * 1000000;
+            scheduleLocked(nowNs + periodNsLocked());
             fw_->ackPending = scenario_.telemetryBeforeAck > 0;
             fw_->ackCountdown = scenario_.telemetryBeforeAck;
             if (!fw_->ackPending)

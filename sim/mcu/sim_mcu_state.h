@@ -5,6 +5,8 @@
 
 #include "platform/platform.h"
 
+#include <random>
+
 namespace corva::sim {
 
 // The system's steady clock, so command times compare with the program's own stamps.
@@ -35,7 +37,10 @@ struct SimMcu::Firmware {
     bool armed = false;  // has received a rate command since power-up
     uint16_t rateMs = 0;
     int64_t streamStartNs = 0;
-    int64_t nextDueNs = 0;
+    int64_t nextDueNs = 0;   // the telemetry timer's next tick
+    int64_t nextSendNs = 0;  // when that report goes out (jitter, the host's poll)
+    int64_t lastSendNs = 0;
+    std::mt19937 random{1};
     uint32_t ackCountdown = 0;  // telemetry reports still due before the pending '$'
     bool ackPending = false;
     uint32_t sequence = 0;

@@ -11,6 +11,7 @@ namespace {
 McuScenario inProcessMcu(const Scenario& scenario) {
     McuScenario mcu;
     if (scenario.noMcu) mcu.interfaces.clear();  // the other HID devices stay
+    mcu.firmware = scenario.firmware;
     return mcu;
 }
 

@@ -4,6 +4,7 @@
 // scripts/chaos runs more by hand (TESSARAY_CHAOS_SEEDS, TESSARAY_CHAOS_FROM).
 #include "tests/e2e/e2e_checks.h"
 #include "tests/e2e/support/chaos_checker.h"
+#include "tests/e2e/support/chaos_kept.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -16,6 +17,16 @@ namespace {
 
 constexpr uint32_t kCiSeeds = 104;
 constexpr uint32_t kCiBatches = 4;
+
+// The line that keeps a run that broke an invariant: its seed, or its arguments and scenario.
+KeptCase keptCaseOf(const ChaosRun& run, const std::string& finding) {
+    KeptCase kept;
+    if (run.seed != 0) kept.seed = run.seed;
+    for (const std::string& a : run.args) kept.args += (kept.args.empty() ? "" : " ") + a;
+    kept.scenario = run.scenario;
+    kept.finding = finding;
+    return kept;
+}
 
 // Runs each case, `jobs` at a time (a run keeps a fraction of a core busy), and reports
 // every case that broke an invariant with the command that replays it.
@@ -31,6 +42,8 @@ void runAndCheck(const std::vector<ChaosRun>& runs) {
             SimProcessOptions options = simOptions(run.args, run.scenario, truthFile);
             options.timeoutSeconds = run.boundSeconds + 20.0;
             options.mergeErrors = run.mergeErrors;
+            options.environment.insert(options.environment.end(), run.environment.begin(),
+                                       run.environment.end());
             if (run.signal != 0) {
                 options.interruptAfter = "prox ";
                 options.interruptDelaySeconds = run.signalAfter;
@@ -45,8 +58,9 @@ void runAndCheck(const std::vector<ChaosRun>& runs) {
             std::string list;
             for (const std::string& b : broken) list += "  - " + b + "\n";
             ADD_FAILURE() << "broken invariants:\n"
-                          << list << "replay: " << replayCommand(run) << "\n--- log (exit " << result.exitCode
-                          << ", " << result.seconds << " s) ---\n"
+                          << list << "replay: " << replayCommand(run) << "\nkeep (tests/e2e/chaos_kept.txt): "
+                          << formatKeptCase(keptCaseOf(run, broken.front())) << "\n--- log (exit "
+                          << result.exitCode << ", " << result.seconds << " s) ---\n"
                           << result.out << result.err;
         }
     };
@@ -74,16 +88,32 @@ INSTANTIATE_TEST_SUITE_P(Chaos, ChaosSeeds, ::testing::Range(0u, kCiBatches));
 // Seeds and minimised scenarios that once broke an invariant: "SEED" or "ARGS | SCENARIO",
 // each with a comment saying what it found.
 TEST(ChaosKept, KeepEveryInvariant) {
-    std::ifstream in(TESSARAY_ROOT "/tests/e2e/chaos_kept.txt");
-    ASSERT_TRUE(in) << "tests/e2e/chaos_kept.txt";
+    std::vector<KeptCase> kept;
+    std::string error;
+    ASSERT_TRUE(readKeptCasesFile(TESSARAY_ROOT "/tests/e2e/chaos_kept.txt", kept, error)) << error;
     std::vector<ChaosRun> runs;
-    for (std::string line; std::getline(in, line);) {
-        line = line.substr(0, line.find('#'));
-        if (line.find_first_not_of(' ') == std::string::npos) continue;
-        const bool seedOnly = line.find_first_not_of("0123456789 ") == std::string::npos;
-        runs.push_back(seedOnly ? chaosRun(uint32_t(std::stoul(line))) : keptRun(line));
-    }
+    for (const KeptCase& c : kept)
+        runs.push_back(c.seed ? chaosRun(*c.seed) : keptRun(c.args + " | " + c.scenario));
     ASSERT_FALSE(runs.empty());
+    runAndCheck(runs);
+}
+
+// Each behaviour of the MCU firmware once, at 5 ms telemetry: every printed interval must hold
+// the truth (scripts/wake-latency-accuracy measures how wide they are).
+TEST(ChaosFirmware, EachBehaviourAtFiveMilliseconds) {
+    const char* const behaviours[] = {
+        "doze 3 0.5 0.5 | mcu-restart doze wake command",
+        "doze 3 0.5 0.5 | mcu-jitter 2",
+        "cycle 3 0.5 0.5 | mcu-poll 8",
+        "cycle 3 0.5 0.5 | mcu-drift 300",
+        "doze 3 0.5 0.5 | mcu-lose 10",
+        "doze 3 0.5 0.5 | mcu-restart command; mcu-jitter 1; mcu-poll 2; mcu-drift -200; mcu-lose 5",
+    };
+    std::vector<ChaosRun> runs;
+    for (const char* b : behaviours) {
+        runs.push_back(keptRun(b));
+        runs.back().environment = {"TESSARAY_TELEMETRY_MS=5"};
+    }
     runAndCheck(runs);
 }
 

@@ -3,6 +3,7 @@
 // for a step that did not happen and wake latencies that match the headset's ground truth.
 // Scenario times count from the program's start; the phases around them are long enough
 // for a start-up that varies by half a second on a busy machine.
+#include "report/metrics.h"
 #include "tests/e2e/e2e_checks.h"
 
 #include <atomic>
@@ -103,6 +104,9 @@ void checkCase(const FaultCase& c, const SimProcessResult& run, const sim::Groun
         EXPECT_EQ(countOf(run.out + run.err, text), 0u) << text << "\n" << run.out << run.err;
 
     const ReadRun r = readRun(run);
+    // The report reads the exit code from the log, and every line through the table.
+    EXPECT_EQ(report::runExitCode(r.run), run.exitCode);
+    EXPECT_EQ(r.run.newerMarkers, 0u);
     // Switched on, the bypass is restored, and the restore line tells the device's truth.
     if (r.run.bypassOn) {
         EXPECT_EQ(countOf(run.out, "prox bypass restored: "), 1u) << run.out;
@@ -252,6 +256,47 @@ TEST(E2eFaults, MicrocontrollerLostAroundParkAndDozeHoldsAndWakes) {
          {"prox unavailable (non-fatal)\n", "DOZE_SLEEP_REQUEST ", "DOZE_ASLEEP ", "WAKE_REQUEST "},
          {},
          {"BENCH_INCOMPLETE", "CYCLE_ABANDONED", "prox bypass restored"}},
+    });
+}
+
+// At exit the microcontroller's own answer decides the restore line; one that is there while
+// the link waits out its reconnect is found and gets its '[' (checkCase holds the line to the
+// headset's bypass at exit).
+TEST(E2eFaults, BypassRestoreAtExitFollowsTheMicrocontroller) {
+    // Stopped soon after the status line shows the link gone: before its reconnect (2 s on).
+    FaultCase replugged = {"plain: replugged while the link waits out its reconnect at exit",
+                           {"20"},
+                           "at 3.5 unplug; at 3.7 replug",
+                           0,
+                           14.0,
+                           0,
+                           {"BENCH_END ", "prox bypass restored: ok ('[' sent)\n"},
+                           {"McuProx: read failed"},
+                           {},
+                           "prox=away(0)"};
+    FaultCase talking = {"plain: silent until dropped, answering again at exit with its bypass still on",
+                         {"20"},
+                         "at 3.5 silence; at 6.9 talk",
+                         0,
+                         16.0,
+                         0,
+                         {"BENCH_END ", "prox bypass restored: ok ('[' sent)\n"},
+                         {"McuProx: telemetry silent 3s"},
+                         {},
+                         "prox=away(0)",
+                         0.6};
+    runTable({
+        {"plain: silent at exit",
+         {"5"},
+         "at 3.5 silence",
+         0,
+         14.0,
+         0,
+         {"BENCH_END ", "prox bypass restored: not confirmed"},
+         {},
+         {}},
+        replugged,
+        talking,
     });
 }
 

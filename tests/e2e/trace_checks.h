@@ -4,7 +4,7 @@
 #pragma once
 
 #include "report/log_parser.h"
-#include "report/trace_file.h"
+#include "trace/trace_file.h"
 #include "report/trace_outputs.h"
 
 #include <gtest/gtest.h>
@@ -19,15 +19,15 @@
 
 namespace corva::test {
 
-inline report::TraceFile readTrace(const std::string& path) {
-    report::TraceFile trace;
+inline trace::TraceFile readTrace(const std::string& path) {
+    trace::TraceFile trace;
     std::string error;
-    EXPECT_EQ(report::readTraceFile(path, trace, error), report::TraceRead::Ok) << error;
+    EXPECT_EQ(trace::readTraceFile(path, trace, error), trace::TraceRead::Ok) << error;
     return trace;
 }
 
 // A whole trace of a run that ended normally, that agrees with the run's console log.
-inline void expectTraceAgreesWithLog(const report::TraceFile& trace, const std::string& out) {
+inline void expectTraceAgreesWithLog(const trace::TraceFile& trace, const std::string& out) {
     EXPECT_TRUE(trace.ended);
     EXPECT_FALSE(trace.cut);
     EXPECT_EQ(trace.badLines, 0u);
@@ -43,7 +43,7 @@ inline void expectTraceAgreesWithLog(const report::TraceFile& trace, const std::
 
 // The JSON a trace viewer loads: every event has its fields, each track's events come in
 // time order and its slices do not overlap, every track is named.
-inline void expectWellFormedTraceJson(const report::TraceFile& trace) {
+inline void expectWellFormedTraceJson(const trace::TraceFile& trace) {
     const nlohmann::json doc = nlohmann::json::parse(report::traceEventJson(trace));
     ASSERT_TRUE(doc.contains("traceEvents") && doc["traceEvents"].is_array());
     std::map<int, double> lastTs, sliceEnd;

@@ -26,11 +26,11 @@ std::vector<Gap> vblankGaps(const sim::GroundTruth& truth) {
 // Each frame's present call lies inside the frame's submit-to-return span, and the loop's
 // vertical-blank wait ended on the vertical blank that scanned the frame out (a frame that
 // missed its vertical blank wakes on the one before: late frames may do, but not most).
-void expectFramesMatchScanOut(const report::TraceFile& trace, const sim::GroundTruth& truth) {
+void expectFramesMatchScanOut(const trace::TraceFile& trace, const sim::GroundTruth& truth) {
     ASSERT_EQ(truth.presents.size(), trace.frames.size()) << "every frame is one present";
     size_t shown = 0, onItsVblank = 0;
     for (size_t i = 0; i < trace.frames.size(); ++i) {
-        const report::TraceFrame& f = trace.frames[i];
+        const trace::TraceFrame& f = trace.frames[i];
         const sim::PresentRecord& p = truth.presents[i];
         EXPECT_EQ(f.index, i);
         EXPECT_LE(f.submitNs, p.timeNs) << "frame " << i;
@@ -59,7 +59,7 @@ TEST(E2eTrace, ParkCycleWithTheVerticalBlankLostAgreesWithTheDisplaysRecord) {
     const ReadRun r = readRun(run);
     ASSERT_EQ(r.run.result.freeRunEvents, 1u) << run.out << run.err;
 
-    const report::TraceFile trace = readTrace(tracePath);
+    const trace::TraceFile trace = readTrace(tracePath);
     const sim::GroundTruth truth = takeTruth(truthPath);
     std::remove(tracePath.c_str());
     expectTraceAgreesWithLog(trace, run.out);
@@ -69,7 +69,7 @@ TEST(E2eTrace, ParkCycleWithTheVerticalBlankLostAgreesWithTheDisplaysRecord) {
     // The park: the driver turned the panels off and on inside the traced calls, and no frame
     // began in between.
     ASSERT_EQ(trace.panels.size(), 2u);
-    for (const report::TracePanelCall& call : trace.panels) {
+    for (const trace::TracePanelCall& call : trace.panels) {
         size_t inside = 0;
         for (const sim::PanelTransition& p : truth.panels)
             inside += p.on == call.on && call.callNs <= p.timeNs && p.timeNs <= call.returnNs;
@@ -77,7 +77,7 @@ TEST(E2eTrace, ParkCycleWithTheVerticalBlankLostAgreesWithTheDisplaysRecord) {
     }
     ASSERT_EQ(trace.parked.size(), 1u);
     ASSERT_EQ(trace.wakesSeen.size(), 1u);
-    for (const report::TraceFrame& f : trace.frames)
+    for (const trace::TraceFrame& f : trace.frames)
         EXPECT_FALSE(f.startNs > trace.parked[0] && f.startNs < trace.wakesSeen[0]) << "frame " << f.index;
 
     // Two stretches without a vertical blank: the park, and the vertical blank lost. The
@@ -87,7 +87,7 @@ TEST(E2eTrace, ParkCycleWithTheVerticalBlankLostAgreesWithTheDisplaysRecord) {
     const int64_t panelsOff = trace.panels[0].callNs;
     const Gap lost = gaps[0].from <= panelsOff && panelsOff <= gaps[0].to ? gaps[1] : gaps[0];
     ASSERT_EQ(trace.freeRuns.size(), 2u);
-    EXPECT_TRUE(trace.freeRuns[0].flag && !trace.freeRuns[1].flag);
+    EXPECT_TRUE(trace.freeRuns[0].started && !trace.freeRuns[1].started);
     EXPECT_TRUE(trace.freeRuns[0].announced);
     EXPECT_GT(trace.freeRuns[0].ns, lost.from);
     EXPECT_LT(trace.freeRuns[0].ns, lost.to);
@@ -97,7 +97,7 @@ TEST(E2eTrace, ParkCycleWithTheVerticalBlankLostAgreesWithTheDisplaysRecord) {
         << "free run outlived the vertical blank's return and the wake";
     // The frame whose pacing step entered the free run began before it.
     size_t flaggedBefore = 0;
-    for (const report::TraceFrame& f : trace.frames) {
+    for (const trace::TraceFrame& f : trace.frames) {
         if (!f.freeRunning) continue;
         flaggedBefore += f.startNs < trace.freeRuns[0].ns;
         EXPECT_LT(f.startNs, trace.freeRuns[1].ns) << "frame " << f.index;

@@ -20,8 +20,8 @@ TEST(PanelLink, LinesRoundTripAndBadOnesAreRefused) {
         EXPECT_EQ(back.compressed, change.compressed);
     }
     PanelChange out;
-    for (const char* bad :
-         {"", "panel on=2 dsc=0", "panel on=1", "panel on=1 dsc=0 extra", "lamp on=1 dsc=0"})
+    for (const char* bad : {"", "panel on=2 dsc=0", "panel on=1", "panel on=1 dsc=0 extra", "lamp on=1 dsc=0",
+                            "panel on=1 dsc=01", "panel dsc=0 on=1", "panel on=1  dsc=0", "panelon=1 dsc=0"})
         EXPECT_FALSE(parsePanelLine(bad, out)) << bad;
 }
 

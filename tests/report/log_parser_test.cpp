@@ -9,6 +9,7 @@
 #include "report/metrics.h"
 #include "sim/headset/ground_truth.h"
 #include "tests/report/report_test_logs.h"
+#include "tests/support/sample_lines.h"
 
 namespace corva::report {
 namespace {
@@ -318,6 +319,38 @@ TEST(ReportParser, OneRunWhateverTheStreamsDid) {
     }
     // Control bytes past its head spoil only their own line.
     EXPECT_EQ(parseLog(log + "\x01\x02garbage\n").runs.size(), 1u);
+}
+
+// Every line of the table is read, by its role and outcome: a failure (or a status that
+// says one) is kept with what it implies, and one that fails the bring-up ends the run with
+// exit 3 as the program does (the fence event's line once read as a cut log).
+TEST(ReportParser, EveryLineOfTheTableIsReadByItsRoleAndOutcome) {
+    using lines::Outcome;
+    for (const test::SampleLine& sample : test::sampleLines()) {
+        SCOPED_TRACE(sample.text);
+        const ParsedLog log = parseLog(sample.text + "\n");
+        EXPECT_EQ(log.unrecognised, 0u);
+        ASSERT_EQ(log.runs.size(), 1u);
+        const LoggedRun& run = log.runs[0];
+        EXPECT_EQ(run.newerMarkers, 0u);
+        if (sample.entry->outcome == Outcome::None) {
+            EXPECT_TRUE(run.failures.empty());
+        } else {
+            ASSERT_EQ(run.failures.size(), 1u);
+            EXPECT_EQ(run.failures[0].outcome, sample.entry->outcome);
+        }
+        if (sample.entry->outcome == Outcome::None) continue;
+        const ParsedLog bringUp = parseLog("INIT_START 10:00:00.000\n" + sample.text + "\n");
+        EXPECT_EQ(runExitCode(bringUp.runs.at(0)), sample.entry->outcome == Outcome::InitFailed ? 3 : -1);
+    }
+    const ParsedLog fence = parseLog(
+        "prox up: worn (distance 1800)\nprox bypass: ON ('p' sent)\nINIT_START 10:00:00.000\n"
+        "NVIDIA driver 555.85 (r555_00)\n"
+        "Presenter: fence event not created (system error 8)\n"
+        "prox bypass restored: ok ('[' sent)\n");
+    ASSERT_EQ(fence.runs.size(), 1u);
+    EXPECT_EQ(fence.runs[0].end, RunEnd::InitFailed);
+    EXPECT_EQ(fence.runs[0].failures.at(0).kind, FailureKind::Init);
 }
 
 }  // namespace

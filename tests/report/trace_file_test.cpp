@@ -1,14 +1,17 @@
 // The trace's writer and tessaray-report's reader of it: every record comes back as written,
 // a cut file reads up to its last whole line, a full ring drops and counts instead of
 // waiting, and what is not a trace (or is a newer one) is refused.
-#include "report/trace_file.h"
+#include "trace/trace_file.h"
 #include "trace/trace.h"
+#include "trace/trace_format.h"
 #include "trace/trace_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -67,16 +70,16 @@ TEST(TraceFile, EveryRecordReadsBackAsWritten) {
     const std::string path = tracePath("kinds");
     const std::string bytes = writeEveryKind(path);
     std::remove(path.c_str());
-    report::TraceFile t;
+    trace::TraceFile t;
     std::string error;
-    ASSERT_EQ(report::parseTrace(bytes, t, error), report::TraceRead::Ok) << error;
+    ASSERT_EQ(trace::parseTrace(bytes, t, error), trace::TraceRead::Ok) << error;
     EXPECT_EQ(t.version, 1);
     EXPECT_TRUE(t.ended);
     EXPECT_FALSE(t.cut);
     EXPECT_EQ(t.badLines, 0u);
     EXPECT_GT(t.clockSteadyNs, 0);
     ASSERT_EQ(t.frames.size(), 2u);
-    const report::TraceFrame& f = t.frames[0];
+    const trace::TraceFrame& f = t.frames[0];
     EXPECT_EQ(f.index, 7u);
     EXPECT_EQ(f.loopTopNs, 1000);
     EXPECT_EQ(f.startNs, 5000);
@@ -102,16 +105,16 @@ TEST(TraceFile, EveryRecordReadsBackAsWritten) {
     ASSERT_EQ(t.dstat.size(), 1u);
     EXPECT_EQ(t.dstat[0].to, 0x0002);
     ASSERT_EQ(t.freeRuns.size(), 1u);
-    EXPECT_TRUE(t.freeRuns[0].flag && t.freeRuns[0].announced);
+    EXPECT_TRUE(t.freeRuns[0].started && t.freeRuns[0].announced);
     ASSERT_EQ(t.presentErrors.size(), 1u);
     EXPECT_EQ(t.presentErrors[0].frame, 9u);
     ASSERT_EQ(t.linkChanges.size(), 1u);
-    EXPECT_TRUE(t.linkChanges[0].flag);
+    EXPECT_TRUE(t.linkChanges[0].lost);
 
     // Cut anywhere, the file reads up to its last whole line.
     for (size_t cut = bytes.find('\n') + 1; cut < bytes.size(); cut += 7) {
-        report::TraceFile part;
-        ASSERT_EQ(report::parseTrace(bytes.substr(0, cut), part, error), report::TraceRead::Ok) << cut;
+        trace::TraceFile part;
+        ASSERT_EQ(trace::parseTrace(bytes.substr(0, cut), part, error), trace::TraceRead::Ok) << cut;
         EXPECT_EQ(part.badLines, 0u) << cut;
         EXPECT_EQ(part.cut, bytes[cut - 1] != '\n') << cut;
         EXPECT_FALSE(part.ended) << cut;
@@ -121,25 +124,93 @@ TEST(TraceFile, EveryRecordReadsBackAsWritten) {
 TEST(TraceFile, WhatIsNotATraceOrIsANewerOneIsRefused) {
     const struct {
         const char* bytes;
-        report::TraceRead expected;
+        trace::TraceRead expected;
     } cases[] = {
-        {"", report::TraceRead::NotATrace},
-        {"tessaray-trace 1", report::TraceRead::NotATrace},  // not even its first line whole
-        {"INIT_START 10:00:00.000\n", report::TraceRead::NotATrace},
-        {"tessaray-trace one\n", report::TraceRead::NotATrace},
-        {"tessaray-trace 0\n", report::TraceRead::NotATrace},
-        {"\xff\xfet\0e\0", report::TraceRead::NotATrace},
-        {"tessaray-trace 2\nF 0 1 2 3\n", report::TraceRead::NewerVersion},
-        {"tessaray-trace 1\nF 0 1 2\nZ 5\nM 1 25:00:00.000 X\nE 9 0\n", report::TraceRead::Ok},
+        {"", trace::TraceRead::NotATrace},
+        {"tessaray-trace 1", trace::TraceRead::NotATrace},  // not even its first line whole
+        {"INIT_START 10:00:00.000\n", trace::TraceRead::NotATrace},
+        {"tessaray-trace one\n", trace::TraceRead::NotATrace},
+        {"tessaray-trace 0\n", trace::TraceRead::NotATrace},
+        {"\xff\xfet\0e\0", trace::TraceRead::NotATrace},
+        {"tessaray-trace 2\nF 0 1 2 3\n", trace::TraceRead::NewerVersion},
+        {"tessaray-trace 1\nF 0 1 2\nZ 5\nM 1 25:00:00.000 X\nE 9 0\n", trace::TraceRead::Ok},
     };
     for (const auto& c : cases) {
-        report::TraceFile t;
+        trace::TraceFile t;
         std::string error;
-        EXPECT_EQ(report::parseTrace(c.bytes, t, error), c.expected) << c.bytes;
-        EXPECT_EQ(error.empty(), c.expected == report::TraceRead::Ok) << error;
-        if (c.expected == report::TraceRead::Ok) {
+        EXPECT_EQ(trace::parseTrace(c.bytes, t, error), c.expected) << c.bytes;
+        EXPECT_EQ(error.empty(), c.expected == trace::TraceRead::Ok) << error;
+        if (c.expected == trace::TraceRead::Ok) {
             EXPECT_EQ(t.badLines, 3u);
         }
+    }
+}
+
+// Every field of every record kind at the edge of its type's range: written and read back
+// through the one field list; one past the edge is refused.
+TEST(TraceFile, EveryFieldAtItsRangesEdgeReadsBackAndOnePastItIsRefused) {
+    const auto edge = [](const trace::Field& field) {
+        trace::FieldValue v;
+        switch (field.type) {
+            case trace::FieldType::Time:
+            case trace::FieldType::OptDuration:
+                v.number = trace::kLatestNs;
+                break;
+            case trace::FieldType::Offset:
+            case trace::FieldType::UnixMs:
+                v.number = INT64_MIN;
+                break;
+            case trace::FieldType::OptOffset:
+                v.present = false;
+                break;
+            case trace::FieldType::Index:
+                v.count = UINT64_MAX;
+                break;
+            case trace::FieldType::Status:
+                v.number = INT32_MIN;
+                break;
+            case trace::FieldType::TimeOfDay:
+                v.number = 86399999;
+                break;
+            case trace::FieldType::Hex16:
+                v.number = 0xFFFF;
+                break;
+            case trace::FieldType::Flag:
+            case trace::FieldType::Word:
+            case trace::FieldType::Letter:
+                v.number = 1;
+                break;
+            case trace::FieldType::Name:
+                v.text = "NAME_OF_TWENTY_FOUR_BYTE";
+                break;
+        }
+        return v;
+    };
+    for (const trace::RecordLayout& layout : trace::kRecordLayouts) {
+        trace::FieldValue written[trace::kMaxFields];
+        for (size_t i = 0; i < layout.fields.size(); ++i) written[i] = edge(layout.fields[i]);
+        char line[256];
+        const size_t length = trace::formatFields(line, sizeof line, layout, written);
+        ASSERT_GT(length, 0u) << layout.kind;
+        const std::string_view text(line, length - 1);
+        trace::FieldValue read[trace::kMaxFields];
+        ASSERT_TRUE(trace::parseFields(text, layout, read)) << text;
+        for (size_t i = 0; i < layout.fields.size(); ++i) {
+            EXPECT_EQ(read[i].number, written[i].number) << text << " " << layout.fields[i].name;
+            EXPECT_EQ(read[i].count, written[i].count) << text << " " << layout.fields[i].name;
+            EXPECT_EQ(read[i].text, written[i].text) << text << " " << layout.fields[i].name;
+            EXPECT_EQ(read[i].present, written[i].present) << text << " " << layout.fields[i].name;
+        }
+        // A time one past the clock's range, or one field too many, and the line is refused.
+        for (size_t i = 0; i < layout.fields.size(); ++i) {
+            if (layout.fields[i].type != trace::FieldType::Time) continue;
+            trace::FieldValue beyond[trace::kMaxFields];
+            std::copy(std::begin(written), std::end(written), beyond);
+            beyond[i].number = trace::kLatestNs + 1;
+            const size_t n = trace::formatFields(line, sizeof line, layout, beyond);
+            EXPECT_FALSE(trace::parseFields(std::string_view(line, n - 1), layout, read)) << line;
+        }
+        EXPECT_FALSE(trace::parseFields(std::string(text) + " 0", layout, read)) << text;
     }
 }
 
@@ -167,9 +238,9 @@ TEST(TraceFile, AFullRingDropsAndCountsButNeverWaits) {
         writer.close();
         dropped = writer.dropped();
     }
-    report::TraceFile t;
+    trace::TraceFile t;
     std::string error;
-    ASSERT_EQ(report::parseTrace(fileBytes(path), t, error), report::TraceRead::Ok) << error;
+    ASSERT_EQ(trace::parseTrace(fileBytes(path), t, error), trace::TraceRead::Ok) << error;
     std::remove(path.c_str());
     EXPECT_GT(dropped, 0u) << "64 records cannot hold 60000 pushed in a burst";
     EXPECT_EQ(t.dropped, dropped);

@@ -86,6 +86,9 @@ const std::vector<std::string> kEvents = {
     "present-fail 2", "present-fail 12",
 };
 
+const std::vector<std::string> kRestarts = {"doze", "wake", "command", "doze wake command"};
+const std::vector<uint32_t> kIntervals = {1, 5, 20};
+
 void finish(ChaosRun& run, const std::string& scenarioText) {
     run.scenario = scenarioText;
     std::vector<const char*> argv;
@@ -145,6 +148,33 @@ ChaosRun chaosRun(uint32_t seed) {
         run.signalAfter = draw.between(0.0, timeline.end);
     }
     run.mergeErrors = draw.chance(50);
+    // The MCU firmware's behaviours, from a draw of their own so that the faults above stay
+    // what each seed has always given.
+    Draw firmware(seed * 2654435761u + 17u);
+    if (firmware.chance(35)) {
+        for (uint32_t n = 1 + firmware.below(2); n > 0; --n) {
+            switch (firmware.below(6)) {
+                case 0:
+                    scenario << "mcu-restart " << firmware.pick(kRestarts) << "; ";
+                    break;
+                case 1:
+                    scenario << "mcu-jitter " << fixed(firmware.between(0.1, 3.0), 1) << "; ";
+                    break;
+                case 2:
+                    scenario << "mcu-poll " << (1u << firmware.below(4)) << "; ";
+                    break;
+                case 3:
+                    scenario << "mcu-drift " << int(firmware.below(601)) - 300 << "; ";
+                    break;
+                case 4:
+                    scenario << "mcu-lose " << 1 + firmware.below(20) << "; ";
+                    break;
+                default:
+                    run.environment = {"TESSARAY_TELEMETRY_MS=" + std::to_string(firmware.pick(kIntervals))};
+                    break;
+            }
+        }
+    }
     std::string text = scenario.str();
     if (text.size() >= 2) text.resize(text.size() - 2);
     finish(run, text);
@@ -167,7 +197,10 @@ ChaosRun keptRun(const std::string& argsAndScenario) {
 std::string replayCommand(const ChaosRun& run) {
     std::string args;
     for (const std::string& a : run.args) args += " " + a;
-    std::string command = "TESSARAY_SIM_SCENARIO='" + run.scenario + "' build/linux/sim/tessaray-sim" + args;
+    std::string variables;
+    for (const std::string& v : run.environment) variables += v + " ";
+    std::string command =
+        variables + "TESSARAY_SIM_SCENARIO='" + run.scenario + "' build/linux/sim/tessaray-sim" + args;
     if (run.signal != 0)
         command += "   # and " + std::string(run.signal == SIGINT ? "SIGINT" : "SIGTERM") + " " +
                    fixed(run.signalAfter, 2) + " s after its first 'prox ' line";

@@ -16,6 +16,8 @@ struct ChaosRun {
     double signalAfter = 0.0;       // seconds after the first "prox " line
     bool mergeErrors = false;       // standard error into standard output (">log 2>&1")
     double boundSeconds = 0.0;      // the documented run bound plus start-up and teardown
+    // More variables for the program ("NAME=value"), e.g. the telemetry interval.
+    std::vector<std::string> environment;
 };
 
 ChaosRun chaosRun(uint32_t seed);

@@ -1,12 +1,14 @@
-// What a frame-level trace file holds (the program's TESSARAY_TRACE_FILE), read back.
+// What a frame-level trace file holds (the program's TESSARAY_TRACE_FILE), read back through
+// the record layouts of trace_format.h: one struct per record kind, one vector per kind.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace corva::report {
+namespace corva::trace {
 
 struct TraceFrame {
     uint64_t index = 0;
@@ -42,12 +44,21 @@ struct TraceDstat {
     uint16_t to = 0;
 };
 
-struct TraceInstant {
+struct TraceFreeRun {
     int64_t ns = 0;
-    bool flag = false;       // free run: started; link: lost
-    bool announced = false;  // free run: its console line was printed
-    uint64_t frame = 0;      // present error
-    int32_t status = 0;      // present error
+    bool started = false;
+    bool announced = false;  // its console line was printed
+};
+
+struct TracePresentError {
+    int64_t ns = 0;
+    uint64_t frame = 0;
+    int32_t status = 0;
+};
+
+struct TraceLinkChange {
+    int64_t ns = 0;
+    bool lost = false;  // false: it came back
 };
 
 struct TraceFile {
@@ -62,20 +73,27 @@ struct TraceFile {
     std::vector<int64_t> parked;     // the loop published parked
     std::vector<int64_t> wakesSeen;  // the loop left the parked wait to wake the panels
     std::vector<TraceDstat> dstat;
-    std::vector<TraceInstant> freeRuns;
-    std::vector<TraceInstant> presentErrors;
-    std::vector<TraceInstant> linkChanges;
+    std::vector<TraceFreeRun> freeRuns;
+    std::vector<TracePresentError> presentErrors;
+    std::vector<TraceLinkChange> linkChanges;
     uint64_t dropped = 0;  // records the program could not write (its ring was full)
     bool ended = false;    // the end line was seen: the program closed the trace
     bool cut = false;      // the file stops inside a line
-    size_t badLines = 0;   // lines not understood (skipped)
+    // Lines skipped: not a record of this version (another program's text), or a record with
+    // a field malformed or beyond its range. The first of them, numbered from 1.
+    size_t badLines = 0;
+    size_t firstBadLine = 0;
 };
 
 enum class TraceRead { Ok, NotATrace, NewerVersion };
 
+// The log reader's cap: a trace of about three hours at 90 frames a second. Larger input (and
+// a device or a pipe) is refused, which keeps the report's memory bounded.
+constexpr size_t kMaxTraceBytes = size_t(64) << 20;
+
 // Reads a whole trace file's bytes. On failure `error` says why, in a sentence.
-TraceRead parseTrace(const std::string& bytes, TraceFile& trace, std::string& error);
-// Reads the file at path; an unreadable file counts as not a trace.
+TraceRead parseTrace(std::string_view bytes, TraceFile& trace, std::string& error);
+// Reads the regular file at path, up to kMaxTraceBytes; any other is not a trace.
 TraceRead readTraceFile(const std::string& path, TraceFile& trace, std::string& error);
 
 // Milliseconds since the trace's clock line.
@@ -83,4 +101,4 @@ inline double traceMs(const TraceFile& trace, int64_t ns) {
     return static_cast<double>(ns - trace.clockSteadyNs) / 1e6;
 }
 
-}  // namespace corva::report
+}  // namespace corva::trace

@@ -1,0 +1,116 @@
+// tessaray-report on traces with values no run writes: a time beyond the steady clock's
+// range, a frame index beyond 64 bits, offsets that overflow, console lines inside a trace,
+// a span of a century. Each is refused or skipped and counted, in bounded time and memory.
+#include "trace/trace_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace corva::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Usage {
+    int exitCode = -1;
+    double cpuSeconds = 0;
+    long maxRssKb = 0;
+};
+
+// Runs tessaray-report with these arguments (output thrown away) and measures it.
+Usage runReportMeasured(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv{const_cast<char*>(TESSARAY_REPORT_EXE)};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    Usage usage;
+    int status = 0;
+    rusage used{};
+    if (child < 0 || wait4(child, &status, 0, &used) != child) return usage;
+    usage.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usage.cpuSeconds = double(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
+                       double(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
+    usage.maxRssKb = used.ru_maxrss;
+    return usage;
+}
+
+// Every case begins with a good frame (line 3); its records follow from line 4.
+constexpr const char* kFrame = "F 0 1000000000 -5 10 20 30 s - - 0 0\n";
+const std::string kHead = std::string("tessaray-trace 1\nC 1000000000 10:00:00.000 1700000000000\n") + kFrame;
+
+TEST(TraceLimits, ValuesBeyondTheirRangeAreSkippedAndCountedInBoundedTimeAndMemory) {
+    const struct {
+        const char* what;
+        std::string records;  // after the first frame
+        size_t frames;        // read, the first one included
+        size_t skipped;       // lines skipped; the first of them is line 4
+    } cases[] = {
+        {"a frame at 9e18 ns", "F 1 9000000000000000000 0 0 0 - n - - 0 0\n", 1, 1},
+        {"a frame index of 10^26", "F 100000000000000000000000000 1000 0 0 0 - n - - 0 0\n", 1, 1},
+        {"an offset past the clock's range", "F 1 4000000000000000000 0 0 5300000000000000000 - n - - 0 0\n",
+         1, 1},
+        {"an offset before the clock's start", "F 1 1000 -2000 0 0 - n - - 0 0\n", 1, 1},
+        {"a marker at -1 ns", "M -1 10:00:00.000 INIT_START\n", 1, 1},
+        {"a negative lead", "F 1 1000 0 0 0 - n - -3 0 0\n", 1, 1},
+        {"a status beyond 32 bits", "X 1000 1 4294967296\n", 1, 1},
+        {"console lines inside a trace",
+         "prox bypass: ON ('p' sent)\n" + std::string(kFrame) + "INIT_START\n", 2, 2},
+        // Within range, a century apart: the frames-per-second counters follow the frames.
+        {"frames a century apart", "F 1 3200000000000000000 0 0 0 - n - - 0 0\n", 2, 0},
+    };
+    const fs::path dir = fs::temp_directory_path() / ("trace-limits-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string tracePath = (dir / "t.trace").string();
+    const std::string out = (dir / "out").string();
+    const std::string log = std::string(TESSARAY_REPORT_TEST_LOGS) + "/sim_cycle.log";
+    for (const auto& c : cases) {
+        const std::string bytes = kHead + c.records + "K 2000000000\nW 3000000000\nE 4000000000 0\n";
+        std::ofstream(tracePath, std::ios::binary) << bytes;
+        trace::TraceFile t;
+        std::string error;
+        ASSERT_EQ(trace::parseTrace(bytes, t, error), trace::TraceRead::Ok) << c.what << ": " << error;
+        EXPECT_EQ(t.frames.size(), c.frames) << c.what;
+        EXPECT_EQ(t.badLines, c.skipped) << c.what;
+        EXPECT_EQ(t.firstBadLine, c.skipped > 0 ? 4u : 0u) << c.what;
+        EXPECT_TRUE(t.ended && t.parked.size() == 1 && t.wakesSeen.size() == 1) << c.what;
+        const struct {
+            std::vector<std::string> arguments;
+            int exitCode;
+        } runs[] = {
+            {{"--trace-json", out, tracePath}, 0},
+            {{"--frames-csv", out, tracePath}, 0},
+            {{log, "--trace", tracePath, "--svg", out}, 2},  // not the log's run
+        };
+        for (const auto& run : runs) {
+            const Usage usage = runReportMeasured(run.arguments);
+            EXPECT_EQ(usage.exitCode, run.exitCode) << c.what << ", " << run.arguments[0];
+            EXPECT_LT(usage.cpuSeconds, 1.0) << c.what << ", " << run.arguments[0];
+            EXPECT_LT(usage.maxRssKb, 100 * 1024) << c.what << ", " << run.arguments[0];
+        }
+    }
+    // Beyond the log reader's cap: refused before it is read.
+    fs::resize_file(tracePath, trace::kMaxTraceBytes + 1);
+    const Usage large = runReportMeasured({"--trace-json", out, tracePath});
+    EXPECT_EQ(large.exitCode, 2);
+    EXPECT_LT(large.maxRssKb, 100 * 1024);
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace corva::test

@@ -1,0 +1,56 @@
+// A line of every entry of the table of printed lines, its fields filled with values the
+// program could print: how tests show that each line is read, whatever lines are added.
+#pragma once
+
+#include "lines/printed_lines.h"
+
+#include <cstdio>
+#include <algorithm>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace corva::test {
+
+struct SampleLine {
+    const lines::PrintedLine* entry;
+    std::string text;  // without its line end
+};
+
+// Numbers 7 (a failing status for every status field), texts "-" (a step not taken, a
+// reason, a call the bring-up does not know).
+template <typename T>
+T sampleField() {
+    if constexpr (std::is_same_v<T, const char*>) {
+        return "-";
+    } else {
+        return T(7);
+    }
+}
+
+template <typename... Fields>
+std::string sampleText(const lines::LineFormat<Fields...>& line, std::type_identity_t<Fields>... fields) {
+    char text[1024];
+    const int n = std::snprintf(text, sizeof text, line.format(), fields...);
+    return n > 0 ? std::string(text, static_cast<size_t>(n) - 1) : std::string();
+}
+
+template <typename... Fields>
+SampleLine sampleOf(lines::LineId id, const lines::LineFormat<Fields...>& line) {
+    return {&lines::entryOf(id), sampleText(line, sampleField<Fields>()...)};
+}
+
+inline std::vector<SampleLine> sampleLines() {
+    std::vector<SampleLine> out;
+#define TESSARAY_SAMPLE(name, stream, role, outcome, fields, text) \
+    out.push_back(sampleOf(lines::LineId::name, lines::k##name));
+    TESSARAY_PRINTED_LINES(TESSARAY_SAMPLE)
+#undef TESSARAY_SAMPLE
+    // The markers by their names.
+    std::erase_if(out, [](const SampleLine& s) { return s.entry->id == lines::LineId::Marker; });
+    for (const char* name : lines::kMarkerNames)
+        out.push_back({&lines::entryOf(lines::LineId::Marker), sampleText(lines::kMarker, name, 7, 7, 7, 7)});
+    return out;
+}
+
+}  // namespace corva::test
