@@ -296,6 +296,9 @@ bool RunBuilder::read(const lines::PrintedLine& entry, std::string_view line, si
         case LineId::WaitableWaitFailed:
         case LineId::PresentBudgetUsed:
         case LineId::TraceUnwritable:
+        case LineId::AnotherRunHoldsTheHeadset:
+        case LineId::LibrarySearchNotRestricted:
+        case LineId::PressAKeyToClose:
             return byRole(entry, line, number);
     }
     return false;
