@@ -9,6 +9,7 @@
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
 #include "lines/shortened_text.h"
+#include "platform/close_prompt.h"
 #include "platform/platform.h"
 #include "platform/std_streams.h"
 #include "present/nvapi_d3d12_presenter.h"
@@ -25,6 +26,8 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitInitFailed = 3;
 constexpr int kExitDisplayLost = 4;
+// The code of a failed bring-up: nothing ran.
+constexpr int kExitAnotherRun = 3;
 
 // The restore's '[' and its confirmation (a probe too, when the link has no live handle)
 // take at most this long: the teardown ends within the session-end hold.
@@ -112,14 +115,14 @@ void stopForGoneReader() {
     consoleCtrlHandler(0);
 }
 
-}  // namespace
-
-int tessarayMain(int argc, char** argv) {
-    // Before anything is opened: a closed standard descriptor is not handed to a file.
-    platform::keepStandardStreams();
-    // Before anything loads a library by name: never from the program's own folder.
-    platform::restrictLibrarySearchToSystem();
-    platform::initConsoleOutput();
+// The run itself, once it holds the machine's headset; a second run gets nothing.
+int runAlone(int argc, char** argv) {
+    // Before the console, the trace file, the timer or the headset is touched.
+    const platform::SingleInstance instance;
+    if (instance.anotherRuns()) {
+        lines::print(lines::kAnotherRunHoldsTheHeadset);
+        return kExitAnotherRun;
+    }
     platform::switchQuickEditOff();
     int exitCode = kExitOk;
     {
@@ -146,6 +149,24 @@ int tessarayMain(int argc, char** argv) {
     // The one point, on every path, where a held close, log-off or shut-down lets the system
     // end the process: the last line is out, the display released and the link closed.
     platform::teardownFinished();
+    return exitCode;
+}
+
+}  // namespace
+
+int tessarayMain(int argc, char** argv) {
+    // Before anything is opened: a closed standard descriptor is not handed to a file.
+    platform::keepStandardStreams();
+    // Before anything loads a library by name: never from the program's own folder.
+    const bool searchRestricted = platform::restrictLibrarySearchToSystem();
+    const unsigned long searchError = searchRestricted ? 0 : platform::lastSystemError();
+    platform::initConsoleOutput();
+    if (!searchRestricted) lines::print(lines::kLibrarySearchNotRestricted, searchError);
+    const int exitCode = runAlone(argc, argv);
+    if (platform::asksForKeyPress(platform::consoleFacts())) {
+        lines::print(lines::kPressAKeyToClose);
+        platform::waitForKeyPress();
+    }
     return exitCode;
 }
 

@@ -83,6 +83,13 @@ enum class Outcome : uint8_t {
       "WAKE_PHASES react=%s mode=%s power=%s vblank=%s on=%s ms\n")                                           \
     X(TelemetryMsRefused, Err, Failure, RunGoesOn, (const char*, unsigned),                                    \
       "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n")           \
+    /* Windows: a second run while one holds the machine's headset; exits with 3, touching nothing. */      \
+    X(AnotherRunHoldsTheHeadset, Err, Failure, InitFailed, (),                                                 \
+      "tessaray: another tessaray is already running on this machine; exiting without touching the headset\n") \
+    X(LibrarySearchNotRestricted, Err, Failure, RunGoesOn, (unsigned long),                                    \
+      "tessaray: library search not restricted to the system directory (system error %lu)\n")                 \
+    /* Windows: the last line when started from Explorer, whose console closes as the program ends. */        \
+    X(PressAKeyToClose, Err, Note, None, (), "Press any key to close this window.\n")                          \
     /* ---- Benchmark ---- */                                                                                  \
     X(Cycle, Out, Marker, None, (int, int), "CYCLE %d/%d\n")                                                   \
     X(CycleAbandoned, Out, Note, None, (int, int, const char*),                                                \

@@ -1,9 +1,12 @@
-// Stop requests from the system: the console's control events (Ctrl+C, Ctrl+Break, close)
-// and the session's end (log-off, shut-down), which reaches a program that has loaded user32
-// only as WM_QUERYENDSESSION / WM_ENDSESSION to its top-level windows.
+// Stop requests from the system: the console's control events (Ctrl+C, Ctrl+Break, close),
+// the session's end (log-off, shut-down), which reaches a program that has loaded user32
+// only as WM_QUERYENDSESSION / WM_ENDSESSION to its top-level windows, and WM_CLOSE to its
+// window (taskkill without /F).
 #include "platform/platform.h"
 
 #include <windows.h>
+
+#include <atomic>
 
 namespace corva::platform {
 
@@ -11,14 +14,20 @@ namespace {
 
 ConsoleHandler gConsoleHandler = nullptr;
 HANDLE gTeardownDone = nullptr;  // manual-reset, set by teardownFinished()
+std::atomic<bool> gStoppedBySystem{false};
 
 BOOL WINAPI onConsoleEvent(DWORD ctrlType) {
     if (gConsoleHandler == nullptr || !gConsoleHandler(ctrlType)) return FALSE;
     // Close, log-off, shut-down: the process ends when this returns; let teardown finish
-    // first (result line, bypass restored, display released), within the system's limit.
+    // first (result line, bypass restored, display released), within the system's limit,
+    // which its waits learn from the deadline.
     const bool endsProcess =
         ctrlType == CTRL_CLOSE_EVENT || ctrlType == CTRL_LOGOFF_EVENT || ctrlType == CTRL_SHUTDOWN_EVENT;
-    if (endsProcess && gTeardownDone != nullptr) WaitForSingleObject(gTeardownDone, kTeardownHoldMs);
+    if (endsProcess) {
+        gStoppedBySystem.store(true);
+        startTeardownDeadline(steadyNowNs());
+        if (gTeardownDone != nullptr) WaitForSingleObject(gTeardownDone, kTeardownHoldMs);
+    }
     return TRUE;
 }
 
@@ -29,13 +38,17 @@ DWORD sessionEndType(LPARAM flags) {
 LRESULT CALLBACK sessionEndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_QUERYENDSESSION:
-            // Stop now, so teardown has the time between this and WM_ENDSESSION too; a session
-            // end another program cancels still ends the run (it was asked to end).
-            if (gConsoleHandler != nullptr) gConsoleHandler(sessionEndType(lParam));
+            // Agreed to, but the run goes on: another program may still cancel the session's end.
             return TRUE;
         case WM_ENDSESSION:
-            // The system ends the process once this returns: held like the console's close.
+            // The session ends (wParam FALSE: it was cancelled). The system ends the process
+            // once this returns: the stop is held like the console's close.
             if (wParam != FALSE) onConsoleEvent(sessionEndType(lParam));
+            return 0;
+        case WM_CLOSE:
+            // Asked to close (taskkill without /F): a stop, with no hold, as the process is not
+            // ended. The window stays, to see a later log-off or shut-down.
+            if (gConsoleHandler != nullptr && gConsoleHandler(CTRL_CLOSE_EVENT)) gStoppedBySystem.store(true);
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
@@ -81,12 +94,21 @@ bool installConsoleHandler(ConsoleHandler handler) {
     else
         ResetEvent(gTeardownDone);
     gConsoleHandler = handler;
+    gStoppedBySystem.store(false);
+    clearTeardownDeadline();
+    // Started by a parent that ignores Ctrl+C (start /b, some launchers), the process inherits
+    // that, and only Ctrl+Break would stop it: Ctrl+C is taken back first.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     const bool registered = SetConsoleCtrlHandler(onConsoleEvent, TRUE) != FALSE;
     return (!first || openSessionEndWindow()) && registered;
 }
 
 void teardownFinished() {
     if (gTeardownDone != nullptr) SetEvent(gTeardownDone);
+}
+
+bool stoppedBySystem() {
+    return gStoppedBySystem.load();
 }
 
 }  // namespace corva::platform

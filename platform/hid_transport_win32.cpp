@@ -107,8 +107,9 @@ class Win32HidTransport final : public HidTransport {
         OVERLAPPED ov{};
         ov.hEvent = done;
         DWORD bytes = 0;
-        // The report goes as both buffers of the request: class drivers differ in which one
-        // they take it from (Wine's the input, the request's direct buffer is the output).
+        // The class driver takes the report from the request's input buffer, on Windows as
+        // under Wine. The same bytes also go as the direct (output) buffer, which a set-feature
+        // request only reads: harmless, and kept.
         std::vector<uint8_t> buffer(report, report + size);
         BOOL ok = DeviceIoControl(handle, kIoctlHidSetFeature, buffer.data(), static_cast<DWORD>(size),
                                   buffer.data(), static_cast<DWORD>(size), &bytes, &ov);

@@ -81,10 +81,43 @@ constexpr bool isStopEvent(unsigned long ctrlType) {
 // The program has printed its last line, restored the headset, released the display and
 // closed the link: a held handler may return, and the system may end the process.
 void teardownFinished();
+// Whether the run was stopped by the system rather than by its user: the console closed, a
+// log-off or shut-down, a close message to the program's window (taskkill without /F).
+bool stoppedBySystem();
+
+// A stop that ends the process once the hold is over (close, log-off, shut-down) starts the
+// teardown's deadline: kTeardownHoldMs from the stop, less a reserve for what follows the
+// last wait (display released, objects freed, result line written). The platform starts it
+// where it holds; every teardown wait (the GPU's, the microcontroller's) takes at most
+// teardownWaitMs(its own limit), so the whole teardown fits the hold.
+constexpr uint32_t kTeardownReserveMs = 500;
+void startTeardownDeadline(int64_t stopNs);
+void clearTeardownDeadline();
+// capMs without a deadline; otherwise the time left before it, at most capMs (0 once passed).
+uint32_t teardownWaitMs(uint32_t capMs);
+
+// One run at a time on the machine: the headset belongs to the machine, not to a user's
+// session. Held while the object lives (Windows: a named mutex in the Global namespace).
+// The simulated programs run side by side: elsewhere it is always held.
+class SingleInstance {
+  public:
+    SingleInstance();
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // Another run holds it: this one must touch nothing.
+    bool anotherRuns() const { return anotherRuns_; }
+
+  private:
+    void* handle_ = nullptr;
+    bool anotherRuns_ = false;
+};
 
 // Libraries loaded by name come from the system directory only, never from the program's
-// folder or the current directory (Windows; nothing to do elsewhere).
-void restrictLibrarySearchToSystem();
+// folder or the current directory (Windows; nothing to do elsewhere). False when the system
+// refused (lastSystemError() says why).
+bool restrictLibrarySearchToSystem();
 
 // The classic console's QuickEdit mode suspends every thread that prints while the user
 // selects text with the mouse: switched off for the run. restoreConsoleModes() puts the
@@ -95,5 +128,17 @@ void restoreConsoleModes();
 // Standard output and error unbuffered; on Windows the console shows UTF-8 text
 // (restored to its previous code page at exit).
 void initConsoleOutput();
+
+// What decides whether the program asks for a key press before it ends (close_prompt.h).
+struct ConsoleFacts {
+    unsigned processesOnConsole = 0;  // 0: no console
+    bool inputIsConsole = false;
+    bool outputIsConsole = false;
+    bool errorIsConsole = false;
+    bool stoppedBySystem = false;
+};
+ConsoleFacts consoleFacts();
+// Waits for a key press on the console (after a prompt). Returns at once without a console.
+void waitForKeyPress();
 
 }  // namespace corva::platform

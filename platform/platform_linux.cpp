@@ -196,9 +196,18 @@ bool installConsoleHandler(ConsoleHandler handler) {
 
 // Nothing to hold here: after a signal the process goes on and tears down by itself.
 void teardownFinished() {}
+bool stoppedBySystem() {
+    return false;
+}
+
+// The simulated programs run side by side (the hidraw transport may lock its device node).
+SingleInstance::SingleInstance() = default;
+SingleInstance::~SingleInstance() = default;
 
 // The dynamic loader has no program folder in its search path unless asked to.
-void restrictLibrarySearchToSystem() {}
+bool restrictLibrarySearchToSystem() {
+    return true;
+}
 
 // A terminal's selection does not stop the program's output.
 bool switchQuickEditOff() {
@@ -210,5 +219,11 @@ void initConsoleOutput() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
 }
+
+// A terminal outlives the programs it runs: nothing to ask.
+ConsoleFacts consoleFacts() {
+    return {};
+}
+void waitForKeyPress() {}
 
 }  // namespace corva::platform

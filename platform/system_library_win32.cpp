@@ -10,9 +10,9 @@ FARPROC systemLibraryFunction(const wchar_t* library, const char* function) {
     return module != nullptr ? GetProcAddress(module, function) : nullptr;
 }
 
-void restrictLibrarySearchToSystem() {
+bool restrictLibrarySearchToSystem() {
     // Also for what the graphics runtime loads by name later on.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
 }
 
 }  // namespace corva::platform

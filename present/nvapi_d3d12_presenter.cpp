@@ -12,10 +12,12 @@ constexpr uint32_t kTeardownFenceWaitMs = 5000;
 
 PresenterImpl::~PresenterImpl() {
     // The last frame may still be executing (the loop's fence wait is bounded): the GPU
-    // must be done with it before the objects it uses are released.
+    // must be done with it before the objects it uses are released. When the system ends
+    // the process after a held stop, only for the time left: the display must be released
+    // before that.
     if (fence && fenceEvent != nullptr && fence->GetCompletedValue() < fenceValue) {
         fence->SetEventOnCompletion(fenceValue, fenceEvent);
-        platform::waitFor(fenceEvent, kTeardownFenceWaitMs);
+        platform::waitFor(fenceEvent, platform::teardownWaitMs(kTeardownFenceWaitMs));
     }
     if (acquired) {
         ReleaseDirectModeDisplay(kVendorId, &display);

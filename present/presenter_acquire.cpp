@@ -47,16 +47,16 @@ bool acquireWithRetry(PresenterImpl& im, const std::atomic<bool>& stopRequested)
 }
 
 // Two driver surfaces for im.mode, each opened as a D3D12 resource. The shared handle that
-// names a surface is ours: once opened (or not), the resource alone keeps the surface.
+// names a surface is neither kept nor closed: nothing says it is ours, and closing a handle
+// the driver owns (or closes itself) could close an unrelated one that reused its value.
 bool openSurfaces(PresenterImpl& im) {
-    void* shared[2] = {nullptr, nullptr};
     for (int i = 0; i < 2; ++i) {
+        void* shared = nullptr;
         if (!driverCallOk(BringUpCall::CreateSurface,
-                          NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i])))
+                          NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared)))
             return false;
         const HRESULT opened =
-            im.dev->OpenSharedHandle(shared[i], im.res[i].iid(), im.res[i].ReleaseAndGetVoidAddressOf());
-        if (shared[i] != nullptr) platform::closeHandle(shared[i]);
+            im.dev->OpenSharedHandle(shared, im.res[i].iid(), im.res[i].ReleaseAndGetVoidAddressOf());
         if (!graphicsCallOk(BringUpCall::OpenSurface, opened)) return false;
     }
     return true;

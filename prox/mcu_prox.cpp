@@ -40,6 +40,8 @@ int McuProx::readReport(HidHandle handle, void* event, uint8_t* buffer, size_t s
     return transport_.readReport(handle, event, buffer, size, timeoutMs);
 }
 
+// The stop (stopReader()) also cancels the candidate's pending read: teardown must fit the
+// time Windows gives it at a log-off or shut-down.
 HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits) {
     HidHandle chosen = nullptr;
     const prox::CommandReport command = prox::commandReport(prox::kCmdRate, rate);
@@ -53,6 +55,7 @@ HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits) {
             transport_.close(candidate);
             continue;
         }
+        setProbing(candidate);
         uint8_t buffer[prox::kReportBytes];
         for (uint32_t i = 0; i < kProbeReads && !givenUp(); ++i) {
             const uint32_t timeoutMs = prox::readTimeoutBefore(limits.deadlineNs, kCommandReadTimeoutMs);
@@ -63,9 +66,15 @@ HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits) {
             if (tag == prox::kRateAckTag) chosen = candidate;
             break;
         }
+        setProbing(nullptr);
         if (chosen != candidate) transport_.close(candidate);
     }
     return chosen;
+}
+
+void McuProx::setProbing(HidHandle candidate) {
+    std::lock_guard<std::mutex> lock(deviceMutex_);
+    probing_ = candidate;
 }
 
 std::string McuProx::queryFirmware(HidHandle handle) {
@@ -186,6 +195,7 @@ void McuProx::stopReader() {
     {
         std::lock_guard<std::mutex> lock(deviceMutex_);
         if (device != nullptr) transport_.cancelIo(device);
+        if (probing_ != nullptr) transport_.cancelIo(probing_);  // a reconnect's candidate
     }
     if (reader.joinable()) reader.join();
     running.store(false);

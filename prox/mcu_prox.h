@@ -96,6 +96,8 @@ class McuProx {
     enum class Answer { Confirmed, Refused, Unanswered, HandleDead };
 
     void readerLoop();
+    // The candidate a probe reads from, which stopReader() cancels along with the device.
+    void setProbing(HidHandle candidate);
     // '[' then the rate command on the handle, and the '$' read in order.
     Answer clearBypassOn(HidHandle handle, int64_t deadlineNs);
     std::string queryFirmware(HidHandle handle);
@@ -116,7 +118,8 @@ class McuProx {
     std::mutex startMutex_;
     std::condition_variable startCv_;
     bool firstAverage_ = false;
-    bool bypassWanted_ = false;  // under deviceMutex_: the device accepted 'p', no '[' since
+    bool bypassWanted_ = false;    // under deviceMutex_: the device accepted 'p', no '[' since
+    HidHandle probing_ = nullptr;  // under deviceMutex_
     std::atomic<uint32_t> linkLosses_{0};
     std::atomic<bool> deviceGone_{false};
     std::atomic<int64_t> lastReportNs_{0};

@@ -298,6 +298,9 @@ bool RunBuilder::read(const lines::PrintedLine& entry, std::string_view line, si
         case LineId::TraceUnwritable:
         case LineId::StdoutReaderGone:
         case LineId::OutputLost:
+        case LineId::AnotherRunHoldsTheHeadset:
+        case LineId::LibrarySearchNotRestricted:
+        case LineId::PressAKeyToClose:
             return byRole(entry, line, number);
     }
     return false;

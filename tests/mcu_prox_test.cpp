@@ -325,6 +325,29 @@ TEST_F(ManualTelemetry, ThreeSilentReadsInARowDeclareTheDeviceGone) {
     EXPECT_EQ(mcu->commands().size(), sent) << "no reconnect probe was started";
 }
 
+// A hung microcontroller back on the bus: the reconnect's probe gets no answer to its rate
+// command (up to ten reads of 500 ms). close() ends the probe at once, so the teardown fits
+// the time Windows gives it at a log-off or shut-down.
+TEST_F(ManualTelemetry, CloseEndsAReconnectProbeInProgress) {
+    openWith({});
+    testing::internal::CaptureStderr();
+    mcu->setHung(true);
+    mcu->unplug();
+    ASSERT_TRUE(eventually([&] { return link->deviceGone(); }));
+    const size_t sent = mcu->commands().size();
+    mcu->replug();
+    // The probe's rate command, after the reconnect wait; then its first read is pending.
+    ASSERT_TRUE(eventually([&] { return mcu->commands().size() > sent; }, std::chrono::seconds(10)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    link->close();
+    const auto took = std::chrono::steady_clock::now() - start;
+    testing::internal::GetCapturedStderr();
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(link->deviceGone()) << "the stopped probe adopted nothing";
+    EXPECT_EQ(mcu->openHandleCount(), 0u);
+}
+
 TEST_F(ManualTelemetry, UnplugAndReplugReconnectOnceAndRestartTheAverage) {
     openWith({});
     for (int i = 0; i < 8; ++i) feed(uint16_t(1800 + i));

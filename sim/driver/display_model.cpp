@@ -79,6 +79,8 @@ void DisplayModel::dropAcquisition() {
     clock_.stop();
     for (Surface& surface : surfaces_) {
         if (surface.resource != nullptr) surface.resource->Release();
+        // The driver's own handle: it closes it, as the caller does not.
+        if (surface.shared != nullptr) platform::closeHandle(surface.shared);
         surface = Surface{};
     }
     if (waitable_ != nullptr) {
@@ -225,7 +227,8 @@ NvStatus DisplayModel::createSurface(const NvDirectModeDisplay* display, const N
             &heap, D3D12_HEAP_FLAG_NONE, &desc, D3D12_RESOURCE_STATE_PRESENT, nullptr,
             iidOf<ID3D12Resource>(), reinterpret_cast<void**>(&resource))))
         return kSimError;
-    // A handle of the system's, as a driver's is: the presenter must close it.
+    // A handle of the system's, as a driver's is, kept by the driver until the display is
+    // released.
     platform::OsHandle sharedHandle = platform::createEvent(true, false);
     if (sharedHandle == nullptr) {
         resource->Release();
@@ -317,8 +320,8 @@ NvStatus DisplayModel::release(uint32_t vendorId, const NvDirectModeDisplay* dis
 
 bool DisplayModel::openSurface(void* handle, REFIID riid, void** resource, HRESULT* result) {
     std::lock_guard<std::mutex> lock(mutex_);
-    // The newest surface of that handle: the caller closes each handle once it is opened, so
-    // the system may hand the same value out again for the next surface.
+    // The newest surface of that handle (a caller that closed a handle once it was opened
+    // could see the system hand the same value out again for the next surface).
     Surface* named = nullptr;
     for (Surface& s : surfaces_)
         if (handle != nullptr && handle == s.shared && s.id != 0 && (named == nullptr || s.id > named->id))

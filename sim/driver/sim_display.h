@@ -87,7 +87,8 @@ struct DisplayState {
     uint32_t releaseCalls = 0;     // ReleaseDirectModeDisplay calls, acquired or not
     uint32_t surfacesLive = 0;     // surfaces of the current acquisition
     uint32_t surfacesCreated = 0;  // since the last reset
-    // The shared handles of the live surfaces, as handed out (the caller closes them).
+    // The shared handles of the live surfaces, as handed out (the driver closes them when the
+    // display is released).
     std::vector<void*> sharedHandles;
     bool waitableHandedOut = false;
     uint64_t presentCalls = 0;

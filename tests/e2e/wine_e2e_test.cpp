@@ -243,11 +243,12 @@ TEST_F(WineE2e, AStandardOutputWhoseReaderQuitsStopsTheRun) {
     std::filesystem::remove(callLog);
 }
 
-// hid.dll, d3d12.dll and dxgi.dll beside the program (a downloads folder) are never loaded,
-// even with Wine told to prefer such copies: the planted ones would say so and fail.
+// hid.dll, d3d12.dll, dxgi.dll and winmm.dll beside the program (a downloads folder) are
+// never loaded, even with Wine told to prefer such copies: the planted ones would say so and
+// fail.
 TEST_F(WineE2e, LibrariesPlantedBesideTheProgramAreNotLoaded) {
     WineRunExtras extras;
-    for (const char* name : {"hid.dll", "d3d12.dll", "dxgi.dll"}) {
+    for (const char* name : {"hid.dll", "d3d12.dll", "dxgi.dll", "winmm.dll"}) {
         if (!std::filesystem::exists(plantedLibrary(name)))
             GTEST_SKIP() << "not built: " << plantedLibrary(name);
         extras.planted.push_back(plantedLibrary(name));
@@ -256,6 +257,45 @@ TEST_F(WineE2e, LibrariesPlantedBesideTheProgramAreNotLoaded) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(countOf(r.err, "PLANTED LIBRARY LOADED"), 0u) << r.err;
     expectCompleteTeardown(readRun(r));
+}
+
+// A second tessaray.exe started while one runs (same Wine server, so the same named objects)
+// says so in one line and exits with 3 before it touches anything: the driver sees one
+// run's calls only, and the first run goes on to its normal end.
+TEST_F(WineE2e, ASecondRunExitsWithItsLineAndLeavesTheFirstAlone) {
+    const std::string callLog = tempFile("wine-second-calls.txt");
+    std::filesystem::remove(callLog);
+    SimProcessResult second;
+    WineRunExtras extras;
+    extras.secondAt = 3.0;  // well inside the first run's 5 s
+    extras.callLog = callLog;
+    extras.second = &second;
+    const SimProcessResult first = run({{"5"}, ""}, extras);
+    ASSERT_TRUE(second.started);
+    EXPECT_EQ(second.exitCode, 3) << second.err;
+    EXPECT_EQ(second.err,
+              "tessaray: another tessaray is already running on this machine; exiting without touching the "
+              "headset\n");
+    EXPECT_EQ(second.out, "");
+
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(countOf(first.err, "another tessaray"), 0u) << first.err;
+    EXPECT_TRUE(
+        inOrder(first.out, {"prox bypass: FAILED\n", "INIT_DONE ", "PRESENT RESULT: ", "BENCH_END "}));
+    const ReadRun read = readRun(first);
+    EXPECT_EQ(read.run.result.presentErrors, 0u);
+    EXPECT_GT(read.run.result.frames, 0u);
+    expectCompleteTeardown(read);
+    std::ifstream in(callLog);
+    std::string line;
+    size_t enables = 0, calls = 0;
+    while (std::getline(in, line)) {
+        ++calls;
+        enables += line.rfind("EnableDirectMode(", 0) == 0;
+    }
+    EXPECT_GT(calls, 0u);
+    EXPECT_EQ(enables, 1u) << "the second run reached the driver";
+    std::filesystem::remove(callLog);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern "C" decltype(&::CreateWaitableTimerExW) __imp_CreateWaitableTimerExW;
@@ -93,6 +94,73 @@ TEST(Win32ConsoleControl, TheRegisteredRoutineRaisesTheStopAndHoldsCloseUntilTea
         EXPECT_LT(msSince(start), 1000);
     }
     StopFlag.store(false);
+}
+
+std::vector<std::pair<PHANDLER_ROUTINE, BOOL>> gHandlerCalls;
+BOOL WINAPI recordEveryHandlerCall(PHANDLER_ROUTINE routine, BOOL add) {
+    gHandlerCalls.emplace_back(routine, add);
+    return TRUE;
+}
+
+// Started by a parent that ignores Ctrl+C, the process inherits that: the handler's
+// installation takes Ctrl+C back (a null routine, FALSE) before it registers its own.
+TEST(Win32ConsoleControl, CtrlCIsReenabledBeforeTheHandlerIsRegistered) {
+    gHandlerCalls.clear();
+    {
+        test::ImportSwap swap(&__imp_SetConsoleCtrlHandler, recordEveryHandlerCall);
+        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler));
+    }
+    ASSERT_EQ(gHandlerCalls.size(), 2u);
+    EXPECT_EQ(gHandlerCalls[0].first, nullptr);
+    EXPECT_EQ(gHandlerCalls[0].second, FALSE);
+    EXPECT_NE(gHandlerCalls[1].first, nullptr);
+    EXPECT_EQ(gHandlerCalls[1].second, TRUE);
+    platform::teardownFinished();
+}
+
+// The hidden window's messages, as the system sends them: a session end's query ends
+// nothing (another program may cancel it), nor does a cancelled end; WM_ENDSESSION with TRUE
+// stops the run, starts the teardown's deadline and is held until teardown is done; WM_CLOSE
+// (taskkill without /F) stops it without a hold and the window stays for a later log-off.
+TEST(Win32ConsoleControl, TheHiddenWindowStopsOnTheSessionsEndAndOnCloseNotOnTheQuery) {
+    {
+        test::ImportSwap swap(&__imp_SetConsoleCtrlHandler, recordConsoleHandler);
+        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler));
+    }
+    const HWND window = FindWindowW(L"tessaray session end", nullptr);
+    ASSERT_NE(window, nullptr);
+    StopFlag.store(false);
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, FALSE, 0), 0);
+    EXPECT_FALSE(StopFlag.load()) << "a session end that may still be cancelled stopped the run";
+    EXPECT_FALSE(platform::stoppedBySystem());
+    EXPECT_EQ(platform::teardownWaitMs(5000), 5000u);
+
+    const int64_t closedAt = platform::steadyNowNs();
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_LT(msSince(closedAt), 1000) << "WM_CLOSE was held";
+    EXPECT_TRUE(StopFlag.load());
+    EXPECT_TRUE(platform::stoppedBySystem());
+    EXPECT_TRUE(IsWindow(window)) << "closed: a later log-off would not be seen";
+    EXPECT_EQ(platform::teardownWaitMs(5000), 5000u) << "no hold, no deadline";
+
+    StopFlag.store(false);
+    std::atomic<bool> returned{false};
+    std::thread system([&] {
+        SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(StopFlag.load());
+    EXPECT_FALSE(returned.load()) << "returned before teardown finished";
+    const uint32_t left = platform::teardownWaitMs(5000);
+    EXPECT_LE(left, platform::kTeardownHoldMs - platform::kTeardownReserveMs - 250);
+    EXPECT_GT(left, 1000u);
+    platform::teardownFinished();
+    system.join();
+    StopFlag.store(false);
+    platform::clearTeardownDeadline();
 }
 
 TEST(Win32Events, AutoResetReleasesOneWaitManualResetStaysSignalledUntilReset) {

@@ -57,6 +57,8 @@ SimProcessResult runWine(const WineRunOptions& options, const WineRunExtras& ext
     if (!extras.callLog.empty()) process.args.insert(process.args.end(), {"--call-log", extras.callLog});
     if (extras.stdoutHeadLines > 0)
         process.args.insert(process.args.end(), {"--stdout-head", std::to_string(extras.stdoutHeadLines)});
+    if (extras.secondAt > 0.0)
+        process.args.insert(process.args.end(), {"--second-at", std::to_string(extras.secondAt)});
     process.args.push_back("--");
     process.args.insert(process.args.end(), options.args.begin(), options.args.end());
     process.timeoutSeconds = 150.0;
@@ -73,6 +75,13 @@ SimProcessResult runWine(const WineRunOptions& options, const WineRunExtras& ext
         run.exitCode = int(std::strtol(fileText(exitCode).c_str(), nullptr, 10));
         run.out = fileText(outDir / "stdout");
         run.err = fileText(outDir / "stderr");
+        if (extras.second != nullptr && std::filesystem::exists(outDir / "second-exit-code")) {
+            extras.second->started = true;
+            extras.second->exitCode =
+                int(std::strtol(fileText(outDir / "second-exit-code").c_str(), nullptr, 10));
+            extras.second->out = fileText(outDir / "second-stdout");
+            extras.second->err = fileText(outDir / "second-stderr");
+        }
     }
     std::filesystem::remove_all(outDir);
     return run;

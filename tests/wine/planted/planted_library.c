@@ -1,5 +1,5 @@
 /* A library planted beside tessaray.exe under the name of a system library (hid.dll,
- * d3d12.dll, dxgi.dll): the program must never load it. If it is loaded, it says so on
+ * d3d12.dll, dxgi.dll, winmm.dll): the program must never load it. If it is loaded, it says so on
  * standard error; its functions exist so that a loader that picks it also binds to it,
  * and they all fail. */
 #include <windows.h>
@@ -44,4 +44,12 @@ PLANTED_EXPORT HRESULT __stdcall CreateDXGIFactory2(UINT flags, const GUID* iid,
     (void)flags, (void)iid;
     if (factory) *factory = NULL;
     return E_FAIL;
+}
+PLANTED_EXPORT UINT __stdcall timeBeginPeriod(UINT period) {
+    (void)period;
+    return 97; /* TIMERR_NOCANDO */
+}
+PLANTED_EXPORT UINT __stdcall timeEndPeriod(UINT period) {
+    (void)period;
+    return 97;
 }
