@@ -3,6 +3,7 @@
 #include "app/shared_state.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "lines/run_figures.h"
 #include "platform/platform.h"
 
 namespace corva {
@@ -64,7 +65,7 @@ class LinkWatch {
 // without the link.
 Waited waitForDisplays(bool on, const bool& proxUp, const McuProx& link, const LinkWatch& watch) {
     if (!proxUp) {
-        timedWait(0.5);
+        timedWait(static_cast<double>(run::kFixedDisplaysOnWaitMs) / 1000.0);
         return StopFlag.load() ? Waited::Stopped : Waited::Done;
     }
     for (;;) {

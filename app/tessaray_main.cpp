@@ -8,6 +8,7 @@
 #include "app/telemetry_setting.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "lines/run_figures.h"
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
@@ -20,9 +21,9 @@ namespace corva {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitInitFailed = 3;
-constexpr int kExitDisplayLost = 4;
+using run::kExitDisplayLost;
+using run::kExitInitFailed;
+using run::kExitOk;
 
 // The restore's '[' is confirmed by telemetry that never paused around it: a report at most
 // three intervals of 50 ms before it, reports no more than that apart after it, and two of
