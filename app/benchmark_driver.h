@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/shared_state.h"
+#include "lines/run_figures.h"
 #include "present/park_control.h"
 
 #include <cstdint>
@@ -55,7 +56,7 @@ struct BenchPlan {
 
 // Fixed waits and limits of the driver.
 // Without the link, the wait that stands in for the displays coming on.
-constexpr double kNoLinkDisplaysOnSeconds = 0.5;
+constexpr double kNoLinkDisplaysOnSeconds = run::kFixedDisplaysOnWaitMs / 1000.0;
 // How long an abandoned cycle waits for the proximity link to come back: one reconnect
 // attempt (every two seconds plus the probe) with room to spare.
 constexpr double kLinkReturnSeconds = 5.0;

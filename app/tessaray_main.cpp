@@ -8,6 +8,7 @@
 #include "app/telemetry_setting.h"
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
+#include "lines/run_figures.h"
 #include "lines/shortened_text.h"
 #include "platform/close_prompt.h"
 #include "platform/platform.h"
@@ -23,11 +24,11 @@ namespace corva {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitInitFailed = 3;
-constexpr int kExitDisplayLost = 4;
+using run::kExitDisplayLost;
+using run::kExitInitFailed;
+using run::kExitOk;
 // The code of a failed bring-up: nothing ran.
-constexpr int kExitAnotherRun = 3;
+constexpr int kExitAnotherRun = run::kExitInitFailed;
 
 // The restore's '[' and its confirmation (a probe too, when the link has no live handle)
 // take at most this long: the teardown ends within the session-end hold.

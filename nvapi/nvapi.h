@@ -5,6 +5,7 @@
 #pragma once
 
 #include "d3d12_api.h"
+#include "lines/run_figures.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,8 +17,9 @@ using NvStatus = int32_t;
 constexpr NvStatus kNvOk = 0;
 constexpr NvStatus kNvNoQueryEntry = -1;  // no nvapi_QueryInterface, or no initialise entry
 constexpr NvStatus kNvLibraryNotLoaded = -2;
-constexpr NvStatus kNvNoEntryPoint = -3;    // the driver offers nothing for the id
-constexpr NvStatus kNvHdcpDisabled = -208;  // acquisition and mode setting treat it as success
+constexpr NvStatus kNvNoEntryPoint = -3;  // the driver offers nothing for the id
+// Acquisition and mode setting treat it as success.
+constexpr NvStatus kNvHdcpDisabled = run::kStatusHdcpDisabled;
 
 // The vendor id of the headset's direct-mode displays.
 constexpr uint32_t kVendorId = 0x2709;

@@ -13,7 +13,7 @@
 namespace corva {
 
 namespace {
-constexpr uint32_t kParkedPollMs = 50;
+constexpr uint32_t kParkedPollMs = run::kParkedPollMs;
 }  // namespace
 
 // Panels off, wait for the wake, panels on. Next: present a frame in this iteration.

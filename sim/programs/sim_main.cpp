@@ -6,6 +6,7 @@
 // daemon tessaray-hidd) instead of the microcontroller model in this process.
 #include "app/shared_state.h"
 #include "app/tessaray_main.h"
+#include "lines/run_figures.h"
 #include "nvapi/loader.h"
 #include "platform/platform.h"
 #include "platform/std_streams.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr int kExitBadScenario = 2;
+constexpr int kExitBadScenario = corva::run::kExitBadScenario;
 
 corva::nvapi_loader::DriverLibrary openSimulatedDriver() {
     return {true, corva::sim::queryInterface};
