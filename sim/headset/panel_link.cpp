@@ -9,8 +9,11 @@ namespace corva::sim {
 
 std::string panelLine(const PanelChange& change) {
     std::string line(kPanelRecord);
-    for (const PanelField& field : kPanelFields)
-        line += " " + std::string(field.name) + "=" + (change.*field.value ? "1" : "0");
+    for (const PanelField& field : kPanelFields) {
+        line += ' ';
+        line += field.name;
+        line += change.*field.value ? "=1" : "=0";
+    }
     return line + "\n";
 }
 
