@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -233,6 +234,30 @@ TEST(PrintedLines, EveryLineOfTheTableClassifiesAsItself) {
                                 "PRESENT RESULT: none", "", "CYCLE one/two"})
         EXPECT_EQ(classify(foreign), nullptr) << foreign;
 }
+
+#ifdef TESSARAY_ROOT
+// README's table of output lines names only lines the table defines: each row's line reads as
+// an entry, starts with an entry's fixed text, or is a marker by its name.
+TEST(PrintedLines, ReadmeTableNamesOnlyLinesOfTheTable) {
+    std::ifstream in(std::string(TESSARAY_ROOT) + "/README.md");
+    std::string row;
+    bool inTable = false;
+    int rows = 0;
+    while (std::getline(in, row)) {
+        if (row.starts_with("## ")) inTable = row == "## What the output means";
+        if (!inTable || !row.starts_with("| `")) continue;
+        const std::string text = row.substr(3, row.find('`', 3) - 3);
+        if (text.starts_with("...")) continue;  // the end of another row's line
+        ++rows;
+        bool named = classify(text) != nullptr;
+        for (const PrintedLine& line : kPrintedLines)
+            named = named || (line.prefix.size() >= 2 && text.starts_with(line.prefix));
+        for (const char* marker : kMarkerNames) named = named || text.starts_with(std::string(marker) + " ");
+        EXPECT_TRUE(named) << "README names a line the table does not define: " << text;
+    }
+    EXPECT_GE(rows, 20);
+}
+#endif
 
 }  // namespace
 }  // namespace corva::lines
