@@ -71,20 +71,6 @@ std::string settingsText(const LoggedRun& run) {
     return out;
 }
 
-std::string linkText(const LoggedRun& run) {
-    std::string out = !run.proxSeen ? "not shown" : run.proxUp ? "up" : "unavailable";
-    if (!run.firmware.empty())
-        add(out, ", firmware %s (%s)", run.firmware.c_str(), run.dozeCapable ? "doze capable" : "no doze");
-    add(out, "; bypass %s", run.bypassOn ? "on" : "off");
-    if (run.bypassOn)
-        add(out, ", restored: %s",
-            run.bypassRestored == 1   ? "ok"
-            : run.bypassRestored == 0 ? "FAILED"
-            : run.bypassRestored == 2 ? "not confirmed"
-                                      : "not shown");
-    return out;
-}
-
 void row(std::string& out, const char* name, const std::string& value) {
     if (!value.empty()) add(out, "<tr><th>%s</th><td>%s</td></tr>\n", name, escape(value).c_str());
 }
@@ -124,7 +110,7 @@ void runSection(std::string& out, const LoggedRun& run, size_t number, bool chos
     row(out, "settings", settingsText(run));
     row(out, "driver", run.driverVersion.empty() ? "not shown" : run.driverVersion);
     row(out, "display mode", run.modeText.empty() ? "not chosen" : run.modeText);
-    row(out, "proximity link", linkText(run));
+    row(out, "proximity link", proximityLinkText(run));
     if (run.result.seen) {
         std::string result;
         add(result, "frames %llu, presentErrors %llu, freeRunEvents %llu, displayLost %d",

@@ -91,17 +91,7 @@ void runBlock(std::string& out, const LoggedRun& run, size_t index) {
     out += "\n";
     if (const std::string settings = settingsText(run); !settings.empty())
         add(out, "  settings: %s\n", settings.c_str());
-    add(out, "  proximity link: %s", !run.proxSeen ? "not shown" : run.proxUp ? "up" : "unavailable");
-    if (!run.firmware.empty())
-        add(out, ", firmware %s (%s)", run.firmware.c_str(), run.dozeCapable ? "doze capable" : "no doze");
-    add(out, "; bypass %s", run.bypassOn ? "on" : "off");
-    if (run.bypassOn)
-        add(out, ", restored: %s",
-            run.bypassRestored == 1   ? "ok"
-            : run.bypassRestored == 0 ? "FAILED"
-            : run.bypassRestored == 2 ? "not confirmed"
-                                      : "not shown");
-    out += "\n";
+    add(out, "  proximity link: %s\n", proximityLinkText(run).c_str());
     if (!run.driverVersion.empty() || !run.modeText.empty())
         add(out, "  driver %s; mode %s\n",
             run.driverVersion.empty() ? "not shown" : run.driverVersion.c_str(),
@@ -177,6 +167,20 @@ std::vector<const LoggedRun*> allRuns(const std::vector<ParsedLog>& logs) {
     for (const ParsedLog& log : logs)
         for (const LoggedRun& run : log.runs) runs.push_back(&run);
     return runs;
+}
+
+std::string proximityLinkText(const LoggedRun& run) {
+    std::string out = !run.proxSeen ? "not shown" : run.proxUp ? "up" : "unavailable";
+    if (!run.firmware.empty())
+        add(out, ", firmware %s (%s)", run.firmware.c_str(), run.dozeCapable ? "doze capable" : "no doze");
+    add(out, "; bypass %s", run.bypassOn ? "on" : "off");
+    if (run.bypassOn)
+        add(out, ", restored: %s",
+            run.bypassRestored == 1   ? "ok"
+            : run.bypassRestored == 0 ? "FAILED"
+            : run.bypassRestored == 2 ? "not confirmed"
+                                      : "not shown");
+    return out;
 }
 
 std::string summaryText(const std::vector<ParsedLog>& logs) {

@@ -11,6 +11,9 @@ namespace corva::report {
 
 std::string summaryText(const std::vector<ParsedLog>& logs);
 
+// The proximity link of a run as the summary shows it: up or not, firmware, bypass.
+std::string proximityLinkText(const LoggedRun& run);
+
 // "A vs B" for every duration both sets have.
 std::string comparisonText(const std::vector<ParsedLog>& a, const std::vector<ParsedLog>& b);
 
