@@ -63,9 +63,9 @@ struct TraceFifo {
 };
 
 void expectTraceRefused(const SimProcessResult& run, std::string_view why) {
+    const std::string line = errLine(run, lines::kTraceUnwritable);  // the fields point into it
     std::string_view path, reason;
-    EXPECT_TRUE(lines::scan(lines::kTraceUnwritable, errLine(run, lines::kTraceUnwritable), path, reason))
-        << run.err;
+    EXPECT_TRUE(lines::scan(lines::kTraceUnwritable, line, path, reason)) << run.err;
     EXPECT_EQ(reason, why);
     EXPECT_LE(path.size(), 200u);
 }
@@ -73,8 +73,8 @@ void expectTraceRefused(const SimProcessResult& run, std::string_view why) {
 void expectOutputLost(const SimProcessResult& run, std::string_view why) {
     std::string_view reason;
     unsigned long long lost = 0, total = 0;
-    ASSERT_TRUE(lines::scan(lines::kOutputLost, errLine(run, lines::kOutputLost), reason, lost, total))
-        << run.err;
+    const std::string line = errLine(run, lines::kOutputLost);  // the fields point into it
+    ASSERT_TRUE(lines::scan(lines::kOutputLost, line, reason, lost, total)) << run.err;
     EXPECT_EQ(reason, why);
     EXPECT_GT(total, 20u);  // every line of a run
     EXPECT_EQ(lost, total);
