@@ -13,6 +13,7 @@
 #include "report/metrics.h"
 #include "report/stats.h"
 #include "report/summary_text.h"
+#include "report/svg_canvas.h"
 
 namespace corva::report {
 namespace {
@@ -28,27 +29,9 @@ void add(std::string& out, const char* format, ...) {
     out += text;
 }
 
-std::string escape(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+// The page says it is UTF-8: text keeps its characters.
+std::string pageText(std::string_view text) {
+    return escape(text, true);
 }
 
 // Script content ends at the first "</": JSON allows "<\/" for it.
@@ -72,7 +55,7 @@ std::string settingsText(const LoggedRun& run) {
 }
 
 void row(std::string& out, const char* name, const std::string& value) {
-    if (!value.empty()) add(out, "<tr><th>%s</th><td>%s</td></tr>\n", name, escape(value).c_str());
+    if (!value.empty()) add(out, "<tr><th>%s</th><td>%s</td></tr>\n", name, pageText(value).c_str());
 }
 
 // The duration table the terminal prints, one row per duration with values.
@@ -91,7 +74,7 @@ void durationTable(std::string& out, const std::vector<const LoggedRun*>& runs, 
             "<td data-stat=\"median\">%.1f</td><td data-stat=\"mean\">%.1f</td><td "
             "data-stat=\"p95\">%.1f</td>"
             "<td data-stat=\"max\">%.1f</td><td data-stat=\"stddev\">%.1f</td></tr>\n",
-            m.key(), escape(m.label).c_str(), s.n, s.min, s.median, s.mean, s.p95, s.max, s.stddev);
+            m.key(), pageText(m.label).c_str(), s.n, s.min, s.median, s.mean, s.p95, s.max, s.stddev);
     }
     if (!any)
         out += "<tr><td colspan=\"8\">no durations: no benchmark cycle reached a measured step</td></tr>\n";
@@ -151,7 +134,7 @@ void comparisonSection(std::string& out, const std::vector<ParsedLog>& a, const 
             "<tr "
             "data-metric=\"%s\"><th>%s</th><td>%zu</td><td>%.1f</td><td>%zu</td><td>%.1f</td><td>%+.1f</td>"
             "<td>[%+.1f, %+.1f]</td><td>%s</td></tr>\n",
-            m.key(), escape(m.label).c_str(), c.nA, c.medianA, c.nB, c.medianB, c.difference, c.low, c.high,
+            m.key(), pageText(m.label).c_str(), c.nA, c.medianA, c.nB, c.medianB, c.difference, c.low, c.high,
             verdict);
     }
     out += "</table></section>\n";
@@ -205,15 +188,15 @@ std::string htmlReport(const HtmlInput& in, const HtmlAssets& assets) {
     out +=
         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
         "script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data:\">\n";
-    add(out, "<title>%s</title>\n", escape(title).c_str());
+    add(out, "<title>%s</title>\n", pageText(title).c_str());
     out += "<style>\n";
     out += assets.chartCss;
     out += "\n";
     out += assets.pageCss;
     out += "</style>\n</head><body>\n";
-    add(out, "<h1>%s</h1>\n", escape(title).c_str());
+    add(out, "<h1>%s</h1>\n", pageText(title).c_str());
     add(out, "<p class=\"sub\">Written by tessaray-report from %zu log(s)%s%s.</p>\n", in.logs->size(),
-        in.trace ? " and the trace " : "", in.trace ? escape(in.trace->source).c_str() : "");
+        in.trace ? " and the trace " : "", in.trace ? pageText(in.trace->source).c_str() : "");
 
     out += "<section id=\"summaries\"><h2>Runs</h2>\n";
     for (size_t i = 0; i < runs.size(); ++i) runSection(out, *runs[i], i + 1, i + 1 == in.run);
@@ -253,7 +236,7 @@ std::string htmlReport(const HtmlInput& in, const HtmlAssets& assets) {
     out += "\n</script>\n<script>\n";
     out += assets.pageJs;
     out += "\n</script>\n<details id=\"licence\"><summary>Chart library: uPlot, MIT licence</summary><pre>";
-    out += escape(assets.chartLicence);
+    out += pageText(assets.chartLicence);
     out += "</pre></details>\n</body></html>\n";
     return out;
 }

@@ -10,7 +10,11 @@
 
 namespace corva::report {
 
-inline std::string escape(std::string_view text) {
+// Text for markup: the five characters of the syntax escaped. `keepUtf8` false (the SVG,
+// whose logs may hold bytes of a legacy code page that are not UTF-8): bytes above 0x7F
+// become '?', so the picture stays well-formed; true (the page, which says it is UTF-8):
+// kept.
+inline std::string escape(std::string_view text, bool keepUtf8 = false) {
     std::string out;
     for (char c : text) {
         switch (c) {
@@ -27,8 +31,7 @@ inline std::string escape(std::string_view text) {
                 out += "&quot;";
                 break;
             default:
-                // Bytes of a legacy code page are not UTF-8: keep the picture well-formed.
-                out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
+                out += keepUtf8 || static_cast<unsigned char>(c) < 0x80 ? c : '?';
         }
     }
     return out;
