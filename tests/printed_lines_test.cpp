@@ -1,5 +1,6 @@
 // The printed lines: read back with their own definitions, written whole by busy threads,
 // queued in the order they were printed, and never lost without a word.
+#include "lines/judged_lines.h"
 #include "lines/line_classify.h"
 #include "lines/line_queue.h"
 #include "lines/line_scan.h"
@@ -233,6 +234,21 @@ TEST(PrintedLines, EveryLineOfTheTableClassifiesAsItself) {
     for (const char* foreign : {"Presenter: a line of another program", "McuProx: hello", "WARNING: low disk",
                                 "PRESENT RESULT: none", "", "CYCLE one/two"})
         EXPECT_EQ(classify(foreign), nullptr) << foreign;
+}
+
+// Whether a stalled console may drop a line goes by its text: a copy of a format elsewhere in
+// memory (literals are not merged in an MSVC debug build nor under AddressSanitizer) is the
+// same line, and only the per-frame and status lines are droppable.
+TEST(PrintedLines, OnlyRepeatableLinesAreDroppableWhereverTheirFormatLies) {
+    size_t droppableLines = 0;
+    for (const PrintedLine& line : kPrintedLines) {
+        const std::string copy = line.format;
+        EXPECT_EQ(droppable(copy.c_str()), droppable(line.format)) << line.name;
+        if (droppable(copy.c_str())) ++droppableLines;
+    }
+    EXPECT_TRUE(droppable(std::string(kPresentFailed.format()).c_str()));
+    EXPECT_FALSE(droppable(std::string(kMcuReadFailed.format()).c_str()));
+    EXPECT_EQ(droppableLines, 5u);
 }
 
 #ifdef TESSARAY_ROOT
