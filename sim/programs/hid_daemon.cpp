@@ -9,6 +9,7 @@
 //   TESSARAY_SIM_PANEL_FILE  the file the simulated driver appends the panels' power to
 //   TESSARAY_SIM_TRUTH_FILE  receives the headset's ground truth when the daemon ends
 // Runs until SIGTERM or SIGINT. Exit: 0, 1 the device could not be served, 2 bad scenario.
+#include "lines/run_figures.h"
 #include "lines/simulator_lines.h"
 #include "platform/platform.h"
 #include "prox/prox_report.h"
@@ -234,7 +235,7 @@ std::string environment(const char* name) {
 
 int main() {
     corva::sim::Scenario scenario;
-    if (!corva::sim::loadScenario(corva::lines::kSimHiddVoice, scenario)) return 2;
+    if (!corva::sim::loadScenario(corva::lines::kSimHiddVoice, scenario)) return corva::run::kExitBadScenario;
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigaction(SIGTERM, &action, nullptr);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "lines/line_classify.h"
+#include "lines/run_figures.h"
 #include "report/log_parser.h"
 #include "sim/headset/ground_truth.h"
 #include "tests/support/linux/sim_process.h"

@@ -36,7 +36,7 @@ class WineE2e : public ::testing::Test {
 TEST_F(WineE2e, WithoutADriverInTheSystemDirectoryInitialisationFails) {
     for (const char* driver : {"none", "beside"}) {
         const SimProcessResult r = run({{"2"}, "", driver});
-        EXPECT_EQ(r.exitCode, 3) << driver << "\n" << r.err;
+        EXPECT_EQ(r.exitCode, run::kExitInitFailed) << driver << "\n" << r.err;
         EXPECT_NE(r.err.find(kDriverRefused), std::string::npos) << r.err;
         const ReadRun read = readRun(r);
         EXPECT_EQ(read.count(EventKind::InitStart), 1u);
@@ -148,7 +148,7 @@ TEST_F(WineE2e, VerticalBlankLostAndRestored) {
 // The microcontroller and wearer events have nothing to act on here: named once, ignored.
 TEST_F(WineE2e, DeviceRemovedLosesTheDisplay) {
     const SimProcessResult r = run({{"8"}, "at 3 device-removed; at 1 unplug; at 1.5 doff; at 2 unplug"});
-    EXPECT_EQ(r.exitCode, 4) << r.err;
+    EXPECT_EQ(r.exitCode, run::kExitDisplayLost) << r.err;
     EXPECT_NE(
         r.err.find("Presenter: D3D12 device removed (0x887a0005) \xE2\x80\x94 display lost (cable pulled?), "
                    "exiting present loop\n"),
@@ -169,7 +169,7 @@ TEST_F(WineE2e, DeviceRemovedLosesTheDisplay) {
 // A scenario the simulated driver cannot read: it says so and refuses to initialise.
 TEST_F(WineE2e, ABadScenarioIsRefused) {
     const SimProcessResult bad = run({{"2"}, "at soon vblank-lost"});
-    EXPECT_EQ(bad.exitCode, 3);
+    EXPECT_EQ(bad.exitCode, run::kExitInitFailed);
     EXPECT_NE(bad.err.find("nvapi64.dll (simulated): bad TESSARAY_SIM_SCENARIO: line 1: bad time 'soon'\n"),
               std::string::npos)
         << bad.err;
@@ -290,7 +290,7 @@ TEST_F(WineE2e, ASecondRunExitsWithItsLineAndLeavesTheFirstAlone) {
     extras.second = &second;
     const SimProcessResult first = run({{"5"}, ""}, extras);
     ASSERT_TRUE(second.started);
-    EXPECT_EQ(second.exitCode, 3) << second.err;
+    EXPECT_EQ(second.exitCode, run::kExitInitFailed) << second.err;
     EXPECT_EQ(second.err,
               "tessaray: another tessaray is already running on this machine; exiting without touching the "
               "headset\n");
