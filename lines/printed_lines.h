@@ -18,9 +18,9 @@
 // Adding a line the report must read touches three files: its entry here, its print call
 // (`lines::print(lines::kName, ...)`), and one test or golden that shows it. The report reads
 // it by its role and outcome at once (a failure with its outcome, a note, ...); a line whose
-// fields the report uses gets a case of its own in report/run_builder.cpp (the switch over
-// LineId warns about a missing one). README's table of output lines lists the lines a user
-// sees; a test checks that every line it names is defined here.
+// fields the report uses also gets a case of its own in report/run_builder.cpp. README's
+// table of output lines lists the lines a user sees; a test checks that every line it names
+// is defined here.
 // Changing a text here changes the program and the reader together; the golden outputs of
 // tests/e2e/golden show it (TESSARAY_UPDATE_GOLDEN=1 rewrites them), the one literal check of
 // the texts.

@@ -272,6 +272,8 @@ bool RunBuilder::read(const lines::PrintedLine& entry, std::string_view line, si
             event(EventKind::RunNote, number).text = line;
             ++run_.otherRecognised;
             return true;
+        // Read by role and outcome alone; so is a line added to the table without a case here.
+        default:
         case LineId::TelemetryMsRefused:
         case LineId::McuNotFound:
         case LineId::McuIntervalOff:
