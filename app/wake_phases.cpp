@@ -1,18 +1,15 @@
 #include "app/wake_phases.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace corva {
 
 namespace {
 
-// One phase: milliseconds from the request, or "-".
-void phaseText(char (&text)[24], int64_t stampNs, int64_t requestNs) {
-    if (stampNs == 0 || stampNs < requestNs)
-        std::snprintf(text, sizeof text, "-");
-    else
-        std::snprintf(text, sizeof text, "%.1f", double(stampNs - requestNs) / 1e6);
+// One phase: milliseconds from the request, or none.
+lines::OptionalMs phaseMs(int64_t stampNs, int64_t requestNs) {
+    if (stampNs == 0 || stampNs < requestNs) return {};
+    return {true, double(stampNs - requestNs) / 1e6};
 }
 
 // An interval's bound, rounded outward to the printed tenth so that the printed interval
@@ -26,17 +23,14 @@ double boundMs(int64_t stampNs, int64_t requestNs, bool upper) {
 
 WakePhaseFields wakePhaseFields(const WakePhaseTimes& t) {
     WakePhaseFields f{};
-    phaseText(f.react, t.reactNs, t.requestNs);
-    phaseText(f.mode, t.modeNs, t.requestNs);
-    phaseText(f.power, t.powerNs, t.requestNs);
-    phaseText(f.vblank, t.vblankNs, t.requestNs);
+    f.react = phaseMs(t.reactNs, t.requestNs);
+    f.mode = phaseMs(t.modeNs, t.requestNs);
+    f.power = phaseMs(t.powerNs, t.requestNs);
+    f.vblank = phaseMs(t.vblankNs, t.requestNs);
     // The last off report may have come before the request (a wake quicker than one
     // report); only a first-on report after the request is this wake's.
     if (t.onLoNs != 0 && t.onHiNs >= t.requestNs && t.onHiNs >= t.onLoNs)
-        std::snprintf(f.on, sizeof f.on, "%.1f..%.1f", boundMs(t.onLoNs, t.requestNs, false),
-                      boundMs(t.onHiNs, t.requestNs, true));
-    else
-        std::snprintf(f.on, sizeof f.on, "-");
+        f.on = {true, boundMs(t.onLoNs, t.requestNs, false), boundMs(t.onHiNs, t.requestNs, true)};
     return f;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "lines/line_fields.h"
+
 namespace corva {
 
 // Steady-clock stamps of one wake; 0 where a step was not taken (or not by this wake).
@@ -21,11 +23,11 @@ struct WakePhaseTimes {
 // step this wake did not take (a stamp before the request belongs to an earlier wake); the
 // displays-on interval "LO..HI" with its bounds rounded outward, or "-".
 struct WakePhaseFields {
-    char react[24];
-    char mode[24];
-    char power[24];
-    char vblank[24];
-    char on[48];
+    lines::OptionalMs react;
+    lines::OptionalMs mode;
+    lines::OptionalMs power;
+    lines::OptionalMs vblank;
+    lines::OptionalMsInterval on;
 };
 
 WakePhaseFields wakePhaseFields(const WakePhaseTimes& times);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "lines/line_fields.h"
+
 namespace corva::lines {
 
 enum class Stream : uint8_t { Out, Err };
@@ -56,8 +58,9 @@ constexpr Field conversionAt(const char* format, size_t& at, char& conversion) {
     }
 }
 
-template <typename T>
+template <typename Declared>
 constexpr Field fieldOf() {
+    using T = typename FieldTraits<Declared>::Printed;
     if constexpr (std::is_same_v<T, int>) return Field::Int;
     if constexpr (std::is_same_v<T, long>) return Field::Long;
     if constexpr (std::is_same_v<T, long long>) return Field::LongLong;

@@ -81,6 +81,7 @@ bool scanFields(const char* format, std::string_view text, ScannedField* fields,
         if (field >= count) return false;
         ScannedField& out = fields[field++];
         out = ScannedField{};
+        out.begin = at;
         switch (kind) {
             case detail::Field::Text: {
                 const std::string_view next = literalAt(format, f);
@@ -105,6 +106,7 @@ bool scanFields(const char* format, std::string_view text, ScannedField* fields,
                 if (!readInteger(text, at, false, conversion == 'x' ? 16 : 10, out)) return false;
                 break;
         }
+        out.end = at;
     }
     return field == count;
 }

@@ -19,6 +19,8 @@ struct ScannedField {
     uint64_t magnitude = 0;
     double number = 0.0;
     std::string_view text;
+    size_t begin = 0;  // where the field's text is in the line, a number's blanks of width included
+    size_t end = 0;
 };
 
 // Fills fields[0..count) from text; false when the text is not a line of this format.
@@ -40,6 +42,12 @@ inline bool assign(double& out, const ScannedField& f) {
     out = f.number;
     return true;
 }
+inline bool assign(OptionalMs& out, const ScannedField& f) {
+    return readField(f.text, out);
+}
+inline bool assign(OptionalMsInterval& out, const ScannedField& f) {
+    return readField(f.text, out);
+}
 template <typename Int>
 requires std::is_integral_v<Int>
 bool assign(Int& out, const ScannedField& f) {
@@ -56,6 +64,15 @@ bool assign(Int& out, const ScannedField& f) {
     if (f.magnitude > static_cast<uint64_t>(Limits::max())) return false;
     out = static_cast<Int>(f.magnitude);
     return true;
+}
+
+// Whether scanned fields read as the declared types (a number in its type's range, an
+// optional field's text).
+template <typename... Fields>
+bool fieldsRead([[maybe_unused]] const ScannedField* fields) {
+    [[maybe_unused]] size_t k = 0;
+    [[maybe_unused]] auto reads = [&](auto out) { return assign(out, fields[k++]); };
+    return (reads(typename FieldTraits<Fields>::Read{}) && ...);
 }
 
 }  // namespace detail

@@ -9,14 +9,18 @@
 //     (DisplayLost), the run ends normally (RunEnds) or goes on (RunGoesOn). For a status or
 //     link line that carries a status, the outcome is that of a failed status; None otherwise.
 //     Both are required: an entry without them does not compile.
-//   - The compiler checks the format's conversions against the field types.
+//   - The compiler checks the format's conversions against the field types. Beyond printf's
+//     types (lines/line_fields.h): Varying<T> is a field that differs from run to run of the
+//     same scenario (golden outputs show its mask instead); OptionalMs and OptionalMsInterval
+//     are times that may be absent ("-"), written and read in one place. lines::classify reads
+//     every field as its type.
 //
 // Adding a line the report must read touches three files: its entry here, its print call
 // (`lines::print(lines::kName, ...)`), and one test or golden that shows it. The report reads
 // it by its role and outcome at once (a failure with its outcome, a note, ...); a line whose
-// fields the report uses gets a case of its own in report/run_builder.cpp (the switch over
-// LineId warns about a missing one). README's table of output lines lists the lines a user
-// sees; a test checks that every line it names is defined here.
+// fields the report uses also gets a case of its own in report/run_builder.cpp. README's
+// table of output lines lists the lines a user sees; a test checks that every line it names
+// is defined here.
 // Changing a text here changes the program and the reader together; the golden outputs of
 // tests/e2e/golden show it (TESSARAY_UPDATE_GOLDEN=1 rewrites them), the one literal check of
 // the texts.
@@ -27,6 +31,7 @@
 #include <string_view>
 
 #include "lines/line_format.h"
+#include "lines/line_scan.h"
 
 // Local time as every time-stamped line shows it: hours, minutes, seconds, milliseconds.
 #define TESSARAY_CLOCK "%02u:%02u:%02u.%03u"
@@ -35,7 +40,20 @@
 
 namespace corva::lines {
 
-using Clock4 = unsigned;  // one of the four fields of TESSARAY_CLOCK
+// The four fields of TESSARAY_CLOCK, each shown in golden outputs by its mask.
+inline constexpr char kHoursMask[] = "hh";
+inline constexpr char kMinutesMask[] = "mm";
+inline constexpr char kSecondsMask[] = "ss";
+inline constexpr char kMillisecondsMask[] = "mmm";
+using ClockHours = Varying<unsigned, kHoursMask>;
+using ClockMinutes = Varying<unsigned, kMinutesMask>;
+using ClockSeconds = Varying<unsigned, kSecondsMask>;
+using ClockMilliseconds = Varying<unsigned, kMillisecondsMask>;
+#define TESSARAY_CLOCK_FIELDS ClockHours, ClockMinutes, ClockSeconds, ClockMilliseconds
+// The display-status word, printed "%04x".
+inline constexpr char kWordMask[] = "####";
+// The displays-on interval of WAKE_PHASES.
+inline constexpr char kIntervalMask[] = "#..#";
 
 // What a line is to a reader of the log.
 enum class Role : uint8_t {
@@ -61,25 +79,30 @@ enum class Outcome : uint8_t {
 #define TESSARAY_PRINTED_LINES(X)                                                                              \
     /* ---- Run control ---- */                                                                                \
     /* Event markers: "NAME hh:mm:ss.mmm" (the names below). */                                                \
-    X(Marker, Out, Marker, None, (const char*, Clock4, Clock4, Clock4, Clock4), "%s " TESSARAY_CLOCK "\n")     \
-    X(ProxUp, Out, Link, None, (const char*, unsigned), "prox up: %s (distance %u)\n")                         \
+    X(Marker, Out, Marker, None, (const char*, TESSARAY_CLOCK_FIELDS), "%s " TESSARAY_CLOCK "\n")              \
+    X(ProxUp, Out, Link, None, (const char*, Varying<unsigned>), "prox up: %s (distance %u)\n")                \
     X(ProxUnavailable, Out, Link, None, (), "prox unavailable (non-fatal)\n")                                  \
     X(Bypass, Out, Link, None, (const char*), "prox bypass: %s\n")                                             \
     X(BypassRestored, Out, Link, None, (const char*), "prox bypass restored: %s\n")                            \
-    X(RunResult, Out, RunResult, None, (unsigned long long, unsigned long long, unsigned long long, int),      \
+    X(RunResult, Out, RunResult, None,                                                                         \
+      (Varying<unsigned long long>, unsigned long long, Varying<unsigned long long>, int),                     \
       "frames=%llu presentErrors=%llu freeRunEvents=%llu displayLost=%d\n")                                   \
     /* Status line, about once a second. */                                                                   \
     X(Status, Out, Status, None,                                                                               \
-      (Clock4, Clock4, Clock4, Clock4, double, const char*, unsigned, unsigned, int, int, int, const char*),   \
+      (TESSARAY_CLOCK_FIELDS, Varying<double>, const char*, Varying<unsigned>, Varying<unsigned, kWordMask>,   \
+       Varying<int>, Varying<int>, Varying<int>, const char*),                                                 \
       "  " TESSARAY_CLOCK " fps=%5.1f prox=%s(%u) dstat=0x%04x[disp=%d proxOn=%d dsc=%d]%s\n")                \
-    X(DstatChange, Out, Status, None, (unsigned, unsigned, int, int, Clock4, Clock4, Clock4, Clock4),          \
+    X(DstatChange, Out, Status, None, (unsigned, unsigned, int, int, TESSARAY_CLOCK_FIELDS),                   \
       "DSTAT_CHANGE 0x%04x -> 0x%04x [disp=%d proxOn=%d] " TESSARAY_CLOCK "\n")                                \
-    X(WakeLatency, Out, Counter, None, (double), "WARM_WAKE_LATENCY %.1f ms (WAKE_REQUEST -> DISPLAYS_ON)\n")  \
+    X(WakeLatency, Out, Counter, None, (Varying<double>),                                                      \
+      "WARM_WAKE_LATENCY %.1f ms (WAKE_REQUEST -> DISPLAYS_ON)\n")                                            \
     X(WakeLatencyDiscarded, Out, Note, None, (const char*),                                                    \
       "WAKE_LATENCY_DISCARDED: %s before the displays were seen on\n")                                        \
-    /* After each timed wake's latency: its steps in ms from the request, each "%.1f" or "-", */              \
-    /* and the displays-on interval "LO..HI" (or "-"). */                                                      \
-    X(WakePhases, Out, Counter, None, (const char*, const char*, const char*, const char*, const char*),       \
+    /* After each timed wake's latency: its steps in ms from the request, and the displays-on */              \
+    /* interval, each "-" when not taken (lines/line_fields.h writes and reads them). */                      \
+    X(WakePhases, Out, Counter, None,                                                                          \
+      (Varying<OptionalMs>, Varying<OptionalMs>, Varying<OptionalMs>, Varying<OptionalMs>,                     \
+       Varying<OptionalMsInterval, kIntervalMask>),                                                            \
       "WAKE_PHASES react=%s mode=%s power=%s vblank=%s on=%s ms\n")                                           \
     X(TelemetryMsRefused, Err, Failure, RunGoesOn, (const char*, unsigned),                                    \
       "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n")           \
@@ -178,7 +201,8 @@ enum class Outcome : uint8_t {
       " headset doffed?), self-pacing at %.0f Hz\n")                                                          \
     X(FreeRunOver, Err, Status, None, (), "free-run over: vsync pacing restored\n")                            \
     X(PresentResult, Out, RunResult, None,                                                                     \
-      (unsigned long long, double, double, unsigned long long, unsigned long long, unsigned long long),        \
+      (Varying<unsigned long long>, Varying<double>, Varying<double>, unsigned long long, unsigned long long,  \
+       Varying<unsigned long long>),                                                                           \
       "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts %llu, "          \
       "freeRunEvents %llu\n")                                                                                  \
     X(PresentNote, Out, Note, None, (unsigned long long),                                                      \
@@ -225,14 +249,27 @@ struct PrintedLine {
     const char* format;
     std::string_view prefix;
     size_t fields;
+    const char* const* masks;                 // per field: its mask when it varies, else nullptr
+    bool (*fieldsRead)(const ScannedField*);  // the scanned fields read as their declared types
 };
+
+namespace detail {
+template <typename... Fields>
+inline constexpr const char* kFieldMasks[] = {FieldTraits<Fields>::mask..., nullptr};
+}  // namespace detail
 
 inline constexpr PrintedLine kPrintedLines[] = {
 #define TESSARAY_LINE_ENTRY(name, stream, role, outcome, fields, text) \
-    {LineId::name,     #name,                                          \
-     Stream::stream,   Role::role,                                     \
-     Outcome::outcome, k##name.format(),                               \
-     k##name.prefix(), k##name.fieldCount()},
+    {LineId::name,                                                     \
+     #name,                                                            \
+     Stream::stream,                                                   \
+     Role::role,                                                       \
+     Outcome::outcome,                                                 \
+     k##name.format(),                                                 \
+     k##name.prefix(),                                                 \
+     k##name.fieldCount(),                                             \
+     detail::kFieldMasks<TESSARAY_LINE_FIELD_TYPES fields>,            \
+     &detail::fieldsRead<TESSARAY_LINE_FIELD_TYPES fields>},
     TESSARAY_PRINTED_LINES(TESSARAY_LINE_ENTRY)
 #undef TESSARAY_LINE_ENTRY
 };
@@ -289,10 +326,6 @@ inline constexpr const char* kRestoredNotConfirmed =
     " the microcontroller is not answering; if the displays stay lit with the headset off, power-cycle the "
     "headset or send '[' to clear";
 inline constexpr const char* kResentOk = "ok ('p' sent)";
-
-// kWakePhases.
-inline constexpr std::string_view kNoPhase = "-";
-inline constexpr std::string_view kIntervalDots = "..";
 
 // kWakeLatencyDiscarded, kCycleAbandoned.
 inline constexpr const char* kLinkLost = "proximity link lost";

@@ -30,7 +30,7 @@ void printFormatted(Stream stream, const char* format, ...);
 
 template <typename... Fields>
 void print(const LineFormat<Fields...>& line, std::type_identity_t<Fields>... fields) {
-    printFormatted(line.stream(), line.format(), fields...);
+    printFormatted(line.stream(), line.format(), detail::vararg(detail::printable(fields))...);
 }
 
 // `handler` runs once, on the thread whose write found standard output's reader gone; it

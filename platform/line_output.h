@@ -20,7 +20,8 @@ void printLineFormatted(lines::Stream stream, const char* format, ...);
 
 template <typename... Fields>
 void printLine(const lines::LineFormat<Fields...>& line, std::type_identity_t<Fields>... fields) {
-    printLineFormatted(line.stream(), line.format(), fields...);
+    printLineFormatted(line.stream(), line.format(),
+                       lines::detail::vararg(lines::detail::printable(fields))...);
 }
 
 }  // namespace corva::platform

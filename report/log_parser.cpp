@@ -120,9 +120,7 @@ class LogParser {
     }
 
     // The simulated headset's own complaints (a bad scenario) come before any run.
-    static bool isSimulatorLine(std::string_view text) {
-        return text.starts_with("tessaray-sim: ") || text.starts_with("nvapi64.dll (simulated): ");
-    }
+    static bool isSimulatorLine(std::string_view text) { return lines::classifySimulator(text) != nullptr; }
 
     ParsedLog log_;
     std::optional<RunBuilder> run_;

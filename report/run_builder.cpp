@@ -10,7 +10,6 @@
 #include "lines/run_figures.h"
 #include "present/bring_up_calls.h"
 #include "report/log_text.h"
-#include "report/wake_phases_line.h"
 
 namespace corva::report {
 namespace {
@@ -273,6 +272,8 @@ bool RunBuilder::read(const lines::PrintedLine& entry, std::string_view line, si
             event(EventKind::RunNote, number).text = line;
             ++run_.otherRecognised;
             return true;
+        // Read by role and outcome alone; so is a line added to the table without a case here.
+        default:
         case LineId::TelemetryMsRefused:
         case LineId::McuNotFound:
         case LineId::McuIntervalOff:
@@ -450,10 +451,21 @@ bool RunBuilder::benchmarkLine(lines::LineId id, std::string_view line, size_t n
     }
 }
 
-// The phases follow their wake's latency line.
+// The phases follow their wake's latency line; a step not taken reads as -1.
 bool RunBuilder::wakePhasesLine(std::string_view line, size_t number) {
+    lines::OptionalMs react, mode, power, vblank;
+    lines::OptionalMsInterval on;
+    if (!lines::scan(lines::kWakePhases, line, react, mode, power, vblank, on)) return false;
+    auto ms = [](const lines::OptionalMs& step) { return step.present ? step.ms : -1.0; };
     WakePhases phases;
-    if (!parseWakePhases(line, phases)) return false;
+    phases.seen = true;
+    phases.reactMs = ms(react);
+    phases.modeMs = ms(mode);
+    phases.powerMs = ms(power);
+    phases.vblankMs = ms(vblank);
+    phases.interval = on.present;
+    phases.onLoMs = on.lo;
+    phases.onHiMs = on.hi;
     Event& e = event(EventKind::WakePhases, number);
     e.value = phases.interval ? (phases.onLoMs + phases.onHiMs) / 2.0 : -1.0;
     e.cycle = 0;

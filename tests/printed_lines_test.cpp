@@ -234,6 +234,28 @@ TEST(PrintedLines, EveryLineOfTheTableClassifiesAsItself) {
     for (const char* foreign : {"Presenter: a line of another program", "McuProx: hello", "WARNING: low disk",
                                 "PRESENT RESULT: none", "", "CYCLE one/two"})
         EXPECT_EQ(classify(foreign), nullptr) << foreign;
+    // Fields are read as their declared types: an optional step that is neither a time nor "-",
+    // an interval whose end comes before its start, a distance beyond its type.
+    for (const char* mistyped : {"WAKE_PHASES react=soon mode=- power=- vblank=- on=- ms",
+                                 "WAKE_PHASES react=- mode=- power=- vblank=- on=5.0..4.0 ms",
+                                 "prox up: worn (distance 99999999999)"})
+        EXPECT_EQ(classify(mistyped), nullptr) << mistyped;
+}
+
+// The simulated headset's lines are read through their own table, and none reads as a line
+// of the program: a report never takes the simulator's complaint for the program's.
+TEST(PrintedLines, SimulatorLinesClassifyAsThemselvesAndNeverAsTheProgram) {
+    const std::vector<test::SampleSimulatorLine> samples = test::simulatorSampleLines();
+    ASSERT_EQ(samples.size(), std::size(kSimulatorLines));
+    for (const test::SampleSimulatorLine& sample : samples) {
+        SCOPED_TRACE(sample.text);
+        const SimulatorLine* found = classifySimulator(sample.text);
+        ASSERT_NE(found, nullptr) << sample.entry->name;
+        EXPECT_STREQ(found->name, sample.entry->name);
+        EXPECT_EQ(classify(sample.text), nullptr);
+    }
+    for (const test::SampleLine& sample : test::sampleLines())
+        EXPECT_EQ(classifySimulator(sample.text), nullptr) << sample.text;
 }
 
 // Whether a stalled console may drop a line goes by its text: a copy of a format elsewhere in

@@ -1,3 +1,4 @@
+#include "lines/run_figures.h"
 #include "sim/headset/scenario.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,7 @@ TEST(Scenario, AcquireStatusAcceptsTheHdcpStatus) {
     const ScenarioParse p = parseScenario("acquire-status -208");
     ASSERT_TRUE(p.ok);
     EXPECT_TRUE(p.scenario.acquireStatusSet);
-    EXPECT_EQ(p.scenario.acquireStatus, -208);
+    EXPECT_EQ(p.scenario.acquireStatus, run::kStatusHdcpDisabled);
 }
 
 TEST(Scenario, TransitionTimesOfTheDisplays) {

@@ -20,8 +20,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -57,10 +59,14 @@ bool parseSettings(int argc, char** argv, BenchSettings& settings) {
         settings.hz = static_cast<uint32_t>(value);
     }
     if (argc > 3) {
+        // WIDTHxHEIGHT, nothing after it.
         unsigned width = 0, height = 0;
-        char tail = 0;
-        if (std::sscanf(argv[3], "%ux%u%c", &width, &height, &tail) != 2 || width < 16 || height < 16 ||
-            width > 16384 || height > 16384)
+        const char* end = argv[3] + std::strlen(argv[3]);
+        const auto [x, widthError] = std::from_chars(argv[3], end, width);
+        if (widthError != std::errc() || x == end || *x != 'x') return false;
+        const auto [rest, heightError] = std::from_chars(x + 1, end, height);
+        if (heightError != std::errc() || rest != end || width < 16 || height < 16 || width > 16384 ||
+            height > 16384)
             return false;
         settings.width = width;
         settings.height = height;

@@ -1,5 +1,6 @@
 #include "sim/headset/panel_link.h"
 
+#include "lines/simulator_lines.h"
 #include "sim/driver/sim_display.h"
 #include "sim/headset/headset.h"
 
@@ -40,8 +41,7 @@ PanelLinkWriter::PanelLinkWriter() {
     const char* path = std::getenv(kPanelFileVariable);
     if (path == nullptr || *path == '\0') return;
     file_ = std::fopen(path, "ab");
-    if (file_ == nullptr)
-        std::fprintf(stderr, "simulated driver: cannot append to %s '%s'\n", kPanelFileVariable, path);
+    if (file_ == nullptr) lines::printSimulatorLine(lines::kPanelFileNotAppended, kPanelFileVariable, path);
 }
 
 PanelLinkWriter::~PanelLinkWriter() {

@@ -253,12 +253,12 @@ ScenarioParse readScenarioFile(const std::string& path) {
     return parseScenario(text);
 }
 
-bool loadScenario(const char* who, Scenario& scenario) {
+bool loadScenario(const lines::SimulatorVoice& who, Scenario& scenario) {
     const char* value = std::getenv("TESSARAY_SIM_SCENARIO");
     const ScenarioParse parsed = value == nullptr  ? parseScenario("")
                                  : value[0] == '@' ? readScenarioFile(value + 1)
                                                    : parseScenario(value);
-    if (!parsed.ok) std::fprintf(stderr, "%s: bad TESSARAY_SIM_SCENARIO: %s\n", who, parsed.error.c_str());
+    if (!parsed.ok) lines::printSimulatorLine(who.badScenario, parsed.error.c_str());
     scenario = parsed.scenario;
     return parsed.ok;
 }

@@ -28,6 +28,7 @@
 //        waitable-dead | device-removed | present-fail N
 #pragma once
 
+#include "lines/simulator_lines.h"
 #include "sim/mcu/firmware_behaviour.h"
 
 #include <cstddef>
@@ -118,6 +119,6 @@ ScenarioParse readScenarioFile(const std::string& path);
 // "@PATH" to read it from a file. Unset or empty: a healthy headset, worn. One that cannot
 // be read is reported on standard error ("<who>: bad TESSARAY_SIM_SCENARIO: <error>") and
 // gives false.
-bool loadScenario(const char* who, Scenario& scenario);
+bool loadScenario(const lines::SimulatorVoice& who, Scenario& scenario);
 
 }  // namespace corva::sim

@@ -2,8 +2,6 @@
 
 #include "sim/driver/sim_display.h"
 
-#include <cstdio>
-
 namespace corva::sim {
 
 void ScenarioDispatcher::plug(EventTarget target, Handler handler) {
@@ -26,9 +24,9 @@ std::string ScenarioDispatcher::ignoredEvents(const std::vector<TimedEvent>& tim
 }
 
 void ScenarioDispatcher::play(TimelinePlayer& player, const std::vector<TimedEvent>& timeline,
-                              int64_t startNs, const char* who) const {
+                              int64_t startNs, const lines::SimulatorVoice& who) const {
     if (const std::string ignored = ignoredEvents(timeline); !ignored.empty())
-        std::fprintf(stderr, "%s: scenario events not simulated here, ignored: %s\n", who, ignored.c_str());
+        lines::printSimulatorLine(who.eventsIgnored, ignored.c_str());
     if (timeline.empty()) return;
     player.start(timeline, startNs, [routes = *this](const TimedEvent& event) { routes.dispatch(event); });
 }

@@ -28,7 +28,7 @@ class ScenarioDispatcher {
     // Plays `timeline` from `startNs` through this dispatcher on `player`, after saying once on
     // standard error, prefixed by `who`, which of its events are ignored.
     void play(TimelinePlayer& player, const std::vector<TimedEvent>& timeline, int64_t startNs,
-              const char* who) const;
+              const lines::SimulatorVoice& who) const;
 
   private:
     std::array<Handler, kEventTargets> handlers_;

@@ -9,6 +9,8 @@
 //   TESSARAY_SIM_PANEL_FILE  the file the simulated driver appends the panels' power to
 //   TESSARAY_SIM_TRUTH_FILE  receives the headset's ground truth when the daemon ends
 // Runs until SIGTERM or SIGINT. Exit: 0, 1 the device could not be served, 2 bad scenario.
+#include "lines/run_figures.h"
+#include "lines/simulator_lines.h"
 #include "platform/platform.h"
 #include "prox/prox_report.h"
 #include "sim/headset/panel_link.h"
@@ -138,7 +140,7 @@ void HidDaemon::onCommand(const McuCommand& command) {
         ScenarioDispatcher routes;
         for (EventTarget target : {EventTarget::Microcontroller, EventTarget::Wearer})
             routes.plug(target, [this](const TimedEvent& e) { handle(e); });
-        routes.play(player_, options_.scenario.timeline, command.atNs, "tessaray-hidd");
+        routes.play(player_, options_.scenario.timeline, command.atNs, corva::lines::kSimHiddVoice);
     }
     if (command.accepted && command.command == prox::kCmdDoze) dozed_ = true;
     if (command.accepted && command.command == prox::kCmdWake && dozed_) {
@@ -233,7 +235,7 @@ std::string environment(const char* name) {
 
 int main() {
     corva::sim::Scenario scenario;
-    if (!corva::sim::loadScenario("tessaray-hidd", scenario)) return 2;
+    if (!corva::sim::loadScenario(corva::lines::kSimHiddVoice, scenario)) return corva::run::kExitBadScenario;
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigaction(SIGTERM, &action, nullptr);
@@ -242,19 +244,19 @@ int main() {
     corva::sim::HidDaemon daemon({scenario, environment(corva::sim::kPanelFileVariable)});
     std::string error;
     if (!daemon.start(error)) {
-        std::fprintf(stderr, "tessaray-hidd: %s\n", error.c_str());
+        corva::lines::printSimulatorLine(corva::lines::kHiddFailed, error.c_str());
         return 1;
     }
-    std::printf("tessaray-hidd: serving 35BD:0101%s\n", scenario.noMcu ? " (no-mcu: not plugged)" : "");
-    std::fflush(stdout);
+    corva::lines::printSimulatorLine(corva::lines::kHiddServing,
+                                     scenario.noMcu ? " (no-mcu: not plugged)" : "");
     const bool ok = daemon.run(gStop, error);
-    if (!ok) std::fprintf(stderr, "tessaray-hidd: %s\n", error.c_str());
+    if (!ok) corva::lines::printSimulatorLine(corva::lines::kHiddFailed, error.c_str());
 
     const std::string truthFile = environment("TESSARAY_SIM_TRUTH_FILE");
     if (!truthFile.empty() && !corva::sim::writeGroundTruthFile(
                                   corva::sim::groundTruthOf(daemon.headset(), &daemon.mcu()), truthFile))
-        std::fprintf(stderr, "tessaray-hidd: cannot write the ground truth to '%s'\n", truthFile.c_str());
-    std::printf("tessaray-hidd: %llu input reports sent\n",
-                static_cast<unsigned long long>(daemon.inputReportsSent()));
+        corva::lines::printSimulatorLine(corva::lines::kHiddTruthNotWritten, truthFile.c_str());
+    corva::lines::printSimulatorLine(corva::lines::kHiddReportsSent,
+                                     static_cast<unsigned long long>(daemon.inputReportsSent()));
     return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // The simulated driver as nvapi64.dll, for the real program under Wine: the one export the
 // loader looks up, undecorated. The scenario comes from the environment, as for
 // tessaray-sim (TESSARAY_SIM_SCENARIO); only the display's events act here.
+#include "lines/simulator_lines.h"
 #include "platform/platform.h"
 #include "sim/driver/call_log.h"
 #include "sim/driver/sim_display.h"
@@ -16,7 +17,6 @@
 namespace corva::sim {
 namespace {
 
-constexpr char kWho[] = "nvapi64.dll (simulated)";
 constexpr char kCallLogVariable[] = "TESSARAY_SIM_CALL_LOG_FILE";
 
 // The driver's record of the calls it receives, for a test in another process.
@@ -26,7 +26,7 @@ void appendCallsToFileFromEnvironment() {
     if (std::FILE* file = std::fopen(path, "ab"))
         CallLog::instance().appendTo(file);
     else
-        std::fprintf(stderr, "%s: cannot append to %s '%s'\n", kWho, kCallLogVariable, path);
+        lines::printSimulatorLine(lines::kDriverCallLogNotAppended, kCallLogVariable, path);
 }
 
 // Once per process, when the program first reaches the driver: the display set up for the
@@ -35,7 +35,7 @@ void appendCallsToFileFromEnvironment() {
 void startScenario() {
     appendCallsToFileFromEnvironment();
     Scenario scenario;
-    if (!loadScenario(kWho, scenario)) {
+    if (!loadScenario(lines::kSimDriverVoice, scenario)) {
         DriverFaults refused = faults();
         refused.initialize = kSimError;
         setFaults(refused);
@@ -49,7 +49,8 @@ void startScenario() {
     static auto* display = new ScenarioDisplay();
     ScenarioDispatcher dispatcher;
     dispatcher.plug(EventTarget::Display, [](const TimedEvent& event) { display->handle(event); });
-    dispatcher.play(*new TimelinePlayer(), scenario.timeline, platform::steadyNowNs(), kWho);
+    dispatcher.play(*new TimelinePlayer(), scenario.timeline, platform::steadyNowNs(),
+                    lines::kSimDriverVoice);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "app/shared_state.h"
 #include "app/tessaray_main.h"
 #include "lines/run_figures.h"
+#include "lines/simulator_lines.h"
 #include "nvapi/loader.h"
 #include "platform/platform.h"
 #include "platform/std_streams.h"
@@ -33,10 +34,10 @@ int main(int argc, char** argv) {
     corva::platform::keepStandardStreams();
     const int64_t startNs = corva::platform::steadyNowNs();
     corva::sim::Scenario scenario;
-    if (!corva::sim::loadScenario("tessaray-sim", scenario)) return kExitBadScenario;
+    if (!corva::sim::loadScenario(corva::lines::kSimProgramVoice, scenario)) return kExitBadScenario;
     const std::string hid = std::getenv("TESSARAY_SIM_HID") ? std::getenv("TESSARAY_SIM_HID") : "";
     if (hid != "" && hid != "sim" && hid != "hidraw") {
-        std::fprintf(stderr, "tessaray-sim: bad TESSARAY_SIM_HID '%s' (sim or hidraw)\n", hid.c_str());
+        corva::lines::printSimulatorLine(corva::lines::kSimBadHid, hid.c_str());
         return kExitBadScenario;
     }
     corva::nvapi_loader::installDriverLibrary(openSimulatedDriver);
@@ -52,6 +53,6 @@ int main(int argc, char** argv) {
     if (const char* truthFile = std::getenv("TESSARAY_SIM_TRUTH_FILE");
         truthFile != nullptr && *truthFile != '\0')
         if (!session.writeGroundTruth(truthFile))
-            std::fprintf(stderr, "tessaray-sim: cannot write the ground truth to '%s'\n", truthFile);
+            corva::lines::printSimulatorLine(corva::lines::kSimTruthNotWritten, truthFile);
     return code;
 }

@@ -37,7 +37,7 @@ void SimSession::start(int64_t startNs, std::function<int64_t()> wakeStamp, Mcu 
     connectPanelPower(panelLink_, &joined_.headset);
     if (mcu == Mcu::InProcess) installHidTransport(&joined_.mcu);
     started_ = true;
-    dispatcher_.play(player_, scenario_.timeline, startNs, "tessaray-sim");
+    dispatcher_.play(player_, scenario_.timeline, startNs, lines::kSimProgramVoice);
 }
 
 void SimSession::stop() {

@@ -1,13 +1,15 @@
 // Everything tessaray-sim prints, compared with golden files (tests/e2e/golden/), so that any
 // unintended change in the program's output fails. What differs from run to run (times, frame
-// rates, distances, latencies) is masked; lines printed by the display-status monitor and the
-// status-line thread race with the other threads and are compared apart from the ordered text.
+// rates, distances, latencies: the fields the table of printed lines marks Varying) is masked;
+// lines printed by the display-status monitor and the status-line thread race with the other
+// threads and are compared apart from the ordered text.
 // TESSARAY_UPDATE_GOLDEN=1 rewrites the golden files from the runs.
+#include "lines/line_classify.h"
+#include "lines/line_scan.h"
 #include "tests/e2e/e2e_checks.h"
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <set>
 
 namespace corva::test {
@@ -34,23 +36,22 @@ const GoldenCase kCases[] = {
 
 const char kFreeRunSuffix[] = "  [FREE-RUN: vsync lost]";
 
-std::string mask(std::string line) {
-    static const std::pair<std::regex, const char*> kMasks[] = {
-        {std::regex(R"(\d\d:\d\d:\d\d\.\d\d\d)"), "hh:mm:ss.mmm"},
-        {std::regex(R"(fps= *[0-9.]+)"), "fps=#"},
-        {std::regex(R"(prox=([a-z/]+)\(\d+\))"), "prox=$1(#)"},
-        {std::regex(R"(dstat=0x[0-9a-f]{4}\[disp=\d proxOn=\d dsc=\d\])"),
-         "dstat=0x####[disp=# proxOn=# dsc=#]"},
-        {std::regex(R"(\(distance \d+\))"), "(distance #)"},
-        {std::regex(R"(\d+ frames in [0-9.]+s = [0-9.]+ fps avg)"), "# frames in #s = # fps avg"},
-        {std::regex(R"(^frames=\d+)"), "frames=#"},
-        {std::regex(R"(freeRunEvents[ =]\d+)"), "freeRunEvents #"},
-        {std::regex(R"(LATENCY [0-9.]+ ms)"), "LATENCY # ms"},
-        {std::regex(R"(=-?[0-9.]+\.\.[0-9.]+ ms$)"), "=#..# ms"},
-        {std::regex(R"((react|mode|power|vblank)=[0-9.]+)"), "$1=#"},
-    };
-    for (const auto& [pattern, replacement] : kMasks) line = std::regex_replace(line, pattern, replacement);
-    return line;
+// The line with each field that differs from run to run shown as the table's mask for it
+// (lines/printed_lines.h); a field printed as "-" (a step not taken) stays as it is.
+std::string mask(const std::string& line) {
+    const lines::PrintedLine* entry = lines::classify(line);
+    if (entry == nullptr) return line;
+    std::vector<lines::ScannedField> fields(entry->fields + 1);
+    if (!lines::scanFields(entry->format, line, fields.data(), entry->fields)) return line;
+    std::string masked;
+    size_t at = 0;
+    for (size_t i = 0; i < entry->fields; ++i) {
+        const lines::ScannedField& f = fields[i];
+        if (entry->masks[i] == nullptr || f.text == lines::kNoValue) continue;
+        masked += line.substr(at, f.begin - at) + entry->masks[i];
+        at = f.end;
+    }
+    return masked + line.substr(at);
 }
 
 // A loaded machine can push any run into free-run, and keep one there after its vertical

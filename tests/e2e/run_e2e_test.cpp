@@ -102,7 +102,7 @@ TEST(E2eRun, VerticalBlankLostAndRestored) {
 
 TEST(E2eRun, DeviceRemovedEndsTheRunWithDisplayLost) {
     const SimProcessResult run = runSim(simOptions({"5"}, "at 1.5 device-removed"));
-    EXPECT_EQ(run.exitCode, 4) << run.err;
+    EXPECT_EQ(run.exitCode, corva::run::kExitDisplayLost) << run.err;
     EXPECT_NE(run.err.find("display lost"), std::string::npos) << run.err;
     const ReadRun r = readRun(run);
     EXPECT_TRUE(r.run.result.displayLost);
@@ -112,7 +112,7 @@ TEST(E2eRun, DeviceRemovedEndsTheRunWithDisplayLost) {
 
 TEST(E2eRun, NoDisplayFailsInitialisationAndStillRestoresTheBypass) {
     const SimProcessResult run = runSim(simOptions({"5"}, "no-display"));
-    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_EQ(run.exitCode, corva::run::kExitInitFailed) << run.err;
     EXPECT_TRUE(inOrder(
         run.out, {"prox bypass: ON ('p' sent)\n", "INIT_START ", "prox bypass restored: ok ('[' sent)\n"}));
     const ReadRun r = readRun(run);
@@ -124,7 +124,7 @@ TEST(E2eRun, NoDisplayFailsInitialisationAndStillRestoresTheBypass) {
 
 TEST(E2eRun, ABadScenarioIsRefusedBeforeAnythingRuns) {
     const SimProcessResult run = runSim(simOptions({"1"}, "at 1 explode"));
-    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.exitCode, corva::run::kExitBadScenario);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "tessaray-sim: bad TESSARAY_SIM_SCENARIO: line 1: unknown event 'explode'\n");
     // The simulator's own complaint: no run of the program at all, nothing unknown.

@@ -1,6 +1,7 @@
 // The trace's writer and tessaray-report's reader of it: every record comes back as written,
 // a cut file reads up to its last whole line, a full ring drops and counts instead of
 // waiting, and what is not a trace (or is a newer one) is refused.
+#include "lines/run_figures.h"
 #include "trace/trace_file.h"
 #include "trace/trace.h"
 #include "trace/trace_format.h"
@@ -56,7 +57,7 @@ std::string writeEveryKind(const std::string& path) {
         trace::panelPower(false, 31000, 32000, 0);
         trace::parked(33000);
         trace::wakeSeen(34000);
-        trace::panelPower(true, 35000, 36000, 0, -208);
+        trace::panelPower(true, 35000, 36000, 0, run::kStatusHdcpDisabled);
         trace::dstatChange(37000, 0x000b, 0x0002);
         trace::freeRun(38000, true, true);
         trace::presentError(39000, 9, -1);
@@ -98,7 +99,7 @@ TEST(TraceFile, EveryRecordReadsBackAsWritten) {
     EXPECT_EQ(t.markers[0].localMs, 45296789);
     ASSERT_EQ(t.panels.size(), 2u);
     EXPECT_FALSE(t.panels[0].on);
-    EXPECT_EQ(t.panels[1].modeStatus, -208);
+    EXPECT_EQ(t.panels[1].modeStatus, run::kStatusHdcpDisabled);
     EXPECT_EQ(t.panels[1].returnNs, 36000);
     EXPECT_EQ(t.parked, std::vector<int64_t>{33000});
     EXPECT_EQ(t.wakesSeen, std::vector<int64_t>{34000});

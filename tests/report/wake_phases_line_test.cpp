@@ -1,7 +1,8 @@
 // The wake-phase line as the program writes it and tessaray-report reads it back.
 #include "app/wake_phases.h"
 #include "lines/printed_lines.h"
-#include "report/wake_phases_line.h"
+#include "lines/printer.h"
+#include "lines/line_classify.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,19 @@ constexpr int64_t kRequest = 1000 * kMs;
 // The line as the program prints it.
 std::string formatted(const WakePhaseTimes& t) {
     const WakePhaseFields f = wakePhaseFields(t);
-    char line[200];
-    std::snprintf(line, sizeof line, lines::kWakePhases.format(), f.react, f.mode, f.power, f.vblank, f.on);
-    return line;
+    ::testing::internal::CaptureStdout();
+    lines::print(lines::kWakePhases, f.react, f.mode, f.power, f.vblank, f.on);
+    return ::testing::internal::GetCapturedStdout();
+}
+
+// The fields read back through the line's definition, as tessaray-report reads them.
+struct ReadPhases {
+    lines::OptionalMs react, mode, power, vblank;
+    lines::OptionalMsInterval on;
+};
+bool readBack(const std::string& line, ReadPhases& out) {
+    return lines::scan(lines::kWakePhases, line, out.react, out.mode, out.power, out.vblank, out.on) &&
+           lines::classify(line) == &lines::entryOf(lines::LineId::WakePhases);
 }
 
 TEST(WakePhasesLine, WrittenAndReadBack) {
@@ -50,20 +61,21 @@ TEST(WakePhasesLine, WrittenAndReadBack) {
     for (const Case& c : cases) {
         const std::string line = formatted(c.times);
         EXPECT_EQ(line, c.line) << c.what;
-        report::WakePhases read;
-        ASSERT_TRUE(report::parseWakePhases(line.substr(0, line.size() - 1), read)) << c.what;
-        EXPECT_EQ(read.modeMs < 0, c.times.modeNs < kRequest) << c.what;
-        EXPECT_EQ(read.interval, c.times.onLoNs != 0) << c.what;
-        if (read.interval) {
-            EXPECT_LE(read.onLoMs * kMs, double(c.times.onLoNs - kRequest)) << c.what;
-            EXPECT_GE(read.onHiMs * kMs, double(c.times.onHiNs - kRequest)) << c.what;
+        ReadPhases read;
+        ASSERT_TRUE(readBack(line, read)) << c.what;
+        EXPECT_EQ(!read.mode.present, c.times.modeNs < kRequest) << c.what;
+        EXPECT_EQ(read.on.present, c.times.onLoNs != 0) << c.what;
+        if (read.on.present) {
+            EXPECT_LE(read.on.lo * kMs, double(c.times.onLoNs - kRequest)) << c.what;
+            EXPECT_GE(read.on.hi * kMs, double(c.times.onHiNs - kRequest)) << c.what;
         }
     }
     for (const char* bad : {"WAKE_PHASES react=1.0 mode=- power=- vblank=- on=5.0..4.0 ms",
                             "WAKE_PHASES react=1.0 mode=- power=- vblank=- on=1.0 ms",
-                            "WAKE_PHASES react=x mode=- power=- vblank=- on=- ms"}) {
-        report::WakePhases read;
-        EXPECT_FALSE(report::parseWakePhases(bad, read)) << bad;
+                            "WAKE_PHASES react=x mode=- power=- vblank=- on=- ms",
+                            "WAKE_PHASES react=-1.0 mode=- power=- vblank=- on=- ms"}) {
+        ReadPhases read;
+        EXPECT_FALSE(readBack(bad, read)) << bad;
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "lines/printed_lines.h"
+#include "lines/simulator_lines.h"
 
 #include <cstdio>
 #include <algorithm>
@@ -20,9 +21,20 @@ struct SampleLine {
 // Numbers 7 (a failing status for every status field), texts "-" (a step not taken, a
 // reason, a call the bring-up does not know).
 template <typename T>
+T sampleField();
+template <typename T, const char* Mask>
+lines::Varying<T, Mask> sampleVarying(const lines::Varying<T, Mask>*) {
+    return sampleField<T>();
+}
+template <typename T>
 T sampleField() {
     if constexpr (std::is_same_v<T, const char*>) {
         return "-";
+    } else if constexpr (std::is_same_v<T, lines::OptionalMs> ||
+                         std::is_same_v<T, lines::OptionalMsInterval>) {
+        return T{};  // not taken: "-"
+    } else if constexpr (requires { T::value; }) {
+        return sampleVarying(static_cast<const T*>(nullptr));
     } else {
         return T(7);
     }
@@ -31,8 +43,14 @@ T sampleField() {
 template <typename... Fields>
 std::string sampleText(const lines::LineFormat<Fields...>& line, std::type_identity_t<Fields>... fields) {
     char text[1024];
-    const int n = std::snprintf(text, sizeof text, line.format(), fields...);
+    const int n = std::snprintf(text, sizeof text, line.format(),
+                                lines::detail::vararg(lines::detail::printable(fields))...);
     return n > 0 ? std::string(text, static_cast<size_t>(n) - 1) : std::string();
+}
+
+template <typename... Fields>
+std::string sampleTextOf(const lines::LineFormat<Fields...>& line) {
+    return sampleText(line, sampleField<Fields>()...);
 }
 
 template <typename... Fields>
@@ -50,6 +68,22 @@ inline std::vector<SampleLine> sampleLines() {
     std::erase_if(out, [](const SampleLine& s) { return s.entry->id == lines::LineId::Marker; });
     for (const char* name : lines::kMarkerNames)
         out.push_back({&lines::entryOf(lines::LineId::Marker), sampleText(lines::kMarker, name, 7, 7, 7, 7)});
+    return out;
+}
+
+// A line of every entry of the simulator's own table.
+struct SampleSimulatorLine {
+    const lines::SimulatorLine* entry;
+    std::string text;
+};
+
+inline std::vector<SampleSimulatorLine> simulatorSampleLines() {
+    std::vector<SampleSimulatorLine> out;
+    size_t at = 0;
+#define TESSARAY_SIM_SAMPLE(name, stream, fields, text) \
+    out.push_back({&lines::kSimulatorLines[at++], sampleTextOf(lines::k##name)});
+    TESSARAY_SIMULATOR_LINES(TESSARAY_SIM_SAMPLE)
+#undef TESSARAY_SIM_SAMPLE
     return out;
 }
 

@@ -2,6 +2,7 @@
 // the headset's microcontroller, nor the driver, nor the timer.
 #include "app/tessaray_main.h"
 #include "lines/printed_lines.h"
+#include "lines/run_figures.h"
 #include "platform/platform.h"
 #include "platform/single_instance_win32.h"
 #include "platform/timer_resolution_win32.h"
@@ -98,7 +99,7 @@ TEST(Win32SingleInstance, ASecondRunSaysSoAndExitsWithThreeTouchingNothing) {
     installHidTransport(nullptr);
     CloseHandle(held);
 
-    EXPECT_EQ(exitCode, 3);
+    EXPECT_EQ(exitCode, run::kExitInitFailed);
     EXPECT_EQ(out, "");
     char searchLine[200];
     std::snprintf(searchLine, sizeof searchLine, lines::kLibrarySearchNotRestricted.format(), 87ul);
