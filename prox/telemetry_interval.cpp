@@ -19,13 +19,18 @@ bool TelemetryIntervalMeter::add(int64_t arrivalNs) {
     std::array<int64_t, kReports> sorted = gaps;
     std::sort(sorted.begin() + 1, sorted.end());
     const int64_t typical = sorted[kReports / 2];
+    // Only in a stream read report by report: most gaps within a quarter of the typical one
+    // (after a stalled reader, the gaps say nothing about the reports' places).
+    size_t regular = 0;
+    for (size_t i = 1; i < kReports; ++i) regular += std::abs(gaps[i] - typical) <= typical / 4 ? 1 : 0;
+    const bool clean = typical > 0 && regular * 4 >= (kReports - 1) * 3;
     std::array<int64_t, kReports> slot{};
     for (size_t i = 1; i < kReports; ++i) {
         int64_t step = 1;
-        if (typical > 0) {
+        if (clean) {
             const int64_t m = (gaps[i] + typical / 2) / typical;
             const bool madeUp = i + 1 < kReports && gaps[i + 1] < typical / 2;
-            if (m >= 2 && std::abs(gaps[i] - m * typical) <= typical / 4 && !madeUp) step = m;
+            if (m >= 2 && m <= 4 && std::abs(gaps[i] - m * typical) <= typical / 4 && !madeUp) step = m;
         }
         slot[i] = slot[i - 1] + step;
     }
@@ -227,8 +232,14 @@ void DisplaysOnEdgeTracker::gridBounds() {
         lastOff = std::min(lastOff, arrival[i] + (slot[off] - slot[i]) * fastStepNs - edgeJitterNs_ / 4 -
                                         (acrossLoss ? tolerance : 0));
     }
-    // Even a report read promptly arrives a little after it was sent (the reader's wake-up):
-    // the lower bound is taken that much earlier.
+    // When every report of the run was read in a burst after a stalled reader, none of them
+    // was read promptly: the report read before the burst bounds the off report. Even a
+    // report read promptly arrives a little after it was sent (the reader's wake-up): the
+    // lower bound is taken that much earlier.
+    bool burst = true;
+    for (size_t i = std::max<size_t>(runStart, 1); burst && i < off; ++i)
+        burst = arrival[i] - arrival[i - 1] < interval / 2;
+    if (burst) lastOff = std::min(lastOff, arrivalBeforeBurstNs(later_));
     edgeLastOffNs_ = lastOff - kQuickestDeliveryNs;
 
     // Each later report was sent at least its count of intervals (a fast crystal allowed for)
@@ -243,7 +254,7 @@ void DisplaysOnEdgeTracker::gridBounds() {
         edgeFirstOnNs_ = std::min(edgeFirstOnNs_, arrival[on + k] - int64_t(k) * fastStepNs + delayBound);
 }
 
-int64_t DisplaysOnEdgeTracker::arrivalBeforeBurstNs() const {
+int64_t DisplaysOnEdgeTracker::arrivalBeforeBurstNs(size_t onBack) const {
     // A report read within half an interval of the one before it waited in the queue: the
     // reader had stalled, and the first report of such a burst is the latest of all. When
     // the off report is in one (or starts one the on report is in), the report before the
@@ -252,8 +263,9 @@ int64_t DisplaysOnEdgeTracker::arrivalBeforeBurstNs() const {
     auto queued = [&](size_t back) {
         return back + 1 < n && arrivalBack(back) - arrivalBack(back + 1) < askedNs_ / 2;
     };
-    if (!queued(0) && !queued(1)) return arrivalBack(1);
-    size_t first = 1;
+    const size_t offBack = onBack + 1;
+    if (!queued(onBack) && !queued(offBack)) return arrivalBack(offBack);
+    size_t first = offBack;
     while (queued(first)) ++first;
     return arrivalBack(first + 1 < n ? first + 1 : first);
 }
@@ -273,7 +285,7 @@ bool DisplaysOnEdgeTracker::add(uint16_t dstat, int64_t arrivalNs) {
             // Even a report read promptly arrives a little after it was sent.
             later_ = kLaterReports;
             edgeJitterNs_ = 0;
-            edgeLastOffNs_ = arrivalBeforeBurstNs() - kQuickestDeliveryNs;
+            edgeLastOffNs_ = arrivalBeforeBurstNs(0) - kQuickestDeliveryNs;
             edgeFirstOnNs_ = arrivalNs;
         }
     } else if (later_ < kLaterReports) {

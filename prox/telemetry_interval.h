@@ -85,8 +85,9 @@ class DisplaysOnEdgeTracker {
 
   private:
     int64_t arrivalBack(size_t back) const;  // 0: the newest report
-    // No later than the last off report was sent, by arrivals alone.
-    int64_t arrivalBeforeBurstNs() const;
+    // No later than the last off report was sent, by arrivals alone (the on report
+    // `onBack` reports back from the newest).
+    int64_t arrivalBeforeBurstNs(size_t onBack) const;
     // The spread of the gaps between arrivals about whole intervals, taken as the firmware's
     // jitter: a reader's occasional delay leaves the median alone, jitter moves it.
     int64_t jitterNs(size_t reports) const;
