@@ -6,6 +6,8 @@
 #include "app/wake_phases.h"
 #include "platform/platform.h"
 
+#include <algorithm>
+
 namespace corva {
 
 namespace {
@@ -13,9 +15,24 @@ namespace {
 // Ten reports at the 50 ms telemetry interval.
 constexpr int64_t kTelemetryPauseNs = 500000000;
 
+// The reports after the displays came on tighten the interval: waited for, up to four
+// telemetry intervals but no longer than this (two reports at the 50 ms interval).
+constexpr int64_t kLaterReportsWaitNs = 120000000;
+
+// Until the reports after the displays-on change have refined its times, the wait is up,
+// the run stops or the link is lost (the times so far hold in any case).
+void awaitLaterReports(const McuProx& link, uint32_t losses) {
+    const int64_t intervals = int64_t(McuProx::kDisplaysOnLaterReports) * link.rateMs * 1000000 + 2000000;
+    const int64_t until = platform::steadyNowNs() + std::min(intervals, kLaterReportsWaitNs);
+    while (link.displaysOnLaterReports() < McuProx::kDisplaysOnLaterReports && !StopFlag.load() &&
+           !link.deviceGone() && link.linkLosses() == losses && platform::steadyNowNs() < until)
+        platform::sleepMs(1);
+}
+
 // The phases of the wake requested at `requestNs`, from the stamps of its steps and the
 // telemetry around the displays coming on.
 void printWakePhases(const McuProx& link, int64_t requestNs) {
+    awaitLaterReports(link, link.linkLosses());
     WakePhaseTimes times;
     times.requestNs = requestNs;
     times.reactNs = WakePhaseStamps.reactNs.load();

@@ -69,6 +69,10 @@ class McuProx {
     // dstat reads the times of that change.
     int64_t displaysOnLastOffNs() const { return onEdgeLastOffNs_.load(); }
     int64_t displaysOnFirstOnNs() const { return onEdgeFirstOnNs_.load(); }
+    // Reports since that change that have tightened its times; kDisplaysOnLaterReports once
+    // no more will.
+    static constexpr uint32_t kDisplaysOnLaterReports = 4;
+    uint32_t displaysOnLaterReports() const { return onEdgeLaterReports_.load(); }
 
     // Every present interface with the MCU's ids, opened for overlapped I/O.
     std::vector<HidHandle> enumerateProxInterfaces();
@@ -125,6 +129,7 @@ class McuProx {
     std::atomic<int64_t> lastReportNs_{0};
     std::atomic<int64_t> onEdgeLastOffNs_{0};
     std::atomic<int64_t> onEdgeFirstOnNs_{0};
+    std::atomic<uint32_t> onEdgeLaterReports_{kDisplaysOnLaterReports};
 };
 
 namespace prox {

@@ -14,6 +14,7 @@ namespace corva {
 namespace {
 
 constexpr uint32_t kTelemetryReadTimeoutMs = 1000;
+static_assert(McuProx::kDisplaysOnLaterReports == prox::DisplaysOnEdgeTracker::kLaterReports);
 constexpr int kSilentReadsForGone = 3;
 constexpr int64_t kReconnectWaitNs = 2000000000;
 constexpr uint32_t kReconnectPollMs = 100;
@@ -101,9 +102,11 @@ void McuProx::readerLoop() {
         }
         distance.store(telemetry.proximity, std::memory_order_relaxed);
         if (telemetry.hasDstat) {
-            if (edge.add(telemetry.dstat, arrivalNs)) {
+            const size_t laterBefore = edge.edgeLaterReports();
+            if (edge.add(telemetry.dstat, arrivalNs) || edge.edgeLaterReports() != laterBefore) {
                 onEdgeLastOffNs_.store(edge.edgeLastOffNs());
                 onEdgeFirstOnNs_.store(edge.edgeFirstOnNs());
+                onEdgeLaterReports_.store(uint32_t(edge.edgeLaterReports()));
             }
             // After the edge's times: see displaysOnFirstOnNs().
             const uint16_t previous = dstat.exchange(telemetry.dstat);

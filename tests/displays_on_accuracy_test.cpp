@@ -1,0 +1,222 @@
+// The displays-on interval's accuracy in virtual time: a small model of a microcontroller's
+// firmware (timer restarts on its commands, jitter, a polled endpoint, a drifting crystal,
+// lost reports) and of the reader thread (prompt, or loaded: late reads and stalls that read
+// several reports at once) feeds the reader's own meter and tracker through many wakes. The
+// interval must hold the true send times of the last off and the first on report in every
+// wake, and with a prompt reader be no wider than the interval and the behaviour's own
+// uncertainty allow.
+#include "prox/telemetry_interval.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace corva {
+namespace {
+
+struct Behaviour {
+    const char* what;
+    bool restart = false;    // the timer restarts on the doze and on the wake command
+    bool jitter = false;     // each report sent up to J late: 0.4 intervals, at most 2 ms
+    bool poll = false;       // held until the host's poll: every 1, 4 or 8 ms at 1, 5 or 50 ms
+    double driftPpm = 0;     // the crystal runs fast (negative: slow)
+    double lossPercent = 0;  // reports lost on the way
+};
+
+enum class Reader { Prompt, Loaded };
+
+struct Report {
+    double sentMs;
+    double arrivalMs;
+    bool on;
+    bool lost;
+};
+
+struct Wake {
+    double commandMs;  // the wake command
+    double onMs;       // the displays came on
+};
+
+struct Cell {
+    size_t wakes = 0;
+    size_t inside = 0;
+    double worstExcessMs = -1e9;  // width beyond the allowed, prompt reader only
+    std::string firstMiss;
+};
+
+constexpr int kWakes = 30;
+
+// One stream of 30 doze/wake cycles after four seconds of warm-up (the interval measured); the reader's meter
+// and tracker fed as the reader thread feeds them, and each wake's interval taken after the reports the phase
+// line waits for.
+Cell runCell(const Behaviour& b, double intervalMs, Reader reader, uint32_t seed) {
+    std::mt19937 random(seed);
+    auto uniform = [&](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(random);
+    };
+    const double jitterMs = b.jitter ? std::min(0.4 * intervalMs, 2.0) : 0.0;
+    const double pollMs = !b.poll ? 0.0 : intervalMs < 5 ? 1.0 : intervalMs < 50 ? 4.0 : 8.0;
+    const double periodMs = intervalMs * (1.0 - b.driftPpm * 1e-6);
+
+    // The commands (doze, wake) and the display state they lead to.
+    std::vector<double> commands;
+    std::vector<Wake> wakes;
+    std::vector<std::pair<double, double>> offSpans;
+    double t = 4000.0;
+    for (int i = 0; i < kWakes; ++i) {
+        const double doze = t + uniform(0, intervalMs);
+        const double wake = doze + 500.0 + uniform(0, 50);
+        const double on = wake + uniform(80, 120);
+        commands.insert(commands.end(), {doze, wake});
+        wakes.push_back({wake, on});
+        offSpans.emplace_back(doze + uniform(20, 40), on);
+        t = on + 600.0;
+    }
+    auto displaysOn = [&](double at) {
+        for (const auto& [from, to] : offSpans)
+            if (at >= from && at < to) return false;
+        return true;
+    };
+
+    // The firmware's sends.
+    std::vector<Report> reports;
+    double timer = periodMs;
+    size_t nextCommand = 0;
+    double lastSent = 0.0;
+    while (timer < t) {
+        if (b.restart && nextCommand < commands.size() && commands[nextCommand] < timer) {
+            timer = commands[nextCommand++] + periodMs;
+            continue;
+        }
+        while (nextCommand < commands.size() && commands[nextCommand] < timer) ++nextCommand;
+        double sent = timer + uniform(0, jitterMs);
+        if (pollMs > 0) sent = std::ceil(sent / pollMs) * pollMs;
+        sent = std::max(sent, lastSent + 1e-6);
+        lastSent = sent;
+        reports.push_back({sent, 0.0, displaysOn(sent), uniform(0, 100) < b.lossPercent});
+        timer += periodMs;
+    }
+
+    // The reader: one report after the other, never before it was sent.
+    double stallUntil = 0.0;
+    double lastArrival = 0.0;
+    for (Report& r : reports) {
+        if (r.lost) continue;
+        double delay = uniform(0.02, 0.15);
+        if (reader == Reader::Loaded) {
+            const double draw = uniform(0, 1);
+            if (draw > 0.97)
+                stallUntil = r.sentMs + uniform(2, 5) * intervalMs;
+            else if (draw > 0.82)
+                delay = uniform(0.2, 3.0);
+        }
+        r.arrivalMs = std::max({r.sentMs + delay, stallUntil, lastArrival + 0.002});
+        lastArrival = r.arrivalMs;
+    }
+
+    prox::TelemetryIntervalMeter meter;
+    prox::DisplaysOnEdgeTracker edge;
+    const int64_t askedNs = int64_t(intervalMs * 1e6);
+    edge.setAskedIntervalNs(askedNs);
+    const double waitMs = std::min(4 * intervalMs + 2.0, 120.0);  // as the phase line waits
+    Cell cell;
+    size_t nextWake = 0;
+    const Report* lastOff = nullptr;
+    const Report* firstOn = nullptr;
+    double cutoffMs = 0.0;
+    auto judge = [&] {
+        const Wake& w = wakes[nextWake++];
+        const double lo = double(edge.edgeLastOffNs()) / 1e6;
+        const double hi = double(edge.edgeFirstOnNs()) / 1e6;
+        ++cell.wakes;
+        const bool inside = lo <= lastOff->sentMs && firstOn->sentMs <= hi;
+        if (inside)
+            ++cell.inside;
+        else if (cell.firstMiss.empty())
+            cell.firstMiss = "wake at " + std::to_string(w.commandMs) + ": " + std::to_string(lo) + ".." +
+                             std::to_string(hi) + " misses " + std::to_string(lastOff->sentMs) + ".." +
+                             std::to_string(firstOn->sentMs);
+        // Its own uncertainty: the jitter (half as much again for the lower bound's allowance,
+        // measured from few reports), the poll period, the crystal's drift over the projection
+        // (300 ppm allowed for, and what it really runs), an interval per report lost within
+        // the projection's reach (when not yet told from a late read) and the tolerance of a
+        // bridged loss, and for restarts: one whose phase shift lies within the tolerance
+        // (twice the jitter measured, poll holds included, and 0.2 ms), and one interval for
+        // one within the reports that cannot yet be told from a stalled reader.
+        constexpr size_t kProjected = prox::DisplaysOnEdgeTracker::kProjectedReports;
+        const double projectedMs = double(kProjected) * intervalMs;
+        const double toleranceMs = 2 * 1.2 * (jitterMs + pollMs) + 0.2 + 22 * intervalMs * 300e-6;
+        double allowed =
+            intervalMs + 1.5 * jitterMs + pollMs + projectedMs * (300 + std::fabs(b.driftPpm)) * 1e-6 + 0.5;
+        double lostAllowed = 0.0;
+        size_t received = 0;
+        for (const Report* r = firstOn; r-- != reports.data() && received <= kProjected;)
+            if (r->lost)
+                lostAllowed += intervalMs;
+            else
+                ++received;
+        if (b.lossPercent > 0) allowed += toleranceMs;
+        if (b.restart)
+            allowed += toleranceMs + (lastOff->sentMs - w.commandMs < 6 * intervalMs ? intervalMs : 0.0);
+        if (reader != Reader::Prompt) return;
+        cell.worstExcessMs = std::max(cell.worstExcessMs, hi - lo - allowed - lostAllowed);
+    };
+    for (const Report& r : reports) {
+        if (r.lost) continue;
+        if (firstOn != nullptr && r.arrivalMs > cutoffMs) {
+            judge();
+            firstOn = nullptr;
+        }
+        if (meter.add(int64_t(r.arrivalMs * 1e6)) &&
+            prox::intervalKept(meter.measuredMs(), uint16_t(intervalMs)))
+            edge.setIntervalNs(askedNs);
+        const bool rising = edge.add(r.on ? 0x000b : 0x0002, int64_t(r.arrivalMs * 1e6));
+        if (rising && nextWake < wakes.size() && r.sentMs > wakes[nextWake].commandMs) {
+            firstOn = &r;
+            cutoffMs = r.arrivalMs + waitMs;
+        }
+        if (firstOn != nullptr && edge.edgeLaterReports() == prox::DisplaysOnEdgeTracker::kLaterReports) {
+            judge();
+            firstOn = nullptr;
+        }
+        if (!r.on) lastOff = &r;
+    }
+    return cell;
+}
+
+TEST(DisplaysOnAccuracy, TruthInsideEveryIntervalUnderEachFirmwareBehaviour) {
+    const Behaviour behaviours[] = {
+        {"steady grid"},
+        {"timer restarted by its commands", true},
+        {"jitter", false, true},
+        {"polled endpoint", false, false, true},
+        {"crystal 200 ppm fast", false, false, false, 200},
+        {"crystal 200 ppm slow", false, false, false, -200},
+        {"10 % of reports lost", false, false, false, 0, 10},
+        {"all combined", true, true, true, 200, 10},
+        {"all combined, slow crystal", true, true, true, -200, 10},
+    };
+    uint32_t seed = 1;
+    for (const Behaviour& b : behaviours) {
+        for (double intervalMs : {1.0, 5.0, 50.0}) {
+            for (Reader reader : {Reader::Prompt, Reader::Loaded}) {
+                const Cell c = runCell(b, intervalMs, reader, seed++);
+                const std::string cell = std::string(b.what) + " at " + std::to_string(int(intervalMs)) +
+                                         " ms, " + (reader == Reader::Prompt ? "prompt" : "loaded") +
+                                         " reader";
+                EXPECT_EQ(c.wakes, size_t(kWakes)) << cell;
+                EXPECT_EQ(c.inside, c.wakes) << cell << "; first miss: " << c.firstMiss;
+                if (reader == Reader::Prompt) {
+                    EXPECT_LE(c.worstExcessMs, 0.0) << cell;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corva
