@@ -213,8 +213,8 @@ TEST_F(WineE2e, ASessionEndStopsABenchmarkAndWaitsForTheDisplayToBeReleased) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // The stop reaches the present loop directly: "BENCH_END" (printed once it returns) may
     // come before or after the benchmark thread's own last line.
-    EXPECT_TRUE(inOrder(r.out, {"INIT_DONE ", "CYCLE 1/3\n", "BENCH_INCOMPLETE: ",
-                                "stopped before the cycles were done\n"}));
+    EXPECT_TRUE(inOrder(
+        r.out, {"INIT_DONE ", "CYCLE 1/3\n", "BENCH_INCOMPLETE: ", "stopped before the cycles were done\n"}));
     EXPECT_TRUE(inOrder(r.out, {"CYCLE 1/3\n", "BENCH_END "}));
     EXPECT_EQ(countOf(r.out, "CYCLE 3/3"), 0u) << r.out;
     expectCompleteTeardown(readRun(r));
