@@ -21,7 +21,8 @@ constexpr int64_t kLaterReportsWaitNs = 120000000;
 
 // Until the reports after the displays-on change have refined its times, the wait is up,
 // the run stops or the link is lost (the times so far hold in any case).
-void awaitLaterReports(const McuProx& link, uint32_t losses) {
+void awaitLaterReports(const McuProx& link) {
+    const uint32_t losses = link.linkLosses();
     const int64_t intervals = int64_t(McuProx::kDisplaysOnLaterReports) * link.rateMs * 1000000 + 2000000;
     const int64_t until = platform::steadyNowNs() + std::min(intervals, kLaterReportsWaitNs);
     while (link.displaysOnLaterReports() < McuProx::kDisplaysOnLaterReports && !StopFlag.load() &&
@@ -32,7 +33,7 @@ void awaitLaterReports(const McuProx& link, uint32_t losses) {
 // The phases of the wake requested at `requestNs`, from the stamps of its steps and the
 // telemetry around the displays coming on.
 void printWakePhases(const McuProx& link, int64_t requestNs) {
-    awaitLaterReports(link, link.linkLosses());
+    awaitLaterReports(link);
     WakePhaseTimes times;
     times.requestNs = requestNs;
     times.reactNs = WakePhaseStamps.reactNs.load();
