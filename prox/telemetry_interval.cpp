@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 namespace corva::prox {
@@ -90,12 +91,13 @@ namespace {
 // How late the firmware sends a report after its timer, at most (jitter, a poll hold): the
 // reports' heights above the lower hull of their arrivals on the grid spread over it, read
 // delays only add to them. The highest but that of report `bounded` (whose own delay is in
-// question: its read may have been late), a quarter more for the top of the spread that the
-// reports may not have reached, and one host frame (1 ms) for a poll that this report waited
-// for and none before it did (a timer that sits just before a poll, and a little jitter);
-// -1 when too few reports tell it.
+// question: its read may have been late), widened for the top of the spread that the reports
+// may not have reached (all m of them below the share y of it only with odds y^m, kept at 1
+// in 10,000), and one host frame (1 ms) for a poll that this report waited for and none
+// before it did (a timer that sits just before a poll, and a little jitter); -1 when too
+// few reports tell it.
 int64_t sendDelayBoundNs(const int64_t* slot, const int64_t* arrival, size_t count, size_t bounded) {
-    constexpr size_t kMax = 32;
+    constexpr size_t kMax = DisplaysOnEdgeTracker::kRecentReports;
     if (count < 12 || count > kMax) return -1;
     auto turnsUp = [&](size_t o, size_t a, size_t b) {
         return double(slot[a] - slot[o]) * double(arrival[b] - arrival[o]) -
@@ -121,7 +123,8 @@ int64_t sendDelayBoundNs(const int64_t* slot, const int64_t* arrival, size_t cou
     height[bounded] = 0;
     const int64_t highest = *std::max_element(height.begin(), height.begin() + ptrdiff_t(count));
     constexpr int64_t kHostFrameNs = 1000000;
-    return std::max<int64_t>(0, highest + highest / 4) + kHostFrameNs;
+    const double reached = std::pow(1e-4, 1.0 / double(count - 1));
+    return std::max<int64_t>(0, int64_t(double(highest) / reached)) + kHostFrameNs;
 }
 
 }  // namespace
@@ -131,7 +134,9 @@ void DisplaysOnEdgeTracker::gridBounds() {
     const int64_t interval = intervalNs_;
     // Oldest first: the projected reports, the off report, the on report and those after it.
     const size_t newer = later_ + 1;
-    const size_t n = std::min(recent_, kProjectedReports + 1 + newer);
+    const size_t projected =
+        std::clamp(size_t(kProjectedSpanNs / interval), kWindowReports, kProjectedReports);
+    const size_t n = std::min(recent_, projected + 1 + newer);
     const size_t off = n - 1 - newer;
     std::array<int64_t, kMax> arrival{};
     std::array<int64_t, kMax> slot{};  // each report's place on the firmware's grid
@@ -172,13 +177,24 @@ void DisplaysOnEdgeTracker::gridBounds() {
     for (size_t i = 1; i < segmentEnd; ++i) phase = std::min(phase, residual(i));
     size_t unsure = segmentEnd;  // reports from here on are not yet placed on the grid
     size_t lastBridged = 0;      // the trusted segment after the last loss
+    // Slots counted before the off report that may as well have been lost after it. The loss
+    // is placed by the segment's promptest report, and a report read late by whole intervals
+    // before that one hides a gap after it (the off report read late, reports lost between it
+    // and the on report look like reports lost before it). Placed before the off report when
+    // a report of the segment before it lies on the segment's phase; not when the segment
+    // starts with the off report or after it. Such slots are not counted between a report
+    // before the loss and the off report; between two reports after it, counted or not, they
+    // cancel.
+    std::array<int64_t, kMax> unplaced{};
     for (size_t g = segmentEnd; g < n; g = segmentEnd) {
         segmentEnd = g + 1;
         while (segmentEnd < n && !gapAt(segmentEnd)) ++segmentEnd;
         bool enough = segmentEnd - g >= kRunReports + 2;
         int64_t promptest = residual(g);
+        int64_t promptestToOff = off > g ? residual(g) : INT64_MAX;
         for (size_t i = g + 1; i < segmentEnd; ++i) {
             promptest = std::min(promptest, residual(i));
+            if (i < off) promptestToOff = std::min(promptestToOff, residual(i));
             enough = enough && arrival[i] - arrival[i - 1] >= interval / 2;
         }
         // With a tolerance of half an interval or more, a loss cannot be told from a restart.
@@ -189,6 +205,8 @@ void DisplaysOnEdgeTracker::gridBounds() {
             phase = promptest;  // a restart
         } else if (lost >= 1) {
             for (size_t i = unsure; i < n; ++i) slot[i] += lost;
+            if (unsure <= off && (off < g || promptestToOff - promptest > tolerance))
+                for (size_t i = unsure; i < n; ++i) unplaced[i] += lost;
             bridged[unsure] = true;
             lastBridged = g;
             phase = promptest - lost * interval;
@@ -223,14 +241,20 @@ void DisplaysOnEdgeTracker::gridBounds() {
     if (lastBridged != 0 && lastBridged + kRunReports <= off + 1) runStart = std::max(runStart, lastBridged);
 
     // Projected forward from each report of the run (a fast crystal allowed for): the earliest
-    // such projection lies within the quickest delivery and the least jitter of the run.
+    // such projection lies within the quickest delivery and the least send delay (jitter, a
+    // poll hold) of the run's reports. The fewer they are, the more of the jitter that least
+    // delay may still be: each is somewhere in it, so all m of them lie in its top share x
+    // only with odds (1 - x)^m; the allowance keeps those odds at 1 in 10,000.
     const int64_t fastStepNs = interval - interval * kDriftPpm / 1000000;
     int64_t lastOff = arrival[off];
     bool acrossLoss = false;
+    const double runReports = double(std::max<size_t>(1, off - runStart));
+    const int64_t leastDelayNs = int64_t(double(edgeJitterNs_) * (1.0 - std::pow(1e-4, 1.0 / runReports)));
     for (size_t i = off; i-- > runStart;) {
         acrossLoss = acrossLoss || bridged[i + 1];
-        lastOff = std::min(lastOff, arrival[i] + (slot[off] - slot[i]) * fastStepNs - edgeJitterNs_ / 4 -
-                                        (acrossLoss ? tolerance : 0));
+        const int64_t slots = (slot[off] - unplaced[off]) - (slot[i] - unplaced[i]);
+        lastOff =
+            std::min(lastOff, arrival[i] + slots * fastStepNs - leastDelayNs - (acrossLoss ? tolerance : 0));
     }
     // When every report of the run was read in a burst after a stalled reader, none of them
     // was read promptly: the report read before the burst bounds the off report. Even a
@@ -285,7 +309,7 @@ bool DisplaysOnEdgeTracker::add(uint16_t dstat, int64_t arrivalNs) {
             // Even a report read promptly arrives a little after it was sent.
             later_ = kLaterReports;
             edgeJitterNs_ = 0;
-            edgeLastOffNs_ = arrivalBeforeBurstNs(0) - kQuickestDeliveryNs;
+            edgeLastOffNs_ = arrivalBeforeBurstNs(1) - kQuickestDeliveryNs;
             edgeFirstOnNs_ = arrivalNs;
         }
     } else if (later_ < kLaterReports) {

@@ -45,10 +45,13 @@ bool intervalKept(double measuredMs, uint16_t requestedMs);
 // host polls it) only adds time between them, so projecting forward from earlier reports
 // never overshoots, nor projecting back from later ones undershoots. The earliest such
 // projection is within the quickest recent delivery of the truth. Without the interval,
-// the arrival times stand.
+// the arrival times stand: the first on report's own, and for the last off report the
+// arrival of the report before it (the off report itself may have been read late, the
+// one before it was then read no later than the off report was sent, or both came in one
+// burst after a stall).
 class DisplaysOnEdgeTracker {
   public:
-    static constexpr size_t kRecentReports = 32;
+    static constexpr size_t kRecentReports = 48;
     // Allowed for the quickest a report gets from the MCU to the reader: the lower bound
     // is taken this much earlier.
     static constexpr int64_t kQuickestDeliveryNs = 200000;
@@ -56,10 +59,14 @@ class DisplaysOnEdgeTracker {
     static constexpr int64_t kDriftPpm = 300;
     // The firmware's jitter is measured over this many gaps before the edge.
     static constexpr size_t kJitterReports = 16;
-    // The last off report is projected from at most this many earlier reports (the drift
-    // allowed for grows with the distance), those since the last break of the grid when
-    // at least kRunReports came before the off report.
-    static constexpr size_t kProjectedReports = 16;
+    // The last off report is projected from the earlier reports of this span, at least
+    // kWindowReports and at most kProjectedReports of them, those since the last break of
+    // the grid when at least kRunReports came before the off report. The more reports, the
+    // likelier one of them was read promptly and also left the MCU at once (not held for a
+    // poll); the drift allowed for grows with the span.
+    static constexpr int64_t kProjectedSpanNs = 32000000;
+    static constexpr size_t kWindowReports = 16;
+    static constexpr size_t kProjectedReports = 32;
     static constexpr size_t kRunReports = 4;
     // Reports after the first on report that still tighten the bounds: they project the
     // first on report's sending back, and tell lost reports near the edge from late reads.

@@ -25,7 +25,8 @@ struct Firmware {
     size_t loseEvery = 0;     // every n-th report is lost
     // What the behaviour leaves open: the jitter, the poll period; a restart or a lost
     // report within four reports of the edge cannot yet be told from a stalled reader, and
-    // the bound is projected across it (one interval each, and two lost reports in the window).
+    // the bound is projected across it (one interval each, and two lost reports in the window);
+    // by arrival, half an interval (the report before the off report bounds it).
     double uncertaintyMs = 0;
     // The reader stalls from this long before the displays come on until 3 intervals after,
     // then reads what came in the meantime at once (the first on report is then bounded by
@@ -66,10 +67,10 @@ TEST(DisplaysOnEdge, HoldsTheSendTimesWhateverTheFirmwareDoes) {
         {"crystal 200 ppm fast", 50, -1, 0, 0, 0, 200, 0, 0.0},
         {"every 7th report lost", 5, -1, 0, 0, 0, 0, 7, 7.5},
         {"reader stalled across the edge at 1 ms", 1, -1, 0, 0, 0, 0, 0, 2.0, 8.0},
-        {"reader stalled across the edge, jitter", 5, -1, 0, 1.0, 0, 0, 0, 11.0, 40.0},
+        {"reader stalled across the edge, jitter", 5, -1, 0, 1.0, 0, 0, 0, 12.5, 40.0},
         {"reader stalled across the edge, by arrival (the stall itself)", 5, -1, 0, 1.0, 0, 0, 0, 28.0, 40.0,
          true},
-        {"steady grid, by arrival", 5, -1, 0, 0, 0, 0, 0, 0.0, 0, true},
+        {"steady grid, by arrival", 5, -1, 0, 0, 0, 0, 0, 2.5, 0, true},
     };
     for (const Firmware& f : cases) {
         const std::vector<double> sent = sendTimes(f, 40 * f.periodMs + 1500.0, 7);

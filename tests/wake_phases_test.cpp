@@ -105,9 +105,10 @@ TEST(DisplaysOnEdge, IntervalHoldsTheTruthWhateverTheReadersDelay) {
         EXPECT_GE(hi, c.onMs) << c.what;
         if (c.grid) {
             // One interval and the quickest delivery, with the allowances for the crystal's drift
-            // and for the jitter that a burst after a stall seems to show.
+            // and for the jitter that a burst after a stall seems to show (the least send delay
+            // of 16 reports may still be 44 % of it).
             EXPECT_GE(hi - lo, 5.2 - 1e-6) << c.what;
-            EXPECT_LE(hi - lo, 5.2 + 0.5) << c.what;
+            EXPECT_LE(hi - lo, 5.2 + 1.0) << c.what;
         }
     }
 }

@@ -78,9 +78,11 @@ constexpr int kServiceTimeoutMs = 100;
 constexpr uint32_t kPumpReadTimeoutMs = 100;
 constexpr uint32_t kPanelPollMs = 2;
 
-McuScenario daemonMcu() {
-    // One interface, the microcontroller; the system lists whatever else is attached.
+McuScenario daemonMcu(const Scenario& scenario) {
+    // One interface, the microcontroller; the system lists whatever else is attached. Its
+    // telemetry timer behaves as the scenario says (restarts, jitter, polling, drift, losses).
     McuScenario mcu;
+    mcu.firmware = scenario.firmware;
     mcu.interfaces = {InterfaceRole::Mcu};
     mcu.foreignDevices = false;
     mcu.reportIdPrefix = false;  // the descriptor has no report ids
@@ -91,7 +93,8 @@ McuScenario daemonMcu() {
 
 HidDaemon::HidDaemon(HidDaemonOptions options)
     : options_(std::move(options)),
-      joined_(options_.scenario, daemonMcu(), [this](const McuCommand& command) { onCommand(command); }) {
+      joined_(options_.scenario, daemonMcu(options_.scenario),
+              [this](const McuCommand& command) { onCommand(command); }) {
     // Dark until the driver powers the panels; without a panel link they are simply on.
     if (options_.panelFile.empty()) joined_.headset.panelPower(true, false, platform::steadyNowNs());
     joined_.headset.setWakeStampSource([this] { return wakeStampNs_.load(); });

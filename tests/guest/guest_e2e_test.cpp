@@ -191,8 +191,12 @@ TEST_P(HidDevice, CycleWakesFollowThePanels) {
     expectWakesMatchTruth(GetParam(), g, r, 2);
 }
 
+// The device's telemetry timer as a real microcontroller may run it: restarted by the wake,
+// jittering, held for the host's poll, drifting and losing reports on the way.
 TEST_P(HidDevice, DozeWakesThroughTheDevice) {
-    const GuestRun g = runAgainstDevice(GetParam(), "", {"doze", "2", "0.5", "0.5"});
+    const GuestRun g =
+        runAgainstDevice(GetParam(), "mcu-restart wake; mcu-jitter 1; mcu-poll 4; mcu-drift 200; mcu-lose 5",
+                         {"doze", "2", "0.5", "0.5"});
     ASSERT_TRUE(g.run.started);
     EXPECT_EQ(g.run.exitCode, 0) << "signal " << g.run.signal << "\n" << g.run.out << g.run.err;
     const ReadRun r = readRun(g.run);
