@@ -40,6 +40,7 @@ void McuProx::readerLoop() {
     prox::TelemetryIntervalMeter meter;
     prox::DisplaysOnEdgeTracker edge;
     edge.setAskedIntervalNs(int64_t(rateMs) * 1000000);
+    meter.setAskedIntervalNs(int64_t(rateMs) * 1000000);
     int differing = 0;              // measurements in a row off the interval asked for
     bool intervalReported = false;  // said at most once per run
     int silentReads = 0;

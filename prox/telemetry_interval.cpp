@@ -19,12 +19,20 @@ bool TelemetryIntervalMeter::add(int64_t arrivalNs) {
     for (size_t i = 1; i < kReports; ++i) gaps[i] = arrivals_[i] - arrivals_[i - 1];
     std::array<int64_t, kReports> sorted = gaps;
     std::sort(sorted.begin() + 1, sorted.end());
-    const int64_t typical = sorted[kReports / 2];
     // Only in a stream read report by report: most gaps within a quarter of the typical one
-    // (after a stalled reader, the gaps say nothing about the reports' places).
-    size_t regular = 0;
-    for (size_t i = 1; i < kReports; ++i) regular += std::abs(gaps[i] - typical) <= typical / 4 ? 1 : 0;
-    const bool clean = typical > 0 && regular * 4 >= (kReports - 1) * 3;
+    // (after a stalled reader, the gaps say nothing about the reports' places). The typical
+    // gap is the interval asked for when three in five gaps lie about it (a poll period a
+    // little shorter than the interval holds every few reports to the poll after: the
+    // commonest gap is then the poll period), else the median one, about which three in four
+    // must lie.
+    auto regularAbout = [&](int64_t typical) {
+        size_t regular = 0;
+        for (size_t i = 1; i < kReports; ++i) regular += std::abs(gaps[i] - typical) <= typical / 4 ? 1 : 0;
+        return regular;
+    };
+    const bool asked = askedNs_ > 0 && regularAbout(askedNs_) * 5 >= (kReports - 1) * 3;
+    const int64_t typical = asked ? askedNs_ : sorted[kReports / 2];
+    const bool clean = asked || (typical > 0 && regularAbout(typical) * 4 >= (kReports - 1) * 3);
     std::array<int64_t, kReports> slot{};
     for (size_t i = 1; i < kReports; ++i) {
         int64_t step = 1;
@@ -248,8 +256,18 @@ void DisplaysOnEdgeTracker::gridBounds() {
     const int64_t fastStepNs = interval - interval * kDriftPpm / 1000000;
     int64_t lastOff = arrival[off];
     bool acrossLoss = false;
+    // The send delays spread over no more than the measured jitter, nor more than the run's
+    // reports spread about the grid (a poll's holds spread over its period, which the jitter
+    // measured from the gaps overstates; read delays only add to the spread).
+    int64_t lowest = residual(off);
+    int64_t highest = residual(off);
+    for (size_t i = runStart; i < off; ++i) {
+        lowest = std::min(lowest, residual(i));
+        highest = std::max(highest, residual(i));
+    }
+    const double spread = double(std::min(edgeJitterNs_, highest - lowest));
     const double runReports = double(std::max<size_t>(1, off - runStart));
-    const int64_t leastDelayNs = int64_t(double(edgeJitterNs_) * (1.0 - std::pow(1e-4, 1.0 / runReports)));
+    const int64_t leastDelayNs = int64_t(spread * (1.0 - std::pow(1e-4, 1.0 / runReports)));
     for (size_t i = off; i-- > runStart;) {
         acrossLoss = acrossLoss || bridged[i + 1];
         const int64_t slots = (slot[off] - unplaced[off]) - (slot[i] - unplaced[i]);

@@ -17,6 +17,9 @@ class TelemetryIntervalMeter {
   public:
     static constexpr size_t kReports = 24;
     void restart() { count_ = 0; }
+    // The interval asked for: the gaps are placed by it when most lie about it (a poll that
+    // holds some reports longer makes the commonest gap shorter than the interval).
+    void setAskedIntervalNs(int64_t askedNs) { askedNs_ = askedNs; }
     // Adds one report's arrival; true when this report completes a measurement.
     bool add(int64_t arrivalNs);
     double measuredMs() const { return measuredMs_; }
@@ -24,6 +27,7 @@ class TelemetryIntervalMeter {
   private:
     std::array<int64_t, kReports> arrivals_{};
     size_t count_ = 0;
+    int64_t askedNs_ = 0;
     double measuredMs_ = 0.0;
 };
 

@@ -122,6 +122,7 @@ Cell runCell(const Behaviour& b, double intervalMs, Reader reader, uint32_t seed
     prox::DisplaysOnEdgeTracker edge;
     const int64_t askedNs = int64_t(intervalMs * 1e6);
     edge.setAskedIntervalNs(askedNs);
+    meter.setAskedIntervalNs(askedNs);
     const double waitMs = std::min(4 * intervalMs + 2.0, 120.0);  // as the phase line waits
     Cell cell;
     size_t nextWake = 0;

@@ -3,7 +3,11 @@
 // each (LOG with its extension replaced by ".truth"), and prints one table, per scenario,
 // mode and telemetry interval: the timed wakes, how often the true displays-on time lay
 // inside the printed WAKE_PHASES interval (a wake printed with "-" counts as a miss), the
-// interval's width and its midpoint's error. scripts/wake-latency-accuracy makes the runs.
+// interval's width and its midpoint's error, and how many intervals are no wider than the
+// telemetry interval plus the firmware's own uncertainty that the scenario names (its
+// jitter bound and poll period) plus 0.5 ms. That target counts nothing for a restarted
+// timer or a lost report next to the edge (each may cost an interval); the truth file does
+// not say which reports were lost. scripts/wake-latency-accuracy makes the runs.
 //   wake-accuracy [--scenario NAME] LOG... [--scenario NAME] LOG...
 #include <algorithm>
 #include <cmath>
@@ -19,6 +23,7 @@
 #include "report/log_parser.h"
 #include "report/stats.h"
 #include "sim/headset/ground_truth.h"
+#include "sim/headset/scenario.h"
 
 namespace {
 
@@ -30,8 +35,17 @@ struct Errors {
     std::vector<double> width;
     size_t wakes = 0;  // timed
     size_t inside = 0;
+    size_t withinTarget = 0;
     size_t runsSkipped = 0;
 };
+
+// The firmware's own uncertainty that a scenario names: its jitter bound and poll period (a
+// scenario that does not parse, such as "default", names none).
+double firmwareUncertaintyMs(const std::string& scenario) {
+    const corva::sim::ScenarioParse parse = corva::sim::parseScenario(scenario);
+    if (!parse.ok) return 0.0;
+    return parse.scenario.firmware.jitterMs + double(parse.scenario.firmware.pollMs);
+}
 
 using corva::report::quantileSorted;
 
@@ -56,7 +70,7 @@ std::string truthPathFor(const std::string& log) {
 
 // Pairs the run's wakes (those the program timed or discarded), in order, with the truth's;
 // false when they do not pair up. Only the timed ones count.
-bool addRun(const LoggedRun& run, const std::vector<double>& truthOn, Errors& errors) {
+bool addRun(const LoggedRun& run, const std::vector<double>& truthOn, double targetMs, Errors& errors) {
     std::vector<const Cycle*> wakes;
     for (const Cycle& c : run.cycles)
         if (c.wakeLatencyMs >= 0.0 || c.latencyDiscarded) wakes.push_back(&c);
@@ -68,6 +82,7 @@ bool addRun(const LoggedRun& run, const std::vector<double>& truthOn, Errors& er
         if (!c.phases.interval) continue;
         errors.midpoint.push_back((c.phases.onLoMs + c.phases.onHiMs) / 2.0 - truthOn[i]);
         errors.width.push_back(c.phases.onHiMs - c.phases.onLoMs);
+        errors.withinTarget += c.phases.onHiMs - c.phases.onLoMs <= targetMs ? 1 : 0;
         if (c.phases.onLoMs <= truthOn[i] && truthOn[i] <= c.phases.onHiMs) ++errors.inside;
     }
     return true;
@@ -105,14 +120,15 @@ int main(int argc, char** argv) {
         }
         const LoggedRun& run = parsed.runs.front();
         Errors& errors = groups[{scenarios.size() - 1, corva::report::modeName(run.mode), run.telemetryMs}];
-        if (!addRun(run, truthOn, errors)) {
+        const double targetMs = double(run.telemetryMs) + firmwareUncertaintyMs(scenarios.back()) + 0.5;
+        if (!addRun(run, truthOn, targetMs, errors)) {
             std::fprintf(stderr, "%s: timed wakes and ground truth do not pair up; skipped\n", log.c_str());
             ++errors.runsSkipped;
         }
     }
     int status = 0;
-    std::printf("%-28s %-5s %5s %6s %16s %16s %26s\n", "scenario", "mode", "ms", "wakes", "truth inside",
-                "width med/max", "midpoint err p50/p99/max");
+    std::printf("%-28s %-5s %5s %6s %16s %16s %26s %10s\n", "scenario", "mode", "ms", "wakes", "truth inside",
+                "width med/max", "midpoint err p50/p99/max", "in target");
     for (const auto& [key, e] : groups) {
         const std::vector<double> width = sorted(e.width);
         std::vector<double> error = e.midpoint;
@@ -125,8 +141,9 @@ int main(int argc, char** argv) {
         if (width.empty())
             std::printf("%16s %26s", "-", "-");
         else
-            std::printf("%7.2f / %6.2f %8.2f / %6.2f / %6.2f", quantileSorted(width, 0.5), width.back(),
-                        quantileSorted(error, 0.5), quantileSorted(error, 0.99), error.back());
+            std::printf("%7.2f / %6.2f %8.2f / %6.2f / %6.2f %8.1f %%", quantileSorted(width, 0.5),
+                        width.back(), quantileSorted(error, 0.5), quantileSorted(error, 0.99), error.back(),
+                        e.wakes != 0 ? 100.0 * double(e.withinTarget) / double(e.wakes) : 0.0);
         if (e.runsSkipped > 0) std::printf("  (%zu runs skipped)", e.runsSkipped);
         std::printf("\n");
         if (e.inside != e.wakes) status = 2;
