@@ -142,8 +142,7 @@ void DisplaysOnEdgeTracker::gridBounds() {
     const int64_t interval = intervalNs_;
     // Oldest first: the projected reports, the off report, the on report and those after it.
     const size_t newer = later_ + 1;
-    const size_t projected =
-        std::clamp(size_t(kProjectedSpanNs / interval), kWindowReports, kProjectedReports);
+    const size_t projected = projectedReports(interval);
     const size_t n = std::min(recent_, projected + 1 + newer);
     const size_t off = n - 1 - newer;
     std::array<int64_t, kMax> arrival{};

@@ -2,6 +2,7 @@
 // the arrival times around the displays coming on.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -72,6 +73,10 @@ class DisplaysOnEdgeTracker {
     static constexpr size_t kWindowReports = 16;
     static constexpr size_t kProjectedReports = 32;
     static constexpr size_t kRunReports = 4;
+    // How many reports the last off report is projected from at this interval.
+    static size_t projectedReports(int64_t intervalNs) {
+        return std::clamp(size_t(kProjectedSpanNs / intervalNs), kWindowReports, kProjectedReports);
+    }
     // Reports after the first on report that still tighten the bounds: they project the
     // first on report's sending back, and tell lost reports near the edge from late reads.
     static constexpr size_t kLaterReports = 4;

@@ -150,9 +150,7 @@ Cell runCell(const Behaviour& b, double intervalMs, Reader reader, uint32_t seed
         // it is not told from late reads: twice the jitter measured, poll holds included, 0.2 ms
         // and the reader's own spread), and one interval for one within the projection's reach,
         // which cannot yet be told from a stalled reader.
-        const size_t projected = std::clamp(
-            size_t(prox::DisplaysOnEdgeTracker::kProjectedSpanNs / 1e6 / intervalMs),
-            prox::DisplaysOnEdgeTracker::kWindowReports, prox::DisplaysOnEdgeTracker::kProjectedReports);
+        const size_t projected = prox::DisplaysOnEdgeTracker::projectedReports(askedNs);
         const double projectedMs = double(projected) * intervalMs;
         const double toleranceMs = 2 * 1.2 * (jitterMs + pollMs) + 0.5 + 22 * intervalMs * 300e-6;
         double allowed =
