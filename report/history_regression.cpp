@@ -21,7 +21,8 @@ Sides split(const TrendSeries& s, size_t newest, size_t figure) {
     for (size_t i = 0; i < s.runs.size(); ++i) {
         const TrendRun& run = s.runs[i];
         auto& values = i < cut ? sides.before : sides.newest;
-        values.insert(values.end(), run.values[figure].begin(), run.values[figure].end());
+        if (figure < run.values.size())
+            values.insert(values.end(), run.values[figure].begin(), run.values[figure].end());
         (i < cut ? sides.firmwareBefore : sides.firmwareNewest)
             .insert(run.firmware.empty() ? "-" : run.firmware);
     }

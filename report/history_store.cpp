@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -131,10 +132,13 @@ HistoryStatus History::check(HistoryAccess access) {
         // A truncated or overwritten file passes the header: the pages themselves tell.
         std::string verdict;
         {
-            Statement quick(db_, "PRAGMA quick_check");
+            Statement quick(db_, "PRAGMA quick_check(1)");  // the first fault: one line
             if (!quick.ok() || quick.step() != SQLITE_ROW) return fail("cannot read the history");
             verdict = quick.text(0);
         }
+        const std::string banner = "*** in database main ***\n";
+        if (verdict.rfind(banner, 0) == 0) verdict.erase(0, banner.size());
+        std::replace(verdict.begin(), verdict.end(), '\n', ' ');
         if (verdict != "ok") {
             error_ = "the history is damaged (" + verdict + "); it was left as it is";
             return HistoryStatus::Corrupt;
@@ -151,7 +155,7 @@ HistoryStatus History::check(HistoryAccess access) {
             exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON");
         s != HistoryStatus::Ok)
         return s;
-    return migrate();
+    return version == latestVersion() ? HistoryStatus::Ok : migrate();  // no write lock when up to date
 }
 
 HistoryStatus History::migrate() {
