@@ -69,9 +69,9 @@ int historyCommand(const ReportOptions& options, const std::vector<ParsedLog>& l
         std::string error;
         if (mergeHistory(history, other, count, error) != HistoryStatus::Ok) return refused(other, error);
     }
-    if (changes)
-        std::printf("history %s: %zu runs added, %zu already there; %lld runs in all\n",
-                    options.history.c_str(), count.added, count.known,
+    if (changes && !options.quiet)
+        std::printf("history %s: %zu run%s added, %zu already there; %lld in all\n", options.history.c_str(),
+                    count.added, count.added == 1 ? "" : "s", count.known,
                     static_cast<long long>(runsInAll(history)));
     if (!options.trend && !options.regressions) return 0;
 

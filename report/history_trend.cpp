@@ -111,7 +111,7 @@ std::string trendText(const std::vector<TrendSeries>& series, size_t last) {
             out += "\n";
         }
     }
-    if (series.empty()) out += "trend: the history holds no benchmark run (cycle or doze) to show\n";
+    if (series.empty()) out += "trend: no benchmark run (cycle or doze) of these to show\n";
     return out;
 }
 

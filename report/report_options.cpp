@@ -31,7 +31,8 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
                   ->type_name("B...");
     a->needs(b);
     b->needs(a);
-    app.add_flag("-q,--quiet", options.quiet, "no summary on standard output");
+    app.add_flag("-q,--quiet", options.quiet,
+                 "no summary on standard output (nor the history's count of runs added)");
     app.add_option(
            "--trace", options.trace,
            "a trace of the same run (TESSARAY_TRACE_FILE): checked against the logs, plotted with --svg")
