@@ -14,8 +14,10 @@
 
 #include "report/history_import.h"
 #include "report/history_regression.h"
+#include "report/log_files.h"
 #include "report/log_parser.h"
 #include "report/log_text.h"
+#include "report/summary_text.h"
 #include "tests/report/report_test_logs.h"
 
 namespace corva::report {
@@ -97,6 +99,48 @@ TEST(History, ARunIsKeptOnceByItsContentWithItsFirstMachine) {
     EXPECT_EQ(Lab::query(h, "SELECT group_concat(machine, ' ') FROM (SELECT machine FROM runs ORDER BY id)"),
               "lab-1 lab-1 lab-3");
     EXPECT_EQ(Lab::query(h, "SELECT count(*) FROM cycles WHERE wake_latency_ms IS NOT NULL"), "9");
+}
+
+TEST(History, EveryRunAndCycleIsStoredAsTheReportReadsIt) {
+    Lab lab;
+    History h;
+    ASSERT_EQ(h.open(lab.file("h.sqlite"), HistoryAccess::ReadWrite), HistoryStatus::Ok);
+    std::vector<ParsedLog> logs;
+    std::vector<std::vector<std::string>> keys;
+    loadLogs({TESSARAY_REPORT_TEST_LOGS}, logs, [&](const ParsedLog& log, std::string_view bytes) {
+        keys.push_back(runContentKeys(bytes, log));
+    });
+    ImportCount count;
+    for (size_t i = 0; i < logs.size(); ++i)
+        ASSERT_EQ(importLog(h, logs[i], keys[i], {}, count), HistoryStatus::Ok);
+    const std::vector<const LoggedRun*> runs = allRuns(logs);
+    ASSERT_EQ(count.added, runs.size());
+    Statement row(
+        h.db(),
+        "SELECT mode, cycles, driver_version || iif(driver_branch = '', '', ' (' || driver_branch || ')'), "
+        "firmware, display_mode, outcome, coalesce(exit_code, -1), failures, log_path, "
+        "coalesce(frames, -1) FROM runs ORDER BY id");
+    for (const LoggedRun* run : runs) {
+        ASSERT_EQ(row.step(), SQLITE_ROW);
+        EXPECT_EQ(row.text(0), modeName(run->mode)) << run->source;
+        EXPECT_EQ(row.integer(1), run->cycleCount) << run->source;
+        EXPECT_EQ(row.text(2), run->driverVersion) << run->source;
+        EXPECT_EQ(row.text(3), run->firmware) << run->source;
+        EXPECT_EQ(row.text(4), run->modeText) << run->source;
+        EXPECT_EQ(row.text(5), runEndName(run->end)) << run->source;
+        EXPECT_EQ(row.integer(6), runExitCode(*run)) << run->source;
+        EXPECT_EQ(size_t(row.integer(7)), run->failures.size()) << run->source;
+        EXPECT_EQ(row.text(8), run->source);
+        EXPECT_EQ(row.integer(9), run->result.seen ? int64_t(run->result.frames) : -1) << run->source;
+    }
+    for (const MetricInfo& info : historyMetrics()) {
+        Statement figures(h.db(), (std::string("SELECT ") + info.key() + " FROM cycles WHERE " + info.key() +
+                                   " IS NOT NULL ORDER BY run_id, seq")
+                                      .c_str());
+        std::vector<double> stored;
+        while (figures.step() == SQLITE_ROW) stored.push_back(figures.real(0));
+        EXPECT_EQ(stored, runsMetric(runs, info.metric)) << info.key();
+    }
 }
 
 TEST(History, TwoImportsAtOnceLoseNoRun) {
