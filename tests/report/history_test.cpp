@@ -2,6 +2,7 @@
 // files that are not a history, the trend's medians and the regression check.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -276,6 +277,41 @@ TEST(HistoryProgram, AFileThatIsNoHistoryGetsOneLineAndExit2AndStaysByteForByte)
     EXPECT_TRUE(bytesOf(good) == history);
 }
 
+TEST(HistoryProgram, ProgramsAddingAtOnceOrKilledMidWayLeaveWholeRuns) {
+    Lab lab;
+    const std::string h = lab.file("h.sqlite");
+    auto folder = [&](const std::string& name, int from, int to) {
+        fs::create_directories(lab.dir / name);
+        for (int i = from; i < to; ++i)
+            std::ofstream(lab.dir / name / ("run-" + std::to_string(i) + ".log"), std::ios::binary)
+                << Lab::variant(i);
+        return lab.file(name);
+    };
+    const std::string report = std::string(TESSARAY_REPORT_EXE) + " -q ";
+    const std::string both = report + folder("a", 0, 60) + " --history " + h + " & " + report +
+                             folder("b", 60, 120) + " --history " + h + " & wait";
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    EXPECT_EQ(Lab::query(h, "SELECT count(*) FROM runs"), "120");
+    // Killed once it has added a run or two of many.
+    const std::string many = folder("c", 120, 620);
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(TESSARAY_REPORT_EXE, TESSARAY_REPORT_EXE, "-q", many.c_str(), "--history", h.c_str(), nullptr);
+        _exit(127);
+    }
+    while (Lab::query(h, "SELECT count(*) > 120 FROM runs") != "1") usleep(1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "the import ended before it was killed";
+    const std::string partial =
+        "SELECT count(*) FROM runs WHERE (SELECT count(*) FROM cycles WHERE run_id = id) != 3";
+    EXPECT_EQ(Lab::query(h, partial), "0");
+    ASSERT_EQ(std::system((report + many + " --history " + h).c_str()), 0);
+    EXPECT_EQ(Lab::query(h, "SELECT count(*) FROM runs"), "620");
+    EXPECT_EQ(Lab::query(h, partial), "0");
+}
+
 TEST(HistoryTrend, WakesUnderAFailedConditionStayOutOfTheMedians) {
     Lab lab;
     const std::string h = lab.file("h.sqlite");
@@ -290,6 +326,14 @@ TEST(HistoryTrend, WakesUnderAFailedConditionStayOutOfTheMedians) {
         ASSERT_EQ(series.size(), 1u);
         EXPECT_EQ(series[0].name(), "driver 551.23 (r550_00), cycle");
         EXPECT_NEAR(series[0].runs.at(0).median(0), median, 1e-9) << failed;
+    }
+    History history;  // only the series asked for: a run's own driver and mode
+    ASSERT_EQ(history.open(h, HistoryAccess::ReadOnly), HistoryStatus::Ok);
+    for (const auto& [mode, found] : {std::pair{"cycle", 1u}, std::pair{"doze", 0u}}) {
+        std::vector<TrendSeries> series;
+        ASSERT_EQ(loadTrend(history, {TrendSeries{"551.23", "r550_00", mode, {}}}, series),
+                  HistoryStatus::Ok);
+        EXPECT_EQ(series.size(), found) << mode;
     }
 }
 
