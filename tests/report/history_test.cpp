@@ -43,8 +43,26 @@ struct Lab {
         std::string log = testing::readTestLog("sim_cycle.log");
         const std::string start = "INIT_START 08:22:35.648";
         log.replace(log.find(start), start.size(), "INIT_START " + formatClock(3600000 + i * 1000));
+        if (std::string(lineEnd) == "utf-16") return utf16(log);
         std::string out;
         for (const char c : log) c == '\n' ? out += lineEnd : out += c;
+        return out;
+    }
+
+    // With a BOM and CRLF, as a Windows shell's > writes (the log's characters are all of the BMP).
+    static std::string utf16(const std::string& log) {
+        std::string out = "\xff\xfe";
+        for (size_t i = 0; i < log.size();) {
+            const auto c = static_cast<unsigned char>(log[i]);
+            const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : 3;
+            unsigned code = n == 1 ? c : c & (n == 2 ? 0x1Fu : 0x0Fu);
+            for (size_t k = 1; k < n; ++k)
+                code = code << 6 | (static_cast<unsigned char>(log[i + k]) & 0x3Fu);
+            if (code == '\n') out.append("\r\0", 2);
+            out += char(code & 0xFF);
+            out += char(code >> 8);
+            i += n;
+        }
         return out;
     }
 
@@ -92,14 +110,15 @@ TEST(History, ARunIsKeptOnceByItsContentWithItsFirstMachine) {
         {0, 2, "lab-1", "\n", "2"},
         {0, 2, "lab-2", "\n", "2"},    // again, from another machine
         {1, 3, "lab-3", "\r\n", "3"},  // CRLF copies of one known run and one new
+        {2, 4, "lab-4", "utf-16", "4"},
     };
     for (const auto& s : steps) {
         ASSERT_EQ(Lab::add(h, s.from, s.to, s.machine, nullptr, s.lineEnd), HistoryStatus::Ok);
         EXPECT_EQ(Lab::query(h, "SELECT count(*) FROM runs"), s.runs);
     }
     EXPECT_EQ(Lab::query(h, "SELECT group_concat(machine, ' ') FROM (SELECT machine FROM runs ORDER BY id)"),
-              "lab-1 lab-1 lab-3");
-    EXPECT_EQ(Lab::query(h, "SELECT count(*) FROM cycles WHERE wake_latency_ms IS NOT NULL"), "9");
+              "lab-1 lab-1 lab-3 lab-4");
+    EXPECT_EQ(Lab::query(h, "SELECT count(*) FROM cycles WHERE wake_latency_ms IS NOT NULL"), "12");
 }
 
 TEST(History, EveryRunAndCycleIsStoredAsTheReportReadsIt) {
@@ -351,6 +370,7 @@ TEST(HistoryRegression, FlagsAWorseMedianBeyondItsIntervalAndTheThreshold) {
         double thresholdMs;
         bool regressed;
         const char* said;
+        size_t newest = 1;
     } cases[] = {
         {{a1, a2, slow}, 5, true, "regression: "},
         {{a1, a2, same}, 5, false, "no regression: "},
@@ -358,9 +378,12 @@ TEST(HistoryRegression, FlagsAWorseMedianBeyondItsIntervalAndTheThreshold) {
         {{slow}, 5, false, "too few runs to tell: "},
         {{{100, 101}, {115, 116}}, 5, false, "too few runs to tell: "},  // too few wakes on each side
         {{slow, a1}, 5, false, "no regression: "},                       // faster is no regression
+        {{a1, slow, same}, 5, false, "no regression: ", 2},              // the newest two against the first
+        {{a1, a2, slow, slow}, 5, true, "regression: ", 2},
+        {{a1, a2}, 5, false, "too few runs to tell: ", 2},
     };
     for (const auto& c : cases) {
-        const RegressionCheck check = checkRegressions({series(c.runs)}, {1, c.thresholdMs});
+        const RegressionCheck check = checkRegressions({series(c.runs)}, {c.newest, c.thresholdMs});
         EXPECT_EQ(check.regressed, c.regressed) << check.text;
         EXPECT_EQ(check.text.rfind(c.said, 0), 0u) << check.text;
     }
