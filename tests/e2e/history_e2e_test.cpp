@@ -1,6 +1,7 @@
 // Runs of tessaray-sim on one firmware, then on another, added to a history: a firmware whose
 // displays wake 15 ms slower is flagged as a regression, one as fast is not.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,13 +27,13 @@ TEST(E2eHistory, AFirmwareWithSlowerWakesIsFlaggedAndOneAsFastIsNot) {
         SimProcessOptions options = simOptions(
             {"doze", "5", "0.5", "0.5"}, "mcu-version " + version + "; wake-time " + std::to_string(wakeMs) +
                                              " " + std::to_string(wakeMs));
-        options.environment.push_back("TESSARAY_TELEMETRY_MS=5");
+        const fs::path log = dir / (name + ".log"), trace = dir / (name + ".trace");
+        options.environment = {"TESSARAY_TELEMETRY_MS=5", "TESSARAY_TRACE_FILE=" + trace.string()};
         options.mergeErrors = true;
         const SimProcessResult result = runSim(options);
         EXPECT_EQ(result.exitCode, 0) << result.out;
-        const fs::path log = dir / (name + ".log");
         std::ofstream(log, std::ios::binary) << result.out;
-        return log.string();
+        return log.string() + " --trace " + trace.string();
     };
     auto report = [&](const std::string& arguments) {
         const int status = std::system((std::string(TESSARAY_REPORT_EXE) + " -q " + arguments + " >" +
@@ -56,6 +57,20 @@ TEST(E2eHistory, AFirmwareWithSlowerWakesIsFlaggedAndOneAsFastIsNot) {
         const std::string text{std::istreambuf_iterator<char>(said), std::istreambuf_iterator<char>()};
         EXPECT_EQ(code, c.exitCode) << text;
         EXPECT_NE(text.find("firmware 1.1) against 2 runs before (firmware 1.0)"), std::string::npos) << text;
+        // In the order they were made, each with its trace and exit code.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2((dir / c.history).c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* runs = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT firmware, trace_path LIKE '%.trace', exit_code FROM runs ORDER BY started",
+                           -1, &runs, nullptr);
+        std::string order;
+        while (sqlite3_step(runs) == SQLITE_ROW)
+            for (int column = 0; column < 3; ++column)
+                order += reinterpret_cast<const char*>(sqlite3_column_text(runs, column)) + std::string(" ");
+        sqlite3_finalize(runs);
+        sqlite3_close(db);
+        EXPECT_EQ(order, "1.0 1 0 1.0 1 0 1.1 1 0 1.1 1 0 ");
     }
     fs::remove_all(dir);
 }
