@@ -77,8 +77,9 @@ RegressionCheck checkRegressions(const std::vector<TrendSeries>& series, const R
             detail += line;
             any = any || worse;
         }
-        check.text += std::string(any ? "regression: " : "no regression: ") + s.name() + ": " + against +
-                      ", threshold " + std::to_string(int(options.thresholdMs + 0.5)) + " ms\n" + detail;
+        std::snprintf(line, sizeof line, ", threshold %g ms\n", options.thresholdMs);
+        check.text +=
+            std::string(any ? "regression: " : "no regression: ") + s.name() + ": " + against + line + detail;
         check.regressed = check.regressed || any;
     }
     if (series.empty()) check.text += "too few runs to tell: the history holds no benchmark run\n";
