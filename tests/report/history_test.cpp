@@ -331,7 +331,8 @@ TEST(HistoryProgram, ProgramsAddingAtOnceOrKilledMidWayLeaveWholeRuns) {
         execl(TESSARAY_REPORT_EXE, TESSARAY_REPORT_EXE, "-q", many.c_str(), "--history", h.c_str(), nullptr);
         _exit(127);
     }
-    while (Lab::query(h, "SELECT count(*) > 120 FROM runs") != "1") usleep(1000);
+    for (int ms = 0; ms < 60000 && Lab::query(h, "SELECT count(*) > 120 FROM runs") != "1"; ++ms)
+        usleep(1000);
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
