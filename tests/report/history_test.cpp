@@ -224,7 +224,6 @@ void dieMidRun() {
 }
 
 TEST(History, AnImportKilledMidRunLeavesTheHistoryAsItWas) {
-    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     Lab lab;
     const std::string h = lab.file("h.sqlite");
     ASSERT_EQ(Lab::add(h, 0, 3), HistoryStatus::Ok);
