@@ -57,23 +57,28 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
         ->expected(1, -1)
         ->type_name("OTHER...")
         ->needs(history);
-    app.add_flag("--trend", options.trend,
-                 "with --history: each driver and mode's median wake figures run after run (with logs: "
-                 "only theirs)")
-        ->needs(history);
+    auto* trend =
+        app.add_flag("--trend", options.trend,
+                     "with --history: each driver and mode's median wake figures run after run (with logs: "
+                     "only theirs)")
+            ->needs(history);
     app.add_option("--last", options.last, "with --trend: the last N runs of each (0: all; default 20)")
-        ->type_name("N");
-    app.add_flag("--regressions", options.regressions,
-                 "with --history: compare each driver and mode's newest runs with the runs before them")
-        ->needs(history);
+        ->type_name("N")
+        ->needs(trend);
+    auto* regressions =
+        app.add_flag("--regressions", options.regressions,
+                     "with --history: compare each driver and mode's newest runs with the runs before them")
+            ->needs(history);
     app.add_option("--newest", options.newest,
                    "with --regressions: how many newest runs are judged (default 1)")
         ->type_name("N")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::PositiveNumber)
+        ->needs(regressions);
     app.add_option("--threshold", options.thresholdMs,
                    "with --regressions: a median worse by less than MS is no regression (default 5)")
         ->type_name("MS")
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::NonNegativeNumber)
+        ->needs(regressions);
     app.set_version_flag("--version", "tessaray-report " TESSARAY_VERSION_STRING);
     app.footer(
         "Exit codes: 0 done; 1 bad command line; 2 an input was unreadable or not a tessaray log (or "

@@ -173,6 +173,7 @@ TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
         // The history: its options need it, it needs logs or something to do with it.
         {"--trend", 1},
         {"--machine lab-1 " + logs + "/sim_cycle.log", 1},
+        {"--history " + out + " --last 3", 1},
         {"--history " + out, 1},
         {"--history " + out + " --trend", 2},  // no history there
         {logs + "/sim_cycle.log --history " + notLog.string(), 2},
