@@ -5,10 +5,10 @@
 #include <cmath>
 #include <vector>
 
+#include "lines/bring_up_calls.h"
 #include "lines/line_scan.h"
 #include "lines/printed_lines.h"
 #include "lines/run_figures.h"
-#include "present/bring_up_calls.h"
 #include "report/log_text.h"
 
 namespace corva::report {
