@@ -32,6 +32,7 @@
 
 #include "lines/line_format.h"
 #include "lines/line_scan.h"
+#include "lines/run_events.h"
 
 // Local time as every time-stamped line shows it: hours, minutes, seconds, milliseconds.
 #define TESSARAY_CLOCK "%02u:%02u:%02u.%03u"
