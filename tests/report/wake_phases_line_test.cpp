@@ -30,7 +30,7 @@ struct ReadPhases {
 };
 bool readBack(const std::string& line, ReadPhases& out) {
     return lines::scan(lines::kWakePhases, line, out.react, out.mode, out.power, out.vblank, out.on) &&
-           lines::classify(line) == &lines::entryOf(lines::LineId::WakePhases);
+           lines::classify(line).entry == &lines::entryOf(lines::LineId::WakePhases);
 }
 
 TEST(WakePhasesLine, WrittenAndReadBack) {

@@ -60,14 +60,14 @@ SampleLine sampleOf(lines::LineId id, const lines::LineFormat<Fields...>& line) 
 
 inline std::vector<SampleLine> sampleLines() {
     std::vector<SampleLine> out;
-#define TESSARAY_SAMPLE(name, stream, role, outcome, fields, text) \
+#define TESSARAY_SAMPLE(name, stream, role, outcome, facts, fields, text) \
     out.push_back(sampleOf(lines::LineId::name, lines::k##name));
     TESSARAY_PRINTED_LINES(TESSARAY_SAMPLE)
 #undef TESSARAY_SAMPLE
     // The markers by their names.
     std::erase_if(out, [](const SampleLine& s) { return s.entry->id == lines::LineId::Marker; });
-    for (const char* name : lines::kMarkerNames)
-        out.push_back({&lines::entryOf(lines::LineId::Marker), sampleText(lines::kMarker, name, 7, 7, 7, 7)});
+    for (const lines::MarkerLine& marker : lines::kMarkers)
+        out.push_back({&lines::entryOf(lines::LineId::Marker), sampleText(lines::kMarker, marker.name, 7, 7, 7, 7)});
     return out;
 }
 
