@@ -22,7 +22,14 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
                    "timeline) to FILE")
         ->type_name("FILE");
     app.add_option("--run", options.run, "the run the plot and the page show (from 1 over all logs)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Validator(
+            [](const std::string& value) {
+                return value.find_first_not_of("0123456789") == std::string::npos &&
+                               value.find_first_not_of('0') != std::string::npos
+                           ? std::string()
+                           : std::string(kRunsCountFromOne) + " (" + value + " is not a run)";
+            },
+            "RUN"));
     auto* a = app.add_option("--compare", options.compareA, "A/B comparison: the logs of set A ...")
                   ->expected(1, -1)
                   ->type_name("A...");

@@ -4,6 +4,7 @@
 #include "report/trace_outputs.h"
 
 #include "lines/printed_lines.h"
+#include "report/report_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -157,7 +158,7 @@ void addPanelsAndParks(Builder& b) {
 
 void addEvents(Builder& b) {
     const TraceFile& t = b.trace;
-    for (const TraceMarker& m : t.markers) b.instant(kTrackRunControl, m.name, m.ns);
+    for (const TraceMarker& m : t.markers) b.instant(kTrackRunControl, utf8Escaped(m.name), m.ns);
     for (const TraceDstat& d : t.dstat) {
         b.counter("dstat", d.ns, {{"disp", d.to & 1}, {"proxOn", (d.to >> 1) & 1}, {"dsc", (d.to >> 3) & 1}});
         b.instant(kTrackTelemetry, "DSTAT_CHANGE", d.ns, {{"from", d.from}, {"to", d.to}});
@@ -200,7 +201,7 @@ std::string traceEventJson(const TraceFile& trace) {
     json doc = {{"traceEvents", std::move(names.events)},
                 {"displayTimeUnit", "ms"},
                 {"otherData",
-                 {{"source", trace.source},
+                 {{"source", utf8Escaped(trace.source)},
                   {"version", trace.version},
                   {"clock_local_ms_of_day", trace.clockLocalMs},
                   {"clock_unix_ms", trace.clockUnixMs},

@@ -11,6 +11,7 @@
 #include "report/csv_output.h"
 #include "report/json_output.h"
 #include "report/log_parser.h"
+#include "report/report_options.h"
 #include "report/stats.h"
 #include "report/svg_plot.h"
 #include "tests/report/report_test_logs.h"
@@ -115,9 +116,12 @@ TEST(ReportOutput, CsvAndJsonNameTheCycleFieldsAlike) {
 // The plot parses as XML with the renderer's own checker and labels what it draws.
 TEST(ReportOutput, SvgIsWellFormedAndLabelled) {
     if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
-    const std::vector<ParsedLog> logs = capturedLogs();
+    std::vector<ParsedLog> logs = capturedLogs();
+    // A run of 10 cycles of 4 s + 4 s, and a log with a path of 1,000 characters.
+    logs.push_back(parseLog(readTestLog("sim_cycle10_long.log"), "sim_cycle10_long.log"));
+    logs.push_back(parseLog(readTestLog("sim_cycle.log"), std::string(996, 'd') + ".log"));
     const fs::path file = fs::temp_directory_path() / ("report-test-" + std::to_string(::getpid()) + ".svg");
-    for (size_t run = 0; run <= 9; ++run) {
+    for (size_t run = 0; run <= 11; ++run) {
         SCOPED_TRACE(run);
         const std::string svg = svgReport(logs, run);
         std::ofstream(file) << svg;
@@ -134,7 +138,7 @@ TEST(ReportOutput, SvgIsWellFormedAndLabelled) {
 
 int runReport(const std::string& arguments) {
     const int status =
-        std::system((std::string(TESSARAY_REPORT_EXE) + " " + arguments + " >/dev/null 2>&1").c_str());
+        std::system((std::string(TESSARAY_REPORT_EXE) + " >/dev/null 2>&1 " + arguments).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -170,8 +174,12 @@ TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
         {"/dev/zero", 2},
         {"- </dev/zero", 2},
         {fifo.string(), 2},
+        {logs + "/sim_cycle.log --run 0 2>" + out, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(runReport(c.arguments), c.exitCode) << c.arguments;
+    std::ifstream said(out);
+    const std::string text(std::istreambuf_iterator<char>(said), (std::istreambuf_iterator<char>()));
+    EXPECT_NE(text.find(kRunsCountFromOne), std::string::npos) << text;
     fs::remove(notLog);
     fs::remove(newerTrace);
     fs::remove(fifo);
