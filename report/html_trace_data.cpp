@@ -14,13 +14,14 @@ using nlohmann::ordered_json;
 
 namespace {
 
-// About 100 bytes of the page a frame: 30,000 frames (all of a 5-minute run at 90 Hz) keep a
-// page near 3 MB, which a browser opens in about a second.
-constexpr size_t kPageFrames = 30000;
-constexpr size_t kFramesNearMarkers = 20000;
+// 60 to 130 bytes of the page a frame (longer times, longer numbers): 25,000 frames (all of a
+// 4-minute run at 90 Hz) and the other records' bounds keep a page under 4 MB whatever the
+// trace, which a browser opens in a few seconds.
+constexpr size_t kPageFrames = 25000;
+constexpr size_t kFramesNearMarkers = 16000;
 constexpr int64_t kNearMarkerNs = 1000000000;
-constexpr size_t kPageRecordsPerKind = 5000;  // markers, panel calls, dstat changes, ...
-constexpr size_t kPageRepeated = 20000;
+constexpr size_t kPageRecordsPerKind = 2000;  // markers, panel calls, dstat changes, ...
+constexpr size_t kPageRepeated = 10000;
 
 struct FrameChoice {
     std::vector<bool> kept;

@@ -86,7 +86,8 @@ TEST(TraceLimits, ValuesBeyondTheirRangeAreSkippedAndCountedInBoundedTimeAndMemo
         // Within range, a century apart: the frames-per-second counters follow the frames.
         {"frames a century apart", "F 1 3200000000000000000 0 0 0 - n - - 0 0\n", 2, 0},
         // The page's missed vertical blanks follow the frames, not the time between them.
-        {"a last frame 4e18 ns after the first", "F 1 4000000000000000000 0 0 0 10 s - - 0 0\n", 2, 0},
+        {"a last frame 4e18 ns after the one before",
+         "F 1 3000000000 0 0 0 10 s - - 0 0\nF 2 4000000000000000000 0 0 0 10 s - - 0 0\n", 3, 0},
         {"a marker named with bytes that are not UTF-8", "M 1500000000 10:00:00.000 \xFF\xFE<!--\n", 1, 0},
     };
     const fs::path dir = fs::temp_directory_path() / ("trace-limits-" + std::to_string(getpid()));
