@@ -5,23 +5,17 @@
 
 #include <string_view>
 
+#include "report/report_text.h"
+
 namespace corva::report {
 
 // Standard output: the summary, the comparison, the names of the files written.
 void say(std::string_view text);
-void sayFormat(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+void sayFormat(const char* format, ...) TESSARAY_PRINTF_LIKE(1, 2);
 
 // One line on standard error, "tessaray-report: " and the text; a newline inside it is
 // escaped, so it stays one line.
-void complain(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+void complain(const char* format, ...) TESSARAY_PRINTF_LIKE(1, 2);
 
 // Flushes standard output; false (after saying so on standard error) when any of it could
 // not be written: a full disk, a closed descriptor.

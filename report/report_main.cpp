@@ -166,7 +166,8 @@ int main(int argc, char** argv) {
             complain("--compare needs at least one log on each side");
             return 2;
         }
-        say("\n" + comparisonText(setA, setB));
+        say("\n");
+        say(comparisonText(setA, setB));
     }
 
     const bool runMissing = options.run > 0 && timelineRun(logs, options.run) == nullptr;

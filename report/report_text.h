@@ -6,20 +6,21 @@
 #include <string>
 #include <string_view>
 
+// printf-style arguments checked by GCC and Clang (MinGW's C library formats like glibc).
+#if defined(__MINGW32__)
+#define TESSARAY_PRINTF_LIKE(string, first) __attribute__((format(gnu_printf, string, first)))
+#elif defined(__GNUC__)
+#define TESSARAY_PRINTF_LIKE(string, first) __attribute__((format(printf, string, first)))
+#else
+#define TESSARAY_PRINTF_LIKE(string, first)
+#endif
+
 namespace corva::report {
 
 // Appends printf-style text to `out`, however long.
-void appendFormat(std::string& out, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+void appendFormat(std::string& out, const char* format, ...) TESSARAY_PRINTF_LIKE(2, 3);
 void appendFormatV(std::string& out, const char* format, va_list args);
-std::string formatted(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+std::string formatted(const char* format, ...) TESSARAY_PRINTF_LIKE(1, 2);
 
 // Valid UTF-8 kept; every byte that is not part of a valid UTF-8 character becomes \xNN, so
 // JSON and the page take the text as it is.
