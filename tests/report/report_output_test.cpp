@@ -12,6 +12,7 @@
 #include "report/json_output.h"
 #include "report/log_parser.h"
 #include "report/report_options.h"
+#include "report/report_text.h"
 #include "report/stats.h"
 #include "report/svg_plot.h"
 #include "tests/report/report_test_logs.h"
@@ -83,6 +84,40 @@ TEST(ReportOutput, CycleCsvHasOneRowPerCycleAndQuotesFields) {
     const std::string events = eventsCsv(logs);
     EXPECT_NE(events.find(",WARM_WAKE_LATENCY,153.5,"), std::string::npos);
     EXPECT_NE(events.find(",STATUS,76.0,,0x000b,worn(1818) free-run"), std::string::npos);
+}
+
+// Text of a log or a trace as JSON and a terminal take it: invalid UTF-8 escaped for JSON,
+// controls (but newline and tab) escaped for a terminal, everything else kept.
+TEST(ReportText, InvalidUtf8AndControlsAreEscapedAndTheRestKept) {
+    const struct {
+        std::string text, utf8, terminal;
+    } cases[] = {
+        {"plain \xE2\x80\x94 text", "plain \xE2\x80\x94 text", "plain \xE2\x80\x94 text"},
+        {"\xFF\xFE<!--", "\\xFF\\xFE<!--", "\xFF\xFE<!--"},  // legacy code page letters kept
+        {"\x1B[2J\x1B]0;t\x07", "\x1B[2J\x1B]0;t\x07", "\\x1B[2J\\x1B]0;t\\x07"},
+        {"a\nb\tc\r\x7F", "a\nb\tc\r\x7F", "a\nb\tc\\x0D\\x7F"},
+        {"\xC2\x9B"
+         "6n",
+         "\xC2\x9B"
+         "6n",
+         "\\xC2\\x9B"
+         "6n"},  // a C1 control in UTF-8
+        {"\x9B"
+         "6n",
+         "\\x9B"
+         "6n",
+         "\\x9B"
+         "6n"},
+        {"\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80", "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80",
+         "\xC0\xAF \xED\xA0\\x80 \xF4\\x90\\x80\\x80"},  // overlong, surrogate, beyond U+10FFFF
+        {"cut \xE2\x80", "cut \\xE2\\x80", "cut \xE2\\x80"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(utf8Escaped(c.text), c.utf8) << c.text;
+        EXPECT_NO_THROW((void)nlohmann::json(utf8Escaped(c.text)).dump()) << c.text;
+        EXPECT_EQ(terminalText(c.text), c.terminal) << c.text;
+        EXPECT_EQ(terminalText(c.text + "\n", false).find('\n'), std::string::npos) << c.text;
+    }
 }
 
 // The CSV's columns and the JSON's keys for a run and its cycles are the same names.
