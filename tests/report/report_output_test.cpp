@@ -16,6 +16,7 @@
 #include "report/stats.h"
 #include "report/svg_plot.h"
 #include "tests/report/report_test_logs.h"
+#include "tests/support/sample_lines.h"
 
 namespace corva::report {
 namespace {
@@ -84,6 +85,16 @@ TEST(ReportOutput, CycleCsvHasOneRowPerCycleAndQuotesFields) {
     const std::string events = eventsCsv(logs);
     EXPECT_NE(events.find(",WARM_WAKE_LATENCY,153.5,"), std::string::npos);
     EXPECT_NE(events.find(",STATUS,76.0,,0x000b,worn(1818) free-run"), std::string::npos);
+    // A note a spreadsheet would run as a formula is text there; numbers stay numbers.
+    for (const char* formula : {"=cmd|' /C calc'!A0", "@SUM(A1)", "+1+1", "-1+1"}) {
+        const ParsedLog log = parseLog(test::sampleText(lines::kCycle, 1, 2) + "\n" +
+                                           test::sampleText(lines::kCycleAbandoned, 1, 2, formula) + "\n",
+                                       "f.log");
+        for (const std::string& csv : {cyclesCsv({log}), eventsCsv({log})}) {
+            EXPECT_EQ(csv.find("," + std::string(formula)), std::string::npos) << csv;
+            EXPECT_NE(csv.find(",'" + std::string(formula)), std::string::npos) << csv;
+        }
+    }
 }
 
 // Text of a log or a trace as JSON and a terminal take it: invalid UTF-8 escaped for JSON,
