@@ -38,11 +38,17 @@ bool isStream(const std::string& path) {
 #endif
 }
 
-// Where a regular file goes: through a link to its target, so the link stays.
+// Where a regular file goes: through links (one whose target does not exist yet too) to their
+// target, so a link stays a link.
 fs::path targetOf(const std::string& path) {
+    fs::path target = pathOf(path);
     std::error_code error;
-    const fs::path target = fs::weakly_canonical(pathOf(path), error);
-    return error || target.empty() ? pathOf(path) : target;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(target, error)); ++hops) {
+        const fs::path next = fs::read_symlink(target, error);
+        if (error) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
 }
 
 #ifdef _WIN32

@@ -248,6 +248,8 @@ TEST(ReportProgram, HtmlOfARunIsWrittenAndBadInputGetsOneLineAndNoPage) {
     fs::copy_file(logs + "/sim_cycle.log", log);
     fs::create_hard_link(log, link);
     const std::string fifo = (dir / "fifo").string(), controls = (dir / "\x1b[2J.log").string();
+    const std::string linked = (dir / "linked.csv").string();  // a link to an output: it stays one
+    fs::create_symlink(dir / "target.csv", linked);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::ofstream(controls) << readTestLog("sim_cycle.log") << "\x1b[2J\x1b]0;title\x07\n";
     const struct {
@@ -266,6 +268,7 @@ TEST(ReportProgram, HtmlOfARunIsWrittenAndBadInputGetsOneLineAndNoPage) {
         {"-q " + log + " --csv " + link, 1, false},
         {"-q --trace-json " + log + " " + link, 1, false},
         {"-q " + log + " --csv " + fifo, 3, false},
+        {"-q " + log + " --csv " + linked, 0, false},
         {"-q " + log + " --csv " + fifo, 0, false, "exec 3<>" + fifo + "; "},  // a reader
         {"-q " + log + " --svg " + page.string(), 3, false, "trap '' XFSZ; ulimit -f 2; "},
         {log + " >/dev/full", 3, false},
@@ -284,6 +287,7 @@ TEST(ReportProgram, HtmlOfARunIsWrittenAndBadInputGetsOneLineAndNoPage) {
             << c.arguments;
     }
     EXPECT_EQ(readTestLog("sim_cycle.log"), fileText(log));
+    EXPECT_TRUE(fs::is_symlink(linked) && fs::file_size(dir / "target.csv") > 0);
     for (const auto& entry : fs::directory_iterator(dir))  // no part of a file left behind
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
     fs::remove_all(dir);

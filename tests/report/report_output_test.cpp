@@ -164,9 +164,9 @@ TEST(ReportOutput, CsvAndJsonNameTheCycleFieldsAlike) {
 TEST(ReportOutput, SvgIsWellFormedAndLabelled) {
     if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
     std::vector<ParsedLog> logs = capturedLogs();
-    // A run of 10 cycles of 4 s + 4 s, and a log with a path of 1,000 characters.
+    // A run of 10 cycles of 4 s + 4 s, and a log with a path of 1,000 characters, controls in it.
     logs.push_back(parseLog(readTestLog("sim_cycle10_long.log"), "sim_cycle10_long.log"));
-    logs.push_back(parseLog(readTestLog("sim_cycle.log"), std::string(996, 'd') + ".log"));
+    logs.push_back(parseLog(readTestLog("sim_cycle.log"), std::string(994, 'd') + "\x1b\x7f.log"));
     const fs::path file = fs::temp_directory_path() / ("report-test-" + std::to_string(::getpid()) + ".svg");
     for (size_t run = 0; run <= 11; ++run) {
         SCOPED_TRACE(run);
