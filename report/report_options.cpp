@@ -51,9 +51,9 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
         ->type_name("OUT TRACE");
     app.set_version_flag("--version", "tessaray-report " TESSARAY_VERSION_STRING);
     app.footer(
-        "Exit codes: 0 done; 1 bad command line; 2 an input was unreadable or not a tessaray log (or "
-        "trace),\n"
-        "or a trace disagrees with its log; 3 an output file could not be written\n"
+        "Exit codes: 0 done; 1 bad command line, or an output that is one of the inputs; 2 an input was\n"
+        "unreadable or not a tessaray log (or trace), or a trace disagrees with its log; 3 an output file\n"
+        "or standard output could not be written (a FIFO without a reader among them)\n"
         "Examples:\n"
         "  tessaray-report results/*/tessaray.log --svg plot.svg\n"
         "  tessaray-report run/tessaray.log --trace run/trace.txt --html report.html\n"
