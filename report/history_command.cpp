@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "report/console.h"
 #include "report/history_import.h"
 #include "report/history_regression.h"
 #include "report/html_report.h"
@@ -15,7 +16,7 @@ namespace corva::report {
 namespace {
 
 int refused(const std::string& path, const std::string& error) {
-    std::fprintf(stderr, "tessaray-report: %s: %s\n", path.c_str(), error.c_str());
+    complain("%s: %s", path.c_str(), error.c_str());
     return 2;
 }
 
@@ -70,18 +71,18 @@ int historyCommand(const ReportOptions& options, const std::vector<ParsedLog>& l
         if (mergeHistory(history, other, count, error) != HistoryStatus::Ok) return refused(other, error);
     }
     if (changes && !options.quiet)
-        std::printf("history %s: %zu run%s added, %zu already there; %lld in all\n", options.history.c_str(),
-                    count.added, count.added == 1 ? "" : "s", count.known,
-                    static_cast<long long>(runsInAll(history)));
+        sayFormat("history %s: %zu run%s added, %zu already there; %lld in all\n", options.history.c_str(),
+                  count.added, count.added == 1 ? "" : "s", count.known,
+                  static_cast<long long>(runsInAll(history)));
     if (!options.trend && !options.regressions) return 0;
 
     std::vector<TrendSeries> series;
     if (loadTrend(history, seriesOf(logs, keys.size()), series) != HistoryStatus::Ok)
         return refused(options.history, history.error());
-    if (options.trend) std::fputs(trendText(series, options.last).c_str(), stdout);
+    if (options.trend) say(trendText(series, options.last));
     if (!options.regressions) return 0;
     const RegressionCheck check = checkRegressions(series, {options.newest, options.thresholdMs});
-    std::fputs(check.text.c_str(), stdout);
+    say(check.text);
     return check.regressed ? kExitRegression : 0;
 }
 

@@ -57,10 +57,9 @@ RegressionCheck checkRegressions(const std::vector<TrendSeries>& series, const R
                                     plural(s.runs.size() - options.newest, "run") + " before (firmware " +
                                     joined(latency.firmwareBefore) + ")";
         if (latency.before.size() < kMinPerSide || latency.newest.size() < kMinPerSide) {
-            std::snprintf(line, sizeof line,
-                          "too few runs to tell: %s: %zu and %zu timed wakes, %zu on each side needed\n",
-                          s.name().c_str(), latency.before.size(), latency.newest.size(), kMinPerSide);
-            check.text += line;
+            check.text += "too few runs to tell: " + s.name() + ": " + std::to_string(latency.before.size()) +
+                          " and " + std::to_string(latency.newest.size()) + " timed wakes, " +
+                          std::to_string(kMinPerSide) + " on each side needed\n";
             continue;
         }
         bool any = false;

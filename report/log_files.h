@@ -19,4 +19,7 @@ bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& log
 using LogSeen = std::function<void(const ParsedLog& log, std::string_view bytes)>;
 bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& logs, const LogSeen& onLog);
 
+// The files the paths name, a folder standing for its *.log files (said nothing about).
+std::vector<std::string> logFilesOf(const std::vector<std::string>& paths);
+
 }  // namespace corva::report

@@ -37,6 +37,9 @@ struct ReportOptions {
 // tessaray-report's exit code when --regressions found one.
 constexpr int kExitRegression = 4;
 
+// What --run says of a value below 1.
+inline constexpr const char* kRunsCountFromOne = "runs count from 1";
+
 // -1 to go on; otherwise the exit code to return at once (0 after --help).
 int parseReportOptions(int argc, char** argv, ReportOptions& options);
 
