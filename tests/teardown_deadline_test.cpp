@@ -43,6 +43,22 @@ TEST(TeardownDeadline, AWaitTakesItsOwnLimitOrWhatIsLeftBeforeTheDeadline) {
     platform::clearTeardownDeadline();
 }
 
+// A log-off's hold is the user's hung-app time-out less a margin, at most a close's; a
+// shorter hold that comes later brings the deadline closer, never further away.
+TEST(TeardownDeadline, ALogOffHoldsForTheHungAppTimeOutLessAMarginAtMostACloses) {
+    const struct {
+        uint32_t hungAppMs, holdMs;
+    } cases[] = {{5000, 4500}, {20000, 4500}, {2000, 1500}, {500, 0}};
+    for (const auto& c : cases) EXPECT_EQ(platform::sessionEndHoldMs(c.hungAppMs), c.holdMs) << c.hungAppMs;
+    platform::clearTeardownDeadline();
+    platform::startTeardownDeadline(platform::steadyNowNs(), platform::kTeardownHoldMs);
+    platform::startTeardownDeadline(platform::steadyNowNs(), 1500);
+    EXPECT_LE(platform::teardownWaitMs(5000), 1000u);
+    platform::startTeardownDeadline(platform::steadyNowNs(), platform::kTeardownHoldMs);
+    EXPECT_LE(platform::teardownWaitMs(5000), 1000u);
+    platform::clearTeardownDeadline();
+}
+
 // A frame the GPU never finishes: the presenter's teardown waits for it only until the
 // deadline, then releases the display (it would wait 5 s without one).
 TEST(TeardownDeadline, ThePresentersGpuWaitEndsAtTheDeadline) {
