@@ -576,7 +576,8 @@ bool RunBuilder::linkLine(lines::LineId id, std::string_view line, size_t number
             return true;
         case LineId::Bypass:
             if (!lines::scan(lines::kBypass, line, said)) return false;
-            run_.bypassOn = said == lines::kBypassOn;
+            run_.bypassOn = said == lines::kBypassOn || said == lines::kBypassNotConfirmed;
+            run_.bypassConfirmed = said == lines::kBypassOn;
             return true;
         case LineId::McuTelemetry: {
             std::string_view firmware;

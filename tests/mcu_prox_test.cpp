@@ -1,6 +1,7 @@
 // The proximity link against the simulated MCU.
 #include "prox/mcu_prox.h"
 
+#include "lines/printed_lines.h"
 #include "platform/platform.h"
 #include "sim/mcu/sim_mcu.h"
 #include "tests/support/test_helpers.h"
@@ -57,16 +58,25 @@ TEST(McuProxProbe, ChoosesTheAnsweringInterfaceAndClosesEveryOtherHandle) {
     EXPECT_EQ(mcu.openHandleCount(), 0u);
 }
 
+// A firmware with a large jitter (reports up to a second late) answers the rate command at
+// once: otherwise the probe's reads would end before its '$'.
 TEST(McuProxProbe, AcknowledgementMustArriveWithinTenReports) {
-    for (uint32_t before : {9u, 10u}) {
+    const struct {
+        uint32_t before;
+        double jitterMs;
+        bool up;
+    } cases[] = {{9, 0, true}, {10, 0, false}, {3, 1000, true}};
+    for (const auto& c : cases) {
+        const uint32_t before = c.before;
         McuScenario scenario;
         scenario.telemetryBeforeAck = before;
+        scenario.firmware.jitterMs = c.jitterMs;
         SimMcu mcu(scenario);
         McuProx link(mcu);
         testing::internal::CaptureStderr();
         const bool up = link.open(kFastRateMs);
         const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(up, before == 9) << before << " telemetry reports before the '$'";
+        EXPECT_EQ(up, c.up) << before << " telemetry reports before the '$', jitter " << c.jitterMs;
         EXPECT_EQ(
             countOf(err, "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n"),
             up ? 0u : 1u);
@@ -142,6 +152,32 @@ TEST(McuProxOpen, FirmwareVersionDecidesDozeCapabilityInTheOpenLine) {
         EXPECT_EQ(out, expected);
         EXPECT_EQ(link.firmware, c.reply == sim::VersionReply::Normal ? c.version : "");
     }
+}
+
+// A host that polls every 32 ms takes the reports of a 1 ms telemetry 32 at a time: the
+// line that says the interval is not the one asked for gives how often they arrive.
+TEST(McuProxOpen, AnIntervalOffTheOneAskedForIsSaidAsTheReportsArrive) {
+    McuScenario scenario;
+    scenario.firmware.pollMs = 32;
+    SimMcu mcu(scenario);
+    McuProx link(mcu);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const bool opened = link.open(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    link.close();
+    testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(opened);
+    double everyMs = 0.0;
+    unsigned askedMs = 0;
+    const size_t at = err.find(lines::kMcuIntervalOff.prefix());
+    ASSERT_NE(at, std::string::npos) << err;
+    ASSERT_TRUE(lines::scan(lines::kMcuIntervalOff, std::string_view(err).substr(at, err.find('\n', at) + 1 - at),
+                            everyMs, askedMs));
+    EXPECT_EQ(askedMs, 1u);
+    EXPECT_GT(everyMs, 24.0) << err;
+    EXPECT_LT(everyMs, 48.0) << err;
 }
 
 TEST(McuProxOpen, VersionWithoutNulTakesTheWholePayload) {
