@@ -24,7 +24,8 @@ namespace {
 
 using Stdout = SimProcessOptions::Stdout;
 
-enum class TracePath { None, File, FifoWithoutReader, FifoReaderStops, TooLong };
+// FullDisk: a file that takes its first 4 KiB, then no more (the run's own files too).
+enum class TracePath { None, File, FifoWithoutReader, FifoReaderStops, TooLong, Stdout, FullDisk };
 
 struct OutputCase {
     const char* name;
@@ -146,6 +147,31 @@ const OutputCase kCases[] = {
          EXPECT_EQ(countOf(bytes, std::string(lines::kMcuTelemetry.prefix())), 0u)
              << "console lines inside the trace";
      }},
+    {"trace path the file standard output writes to",
+     {"1"},
+     Stdout::File,
+     TracePath::Stdout,
+     [](const SimProcessResult& run, const std::string&, const sim::GroundTruth&) {
+         expectTraceRefused(run, platform::kSameAsStandardStream);
+         // The log whole: neither truncated nor mixed with the trace (no line the reader does not know).
+         expectCompleteTeardown(readRun(run));
+     }},
+    {"trace file on a full disk",
+     {"2"},
+     Stdout::Read,
+     TracePath::FullDisk,
+     [](const SimProcessResult& run, const std::string& tracePath, const sim::GroundTruth&) {
+         expectTraceRefused(run, std::strerror(EFBIG));
+         EXPECT_FALSE(readTrace(tracePath).ended);
+         expectCompleteTeardown(readRun(run));
+         SimProcessOptions report;  // the report reads it, and says it is incomplete
+         report.program = TESSARAY_REPORT_EXE;
+         report.args = {"--frames-csv", tracePath + ".csv", tracePath};
+         const SimProcessResult read = runSim(report);
+         EXPECT_EQ(read.exitCode, 0) << read.err;
+         EXPECT_NE(read.err.find("incomplete"), std::string::npos) << read.err;
+         std::remove((tracePath + ".csv").c_str());
+     }},
     {"standard output on a full device",
      {"1"},
      Stdout::Full,
@@ -169,8 +195,11 @@ TEST_P(OutputsE2e, NeitherDiesNorHangsAndSaysWhatWasLost) {
     std::unique_ptr<TraceFifo> fifo;
     if (c.trace == TracePath::FifoWithoutReader || c.trace == TracePath::FifoReaderStops)
         fifo = std::make_unique<TraceFifo>(tracePath, c.trace == TracePath::FifoReaderStops);
-    SimProcessOptions options = simOptions(c.args, "", truthPath);
+    // A full disk takes the ground truth too.
+    SimProcessOptions options = simOptions(c.args, "", c.trace == TracePath::FullDisk ? "" : truthPath);
     options.stdoutTo = c.stdoutTo;
+    options.fileSizeLimit = c.trace == TracePath::FullDisk ? 4096 : 0;
+    if (c.trace == TracePath::Stdout) tracePath = "/dev/stdout";
     options.readerQuitsAfter = "CYCLE 1/2\n";
     if (c.trace != TracePath::None) options.environment.push_back("TESSARAY_TRACE_FILE=" + tracePath);
     if (fifo) {
@@ -184,8 +213,8 @@ TEST_P(OutputsE2e, NeitherDiesNorHangsAndSaysWhatWasLost) {
     EXPECT_FALSE(run.timedOut) << run.out << run.err;
     EXPECT_EQ(run.signal, 0) << "died of a signal";
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    c.check(run, tracePath, takeTruth(truthPath));
-    if (c.trace == TracePath::File) std::remove(tracePath.c_str());
+    c.check(run, tracePath, options.truthFile.empty() ? sim::GroundTruth{} : takeTruth(truthPath));
+    if (c.trace == TracePath::File || c.trace == TracePath::FullDisk) std::remove(tracePath.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OutputsE2e, ::testing::ValuesIn(kCases),

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 extern char** environ;
@@ -107,11 +109,19 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     using Stdout = SimProcessOptions::Stdout;
     // A stalled pipe is filled up front, so the child's first write waits for the reader.
     const size_t filler = options.stdoutTo == Stdout::Stalled ? fillPipe(outPipe[1]) : 0;
+    const std::string outFile = storeFile + ".out";
     const Clock::time_point start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(options.mergeErrors ? outPipe[1] : errPipe[1], STDERR_FILENO);
-        if (options.stdoutTo == Stdout::Closed) {
+        if (options.fileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.stdoutTo == Stdout::File) {
+            dup2(::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+        } else if (options.stdoutTo == Stdout::Closed) {
             close(STDOUT_FILENO);
         } else if (options.stdoutTo == Stdout::Full) {
             const int full = open("/dev/full", O_WRONLY);
@@ -185,6 +195,11 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     if (const char* report = sanitizerReport(result.err))
         ADD_FAILURE() << "tessaray-sim reported '" << report << "':\n" << result.err;
     std::filesystem::remove(storeFile);
+    if (options.stdoutTo == Stdout::File) {
+        std::ifstream in(outFile, std::ios::binary);
+        result.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::filesystem::remove(outFile);
+    }
     return result;
 }
 
