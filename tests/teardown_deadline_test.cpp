@@ -40,21 +40,12 @@ TEST(TeardownDeadline, AWaitTakesItsOwnLimitOrWhatIsLeftBeforeTheDeadline) {
     platform::startTeardownDeadline(platform::steadyNowNs() - (kDeadlineAfterStopMs + 10) * kMs);
     platform::startTeardownDeadline(platform::steadyNowNs());
     EXPECT_EQ(platform::teardownWaitMs(5000), 0u);
-    platform::clearTeardownDeadline();
-}
-
-// A log-off's hold is the user's hung-app time-out less a margin, at most a close's; a
-// shorter hold that comes later brings the deadline closer, never further away.
-TEST(TeardownDeadline, ALogOffHoldsForTheHungAppTimeOutLessAMarginAtMostACloses) {
-    const struct {
-        uint32_t hungAppMs, holdMs;
-    } cases[] = {{5000, 4500}, {20000, 4500}, {2000, 1500}, {500, 0}};
-    for (const auto& c : cases) EXPECT_EQ(platform::sessionEndHoldMs(c.hungAppMs), c.holdMs) << c.hungAppMs;
+    // A log-off holds for the hung-app time-out less a margin, at most as long as a close: after
+    // a close it brings the deadline closer.
+    EXPECT_EQ(platform::sessionEndHoldMs(20000), platform::kTeardownHoldMs);
     platform::clearTeardownDeadline();
     platform::startTeardownDeadline(platform::steadyNowNs(), platform::kTeardownHoldMs);
-    platform::startTeardownDeadline(platform::steadyNowNs(), 1500);
-    EXPECT_LE(platform::teardownWaitMs(5000), 1000u);
-    platform::startTeardownDeadline(platform::steadyNowNs(), platform::kTeardownHoldMs);
+    platform::startTeardownDeadline(platform::steadyNowNs(), platform::sessionEndHoldMs(2000));
     EXPECT_LE(platform::teardownWaitMs(5000), 1000u);
     platform::clearTeardownDeadline();
 }
