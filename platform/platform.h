@@ -67,7 +67,8 @@ int64_t threadCpuTimeNs();
 // SIGHUP or SIGTERM on POSIX); 5 and 6 are log-off and shut-down. The handler returns whether
 // it handled the event. Windows ends the process as soon as the handler returns from close,
 // log-off or shut-down, so for those the handler is held until teardownFinished() is called,
-// for at most kTeardownHoldMs (the system allows about five seconds). A Windows program that
+// for at most kTeardownHoldMs after a close (the system allows about five seconds), and after a
+// log-off or shut-down at most sessionEndHoldMs(the user's hung-app time-out). A Windows program that
 // has loaded user32 (D3D12 does) learns of log-off and shut-down only through the session-end
 // messages to its top-level windows: installing the handler also opens a hidden window, on a
 // thread of its own, that passes them on as types 5 and 6 and is held the same way.

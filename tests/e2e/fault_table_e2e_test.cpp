@@ -292,9 +292,7 @@ TEST(E2eFaults, DisplayFaultsInEveryMode) {
          {"BENCH_INCOMPLETE: "},
          {"Presenter: present waitable dead for 5s"},
          {}},
-        // The display really gone while its presents fail: five time-outs in a row, not the
-        // eleventh failed present, end the run.
-        {"plain: waitable dead while every present fails",
+        {"plain: waitable dead while every present fails (five time-outs, not the 11th failure)",
          {"20"},
          "at 1 waitable-dead; at 1 present-fail 10000",
          kExitDisplayLost,

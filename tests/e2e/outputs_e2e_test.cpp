@@ -24,8 +24,7 @@ namespace {
 
 using Stdout = SimProcessOptions::Stdout;
 
-// FullDisk: a file that takes its first 4 KiB, then no more (the run's own files too).
-enum class TracePath { None, File, FifoWithoutReader, FifoReaderStops, TooLong, Stdout, FullDisk };
+enum class TracePath { None, File, FifoWithoutReader, FifoReaderStops, TooLong, FullDisk };
 
 struct OutputCase {
     const char* name;
@@ -147,15 +146,6 @@ const OutputCase kCases[] = {
          EXPECT_EQ(countOf(bytes, std::string(lines::kMcuTelemetry.prefix())), 0u)
              << "console lines inside the trace";
      }},
-    {"trace path the file standard output writes to",
-     {"1"},
-     Stdout::File,
-     TracePath::Stdout,
-     [](const SimProcessResult& run, const std::string&, const sim::GroundTruth&) {
-         expectTraceRefused(run, platform::kSameAsStandardStream);
-         // The log whole: neither truncated nor mixed with the trace (no line the reader does not know).
-         expectCompleteTeardown(readRun(run));
-     }},
     {"trace file on a full disk",
      {"2"},
      Stdout::Read,
@@ -163,14 +153,12 @@ const OutputCase kCases[] = {
      [](const SimProcessResult& run, const std::string& tracePath, const sim::GroundTruth&) {
          expectTraceRefused(run, std::strerror(EFBIG));
          EXPECT_FALSE(readTrace(tracePath).ended);
-         expectCompleteTeardown(readRun(run));
          SimProcessOptions report;  // the report reads it, and says it is incomplete
          report.program = TESSARAY_REPORT_EXE;
-         report.args = {"--frames-csv", tracePath + ".csv", tracePath};
+         report.args = {"--frames-csv", "/dev/null", tracePath};
          const SimProcessResult read = runSim(report);
          EXPECT_EQ(read.exitCode, 0) << read.err;
          EXPECT_NE(read.err.find("incomplete"), std::string::npos) << read.err;
-         std::remove((tracePath + ".csv").c_str());
      }},
     {"standard output on a full device",
      {"1"},
@@ -199,7 +187,6 @@ TEST_P(OutputsE2e, NeitherDiesNorHangsAndSaysWhatWasLost) {
     SimProcessOptions options = simOptions(c.args, "", c.trace == TracePath::FullDisk ? "" : truthPath);
     options.stdoutTo = c.stdoutTo;
     options.fileSizeLimit = c.trace == TracePath::FullDisk ? 4096 : 0;
-    if (c.trace == TracePath::Stdout) tracePath = "/dev/stdout";
     options.readerQuitsAfter = "CYCLE 1/2\n";
     if (c.trace != TracePath::None) options.environment.push_back("TESSARAY_TRACE_FILE=" + tracePath);
     if (fifo) {
@@ -215,6 +202,18 @@ TEST_P(OutputsE2e, NeitherDiesNorHangsAndSaysWhatWasLost) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     c.check(run, tracePath, options.truthFile.empty() ? sim::GroundTruth{} : takeTruth(truthPath));
     if (c.trace == TracePath::File || c.trace == TracePath::FullDisk) std::remove(tracePath.c_str());
+}
+
+// A trace at the file standard error (or output) writes to (`2> x.log`, the trace at
+// /dev/stderr) is refused before it is truncated: what was written there stays.
+TEST(OutputFile, TheFileOfStandardErrorIsNoTrace) {
+    testing::internal::CaptureStderr();
+    std::fputs("the log so far\n", stderr);
+    std::string error;
+    std::FILE* trace = platform::openRegularFileForWriting("/dev/stderr", error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "the log so far\n");
+    EXPECT_EQ(trace, nullptr);
+    EXPECT_EQ(error, platform::kSameAsStandardStream);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OutputsE2e, ::testing::ValuesIn(kCases),

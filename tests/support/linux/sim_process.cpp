@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 extern char** environ;
@@ -109,7 +108,6 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     using Stdout = SimProcessOptions::Stdout;
     // A stalled pipe is filled up front, so the child's first write waits for the reader.
     const size_t filler = options.stdoutTo == Stdout::Stalled ? fillPipe(outPipe[1]) : 0;
-    const std::string outFile = storeFile + ".out";
     const Clock::time_point start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -119,9 +117,7 @@ SimProcessResult runSim(const SimProcessOptions& options) {
             const rlimit limit{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        if (options.stdoutTo == Stdout::File) {
-            dup2(::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-        } else if (options.stdoutTo == Stdout::Closed) {
+        if (options.stdoutTo == Stdout::Closed) {
             close(STDOUT_FILENO);
         } else if (options.stdoutTo == Stdout::Full) {
             const int full = open("/dev/full", O_WRONLY);
@@ -195,11 +191,6 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     if (const char* report = sanitizerReport(result.err))
         ADD_FAILURE() << "tessaray-sim reported '" << report << "':\n" << result.err;
     std::filesystem::remove(storeFile);
-    if (options.stdoutTo == Stdout::File) {
-        std::ifstream in(outFile, std::ios::binary);
-        result.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        std::filesystem::remove(outFile);
-    }
     return result;
 }
 

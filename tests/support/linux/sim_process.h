@@ -24,10 +24,9 @@ struct SimProcessOptions {
     int interruptCount = 1;    // signals sent, 0.1 s apart
     bool mergeErrors = false;  // standard error into `out` too, as ">log 2>&1" does
     // Where standard output goes: read as it comes, closed (">&-"), /dev/full, a pipe whose
-    // reader quits once `readerQuitsAfter` came ("| head"), a pipe kept full and unread for
-    // the first `stalledSeconds` (a console that holds output back), or a file ("> x.log",
-    // read into `out` at the end).
-    enum class Stdout { Read, Closed, Full, ReaderQuits, Stalled, File } stdoutTo = Stdout::Read;
+    // reader quits once `readerQuitsAfter` came ("| head"), or a pipe kept full and unread for
+    // the first `stalledSeconds` (a console that holds output back).
+    enum class Stdout { Read, Closed, Full, ReaderQuits, Stalled } stdoutTo = Stdout::Read;
     // The child's files may grow to this many bytes (RLIMIT_FSIZE, SIGXFSZ ignored): a write
     // beyond fails as on a full disk. 0: no limit.
     long fileSizeLimit = 0;
