@@ -40,8 +40,8 @@ class StallingTransport final : public HidTransport {
     std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) override {
         return mcu_.openInterfaces(vendorId, productId);
     }
-    bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override {
-        const bool ok = mcu_.setFeature(handle, report, size);
+    bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) override {
+        const bool ok = mcu_.setFeature(handle, report, size, timeoutMs);
         if (size >= 2 && report[1] == '[') stalledReads_.store(armed_.exchange(0));
         return ok;
     }

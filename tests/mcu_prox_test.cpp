@@ -2,6 +2,7 @@
 #include "prox/mcu_prox.h"
 #include "tests/support/sample_lines.h"
 
+#include "lines/printed_lines.h"
 #include "platform/platform.h"
 #include "sim/mcu/sim_mcu.h"
 #include "tests/support/test_helpers.h"
@@ -12,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace corva {
 namespace {
@@ -58,16 +60,20 @@ TEST(McuProxProbe, ChoosesTheAnsweringInterfaceAndClosesEveryOtherHandle) {
     EXPECT_EQ(mcu.openHandleCount(), 0u);
 }
 
+// A firmware with a large jitter (reports up to a second late) answers the rate command at
+// once: otherwise the probe's reads would end before its '$'.
 TEST(McuProxProbe, AcknowledgementMustArriveWithinTenReports) {
-    for (uint32_t before : {9u, 10u}) {
+    const std::tuple<uint32_t, double, bool> cases[] = {{9, 0, true}, {10, 0, false}, {3, 1000, true}};
+    for (const auto& [before, jitterMs, expectUp] : cases) {
         McuScenario scenario;
         scenario.telemetryBeforeAck = before;
+        scenario.firmware.jitterMs = jitterMs;
         SimMcu mcu(scenario);
         McuProx link(mcu);
         testing::internal::CaptureStderr();
         const bool up = link.open(kFastRateMs);
         const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(up, before == 9) << before << " telemetry reports before the '$'";
+        EXPECT_EQ(up, expectUp) << before << " telemetry reports before the '$', jitter " << jitterMs;
         EXPECT_EQ(countOf(err, std::string(lines::kMcuNotFound.prefix()) + "\n"), up ? 0u : 1u);
         if (!up) {
             EXPECT_EQ(mcu.openHandleCount(), 0u);
@@ -140,6 +146,29 @@ TEST(McuProxOpen, FirmwareVersionDecidesDozeCapabilityInTheOpenLine) {
         EXPECT_EQ(out, expected);
         EXPECT_EQ(link.firmware, c.reply == sim::VersionReply::Normal ? c.version : "");
     }
+}
+
+// A host that polls every 32 ms takes the reports of a 1 ms telemetry 32 at a time: the
+// line that says the interval is not the one asked for gives how often they arrive.
+TEST(McuProxOpen, AnIntervalOffTheOneAskedForIsSaidAsTheReportsArrive) {
+    McuScenario scenario;
+    scenario.firmware.pollMs = 32;
+    SimMcu mcu(scenario);
+    McuProx link(mcu);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(link.open(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    link.close();
+    const std::string err = testing::internal::GetCapturedStderr();
+    const size_t at = err.find(lines::kMcuIntervalOff.prefix());
+    double everyMs = 0.0;
+    unsigned askedMs = 0;
+    ASSERT_TRUE(at != std::string::npos &&
+                lines::scan(lines::kMcuIntervalOff,
+                            std::string_view(err).substr(at, err.find('\n', at) + 1 - at), everyMs, askedMs))
+        << err;
+    EXPECT_EQ(askedMs, 1u);
+    EXPECT_TRUE(everyMs > 24.0 && everyMs < 48.0) << everyMs;
 }
 
 TEST(McuProxOpen, VersionWithoutNulTakesTheWholePayload) {

@@ -1,13 +1,17 @@
 // The present loop and the panel power states on the simulated headset display (real
 // D3D12 on vkd3d): ground truth from the display model, lines from the console.
 #include "lines/line_scan.h"
+#include "lines/printed_lines.h"
 #include "lines/run_figures.h"
 #include "tests/support/sample_lines.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "app/shared_state.h"
+#include "app/status_threads.h"
 #include "platform/platform.h"
 #include "present/com_ptr.h"
 #include "present/presenter_impl.h"
+#include "prox/mcu_prox.h"
+#include "sim/mcu/sim_mcu.h"
 #include "sim/driver/sim_display.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/loop_presenter.h"
@@ -243,18 +247,21 @@ TEST_F(PresentLoopTest, AFailingWaitableWaitIsATimeOutAndFiveLoseTheDisplay) {
     EXPECT_GT(output.seconds, 4.5);  // each failed wait stands for its whole second
 }
 
-// Without a vertical blank only a present signals the waitable: the time-outs after failed
-// presents say nothing of the display. Presents that fail for a while and then go through
-// leave it kept; eleven end the run on the present-error budget, not as a lost display.
-TEST_F(PresentLoopTest, FailedPresentsWithoutAVerticalBlankDoNotLoseTheDisplay) {
+// Failed presents alone never make the waits time out (the waitable is signalled at each vertical
+// blank; without one, waits return at once). A dead waitable loses the display, failed presents or not.
+TEST_F(PresentLoopTest, FailedPresentsLoseTheDisplayOnlyWithADeadWaitable) {
     const struct {
+        bool vblankLost, waitableDead;
         uint32_t failures;
-        uint64_t presentErrors;
-        uint64_t waitTimeouts;
-        uint64_t frames;
-    } cases[] = {{6, 6, 5, 41}, {12, 11, 9, 20}};  // losing the blank signals the first wait once
+        bool displayLost;
+        uint64_t presentErrors, waitTimeouts, frames;
+    } cases[] = {
+        {false, false, 6, false, 6, 0, 41},  {true, false, 6, false, 6, 0, 41},
+        {true, false, 12, false, 11, 0, 20}, {false, true, 10000, true, 5, 5, 14},
+        {true, true, 10000, true, 5, 5, 14},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.failures);
+        SCOPED_TRACE(&c - cases);
         if (&c != &cases[0]) {  // a fresh headset and presenter for each case
             TearDown();
             SetUp();
@@ -262,16 +269,18 @@ TEST_F(PresentLoopTest, FailedPresentsWithoutAVerticalBlankDoNotLoseTheDisplay) 
         useVirtualTime();
         const RunOutput output = run(0.0, [&](const FrameContext& frame) {
             if (frame.frameIndex == 10) {
-                sim::setVblankLost(true);
+                sim::setWaitableDead(c.waitableDead);  // first: losing the blank signals a live waitable
+                sim::setVblankLost(c.vblankLost);
                 sim::failPresents(c.failures);
             }
             if (frame.frameIndex == 40) presenter->requestStop();
         });
-        EXPECT_FALSE(output.stats.displayLost) << output.err;
+        EXPECT_EQ(output.stats.displayLost, c.displayLost) << output.err;
         EXPECT_EQ(output.stats.presentErrors, c.presentErrors);
         EXPECT_EQ(output.stats.waitTimeouts, c.waitTimeouts);
         EXPECT_EQ(output.stats.frames, c.frames);
-        EXPECT_EQ(countOf(output.err, "present waitable dead"), 0u) << output.err;
+        EXPECT_EQ(countOf(output.err, std::string(lines::kWaitableDead.prefix())), c.displayLost ? 1u : 0u)
+            << output.err;
     }
 }
 
@@ -625,6 +634,51 @@ TEST_F(PresentLoopTest, TeardownReleasesTheDisplayOnlyOnceTheGpuIsDone) {
     EXPECT_LT(teardownNs, int64_t(4500000000)) << "teardown waited past the GPU's completion";
     fence->Release();
     device->Release();
+}
+
+// A log-off (the user's hung-app time-out 2 s) mid-run, the GPU stuck on a frame and the
+// microcontroller silent with its commands never finished: the teardown, in the program's
+// order, ends each wait by the deadline and releases the display within the hold.
+TEST_F(PresentLoopTest, ALogOffWithTheGpuStuckAndTheMicrocontrollerSilentIsReleasedWithinTheHold) {
+    const uint32_t holdMs = platform::sessionEndHoldMs(2000);
+    sim::SimMcu mcu;
+    McuProx link(mcu);
+    const bool proxUp = link.open(50) && link.setBypass(true);
+    PresenterImpl& im = *presenter->im;
+    ComPtr<ID3D12CommandQueue> realQueue = std::move(im.queue);
+    StallingQueue stalling(realQueue.Get());
+    *im.queue.GetAddressOf() = &stalling;
+    std::atomic<bool> gpuStuck{false};
+    std::thread loop([&] {
+        presenter->run(0.0, [&](const FrameContext& frame) {
+            if (frame.frameIndex == 3) stalling.holdNextSignal();  // never released
+            gpuStuck = frame.frameIndex >= 3;
+        });
+    });
+    std::thread status(statusLineLoop, std::ref(*presenter), std::ref(link), std::cref(proxUp));
+    EXPECT_TRUE(eventually([&] { return gpuStuck.load(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    mcu.setHung(true);
+    mcu.setCommandsStuck(true);
+
+    const int64_t stopNs = platform::steadyNowNs();
+    platform::startTeardownDeadline(stopNs, holdMs);
+    StopFlag.exchange(true);
+    presenter->requestStop();
+    loop.join();
+    status.join();
+    const RestoreVerdict verdict = link.restoreBypass(platform::steadyNowNs() + 2000000000);
+    link.close();
+    *im.queue.GetAddressOf() = nullptr;
+    im.queue = std::move(realQueue);
+    presenter.reset();  // the frame's fence is never reached
+    const int64_t releasedMs = (platform::steadyNowNs() - stopNs) / 1000000;
+    platform::clearTeardownDeadline();
+    StopFlag.store(false);
+    ASSERT_TRUE(proxUp);
+    EXPECT_NE(verdict, RestoreVerdict::Ok);
+    EXPECT_FALSE(sim::displayState().acquired);
+    EXPECT_LT(releasedMs, int64_t(holdMs)) << "released " << releasedMs << " ms after the log-off";
 }
 
 }  // namespace

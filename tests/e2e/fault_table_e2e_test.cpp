@@ -5,6 +5,7 @@
 // The benchmark driver's own logic is tested in virtual time (tests/benchmark_driver_test.cpp).
 // Scenario times count from the program's start; the phases around them are long enough
 // for a start-up that varies by half a second on a busy machine.
+#include "lines/printed_lines.h"
 #include "report/metrics.h"
 #include "tests/support/sample_lines.h"
 #include "tests/e2e/e2e_checks.h"
@@ -223,6 +224,16 @@ TEST(E2eFaults, BypassRestoreAtExitFollowsTheMicrocontroller) {
                          "prox=away(0)",
                          0.6};
     runTable({
+        {"plain: silent before the 'p', which is not confirmed",
+         {"2"},
+         "at 0.3 silence",
+         kExitOk,
+         10.0,
+         0,
+         {std::string(lines::kBypass.prefix()) + lines::kBypassNotConfirmed + "\n", "BENCH_END ",
+          "prox bypass restored: not confirmed"},
+         {},
+         {}},
         {"plain: silent at exit",
          {"5"},
          "at 3.5 silence",
@@ -283,6 +294,15 @@ TEST(E2eFaults, DisplayFaultsInEveryMode) {
          25.0,
          kAnyCount,
          {std::string(lines::kBenchIncomplete.prefix())},
+         {std::string(lines::kWaitableDead.prefix()) + "5s"},
+         {}},
+        {"plain: waitable dead while every present fails (five time-outs, not the 11th failure)",
+         {"20"},
+         "at 1 waitable-dead; at 1 present-fail 10000",
+         kExitDisplayLost,
+         8.0,
+         0,
+         {"FIRST_DRAW ", "BENCH_END "},
          {std::string(lines::kWaitableDead.prefix()) + "5s"},
          {}},
         {"plain: present failures use up the budget",
