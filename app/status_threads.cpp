@@ -26,11 +26,13 @@ struct PendingPhases {
     int64_t requestNs = 0;  // 0: none pending
     int64_t untilNs = 0;
     uint32_t losses = 0;
+    int64_t monitorGapNs = 0;  // before the sample that saw the displays on
 };
 
 PendingPhases phasesAwaited(const McuProx& link, int64_t requestNs) {
     const int64_t intervals = int64_t(McuProx::kDisplaysOnLaterReports) * link.rateMs * 1000000 + 2000000;
-    return {requestNs, platform::steadyNowNs() + std::min(intervals, kLaterReportsWaitNs), link.linkLosses()};
+    return {requestNs, platform::steadyNowNs() + std::min(intervals, kLaterReportsWaitNs), link.linkLosses(),
+            MonitorPolls.lastGapNs()};
 }
 
 bool laterReportsIn(const McuProx& link, const PendingPhases& pending) {
@@ -84,6 +86,8 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous, PendingPhases
 }  // namespace
 
 void dstatMonitorLoop(McuProx& link) {
+    MonitorPolls = PollGaps{};
+    MonitorPolls.look(platform::steadyNowNs());
     uint16_t previous = link.dstat.load(std::memory_order_relaxed);
     uint32_t losses = link.linkLosses();
     PendingPhases pending;
@@ -106,6 +110,7 @@ void dstatMonitorLoop(McuProx& link) {
             LastWakeVerdict.store(WakeVerdict::DiscardedLinkLost);  // the pause became a loss
         }
         platform::sleepMs(2);
+        MonitorPolls.look(platform::steadyNowNs());
     }
     // One last look: the benchmark driver raises StopFlag as soon as it sees the displays
     // of the last wake come on, usually before this thread's next sample, whose change

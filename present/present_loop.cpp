@@ -61,6 +61,8 @@ void PresentLoop::run() {
     platform::raiseThreadPriorityToHighest();
     platform::disableExecutionSpeedThrottling();
     runStart_ = clock_.nowNs();
+    im_.conditions = PresentConditions{};
+    im_.conditions.vblank = VblankMeter(im_.refreshHz);
     paceTimer_ = clock_.createHighResolutionTimer();
 
     Step step = presenter_.stopRequested.load() ? Step::End : Step::Next;
@@ -237,6 +239,7 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     lastVblankWait_ = result == platform::WaitResult::Signalled ? trace::VblankWait::Signalled
                                                                 : trace::VblankWait::TimedOut;
     if (result == platform::WaitResult::Signalled) {
+        im_.conditions.vblank.signalled(t0, t1);
         pacing_.waitSignalled(t1);
         if (awaitingFirstVblank_) {
             presenter_.config.wakeStamps->vblankNs.store(t1);
@@ -245,6 +248,7 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
         return true;
     }
     waitTimeouts_ += 1;
+    im_.conditions.vblank.pause();
     // Nothing was presented, and without a vertical blank only a present signals the waitable:
     // this silence says nothing of the waitable, so it neither adds to a run of time-outs nor
     // ends one. Failed presents end the run through their own budget.

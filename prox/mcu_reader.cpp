@@ -42,6 +42,7 @@ void McuProx::readerLoop() {
     prox::DisplaysOnEdgeTracker edge;
     edge.setAskedIntervalNs(int64_t(rateMs) * 1000000);
     meter.setAskedIntervalNs(int64_t(rateMs) * 1000000);
+    telemetry_.setAskedIntervalNs(int64_t(rateMs) * 1000000);
     int differing = 0;              // measurements in a row off the interval asked for
     bool intervalReported = false;  // said at most once per run
     int silentReads = 0;
@@ -67,6 +68,7 @@ void McuProx::readerLoop() {
             filter.restart();
             meter.restart();
             edge.restart();
+            telemetry_.restart();
             silentReads = 0;
             trace::linkChange(platform::steadyNowNs(), false);
             if (stopRequested.load()) break;  // the stop's cancel came before the handle
@@ -92,7 +94,9 @@ void McuProx::readerLoop() {
         lastReportNs_.store(arrivalNs, std::memory_order_relaxed);
         prox::Telemetry telemetry;
         if (!prox::decodeTelemetry(prox::normaliseReport(buffer, size_t(got)), telemetry)) continue;
+        telemetry_.add(arrivalNs);
         if (meter.add(arrivalNs)) {
+            telemetry_.measured(meter);
             // Kept: reports can be timed by the MCU's grid rather than by their late arrival.
             if (prox::intervalKept(meter.measuredMs(), rateMs)) edge.setIntervalNs(int64_t(rateMs) * 1000000);
             // A stalled reader can spoil a measurement or two: only three in a row count.
