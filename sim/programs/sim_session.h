@@ -45,7 +45,12 @@ class SimSession {
     std::string groundTruthText() const;
     bool writeGroundTruth(const std::string& path) const;
 
+    // A sleep's step under the scenario's coarse timer: Windows' default timer period.
+    static constexpr int64_t kCoarseTimerStepNs = 15625000;
+
   private:
+    void breakTiming(int64_t startNs);
+
     Scenario scenario_;
     McuHeadset joined_;
     ScenarioDisplay display_;
