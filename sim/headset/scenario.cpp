@@ -145,6 +145,11 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
             return "bad drift " + quoted(w[1]) + " (ppm, -1000 to 1000)";
     } else if (verb == "coarse-timer" && needArgs(0)) {
         s.coarseTimer = true;
+    } else if (verb == "reader-stall" && needArgs(3) && w[1] == "wake") {
+        if (!parseCount(w[2], s.readerStallWake) || s.readerStallWake < 1)
+            return "bad wake " + quoted(w[2]) + " (1 to 10000)";
+        if (!parseInt(w[3], s.readerStallMs) || s.readerStallMs < 1 || s.readerStallMs > 10000)
+            return "bad length " + quoted(w[3]) + " (ms, 1 to 10000)";
     } else if ((verb == "reader-stall" || verb == "machine-sleep") && needArgs(2)) {
         const bool stall = verb == "reader-stall";
         double at = 0.0;

@@ -28,6 +28,8 @@
 //   reader-stall SECONDS MS    the program's telemetry reader is starved for MS ms (1 to 10000)
 //                              from SECONDS after the start: it reads nothing meanwhile, then
 //                              the reports held for it in a burst
+//   reader-stall wake K MS     the same from the K-th time the panels are powered on again
+//                              after being off (a park wake; K from 1)
 //   vblank-ppm PPM             the vertical blank runs PPM (-100000 to 100000) slower than the
 //                              mode's rate
 //   vblank-miss K              every K-th vertical blank (2 to 10000) never comes
@@ -113,6 +115,7 @@ struct Scenario {
     bool coarseTimer = false;
     double readerStallAtSeconds = 0.0;
     int32_t readerStallMs = 0;
+    int32_t readerStallWake = 0;  // from the K-th park wake instead of at a time
     int32_t vblankOffPpm = 0;
     int32_t vblankMissEvery = 0;
     double machineSleepAtSeconds = 0.0;

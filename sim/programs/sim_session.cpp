@@ -35,7 +35,10 @@ void SimSession::start(int64_t startNs, std::function<int64_t()> wakeStamp, Mcu 
     headset().setWakeStampSource(std::move(wakeStamp));
     headset().setBlankListener([this](bool blanked) { display_.setWearBlanked(blanked); });
     display_.setWearBlanked(headset().blankedByWear());  // e.g. starts away, bypass not yet on
-    connectPanelPower(panelLink_, &joined_.headset);
+    panelsWereOff_ = false;
+    parkWakes_ = 0;
+    connectPanelPower(panelLink_, &joined_.headset,
+                      [this](bool on, int64_t atNs) { panelPowerChanged(on, atNs); });
     if (mcu == Mcu::InProcess) installHidTransport(&joined_.mcu);
     breakTiming(startNs);
     started_ = true;
@@ -52,10 +55,22 @@ void SimSession::breakTiming(int64_t startNs) {
     platform::detail::suspendedToNs.store(s.machineSleepSeconds > 0 ? sleepTo : 0);
     // A sleeping machine reads no telemetry either.
     const int64_t stallFrom = startNs + int64_t(s.readerStallAtSeconds * 1e9);
-    if (s.readerStallMs > 0)
+    if (s.readerStallMs > 0 && s.readerStallWake == 0)
         joined_.mcu.holdReads(stallFrom, stallFrom + int64_t(s.readerStallMs) * 1000000);
     else if (s.machineSleepSeconds > 0)
         joined_.mcu.holdReads(sleepFrom, sleepTo);
+}
+
+// Counts the park wakes (the panels powered on after being off) for a wake-timed stall.
+void SimSession::panelPowerChanged(bool on, int64_t atNs) {
+    if (!on) {
+        panelsWereOff_ = true;
+        return;
+    }
+    if (!panelsWereOff_) return;
+    panelsWereOff_ = false;
+    if (++parkWakes_ == scenario_.readerStallWake && scenario_.readerStallMs > 0)
+        joined_.mcu.holdReads(atNs, atNs + int64_t(scenario_.readerStallMs) * 1000000);
 }
 
 void SimSession::stop() {

@@ -50,6 +50,7 @@ class SimSession {
 
   private:
     void breakTiming(int64_t startNs);
+    void panelPowerChanged(bool on, int64_t atNs);
 
     Scenario scenario_;
     McuHeadset joined_;
@@ -58,6 +59,8 @@ class SimSession {
     TimelinePlayer player_;
     PanelLinkWriter panelLink_;
     bool started_ = false;
+    bool panelsWereOff_ = false;
+    int32_t parkWakes_ = 0;
 };
 
 }  // namespace corva::sim
