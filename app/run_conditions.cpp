@@ -51,10 +51,12 @@ Verdict judgeVblank(const VblankMeter& vblank) {
 Verdict judgeMachine(const platform::MachineFigures& m) {
     if (m.longestStandstillNs > limits::kStandstillNs) return Verdict::Failed;
     if (!m.measured) return Verdict::Unmeasured;
-    const bool fine = m.timerResolutionMs <= limits::kTimerResolutionMs &&
-                      m.shortSleepMs <= limits::kShortSleepMs && m.timerOptOut && m.speedOptOut &&
-                      m.keptAwake;
-    return fine ? Verdict::Held : Verdict::Failed;
+    const bool timing =
+        m.timerResolutionMs <= limits::kTimerResolutionMs && m.shortSleepMs <= limits::kShortSleepMs;
+    const bool optOuts = m.timerOptOut && m.speedOptOut;
+    if (!timing || !m.keptAwake || (m.throttlingRead && !optOuts)) return Verdict::Failed;
+    // Opt-outs the system does not tell (older Windows) cannot be vouched for.
+    return m.throttlingRead ? Verdict::Held : Verdict::Unmeasured;
 }
 
 bool monitorFailed(const WakeConditions& wake) {

@@ -10,9 +10,10 @@ namespace corva::platform {
 struct MachineFigures {
     bool measured = false;
     double timerResolutionMs = 0.0;
-    double shortSleepMs = 0.0;  // the median of a few 1 ms sleeps
-    bool timerOptOut = false;   // the process keeps its timer resolution when hidden
-    bool speedOptOut = false;   // nor is it slowed down (execution speed)
+    double shortSleepMs = 0.0;    // the median of a few 1 ms sleeps
+    bool throttlingRead = false;  // the system told the process's power-throttling state
+    bool timerOptOut = false;     // the process keeps its timer resolution when hidden
+    bool speedOptOut = false;     // nor is it slowed down (execution speed)
     bool keptAwake = false;
     // The longest the run's 2 ms monitor stood still (a PC that slept, a suspended process):
     // seen on every platform.
