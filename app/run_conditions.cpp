@@ -1,5 +1,7 @@
 #include "app/run_conditions.h"
 
+#include "lines/printed_lines.h"
+
 #include <cmath>
 
 namespace corva {
@@ -7,13 +9,13 @@ namespace corva {
 const char* verdictWord(Verdict verdict) {
     switch (verdict) {
         case Verdict::Held:
-            return "held";
+            return lines::kHeld;
         case Verdict::Failed:
-            return "failed";
+            return lines::kFailed;
         case Verdict::Unmeasured:
             break;
     }
-    return "unmeasured";
+    return lines::kUnmeasured;
 }
 
 PollFigures pollFigures(const PollGaps& gaps) {

@@ -4,6 +4,8 @@
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
 #include "app/wake_phases.h"
+#include "app/condition_lines.h"
+#include "prox/displays_on_edge_tracker.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -35,6 +37,19 @@ PendingPhases phasesAwaited(const McuProx& link, int64_t requestNs) {
             MonitorPolls.lastGapNs()};
 }
 
+// What the wake's figures rested on: a reader stall counts from the span the last off
+// report is projected from, before the request, to the phase line.
+WakeConditions wakeConditions(const McuProx& link, const PendingPhases& pending) {
+    WakeConditions wake;
+    wake.monitorGapNs = pending.monitorGapNs;
+    wake.parkedGapNs = WakePhaseStamps.parkedGapNs.load();
+    const int64_t stallTo = link.lastReaderStallToNs();
+    const int64_t stallFrom = link.lastReaderStallFromNs();
+    if (stallTo != 0 && stallTo >= pending.requestNs - prox::DisplaysOnEdgeTracker::kProjectedSpanNs)
+        wake.readerStallNs = stallTo - stallFrom;
+    return wake;
+}
+
 bool laterReportsIn(const McuProx& link, const PendingPhases& pending) {
     return link.displaysOnLaterReports() >= McuProx::kDisplaysOnLaterReports || StopFlag.load() ||
            link.deviceGone() || link.linkLosses() != pending.losses ||
@@ -54,6 +69,7 @@ void printWakePhases(const McuProx& link, PendingPhases& pending) {
     times.onHiNs = link.displaysOnFirstOnNs();
     const WakePhaseFields f = wakePhaseFields(times);
     lines::print(lines::kWakePhases, f.react, f.mode, f.power, f.vblank, f.on);
+    printWakeConditions(wakeConditions(link, pending));
     pending = {};
     // After the phase line: the benchmark driver goes on (or ends the run) once it sees this.
     LastWakeVerdict.store(WakeVerdict::Measured);

@@ -96,6 +96,8 @@ std::string cyclesCsv(const std::vector<ParsedLog>& logs) {
                     row[F::DisplaysOnLoMs] = number(c.phases.onLoMs);
                     row[F::DisplaysOnHiMs] = number(c.phases.onHiMs);
                 }
+                row[F::FailedConditions] = csvField(c.failedConditions);
+                row[F::InStatistics] = c.keptOut ? "0" : "1";
                 row[F::Note] = csvField(c.note);
                 out += row.text();
             }
