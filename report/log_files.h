@@ -13,4 +13,7 @@ namespace corva::report {
 // Returns false when that happened to any of them.
 bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& logs);
 
+// The files the paths name, a folder standing for its *.log files (said nothing about).
+std::vector<std::string> logFilesOf(const std::vector<std::string>& paths);
+
 }  // namespace corva::report

@@ -22,7 +22,14 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
                    "timeline) to FILE")
         ->type_name("FILE");
     app.add_option("--run", options.run, "the run the plot and the page show (from 1 over all logs)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Validator(
+            [](const std::string& value) {
+                return value.find_first_not_of("0123456789") == std::string::npos &&
+                               value.find_first_not_of('0') != std::string::npos
+                           ? std::string()
+                           : std::string(kRunsCountFromOne) + " (" + value + " is not a run)";
+            },
+            "RUN"));
     auto* a = app.add_option("--compare", options.compareA, "A/B comparison: the logs of set A ...")
                   ->expected(1, -1)
                   ->type_name("A...");
@@ -47,9 +54,9 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
         ->type_name("OUT TRACE");
     app.set_version_flag("--version", "tessaray-report " TESSARAY_VERSION_STRING);
     app.footer(
-        "Exit codes: 0 done; 1 bad command line; 2 an input was unreadable or not a tessaray log (or "
-        "trace),\n"
-        "or a trace disagrees with its log; 3 an output file could not be written\n"
+        "Exit codes: 0 done; 1 bad command line, or an output that is one of the inputs; 2 an input was\n"
+        "unreadable or not a tessaray log (or trace), or a trace disagrees with its log; 3 an output file\n"
+        "or standard output could not be written (a FIFO without a reader among them)\n"
         "Examples:\n"
         "  tessaray-report results/*/tessaray.log --svg plot.svg\n"
         "  tessaray-report run/tessaray.log --trace run/trace.txt --html report.html\n"

@@ -26,6 +26,9 @@ struct ReportOptions {
     std::vector<std::string> framesCsv;  // OUT TRACE
 };
 
+// What --run says of a value below 1.
+inline constexpr const char* kRunsCountFromOne = "runs count from 1";
+
 // -1 to go on; otherwise the exit code to return at once (0 after --help).
 int parseReportOptions(int argc, char** argv, ReportOptions& options);
 
