@@ -1,5 +1,6 @@
 // The meters behind the run's conditions, fed synthetic times: the vertical blank's period
 // and missed blanks, and reader stalls told from a slow USB poll's bursts.
+#include "app/run_conditions.h"
 #include "platform/poll_gaps.h"
 #include "present/vblank_meter.h"
 #include "prox/telemetry_conditions.h"
@@ -104,6 +105,48 @@ TEST(RunConditionMeters, PollGapsGiveMedianP99AndTheLongestExactly) {
     gaps.pause();
     gaps.look(now + 5000000000);  // after a pause: no gap
     EXPECT_EQ(gaps.count(), 1001u);
+}
+
+// What each verdict needs: never held where nothing could be measured, failed on any figure
+// beyond its limit.
+TEST(RunConditionMeters, VerdictsNeedTheirFiguresAndNeverHoldUnmeasured) {
+    using platform::MachineFigures;
+    const MachineFigures unmeasured{};  // Linux: nothing measured
+    MachineFigures slept = unmeasured;
+    slept.longestStandstillNs = 900000000;
+    const MachineFigures windows{true, 0.98, 1.4, true, true, true, true, 20000000};
+    MachineFigures coarse = windows, unread = windows, speedOnly = windows, awakeRefused = windows;
+    coarse.timerResolutionMs = 15.625;
+    unread.throttlingRead = false;
+    speedOnly.timerOptOut = false;
+    awakeRefused.keptAwake = false;
+    const struct {
+        const char* what;
+        MachineFigures machine;
+        Verdict verdict;
+    } machines[] = {{"Linux", unmeasured, Verdict::Unmeasured},
+                    {"a PC that slept", slept, Verdict::Failed},
+                    {"Windows, all held", windows, Verdict::Held},
+                    {"coarse timer", coarse, Verdict::Failed},
+                    {"opt-outs not told", unread, Verdict::Unmeasured},
+                    {"speed opt-out only", speedOnly, Verdict::Failed},
+                    {"keep-awake refused", awakeRefused, Verdict::Failed}};
+    for (const auto& m : machines) EXPECT_EQ(judgeMachine(m.machine), m.verdict) << m.what;
+
+    prox::TelemetryFigures telemetry;
+    EXPECT_EQ(judgeTelemetry(telemetry), Verdict::Unmeasured);  // no measurement (or no link)
+    telemetry = {50000000, 4, 49.9, 50.2, 100000, 96, 80, 18, 0, 0, 0, 0};
+    EXPECT_EQ(judgeTelemetry(telemetry), Verdict::Held);
+    for (auto broken : {+[](prox::TelemetryFigures& t) { t.measuredMaxMs = 56.0; },
+                        +[](prox::TelemetryFigures& t) { t.leastPrompt = 0; },
+                        +[](prox::TelemetryFigures& t) { t.readerStalls = 1; }}) {
+        prox::TelemetryFigures t = telemetry;
+        broken(t);
+        EXPECT_EQ(judgeTelemetry(t), Verdict::Failed);
+    }
+    EXPECT_EQ(judgePoll({2, 2.1, 2.2, 2.3}, limits::kMonitorGapNs), Verdict::Unmeasured);  // too few gaps
+    EXPECT_EQ(judgePoll({900, 2.1, 4.9, 30.0}, limits::kMonitorGapNs), Verdict::Held);
+    EXPECT_EQ(judgePoll({900, 15.6, 15.7, 16.0}, limits::kMonitorGapNs), Verdict::Failed);
 }
 
 }  // namespace
