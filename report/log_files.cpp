@@ -76,6 +76,10 @@ std::vector<std::string> expand(const std::vector<std::string>& paths, bool sayE
 }  // namespace
 
 bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& logs) {
+    return loadLogs(paths, logs, LogSeen());
+}
+
+bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& logs, const LogSeen& onLog) {
     bool allGood = true;
     for (const std::string& path : expand(paths)) {
         std::string bytes;
@@ -100,6 +104,7 @@ bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& log
             allGood = false;
             continue;
         }
+        if (onLog) onLog(log, bytes);
         logs.push_back(std::move(log));
     }
     return allGood;

@@ -4,6 +4,8 @@
 
 #include "report/console.h"
 #include "report/csv_output.h"
+#include "report/history_command.h"
+#include "report/history_import.h"
 #include "report/html_report.h"
 #include "report/json_output.h"
 #include "report/log_files.h"
@@ -136,13 +138,21 @@ int main(int argc, char** argv) {
     if (outputIsAnInput(options)) return 1;
 
     int traceCode = std::max(convertTrace(options.traceJson, true), convertTrace(options.framesCsv, false));
-    if (options.logs.empty() && options.compareA.empty()) return traceCode;
+    const bool withHistory = !options.history.empty();
+    if (options.logs.empty() && options.compareA.empty()) {
+        if (withHistory && traceCode == 0) return historyCommand(options, {}, {}, nullptr, TraceMatch{});
+        return traceCode;
+    }
     TraceFile trace;
     const bool haveTrace = !options.trace.empty() && loadTrace(options.trace, trace);
     if (!options.trace.empty() && !haveTrace) traceCode = std::max(traceCode, 2);
 
     std::vector<ParsedLog> logs;
-    bool inputsGood = loadLogs(options.logs, logs);
+    // The history keys each run by its lines, read while the log's bytes are at hand.
+    std::vector<std::vector<std::string>> keys;
+    bool inputsGood = loadLogs(options.logs, logs, [&](const ParsedLog& log, std::string_view bytes) {
+        if (withHistory) keys.push_back(runContentKeys(bytes, log));
+    });
     const bool comparing = !options.compareA.empty();
     std::vector<ParsedLog> setA;
     std::vector<ParsedLog> setB;
@@ -199,7 +209,10 @@ int main(int argc, char** argv) {
         if (code == 2) traceCode = 2;
         if (code == 3) written = false;
     }
+    const int historyCode =
+        withHistory ? historyCommand(options, logs, keys, haveTrace ? &trace : nullptr, match) : 0;
     written = standardOutputWritten() && written;
-    if (!inputsGood || traceCode == 2) return 2;
-    return written && traceCode != 3 ? 0 : 3;
+    if (!inputsGood || traceCode == 2 || historyCode == 2) return 2;
+    if (!written || traceCode == 3) return 3;
+    return historyCode;
 }

@@ -1,5 +1,6 @@
 // The proximity link against the simulated MCU.
 #include "prox/mcu_prox.h"
+#include "tests/support/sample_lines.h"
 
 #include "platform/platform.h"
 #include "sim/mcu/sim_mcu.h"
@@ -67,9 +68,7 @@ TEST(McuProxProbe, AcknowledgementMustArriveWithinTenReports) {
         const bool up = link.open(kFastRateMs);
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(up, before == 9) << before << " telemetry reports before the '$'";
-        EXPECT_EQ(
-            countOf(err, "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n"),
-            up ? 0u : 1u);
+        EXPECT_EQ(countOf(err, std::string(lines::kMcuNotFound.prefix()) + "\n"), up ? 0u : 1u);
         if (!up) {
             EXPECT_EQ(mcu.openHandleCount(), 0u);
         }
@@ -137,8 +136,7 @@ TEST(McuProxOpen, FirmwareVersionDecidesDozeCapabilityInTheOpenLine) {
         testing::internal::CaptureStdout();
         ASSERT_TRUE(link.open(kFastRateMs)) << c.version;
         const std::string out = testing::internal::GetCapturedStdout();
-        const std::string expected = "McuProx: telemetry at 5 ms, threshold 1500 +/- 100; firmware " +
-                                     std::string(c.shown) + " (doze " + c.doze + ")\n";
+        const std::string expected = test::printed(lines::kMcuTelemetry, 5u, 1500u, 100u, c.shown, c.doze);
         EXPECT_EQ(out, expected);
         EXPECT_EQ(link.firmware, c.reply == sim::VersionReply::Normal ? c.version : "");
     }
@@ -321,7 +319,7 @@ TEST_F(ManualTelemetry, ThreeSilentReadsInARowDeclareTheDeviceGone) {
     const auto took = std::chrono::steady_clock::now() - start;
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_LT(took, std::chrono::milliseconds(600));
-    EXPECT_EQ(err, "McuProx: telemetry silent 3s \xE2\x80\x94 device gone, waiting for reconnect\n");
+    EXPECT_EQ(err, test::printed(lines::kMcuSilent, 3));
     EXPECT_EQ(mcu->commands().size(), sent) << "no reconnect probe was started";
 }
 
@@ -372,9 +370,7 @@ TEST_F(ManualTelemetry, UnplugAndReplugReconnectOnceAndRestartTheAverage) {
     link->close();
 
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err,
-              "McuProx: read failed (err 1167) \xE2\x80\x94 device gone, waiting for reconnect\n"
-              "McuProx: device reconnected, telemetry restarted\n");
+    EXPECT_EQ(err, test::printed(lines::kMcuReadFailed, 1167ul) + test::printed(lines::kMcuReconnected));
     const std::string letters = commandLetters(mcu->commands());
     EXPECT_EQ(countOf(letters, "*"), 1u) << "the firmware is not asked again: " << letters;
     EXPECT_EQ(link->firmware, "0.4");
@@ -386,9 +382,9 @@ TEST_F(ManualTelemetry, BypassIsSentAgainAfterAReconnectUntilRestored) {
     const struct {
         bool restoreWhileGone;
         bool bypassAfterReconnect;
-        const char* resendLine;
+        std::string resendLine;
     } cases[] = {
-        {false, true, "McuProx: proximity bypass re-sent after reconnect: ok ('p' sent)\n"},
+        {false, true, test::printed(lines::kMcuBypassResent, lines::kResentOk)},
         {true, false, ""},
     };
     for (const auto& c : cases) {

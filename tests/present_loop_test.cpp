@@ -1,6 +1,8 @@
 // The present loop and the panel power states on the simulated headset display (real
 // D3D12 on vkd3d): ground truth from the display model, lines from the console.
+#include "lines/line_scan.h"
 #include "lines/run_figures.h"
+#include "tests/support/sample_lines.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "app/shared_state.h"
 #include "platform/platform.h"
@@ -30,6 +32,20 @@ namespace {
 constexpr uint32_t kWidth = test::kLoopWidth;
 constexpr uint32_t kHeight = test::kLoopHeight;
 constexpr int64_t kPeriodNs = 1000000000 / 75;
+
+// The counts of the PRESENT RESULT line, read back through its format; all ~0 without one.
+struct ResultCounts {
+    unsigned long long presentErrors = ~0ull, waitTimeouts = ~0ull, freeRunEvents = ~0ull;
+};
+ResultCounts presentResultOf(const std::string& out) {
+    ResultCounts c;
+    const size_t at = out.find(lines::kPresentResult.prefix());
+    if (at == std::string::npos) return c;
+    const lines::Skip _;
+    lines::scan(lines::kPresentResult, std::string_view(out).substr(at, out.find('\n', at) - at), _, _, _,
+                c.presentErrors, c.waitTimeouts, c.freeRunEvents);
+    return c;
+}
 
 struct RunOutput {
     std::string out;
@@ -89,10 +105,8 @@ TEST_F(PresentLoopTest, AStopBeforeTheRunPresentsNothingAndStillReports) {
     const RunOutput output = run(0.0, [&](const FrameContext&) { ++draws; });
     EXPECT_EQ(draws, 0);
     EXPECT_EQ(sim::displayState().presentCalls, 0u);
-    EXPECT_NE(
-        output.out.find("PRESENT RESULT: 0 frames in 0.0s = 0.00 fps avg, presentErrors 0, waitTimeouts 0, "
-                        "freeRunEvents 0\n"),
-        std::string::npos)
+    EXPECT_NE(output.out.find(test::printed(lines::kPresentResult, 0ull, 0.0, 0.0, 0ull, 0ull, 0ull)),
+              std::string::npos)
         << output.out;
     EXPECT_EQ(output.stats.frames, 0u);
     EXPECT_FALSE(output.stats.displayLost);
@@ -124,7 +138,9 @@ TEST_F(PresentLoopTest, AStopFromDrawEndsAfterThatFrameWithBuffersAlternating) {
     // The first frame has no vertical blank to go by; later ones are anchored by it.
     EXPECT_EQ(displayTimes[0], 0);
     for (size_t i = 1; i < displayTimes.size(); ++i) EXPECT_GT(displayTimes[i], 0) << i;
-    EXPECT_NE(output.out.find("PRESENT RESULT: 40 frames in "), std::string::npos) << output.out;
+    EXPECT_NE(output.out.find(std::string(lines::kPresentResult.prefix()) + "40 frames in "),
+              std::string::npos)
+        << output.out;
     EXPECT_FALSE(output.stats.displayLost);
     EXPECT_EQ(output.err, "");
 }
@@ -164,12 +180,13 @@ TEST_F(PresentLoopTest, TenFailedPresentsAreToleratedHoweverFarApart) {
     EXPECT_EQ(output.stats.frames, 51u);  // failed presents are counted frames
     EXPECT_EQ(output.stats.presentErrors, 10u);
     EXPECT_FALSE(output.stats.displayLost);
-    EXPECT_EQ(countOf(output.err, "Present12 = 0xffffffff at frame "), 10u) << output.err;
-    EXPECT_NE(output.err.find("Present12 = 0xffffffff at frame 0\n"), std::string::npos);
-    EXPECT_NE(output.err.find("Present12 = 0xffffffff at frame 33\n"), std::string::npos);
-    EXPECT_NE(output.out.find("PRESENT NOTE: 10 of these frames failed to present and were not shown\n"),
-              std::string::npos)
-        << output.out;
+    EXPECT_EQ(countOf(output.err, std::string(lines::kPresentFailed.prefix()) + "ffffffff at frame "), 10u)
+        << output.err;
+    EXPECT_NE(output.err.find(std::string(lines::kPresentFailed.prefix()) + "ffffffff at frame 0\n"),
+              std::string::npos);
+    EXPECT_NE(output.err.find(std::string(lines::kPresentFailed.prefix()) + "ffffffff at frame 33\n"),
+              std::string::npos);
+    EXPECT_NE(output.out.find(test::printed(lines::kPresentNote, 10ull)), std::string::npos) << output.out;
 }
 
 TEST_F(PresentLoopTest, TheEleventhFailedPresentEndsTheRunWithoutLosingTheDisplay) {
@@ -180,13 +197,18 @@ TEST_F(PresentLoopTest, TheEleventhFailedPresentEndsTheRunWithoutLosingTheDispla
     EXPECT_EQ(output.stats.frames, 25u);  // the 11th failure, frame 25, is not counted
     EXPECT_EQ(output.stats.presentErrors, 11u);
     EXPECT_FALSE(output.stats.displayLost);
-    EXPECT_NE(output.err.find("Present12 = 0xfffffffb at frame 25\n"), std::string::npos) << output.err;
-    EXPECT_NE(output.out.find("PRESENT RESULT: 25 frames in "), std::string::npos) << output.out;
-    EXPECT_NE(output.out.find("presentErrors 11, waitTimeouts 0, freeRunEvents 0\n"), std::string::npos);
-    EXPECT_NE(output.out.find("PRESENT NOTE: 10 of these frames failed"), std::string::npos) << output.out;
-    EXPECT_NE(output.err.find("Presenter: 11 presents failed \xE2\x80\x94 present-error budget used up, "
-                              "exiting present loop\n"),
+    EXPECT_NE(output.err.find(test::printed(lines::kPresentFailed, 0xfffffffbu, 25ull)), std::string::npos)
+        << output.err;
+    EXPECT_NE(output.out.find(std::string(lines::kPresentResult.prefix()) + "25 frames in "),
               std::string::npos)
+        << output.out;
+    EXPECT_EQ(presentResultOf(output.out).presentErrors, 11u) << output.out;
+    EXPECT_EQ(presentResultOf(output.out).waitTimeouts, 0u);
+    EXPECT_EQ(presentResultOf(output.out).freeRunEvents, 0u);
+    EXPECT_NE(output.out.find(std::string(lines::kPresentNote.prefix()) + "10 of these frames failed"),
+              std::string::npos)
+        << output.out;
+    EXPECT_NE(output.err.find(test::printed(lines::kPresentBudgetUsed, 11ull)), std::string::npos)
         << output.err;
 }
 
@@ -199,12 +221,9 @@ TEST_F(PresentLoopTest, AWaitableDeadForFiveSecondsLosesTheDisplay) {
     EXPECT_TRUE(output.stats.displayLost);
     EXPECT_EQ(output.stats.waitTimeouts, 5u);
     EXPECT_EQ(output.stats.frames, 14u);  // time-outs at frames 10 to 14; the last is not counted
-    EXPECT_NE(
-        output.err.find("Presenter: present waitable dead for 5s \xE2\x80\x94 display lost, exiting present "
-                        "loop\n"),
-        std::string::npos)
-        << output.err;
-    EXPECT_NE(output.out.find("waitTimeouts 5, freeRunEvents 0\n"), std::string::npos) << output.out;
+    EXPECT_NE(output.err.find(test::printed(lines::kWaitableDead, 5ull)), std::string::npos) << output.err;
+    EXPECT_EQ(presentResultOf(output.out).waitTimeouts, 5u) << output.out;
+    EXPECT_EQ(presentResultOf(output.out).freeRunEvents, 0u);
     EXPECT_GT(output.seconds, 4.5);
 }
 
@@ -219,13 +238,8 @@ TEST_F(PresentLoopTest, AFailingWaitableWaitIsATimeOutAndFiveLoseTheDisplay) {
     EXPECT_TRUE(output.stats.displayLost);
     EXPECT_EQ(output.stats.waitTimeouts, 5u);
     EXPECT_EQ(output.stats.frames, 14u);
-    EXPECT_EQ(countOf(output.err, "Presenter: present waitable wait failed (system error "), 1u)
-        << output.err;
-    EXPECT_EQ(countOf(output.err, ") \xE2\x80\x94 counted as a time-out\n"), 1u) << output.err;
-    EXPECT_NE(output.err.find("Presenter: present waitable dead for 5s \xE2\x80\x94 display lost, exiting "
-                              "present loop\n"),
-              std::string::npos)
-        << output.err;
+    EXPECT_EQ(countOf(output.err, std::string(lines::kWaitableWaitFailed.prefix())), 1u) << output.err;
+    EXPECT_NE(output.err.find(test::printed(lines::kWaitableDead, 5ull)), std::string::npos) << output.err;
     EXPECT_GT(output.seconds, 4.5);  // each failed wait stands for its whole second
 }
 
@@ -290,10 +304,7 @@ TEST_F(PresentLoopTest, ALostVerticalBlankSelfPacesAtTheModeRateUntilItReturns) 
     // within 10 s of the last); the lines come once.
     EXPECT_GE(output.stats.freeRunEvents, 2u);
     EXPECT_FALSE(output.stats.displayLost);
-    EXPECT_EQ(
-        output.err,
-        "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at 75 Hz\n"
-        "free-run over: vsync pacing restored\n");
+    EXPECT_EQ(output.err, test::printed(lines::kFreeRunStart, 75.0) + test::printed(lines::kFreeRunOver));
 }
 
 TEST_F(PresentLoopTest, AParkTurnsThePanelsOffAndAWakeBringsThemBackWithTheNextBuffer) {
@@ -332,10 +343,9 @@ TEST_F(PresentLoopTest, AParkTurnsThePanelsOffAndAWakeBringsThemBackWithTheNextB
     benchmark.join();
     EXPECT_TRUE(parkedSeen);
     EXPECT_FALSE(output.stats.parked);
-    EXPECT_EQ(output.out.find("Presenter: panels OFF (idle policy) = 0x0\n"
-                              "Presenter: panels ON (wake), SetDisplayMode=0x0 POWER_ON=0x0\n"
-                              "Presenter: panels OFF (idle policy) = 0x0\n"
-                              "Presenter: panels ON (wake), SetDisplayMode=0xfffffffb POWER_ON=0x0\n"),
+    EXPECT_EQ(output.out.find(test::printed(lines::kPanelsOff, 0u) + test::printed(lines::kPanelsOn, 0u, 0u) +
+                              test::printed(lines::kPanelsOff, 0u) +
+                              test::printed(lines::kPanelsOn, 0xfffffffbu, 0u)),
               0u)
         << output.out;
 
@@ -373,7 +383,9 @@ TEST_F(PresentLoopTest, AStopWhileParkedLeavesThePanelsOff) {
     EXPECT_FALSE(output.stats.displayLost);
     EXPECT_FALSE(sim::displayState().panelOn);
     EXPECT_EQ(output.out.find("Presenter: panels ON"), std::string::npos);
-    EXPECT_NE(output.out.find("PRESENT RESULT: 0 frames in "), std::string::npos) << output.out;
+    EXPECT_NE(output.out.find(std::string(lines::kPresentResult.prefix()) + "0 frames in "),
+              std::string::npos)
+        << output.out;
 }
 
 TEST_F(PresentLoopTest, ARunLengthPassingWhileParkedEndsTheRunWithinAPoll) {
@@ -397,8 +409,7 @@ TEST_F(PresentLoopTest, ADeviceRemovedWhileParkedLosesTheDisplay) {
     benchmark.join();
     EXPECT_TRUE(output.stats.displayLost);
     EXPECT_TRUE(output.stats.parked);
-    EXPECT_EQ(output.err,
-              "Presenter: device removed while panels off \xE2\x80\x94 display lost, exiting present loop\n");
+    EXPECT_EQ(output.err, test::printed(lines::kDeviceRemovedParked));
 }
 
 TEST_F(PresentLoopTest, ADeviceRemovedWhilePresentingLosesTheDisplay) {
@@ -407,11 +418,11 @@ TEST_F(PresentLoopTest, ADeviceRemovedWhilePresentingLosesTheDisplay) {
     });
     EXPECT_TRUE(output.stats.displayLost);
     EXPECT_EQ(output.stats.frames, 6u);
-    EXPECT_EQ(
-        output.err,
-        "Presenter: D3D12 device removed (0x887a0005) \xE2\x80\x94 display lost (cable pulled?), exiting "
-        "present loop\n");
-    EXPECT_NE(output.out.find("PRESENT RESULT: 6 frames in "), std::string::npos);
+    EXPECT_EQ(output.err, std::string(lines::kDeviceRemoved.prefix()) +
+                              "887a0005) \xE2\x80\x94 display lost (cable pulled?), exiting "
+                              "present loop\n");
+    EXPECT_NE(output.out.find(std::string(lines::kPresentResult.prefix()) + "6 frames in "),
+              std::string::npos);
 }
 
 // The presenter's queue with its completion signals held back on request, as if the GPU

@@ -166,6 +166,12 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
     } else if (verb == "vblank-miss" && needArgs(1)) {
         if (!parseInt(w[1], s.vblankMissEvery) || s.vblankMissEvery < 2 || s.vblankMissEvery > 10000)
             return "bad period " + quoted(w[1]) + " (every K-th, 2 to 10000)";
+    } else if (verb == "mcu-version" && needArgs(1)) {
+        const bool printable =
+            std::all_of(w[1].begin(), w[1].end(), [](char c) { return c > ' ' && c < 0x7f; });
+        if (w[1].size() > 32 || !printable)
+            return "bad version " + quoted(w[1]) + " (1 to 32 printable characters)";
+        s.mcuVersion = w[1];
     } else if (verb == "at" && w.size() >= 3) {
         TimedEvent e;
         if (!parseSeconds(w[1], e.atSeconds)) return "bad time " + quoted(w[1]);

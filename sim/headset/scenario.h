@@ -35,6 +35,8 @@
 //   vblank-miss K              every K-th vertical blank (2 to 10000) never comes
 //   machine-sleep SECONDS S    the machine sleeps for S s (1 to 600) from SECONDS after the
 //                              start: the program's sleeps and telemetry reads stand still
+//   mcu-version TEXT           the version the MCU's firmware answers (default 0.4; 1 to 32
+//                              printable characters, no blank): firmware builds told apart
 //   at SECONDS EVENT           EVENT happens SECONDS after the program starts:
 //        doff | don | unplug | replug | silence | talk | vblank-lost | vblank-restored |
 //        waitable-dead | device-removed | present-fail N
@@ -120,7 +122,8 @@ struct Scenario {
     int32_t vblankMissEvery = 0;
     double machineSleepAtSeconds = 0.0;
     int32_t machineSleepSeconds = 0;
-    std::vector<TimedEvent> timeline;  // in the order written; sorted by time
+    std::string mcuVersion;                       // empty: the firmware model's own
+    std::vector<TimedEvent> timeline;             // in the order written; sorted by time
 };
 
 struct ScenarioParse {

@@ -276,6 +276,13 @@ TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
         {"/dev/zero", 2},
         {"- </dev/zero", 2},
         {fifo.string(), 2},
+        // The history: its options need it, it needs logs or something to do with it.
+        {"--trend", 1},
+        {"--machine lab-1 " + logs + "/sim_cycle.log", 1},
+        {"--history " + out + " --last 3", 1},
+        {"--history " + out, 1},
+        {"--history " + out + " --trend", 2},  // no history there
+        {logs + "/sim_cycle.log --history " + notLog.string(), 2},
         {logs + "/sim_cycle.log --run 0 2>" + out, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(runReport(c.arguments), c.exitCode) << c.arguments;
