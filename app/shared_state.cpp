@@ -10,6 +10,7 @@ namespace corva {
 std::atomic<bool> StopFlag{false};
 std::atomic<int64_t> WakeRequestStamp{0};
 WakeStamps WakePhaseStamps;
+PollGaps MonitorPolls;
 std::atomic<WakeVerdict> LastWakeVerdict{WakeVerdict::None};
 StopRelay PresenterStop;
 

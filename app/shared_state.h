@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/stop_relay.h"
+#include "platform/poll_gaps.h"
 #include "present/wake_stamps.h"
 
 #include <atomic>
@@ -16,6 +17,9 @@ extern std::atomic<int64_t> WakeRequestStamp;
 // The steps of the benchmark wake in progress (cleared before each wake request): the
 // present loop stamps a park wake's, the benchmark driver a doze wake's.
 extern WakeStamps WakePhaseStamps;
+// The display-status monitor's gaps between samples, kept by the monitor thread and read
+// once it has stopped.
+extern PollGaps MonitorPolls;
 
 // What became of the last benchmark wake request, decided once, by the display-status
 // monitor: the benchmark driver takes the cycle's outcome from it, so a cycle never gets

@@ -4,6 +4,8 @@
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
 #include "app/wake_phases.h"
+#include "app/condition_lines.h"
+#include "prox/displays_on_edge_tracker.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -19,23 +21,46 @@ constexpr int64_t kTelemetryPauseNs = 500000000;
 // telemetry intervals but no longer than this (two reports at the 50 ms interval).
 constexpr int64_t kLaterReportsWaitNs = 120000000;
 
-// Until the reports after the displays-on change have refined its times, the wait is up,
-// the run stops or the link is lost (the times so far hold in any case).
-void awaitLaterReports(const McuProx& link) {
-    const uint32_t losses = link.linkLosses();
+// A timed wake whose phase line waits for the reports after its displays-on change: they
+// tighten the interval. The monitor keeps sampling meanwhile and prints the line once they
+// are in, the wait is up, the run stops or the link is lost (the times so far hold in any case).
+struct PendingPhases {
+    int64_t requestNs = 0;  // 0: none pending
+    int64_t untilNs = 0;
+    uint32_t losses = 0;
+    int64_t monitorGapNs = 0;  // before the sample that saw the displays on
+};
+
+PendingPhases phasesAwaited(const McuProx& link, int64_t requestNs) {
     const int64_t intervals = int64_t(McuProx::kDisplaysOnLaterReports) * link.rateMs * 1000000 + 2000000;
-    const int64_t until = platform::steadyNowNs() + std::min(intervals, kLaterReportsWaitNs);
-    while (link.displaysOnLaterReports() < McuProx::kDisplaysOnLaterReports && !StopFlag.load() &&
-           !link.deviceGone() && link.linkLosses() == losses && platform::steadyNowNs() < until)
-        platform::sleepMs(1);
+    return {requestNs, platform::steadyNowNs() + std::min(intervals, kLaterReportsWaitNs), link.linkLosses(),
+            MonitorPolls.lastGapNs()};
+}
+
+// What the wake's figures rested on: a reader stall counts from the span the last off
+// report is projected from, before the request, to the phase line.
+WakeConditions wakeConditions(const McuProx& link, const PendingPhases& pending) {
+    WakeConditions wake;
+    wake.monitorGapNs = pending.monitorGapNs;
+    wake.parkedGapNs = WakePhaseStamps.parkedGapNs.load();
+    const int64_t stallTo = link.lastReaderStallToNs();
+    const int64_t stallFrom = link.lastReaderStallFromNs();
+    if (stallTo != 0 && stallTo >= pending.requestNs - prox::DisplaysOnEdgeTracker::kProjectedSpanNs)
+        wake.readerStallNs = stallTo - stallFrom;
+    return wake;
+}
+
+bool laterReportsIn(const McuProx& link, const PendingPhases& pending) {
+    return link.displaysOnLaterReports() >= McuProx::kDisplaysOnLaterReports || StopFlag.load() ||
+           link.deviceGone() || link.linkLosses() != pending.losses ||
+           platform::steadyNowNs() >= pending.untilNs;
 }
 
 // The phases of the wake requested at `requestNs`, from the stamps of its steps and the
-// telemetry around the displays coming on.
-void printWakePhases(const McuProx& link, int64_t requestNs) {
-    awaitLaterReports(link);
+// telemetry around the displays coming on; then the wake counts as measured.
+void printWakePhases(const McuProx& link, PendingPhases& pending) {
     WakePhaseTimes times;
-    times.requestNs = requestNs;
+    times.requestNs = pending.requestNs;
     times.reactNs = WakePhaseStamps.reactNs.load();
     times.modeNs = WakePhaseStamps.modeNs.load();
     times.powerNs = WakePhaseStamps.powerNs.load();
@@ -44,11 +69,16 @@ void printWakePhases(const McuProx& link, int64_t requestNs) {
     times.onHiNs = link.displaysOnFirstOnNs();
     const WakePhaseFields f = wakePhaseFields(times);
     lines::print(lines::kWakePhases, f.react, f.mode, f.power, f.vblank, f.on);
+    printWakeConditions(wakeConditions(link, pending));
+    pending = {};
+    // After the phase line: the benchmark driver goes on (or ends the run) once it sees this.
+    LastWakeVerdict.store(WakeVerdict::Measured);
 }
 
 // Prints the change from `previous` to the link's current word, if any, and the wake
-// latency when it is the displays coming on after a wake request. Returns the current word.
-uint16_t reportDstatChange(const McuProx& link, uint16_t previous) {
+// latency when it is the displays coming on after a wake request (its phases then await
+// the later reports). Returns the current word.
+uint16_t reportDstatChange(const McuProx& link, uint16_t previous, PendingPhases& pending) {
     const uint16_t current = link.dstat.load(std::memory_order_relaxed);
     if (current == previous) return current;
     const platform::LocalTime t = platform::localTimeNow();
@@ -60,9 +90,10 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous) {
             // Read after the change line is printed (queued for output while the output
             // thread runs): the figure includes printing it.
             const int64_t now = platform::steadyNowNs();
+            // An earlier wake's phases still waiting: these displays-on times are the new edge's.
+            if (pending.requestNs != 0) printWakePhases(link, pending);
             lines::print(lines::kWakeLatency, static_cast<double>(now - stamp) / 1000000.0);
-            printWakePhases(link, stamp);
-            LastWakeVerdict.store(WakeVerdict::Measured);
+            pending = phasesAwaited(link, stamp);
         }
     }
     return current;
@@ -71,11 +102,15 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous) {
 }  // namespace
 
 void dstatMonitorLoop(McuProx& link) {
+    MonitorPolls = PollGaps{};
+    MonitorPolls.look(platform::steadyNowNs());
     uint16_t previous = link.dstat.load(std::memory_order_relaxed);
     uint32_t losses = link.linkLosses();
+    PendingPhases pending;
     while (!StopFlag.load()) {
         // A displays-on change the telemetry showed before it stopped is still timed.
-        previous = reportDstatChange(link, previous);
+        previous = reportDstatChange(link, previous, pending);
+        if (pending.requestNs != 0 && laterReportsIn(link, pending)) printWakePhases(link, pending);
         // A wake whose displays-on change was not seen before the telemetry stopped cannot
         // be timed: the next displays-on seen comes after the outage (and a replugged MCU
         // wakes the displays by itself). Its stamp is dropped within 2 ms of the loss, or
@@ -91,11 +126,14 @@ void dstatMonitorLoop(McuProx& link) {
             LastWakeVerdict.store(WakeVerdict::DiscardedLinkLost);  // the pause became a loss
         }
         platform::sleepMs(2);
+        MonitorPolls.look(platform::steadyNowNs());
     }
     // One last look: the benchmark driver raises StopFlag as soon as it sees the displays
     // of the last wake come on, usually before this thread's next sample, whose change
-    // line and wake latency would otherwise be lost.
-    reportDstatChange(link, previous);
+    // line and wake latency would otherwise be lost. The last wake's phases are printed
+    // before the thread returns, and so before the teardown.
+    reportDstatChange(link, previous, pending);
+    if (pending.requestNs != 0) printWakePhases(link, pending);
 }
 
 namespace {

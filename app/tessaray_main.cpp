@@ -1,6 +1,7 @@
 #include "app/tessaray_main.h"
 
 #include "app/benchmark.h"
+#include "app/condition_lines.h"
 #include "app/draw_frame.h"
 #include "app/run_settings.h"
 #include "app/shared_state.h"
@@ -11,6 +12,8 @@
 #include "lines/run_figures.h"
 #include "lines/shortened_text.h"
 #include "platform/close_prompt.h"
+#include "platform/keep_awake.h"
+#include "platform/machine_conditions.h"
 #include "platform/platform.h"
 #include "platform/std_streams.h"
 #include "present/nvapi_d3d12_presenter.h"
@@ -47,9 +50,22 @@ void restoreBypass(McuProx& link) {
                                                                              : lines::kRestoredNotConfirmed);
 }
 
+// What the run's figures rested on, once the threads that measured it have stopped (the
+// link's reader too: the restore would stop it first anyway).
+void printConditions(const NvapiD3d12Presenter& presenter, McuProx& link, bool proxUp, bool keptAwake) {
+    link.stopReader();
+    RunConditionInputs inputs;
+    inputs.monitorPolls = &MonitorPolls;
+    inputs.present = &presenter.conditions();
+    inputs.telemetry = proxUp ? &link.telemetryFigures() : nullptr;
+    inputs.machine = platform::measureMachine(keptAwake);
+    inputs.machine.longestStandstillNs = MonitorPolls.maxNs();
+    printRunConditions(inputs);
+}
+
 // Everything from the link's set-up to the result line. The presenter and the link are
 // destroyed (display and graphics objects released, link closed) when this returns.
-int runAndTearDown(const RunSettings& settings, uint16_t telemetryMs) {
+int runAndTearDown(const RunSettings& settings, uint16_t telemetryMs, bool keptAwake) {
     McuProx link;
     const bool proxUp = link.open(telemetryMs);
     if (proxUp)
@@ -112,6 +128,7 @@ int runAndTearDown(const RunSettings& settings, uint16_t telemetryMs) {
     if (benchmark.joinable()) benchmark.join();
     statusLine.join();
     monitor.join();
+    printConditions(presenter, link, proxUp, keptAwake);
 
     if (bypassOn) restoreBypass(link);
     link.close();
@@ -148,12 +165,14 @@ int runAlone(int argc, char** argv) {
         lines::onStandardOutputGone(stopForGoneReader);
         // For the whole run, whichever way it ends: every thread's waits are timed in ms.
         const platform::FineTimerResolution fineTimer;
+        // Nor may the PC sleep (nor the displays go off) in the middle of a benchmark.
+        const platform::KeepAwake keepAwake;
         const char* telemetryText = std::getenv("TESSARAY_TELEMETRY_MS");
         uint16_t telemetryMs = kDefaultTelemetryMs;
         if (!telemetryIntervalFrom(telemetryText, telemetryMs))
             lines::print(lines::kTelemetryMsRefused, lines::ShortenedText(telemetryText).c_str(),
                          unsigned(kDefaultTelemetryMs));
-        exitCode = runAndTearDown(settings, telemetryMs);
+        exitCode = runAndTearDown(settings, telemetryMs, keepAwake.held());
         output.stop();
         lines::reportLostOutput();
     }

@@ -58,6 +58,8 @@ using ClockMilliseconds = Varying<unsigned, kMillisecondsMask>;
 inline constexpr char kWordMask[] = "####";
 // The displays-on interval of WAKE_PHASES.
 inline constexpr char kIntervalMask[] = "#..#";
+// A run condition's verdict: it may differ from run to run on a loaded machine.
+inline constexpr char kVerdictMask[] = "verdict";
 
 // What a line is to a reader of the log.
 enum class Role : uint8_t {
@@ -161,6 +163,15 @@ struct Facts {
       (Varying<OptionalMs>, Varying<OptionalMs>, Varying<OptionalMs>, Varying<OptionalMs>,                             \
        Varying<OptionalMsInterval, kIntervalMask>),                                                                    \
       "WAKE_PHASES react=%s mode=%s power=%s vblank=%s on=%s ms\n")                                                    \
+    /* After a timed wake's WAKE_PHASES, one per condition that failed around that wake: the */                        \
+    /* condition, its figure and its limit in ms (app/run_conditions.h says why each). */                            \
+    X(WakeCondition, Out, Note, None, Facts{}, (const char*, Varying<double>, double),                                 \
+      "WAKE_CONDITION %s failed: %.1f ms, limit %.1f ms\n")                                                            \
+    /* At the end of the run, one per condition the wake figures rest on: its name, its figures, */                    \
+    /* its verdict (kHeld, kFailed, kUnmeasured) and the limit it was judged by. */                                    \
+    X(RunCondition, Out, Note, None, Facts{}, (const char*, Varying<const char*>, Varying<const char*, kVerdictMask>,    \
+       const char*),                                                                                                   \
+      "RUN_CONDITION %s: %s " TESSARAY_EM_DASH " %s (limit: %s)\n")                                                   \
     X(TelemetryMsRefused, Err, Failure, RunGoesOn, Facts{}, (const char*, unsigned),                                   \
       "tessaray: TESSARAY_TELEMETRY_MS=%s is not a whole number of ms from 1 to 50; using %u ms\n")                    \
     /* Windows: a second run while one holds the machine's headset; exits with 3, touching nothing. */                 \
@@ -445,6 +456,20 @@ inline constexpr const char* kResentOk = "ok ('p' sent)";
 // kWakeLatencyDiscarded, kCycleAbandoned.
 inline constexpr const char* kLinkLost = "proximity link lost";
 inline constexpr const char* kTelemetryPaused = "proximity telemetry paused";
+
+// kRunCondition: the verdicts, searched for in logs, and the conditions.
+inline constexpr const char* kHeld = "held";
+inline constexpr const char* kFailed = "failed";
+inline constexpr const char* kUnmeasured = "unmeasured";  // cannot be measured here: never held
+inline constexpr const char* kMonitorPoll = "monitor poll";
+inline constexpr const char* kParkedPoll = "parked poll";
+inline constexpr const char* kTelemetry = "telemetry";
+inline constexpr const char* kVerticalBlank = "vertical blank";
+inline constexpr const char* kMachine = "machine";
+// kWakeCondition: what failed around one wake.
+inline constexpr const char* kMonitorGap = "monitor gap";
+inline constexpr const char* kParkedGap = "parked gap";
+inline constexpr const char* kReaderStall = "reader stall";
 
 // kBenchNote.
 // A doze cycle's reason when the displays stay on after the doze command (see kDozeOffWaitSeconds).

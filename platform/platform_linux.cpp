@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/sleep_hooks.h"
 
 #include <atomic>
 #include <chrono>
@@ -124,7 +125,13 @@ LocalTime localTimeNow() {
 }
 
 void sleepMs(uint32_t ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const bool hooked = detail::sleepStepNs.load(std::memory_order_relaxed) != 0 ||
+                        detail::suspendedToNs.load(std::memory_order_relaxed) != 0;
+    if (!hooked) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::nanoseconds(detail::hookedSleepNs(ms, steadyNowNs())));
 }
 
 void cpuPause() {

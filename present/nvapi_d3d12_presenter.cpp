@@ -47,6 +47,10 @@ void NvapiD3d12Presenter::requestStop() {
     stopRequested.exchange(true);
 }
 
+const PresentConditions& NvapiD3d12Presenter::conditions() const {
+    return im->conditions;
+}
+
 PresentStats NvapiD3d12Presenter::stats() {
     std::lock_guard<std::mutex> lock(im->statsLock);
     return im->published;

@@ -11,6 +11,7 @@
 namespace corva {
 
 struct PresenterImpl;
+struct PresentConditions;
 
 class NvapiD3d12Presenter : public PresentBackend, public ParkControl {
   public:
@@ -23,6 +24,9 @@ class NvapiD3d12Presenter : public PresentBackend, public ParkControl {
     void run(double seconds, const FrameCallback& draw) override;
     void requestStop() override;
     PresentStats stats() override;
+    // The parked poll's gaps and the vertical blank, as the last run() measured them; read
+    // once it has returned.
+    const PresentConditions& conditions() const;
 
     void setDisplayWanted(bool wanted) override;
     bool isParked() override;

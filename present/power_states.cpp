@@ -24,6 +24,7 @@ PresentLoop::Step PresentLoop::parkUntilWanted() {
     if (tracing) trace::panelPower(false, offCall, clock_.nowNs(), offStatus);
     lines::print(lines::kPanelsOff, static_cast<unsigned>(offStatus));
     publishParked(true);
+    im_.conditions.vblank.pause();
     if (tracing) trace::parked(clock_.nowNs());
 
     if (const Step waited = waitWhileParked(); waited != Step::Next) return waited;
@@ -40,14 +41,22 @@ PresentLoop::Step PresentLoop::parkUntilWanted() {
 }
 
 PresentLoop::Step PresentLoop::waitWhileParked() {
+    // Each look's gap, for the wake figures' conditions; the one that saw the wake, for its own.
+    PollGaps& polls = im_.conditions.parkedPolls;
+    polls.look(clock_.nowNs());
+    int64_t wakeGapNs = 0;
     while (!presenter_.displayWanted.load() && !presenter_.stopRequested.load()) {
         clock_.sleepMs(kParkedPollMs);
+        polls.look(clock_.nowNs());
+        wakeGapNs = polls.lastGapNs();
         if (runLengthReached(runTimeNow())) return Step::End;
         if (deviceRemovedReason() != S_OK) {
             lines::print(lines::kDeviceRemovedParked);
             return Step::EndDisplayLost;
         }
     }
+    polls.pause();
+    if (presenter_.config.wakeStamps != nullptr) presenter_.config.wakeStamps->parkedGapNs.store(wakeGapNs);
     return Step::Next;
 }
 

@@ -65,6 +65,8 @@ void PresentLoop::run() {
     platform::raiseThreadPriorityToHighest();
     platform::disableExecutionSpeedThrottling();
     runStart_ = clock_.nowNs();
+    im_.conditions = PresentConditions{};
+    im_.conditions.vblank = VblankMeter(im_.refreshHz);
     paceTimer_ = clock_.createHighResolutionTimer();
 
     Step step = presenter_.stopRequested.load() ? Step::End : Step::Next;
@@ -255,6 +257,7 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
     lastVblankWait_ = result == platform::WaitResult::Signalled ? trace::VblankWait::Signalled
                                                                 : trace::VblankWait::TimedOut;
     if (result == platform::WaitResult::Signalled) {
+        im_.conditions.vblank.signalled(t0, t1);
         pacing_.waitSignalled(t1);
         if (awaitingFirstVblank_) {
             presenter_.config.wakeStamps->vblankNs.store(t1);
@@ -267,6 +270,7 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
         waitMs < 0.9 * kVblankWaitMs && platform::teardownWaitMs(kVblankWaitMs) < kVblankWaitMs;
     if (result == platform::WaitResult::TimedOut && cutShort) return true;
     waitTimeouts_ += 1;
+    im_.conditions.vblank.pause();
     // Whatever the presents did: the waitable is signalled at each vertical blank, and without
     // one the display holds nothing back and the wait returns at once. Only a waitable that
     // is dead times out five times in a row.

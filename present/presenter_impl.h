@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "present/com_ptr.h"
 #include "present/present_backend.h"
+#include "present/present_conditions.h"
 #include "present/presenter_clock.h"
 
 #include <mutex>
@@ -43,6 +44,8 @@ struct PresenterImpl {
 
     std::mutex statsLock;
     PresentStats published;  // guarded by statsLock
+    // Written by the present loop's thread, read once run() has returned.
+    PresentConditions conditions;
 
     PresenterImpl() = default;
     PresenterImpl(const PresenterImpl&) = delete;

@@ -12,6 +12,8 @@ struct WakeStamps {
     std::atomic<int64_t> modeNs{0};    // the mode-set call returned (park wakes only)
     std::atomic<int64_t> powerNs{0};   // the panels' power-on call returned (doze: the wake command)
     std::atomic<int64_t> vblankNs{0};  // the first vertical blank after power-on (park wakes only)
+    // The parked poll's gap that ended on the wake (park wakes only; 0: seen without a wait).
+    std::atomic<int64_t> parkedGapNs{0};
 
     // Before each wake request: what an earlier wake left behind must not count for this one.
     void clear() {
@@ -19,6 +21,7 @@ struct WakeStamps {
         modeNs.store(0);
         powerNs.store(0);
         vblankNs.store(0);
+        parkedGapNs.store(0);
     }
 };
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/hid_transport.h"
+#include "prox/telemetry_conditions.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -83,6 +84,11 @@ class McuProx {
     // no more will.
     static constexpr uint32_t kDisplaysOnLaterReports = 4;
     uint32_t displaysOnLaterReports() const { return onEdgeLaterReports_.load(); }
+    // What the telemetry did over the run: read once the reader has stopped. The last
+    // reader stall's times may be read at any time.
+    const prox::TelemetryFigures& telemetryFigures() const { return telemetry_.figures(); }
+    int64_t lastReaderStallFromNs() const { return telemetry_.lastStallFromNs(); }
+    int64_t lastReaderStallToNs() const { return telemetry_.lastStallToNs(); }
 
     // Every present interface with the MCU's ids, opened for overlapped I/O.
     std::vector<HidHandle> enumerateProxInterfaces();
@@ -141,6 +147,7 @@ class McuProx {
     std::atomic<int64_t> onEdgeLastOffNs_{0};
     std::atomic<int64_t> onEdgeFirstOnNs_{0};
     std::atomic<uint32_t> onEdgeLaterReports_{kDisplaysOnLaterReports};
+    prox::TelemetryConditions telemetry_;
 };
 
 namespace prox {

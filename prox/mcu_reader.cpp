@@ -43,6 +43,7 @@ void McuProx::readerLoop() {
     prox::DisplaysOnEdgeTracker edge;
     edge.setAskedIntervalNs(int64_t(rateMs) * 1000000);
     meter.setAskedIntervalNs(int64_t(rateMs) * 1000000);
+    telemetry_.setAskedIntervalNs(int64_t(rateMs) * 1000000);
     int differing = 0;              // measurements in a row off the interval asked for
     bool intervalReported = false;  // said at most once per run
     int silentReads = 0;
@@ -69,6 +70,7 @@ void McuProx::readerLoop() {
             meter.restart();
             delivery.restart();
             edge.restart();
+            telemetry_.restart();
             silentReads = 0;
             trace::linkChange(platform::steadyNowNs(), false);
             if (stopRequested.load()) break;  // the stop's cancel came before the handle
@@ -97,7 +99,9 @@ void McuProx::readerLoop() {
         if (payload.tag() == prox::kRateAckTag) rateAcks_.fetch_add(1);  // see switchBypassOn()
         if (!prox::decodeTelemetry(payload, telemetry)) continue;
         delivery.add(arrivalNs);
+        telemetry_.add(arrivalNs);
         if (meter.add(arrivalNs)) {
+            telemetry_.measured(meter);
             // Kept: reports can be timed by the MCU's grid rather than by their late arrival.
             if (prox::intervalKept(meter.measuredMs(), rateMs)) edge.setIntervalNs(int64_t(rateMs) * 1000000);
             // A stalled reader can spoil a measurement or two: only three in a row count.

@@ -73,6 +73,34 @@ bool TelemetryIntervalMeter::add(int64_t arrivalNs) {
     const size_t from = hull[edge];
     const size_t to = hull[edge + 1];
     measuredMs_ = (y(to) - y(from)) / (x(to) - x(from)) / 1e6;
+
+    // What this run of reports says of the conditions the interval's bounds rest on, by the
+    // interval asked for: reports lost on the way, restarts of the firmware's timer (a gap
+    // off the grid by more than a quarter interval that the next gap does not make up for),
+    // the jitter (as the edge tracker measures it: four times the median distance of the
+    // gaps from whole intervals), and the reports on the lower hull's edges to within a
+    // prompt read's delay, read promptly.
+    lost_ = uint32_t(place[kReports - 1] - int64_t(kReports - 1));
+    restarts_ = 0;
+    jitterNs_ = 0;
+    if (askedNs_ > 0) {
+        Series off{};
+        for (size_t i = 1; i < kReports; ++i) {
+            const int64_t gap = arrivals_[i] - arrivals_[i - 1];
+            off[i] = std::abs(gap - std::max<int64_t>(1, (gap + askedNs_ / 2) / askedNs_) * askedNs_);
+            const bool madeUp = i + 1 < kReports && arrivals_[i + 1] - arrivals_[i] < askedNs_ * 3 / 4;
+            if (place[i] - place[i - 1] == 1 && gap > askedNs_ * 5 / 4 && !madeUp) ++restarts_;
+        }
+        std::sort(off.begin() + 1, off.end());
+        jitterNs_ = 4 * off[kReports / 2];
+    }
+    prompt_ = 0;
+    for (size_t i = 0, e = 0; i < kReports; ++i) {
+        while (e + 2 < corners && x(hull[e + 1]) < x(i)) ++e;
+        const size_t a = hull[e], b = hull[e + 1];
+        const double line = x(b) == x(a) ? y(a) : y(a) + (y(b) - y(a)) * (x(i) - x(a)) / (x(b) - x(a));
+        if (y(i) - line <= double(kPromptReadNs)) ++prompt_;
+    }
     return true;
 }
 

@@ -22,12 +22,24 @@ class TelemetryIntervalMeter {
     // Adds one report's arrival; true when this report completes a measurement.
     bool add(int64_t arrivalNs);
     double measuredMs() const { return measuredMs_; }
+    // Of the last measurement: reports lost on the way, restarts of the firmware's timer,
+    // the jitter of the gaps about the grid, and the reports read promptly (within
+    // kPromptReadNs of the lower hull).
+    static constexpr int64_t kPromptReadNs = 200000;
+    uint32_t lostReports() const { return lost_; }
+    uint32_t timerRestarts() const { return restarts_; }
+    int64_t jitterNs() const { return jitterNs_; }
+    uint32_t promptReports() const { return prompt_; }
 
   private:
     std::array<int64_t, kReports> arrivals_{};
     size_t count_ = 0;
     int64_t askedNs_ = 0;
     double measuredMs_ = 0.0;
+    uint32_t lost_ = 0;
+    uint32_t restarts_ = 0;
+    int64_t jitterNs_ = 0;
+    uint32_t prompt_ = 0;
 };
 
 // The interval at which reports reach the reader, what a user is told when the MCU does not

@@ -104,6 +104,8 @@ std::string cyclesCsv(const std::vector<ParsedLog>& logs) {
                     row.set(F::DisplaysOnLoMs, number(c.phases.onLoMs));
                     row.set(F::DisplaysOnHiMs, number(c.phases.onHiMs));
                 }
+                row.set(F::FailedConditions, csvField(c.failedConditions));
+                row.set(F::InStatistics, c.keptOut ? "0" : "1");
                 row.set(F::Note, csvField(c.note));
                 out += row.text();
             }

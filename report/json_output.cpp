@@ -75,6 +75,17 @@ ordered_json cycleJson(const LoggedRun& run, const Cycle& c) {
         interval ? ordered_json(c.phases.onLoMs) : ordered_json(nullptr);
     j[fieldName(CycleField::DisplaysOnHiMs)] =
         interval ? ordered_json(c.phases.onHiMs) : ordered_json(nullptr);
+    // Marked when its wake figures rest on a failed condition: then kept out of the statistics
+    // unless asked for.
+    ordered_json failed = ordered_json::array();
+    for (size_t at = 0; at < c.failedConditions.size();) {
+        const size_t comma = c.failedConditions.find(", ", at);
+        failed.push_back(
+            c.failedConditions.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        at = comma == std::string::npos ? c.failedConditions.size() : comma + 2;
+    }
+    j[fieldName(CycleField::FailedConditions)] = std::move(failed);
+    j[fieldName(CycleField::InStatistics)] = !c.keptOut;
     if (!c.note.empty()) j[fieldName(CycleField::Note)] = c.note;
     return j;
 }
@@ -112,6 +123,13 @@ ordered_json runJson(const LoggedRun& run) {
             j["result"]["wait_timeouts"] = run.result.waitTimeouts;
         }
     }
+    // One entry per condition the run's figures rested on (none in logs from before they were
+    // printed).
+    ordered_json conditions = ordered_json::array();
+    for (const RunCondition& c : run.conditions)
+        conditions.push_back(
+            {{"name", c.name}, {"figure", c.figures}, {"limit", c.limit}, {"verdict", c.verdict}});
+    j["conditions"] = std::move(conditions);
     ordered_json cycles = ordered_json::array();
     for (const Cycle& c : run.cycles) cycles.push_back(cycleJson(run, c));
     j["cycles"] = std::move(cycles);

@@ -57,6 +57,20 @@ struct Cycle {
     bool downDoneAfterEnd = false;   // PARK_DONE / DOZE_ASLEEP printed only after BENCH_END
     CycleOutcome outcome = CycleOutcome::LatencyMissing;
     std::string note;  // the abandon line's reason, when there is one
+    // The conditions that failed under its wake figures: its WAKE_CONDITION lines' and the
+    // run's failed RUN_CONDITION lines' names ("monitor gap, monitor poll"); such figures are
+    // marked, and left out of the statistics unless asked for (keptOut).
+    std::string failedConditions;
+    bool underFailedCondition = false;
+    bool keptOut = false;
+};
+
+// One RUN_CONDITION line: a condition the run's wake figures rested on.
+struct RunCondition {
+    std::string name;
+    std::string figures;
+    std::string verdict;  // lines::kHeld, kFailed or kUnmeasured
+    std::string limit;
 };
 
 // The events of a run's time line, and the line each comes from, are the table's (lines/run_events.h).
@@ -168,6 +182,7 @@ struct LoggedRun {
 
     RunEnd end = RunEnd::LogCut;
     RunResult result;
+    std::vector<RunCondition> conditions;  // in the order printed; none in older logs
 
     std::vector<Cycle> cycles;
     std::vector<Event> events;

@@ -64,9 +64,11 @@ std::optional<double> phaseMetric(const WakePhases& p, Metric metric) {
 }
 
 std::vector<double> runMetric(const LoggedRun& run, Metric metric) {
+    // The wake's own figures of a wake taken under a failed condition are kept out.
+    const bool wakeFigure = metric != Metric::Park && metric != Metric::Doze && metric != Metric::DisplaysOff;
     std::vector<double> values;
     for (const Cycle& c : run.cycles)
-        if (const auto v = cycleMetric(run, c, metric)) values.push_back(*v);
+        if (const auto v = cycleMetric(run, c, metric); v && !(wakeFigure && c.keptOut)) values.push_back(*v);
     return values;
 }
 

@@ -35,10 +35,15 @@ enum class CycleField : size_t {
     PanelWakeMs,
     DisplaysOnLoMs,
     DisplaysOnHiMs,
+    // The conditions that failed under the cycle's wake figures (empty: all held).
+    FailedConditions,
+    // Whether its wake figures count in the statistics (not when under a failed condition,
+    // unless --include-failed-conditions).
+    InStatistics,
     Note,
 };
 
-inline constexpr std::array<const char*, 26> kCycleFieldNames{
+inline constexpr std::array<const char*, 28> kCycleFieldNames{
     "source",
     "run",
     "mode",
@@ -64,6 +69,8 @@ inline constexpr std::array<const char*, 26> kCycleFieldNames{
     "panel_wake_ms",
     "displays_on_lo_ms",
     "displays_on_hi_ms",
+    "failed_conditions",
+    "in_statistics",
     "note",
 };
 

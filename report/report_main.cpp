@@ -168,6 +168,11 @@ int main(int argc, char** argv) {
         for (auto* set : {&setA, &setB})
             for (const ParsedLog& log : *set) logs.push_back(log);
     }
+    if (options.includeFailedConditions)
+        for (auto* set : {&logs, &setA, &setB})
+            for (ParsedLog& log : *set)
+                for (LoggedRun& run : log.runs)
+                    for (Cycle& c : run.cycles) c.keptOut = false;
     if (logs.empty()) {
         // A refused input has said why already: one message per fault.
         if (inputsGood) complain("no log to report on");

@@ -40,6 +40,9 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
     b->needs(a);
     app.add_flag("-q,--quiet", options.quiet,
                  "no summary on standard output (nor the history's count of runs added)");
+    app.add_flag(
+        "--include-failed-conditions", options.includeFailedConditions,
+        "count wake figures taken under a failed run condition in the statistics (marked either way)");
     app.add_option(
            "--trace", options.trace,
            "a trace of the same run (TESSARAY_TRACE_FILE): checked against the logs, plotted with --svg")

@@ -18,6 +18,8 @@ struct ReportOptions {
     std::string html;  // one self-contained page: summaries, charts, the trace's timeline
     size_t run = 0;    // the run the plot's timeline and the page's cycles show, counted from 1 over all logs
     bool quiet = false;
+    // Wake figures taken under a failed condition count in the statistics too.
+    bool includeFailedConditions = false;
     // A frame-level trace: checked against the logs' run it was recorded with, and plotted.
     std::string trace;
     std::vector<std::string> traceJson;  // OUT TRACE

@@ -149,6 +149,8 @@ bool RunBuilder::read(const lines::ScannedLine& line, size_t number) {
         {L::WakeLatency, &RunBuilder::wakeLatency},
         {L::WakeLatencyDiscarded, &RunBuilder::wakeLatencyDiscarded},
         {L::WakePhases, &RunBuilder::wakePhasesLine},
+        {L::WakeCondition, &RunBuilder::wakeCondition},
+        {L::RunCondition, &RunBuilder::runCondition},
         {L::TelemetryMsRefused, &RunBuilder::byRole},
         {L::AnotherRunHoldsTheHeadset, &RunBuilder::byRole},
         {L::LibrarySearchNotRestricted, &RunBuilder::byRole},
@@ -389,8 +391,30 @@ bool RunBuilder::wakePhasesLine(const lines::ScannedLine& line, size_t number) {
         Cycle& c = run_.cycles[static_cast<size_t>(timedCycle_)];
         if (!c.phases.seen) c.phases = phases;
         e.cycle = c.number;
+        phasedCycle_ = timedCycle_;
         timedCycle_ = -1;
     }
+    return true;
+}
+
+// A condition that failed around the wake whose phases came last.
+bool RunBuilder::wakeCondition(const lines::ScannedLine& line, size_t) {
+    std::string_view name;
+    double figureMs = 0.0, limitMs = 0.0;
+    if (!line.read(lines::kWakeCondition, name, figureMs, limitMs)) return false;
+    if (phasedCycle_ >= 0) {
+        std::string& failed = run_.cycles[static_cast<size_t>(phasedCycle_)].failedConditions;
+        if (!failed.empty()) failed += ", ";
+        failed += name;
+    }
+    return true;
+}
+
+bool RunBuilder::runCondition(const lines::ScannedLine& line, size_t) {
+    std::string_view name, figures, verdict, limit;
+    if (!line.read(lines::kRunCondition, name, figures, verdict, limit)) return false;
+    run_.conditions.push_back(
+        {std::string(name), std::string(figures), std::string(verdict), std::string(limit)});
     return true;
 }
 
@@ -649,6 +673,20 @@ void RunBuilder::settleOutcomes() {
     }
 }
 
+// A wake figure rests on the conditions of its run and on those around its wake: one that
+// failed marks it.
+void RunBuilder::settleConditions() {
+    std::string runFailed;
+    for (const RunCondition& c : run_.conditions)
+        if (c.verdict == lines::kFailed) runFailed += (runFailed.empty() ? "" : ", ") + c.name;
+    for (Cycle& c : run_.cycles) {
+        if (c.wakeLatencyMs < 0.0 && !c.phases.seen) continue;
+        if (!runFailed.empty()) c.failedConditions += (c.failedConditions.empty() ? "" : ", ") + runFailed;
+        c.underFailedCondition = !c.failedConditions.empty();
+        c.keptOut = c.underFailedCondition;  // unless the user asks (--include-failed-conditions)
+    }
+}
+
 void RunBuilder::inferSettings() {
     std::vector<double> holds;
     std::vector<double> actives;
@@ -688,6 +726,7 @@ LoggedRun RunBuilder::finish() {
         }
     }
     settleOutcomes();
+    settleConditions();
     inferSettings();
     run_.lastMs = lastMs_;
     return std::move(run_);

@@ -51,6 +51,8 @@ class RunBuilder {
     bool wakeLatency(const lines::ScannedLine& line, size_t number);
     bool wakeLatencyDiscarded(const lines::ScannedLine& line, size_t number);
     bool wakePhasesLine(const lines::ScannedLine& line, size_t number);
+    bool wakeCondition(const lines::ScannedLine& line, size_t number);
+    bool runCondition(const lines::ScannedLine& line, size_t number);
     bool dstatChange(const lines::ScannedLine& line, size_t number);
     bool statusLine(const lines::ScannedLine& line, size_t number);
     bool proxUp(const lines::ScannedLine& line, size_t number);
@@ -76,6 +78,7 @@ class RunBuilder {
     void openFreeRun(int64_t ms, size_t line);
     void closeFreeRun(int64_t ms, size_t line);
     void settleOutcomes();
+    void settleConditions();
     void inferSettings();
 
     LoggedRun run_;
@@ -87,6 +90,7 @@ class RunBuilder {
     int pendingLatency_ = -1;  // cycle index whose wake still waits for its latency line
     int pendingOn_ = -1;       // cycle index whose wake still waits for the displays
     int timedCycle_ = -1;      // cycle index whose latency line came last, for its phases
+    int phasedCycle_ = -1;     // cycle index whose phase line came last, for its conditions
     bool freeRunOpen_ = false;
     int64_t coldOnMs_ = kNoTime;  // the displays' first coming on, before any cycle
 };

@@ -71,6 +71,23 @@ void missingLatencies(std::string& out, const std::vector<const LoggedRun*>& run
         add(out, "%s  %zu %s: %s\n", indent, n, outcomeName(outcome), outcomeReason(outcome));
 }
 
+// The conditions the run's wake figures rested on, each with its verdict, and the wakes whose
+// figures are marked for a failed one.
+void conditionsText(std::string& out, const LoggedRun& run) {
+    if (run.conditions.empty()) return;
+    out += "  conditions:";
+    for (const RunCondition& c : run.conditions) add(out, " %s %s;", c.name.c_str(), c.verdict.c_str());
+    out.back() = '\n';
+    for (const RunCondition& c : run.conditions)
+        if (c.verdict == lines::kFailed)
+            add(out, "    %s failed: %.200s (limit: %.100s)\n", c.name.c_str(), c.figures.c_str(),
+                c.limit.c_str());
+    for (const Cycle& c : run.cycles)
+        if (c.underFailedCondition)
+            add(out, "    cycle %d: wake figures under a failed condition (%.200s)%s\n", c.number,
+                c.failedConditions.c_str(), c.keptOut ? ", kept out of the statistics" : "");
+}
+
 std::string settingsText(const LoggedRun& run) {
     std::string out;
     if (run.cycleCount > 0) add(out, "%zu of %d cycles started", run.cycles.size(), run.cycleCount);
@@ -153,6 +170,7 @@ void runBlock(std::string& out, const LoggedRun& run, size_t index) {
     if (run.endedEarly) add(out, "  the program says: BENCH_INCOMPLETE: %.200s\n", run.endNote.c_str());
     if (run.orphanLatencies > 0)
         add(out, "  %zu latency line(s) with no wake request before them\n", run.orphanLatencies);
+    conditionsText(out, run);
     const std::vector<const LoggedRun*> one{&run};
     metricTable(out, one, "  ");
     missingLatencies(out, one, "  ");

@@ -5,6 +5,7 @@
 #include "app/shared_state.h"
 #include "app/status_threads.h"
 #include "platform/platform.h"
+#include "sim/mcu/sim_mcu.h"
 #include "tests/support/test_helpers.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,67 @@ TEST_F(StatusThreads, MonitorReportsTheLastWakeSeenByTheThreadThatStops) {
         ASSERT_EQ(countOf(out, std::string(lines::kWakeLatency.prefix())), 1u)
             << "round " << round << ": " << out;
     }
+}
+
+// Milliseconds since midnight, as the change lines print the local time.
+int64_t msOfDay(unsigned hour, unsigned minute, unsigned second, unsigned ms) {
+    return ((int64_t(hour) * 60 + minute) * 60 + second) * 1000 + ms;
+}
+
+TEST_F(StatusThreads, MonitorKeepsSamplingWhileAWakesPhasesAwaitTheLaterReports) {
+    // Telemetry at 50 ms, its interval measured: the phase line waits for the later reports
+    // (two of them in its 120 ms). The displays' word changes at the first of them and
+    // changes back at the second; both changes are printed when the link shows them.
+    sim::McuScenario scenario;
+    scenario.interfaces = {sim::InterfaceRole::Mcu};
+    sim::SimMcu mcu(scenario);
+    McuProx wired(mcu);
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(wired.open(50));
+    mcu.setDstat(0x0000);
+    platform::sleepMs(1500);  // past the interval's first measurement (24 reports)
+    ASSERT_EQ(wired.dstat.load(), 0x0000);
+    std::thread monitor(dstatMonitorLoop, std::ref(wired));
+    settle();
+    WakeRequestStamp.store(platform::steadyNowNs());
+    mcu.setDstat(0x0001);
+    ASSERT_TRUE(test::eventually([&] { return wired.dstat.load() == 0x0001; }));
+    mcu.setDstat(0x0003);
+    platform::LocalTime changed;
+    ASSERT_TRUE(test::eventually(
+        [&] {
+            changed = platform::localTimeNow();
+            return wired.dstat.load() == 0x0003;
+        },
+        std::chrono::milliseconds(1000)));
+    mcu.setDstat(0x0001);
+    platform::sleepMs(300);
+    StopFlag.store(true);
+    monitor.join();
+    wired.close();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+
+    std::vector<std::pair<unsigned, unsigned>> changes;  // from, to
+    int64_t printedAt = -1;                              // the 0x0001 -> 0x0003 change's time
+    size_t phasesAfterChanges = 0;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        unsigned from = 0, to = 0, hour = 0, minute = 0, second = 0, ms = 0;
+        const lines::Skip skip;
+        if (lines::scan(lines::kDstatChange, line, from, to, skip, skip, hour, minute, second, ms)) {
+            changes.emplace_back(from, to);
+            if (to == 0x0003) printedAt = msOfDay(hour, minute, second, ms);
+        } else if (lines::scan(lines::kWakePhases, line, skip, skip, skip, skip, skip)) {
+            phasesAfterChanges += changes.size() == 3 ? 1 : 100;  // after the revert, once
+        }
+    }
+    EXPECT_EQ(changes, (std::vector<std::pair<unsigned, unsigned>>{{0, 1}, {1, 3}, {3, 1}})) << out;
+    EXPECT_EQ(phasesAfterChanges, 1u) << out;
+    // One 2 ms sample, the printing, the millisecond rounding of both times, and room for
+    // a busy machine: far below the wait the phase line takes.
+    const int64_t late =
+        printedAt - msOfDay(changed.hour, changed.minute, changed.second, changed.millisecond);
+    EXPECT_LE(late, 2 + 2 + 20) << out;
 }
 
 TEST_F(StatusThreads, MonitorEndsSoonAfterTheStopFlag) {

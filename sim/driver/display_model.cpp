@@ -70,7 +70,8 @@ bool DisplayModel::setPanelPower(bool on, int64_t timeNs) {
 
 void DisplayModel::updateClock() {
     if (acquired_ && modeSet_ && panelOn_)
-        clock_.start(periodNsOf(mode_), waitable_);
+        clock_.start(periodNsOf(mode_) + periodNsOf(mode_) * config_.vblankOffPpm / 1000000, waitable_,
+                     config_.vblankMissEvery);
     else
         clock_.stop();
 }

@@ -34,6 +34,10 @@ struct DisplayConfig {
     // The headset is detached as soon as the driver has counted it: the enumeration that
     // fills the list finds none.
     bool detachAfterCount = false;
+    // The vertical blank runs this many parts per million slower than the mode's rate
+    // (negative: faster), and every this-many-th one never comes (0: none missing).
+    int32_t vblankOffPpm = 0;
+    uint32_t vblankMissEvery = 0;
     // Per operation; operations without a script answer 0. Present12 has its own fault,
     // failPresents(), so that a present never allocates.
     std::map<NvInterfaceId, StatusScript> statuses;

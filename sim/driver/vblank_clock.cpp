@@ -57,14 +57,14 @@ uint64_t DisplayTimeline::vblankCount() const {
     return vblankCount_;
 }
 
-void VblankClock::start(int64_t periodNs, platform::OsHandle waitable) {
+void VblankClock::start(int64_t periodNs, platform::OsHandle waitable, uint32_t missEvery) {
     stop();
     waitable_.store(waitable);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = false;
     }
-    thread_ = std::thread([this, periodNs] { run(periodNs); });
+    thread_ = std::thread([this, periodNs, missEvery] { run(periodNs, missEvery); });
 }
 
 void VblankClock::stop() {
@@ -81,7 +81,7 @@ void VblankClock::setWaitable(platform::OsHandle waitable) {
     waitable_.store(waitable);
 }
 
-void VblankClock::run(int64_t periodNs) {
+void VblankClock::run(int64_t periodNs, uint32_t missEvery) {
     const int64_t phase = platform::steadyNowNs();
     int64_t beat = 1;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -93,7 +93,8 @@ void VblankClock::run(int64_t periodNs) {
             continue;  // woken early, by a stop or spuriously: look again
         }
         const int64_t at = platform::steadyNowNs();
-        if (!lost.load()) {
+        const bool missing = missEvery != 0 && beat % missEvery == 0;
+        if (!lost.load() && !missing) {
             timeline_.recordVblank(at);
             platform::OsHandle waitable = waitable_.load();
             if (waitable != nullptr && !dead.load()) platform::setEvent(waitable);

@@ -48,7 +48,8 @@ class VblankClock {
 
     // (Re)starts the vertical blanks: the first one period from now. Each is recorded and
     // signals `waitable` (if any) unless the faults say otherwise.
-    void start(int64_t periodNs, platform::OsHandle waitable);
+    // Every `missEvery`-th beat (0: none) never comes: not recorded, nothing signalled.
+    void start(int64_t periodNs, platform::OsHandle waitable, uint32_t missEvery = 0);
     // Stops and joins the clock thread; no vertical blank happens after it returns.
     void stop();
     // A later start() signals this one instead (the waitable is handed out after the mode).
@@ -58,7 +59,7 @@ class VblankClock {
     std::atomic<bool> dead{false};  // vertical blanks go on, the waitable is not signalled
 
   private:
-    void run(int64_t periodNs);
+    void run(int64_t periodNs, uint32_t missEvery);
 
     DisplayTimeline& timeline_;
     std::thread thread_;

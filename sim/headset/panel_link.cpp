@@ -77,12 +77,14 @@ std::vector<PanelChange> PanelLinkReader::poll() {
     return changes;
 }
 
-void connectPanelPower(PanelLinkWriter& link, Headset* headset) {
-    setPanelPowerListener([&link, headset](bool on, int64_t atNs) {
+void connectPanelPower(PanelLinkWriter& link, Headset* headset,
+                       std::function<void(bool on, int64_t atNs)> also) {
+    setPanelPowerListener([&link, headset, also = std::move(also)](bool on, int64_t atNs) {
         // Outside the display's lock: its state may be read here.
         const bool compressed = on && displayState().mode.dscEnable != 0;
         if (headset != nullptr) headset->panelPower(on, compressed, atNs);
         link.write({on, compressed});
+        if (also) also(on, atNs);
     });
 }
 

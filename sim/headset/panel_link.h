@@ -5,6 +5,8 @@
 // follows the panels as it does when both run in one process.
 #pragma once
 
+#include <functional>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -65,6 +67,8 @@ class PanelLinkReader {
 
 // Every change of the simulated driver's panel power from now on goes to `link` and, when
 // given, to `headset`, with whether the mode forces compression.
-void connectPanelPower(PanelLinkWriter& link, Headset* headset);
+// `also`, when given, is told of each change after the headset and the link.
+void connectPanelPower(PanelLinkWriter& link, Headset* headset,
+                       std::function<void(bool on, int64_t atNs)> also = nullptr);
 
 }  // namespace corva::sim

@@ -143,6 +143,29 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
     } else if (verb == "mcu-drift" && needArgs(1)) {
         if (!parseInt(w[1], s.firmware.driftPpm) || s.firmware.driftPpm < -1000 || s.firmware.driftPpm > 1000)
             return "bad drift " + quoted(w[1]) + " (ppm, -1000 to 1000)";
+    } else if (verb == "coarse-timer" && needArgs(0)) {
+        s.coarseTimer = true;
+    } else if (verb == "reader-stall" && needArgs(3) && w[1] == "wake") {
+        if (!parseCount(w[2], s.readerStallWake) || s.readerStallWake < 1)
+            return "bad wake " + quoted(w[2]) + " (1 to 10000)";
+        if (!parseInt(w[3], s.readerStallMs) || s.readerStallMs < 1 || s.readerStallMs > 10000)
+            return "bad length " + quoted(w[3]) + " (ms, 1 to 10000)";
+    } else if ((verb == "reader-stall" || verb == "machine-sleep") && needArgs(2)) {
+        const bool stall = verb == "reader-stall";
+        double at = 0.0;
+        int32_t length = 0;
+        if (!parseSeconds(w[1], at) || at > kMaxEventSeconds)
+            return "bad time " + quoted(w[1]) + " (seconds, 0 to 86400)";
+        if (!parseInt(w[2], length) || length < 1 || length > (stall ? 10000 : 600))
+            return "bad length " + quoted(w[2]) + (stall ? " (ms, 1 to 10000)" : " (s, 1 to 600)");
+        (stall ? s.readerStallAtSeconds : s.machineSleepAtSeconds) = at;
+        (stall ? s.readerStallMs : s.machineSleepSeconds) = length;
+    } else if (verb == "vblank-ppm" && needArgs(1)) {
+        if (!parseInt(w[1], s.vblankOffPpm) || s.vblankOffPpm < -100000 || s.vblankOffPpm > 100000)
+            return "bad offset " + quoted(w[1]) + " (ppm, -100000 to 100000)";
+    } else if (verb == "vblank-miss" && needArgs(1)) {
+        if (!parseInt(w[1], s.vblankMissEvery) || s.vblankMissEvery < 2 || s.vblankMissEvery > 10000)
+            return "bad period " + quoted(w[1]) + " (every K-th, 2 to 10000)";
     } else if (verb == "mcu-version" && needArgs(1)) {
         const bool printable =
             std::all_of(w[1].begin(), w[1].end(), [](char c) { return c > ' ' && c < 0x7f; });

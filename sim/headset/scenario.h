@@ -23,6 +23,18 @@
 //                              goes at the next poll, on the host's 1 ms frames
 //   mcu-drift PPM              the MCU's crystal runs PPM (-1000 to 1000) fast against the PC
 //   mcu-lose PERCENT           that share of the reports (0 to 50) is lost on the way
+//   coarse-timer               every sleep of the program lasts a whole number of 15.6 ms steps,
+//                              as on Windows without a finer timer resolution
+//   reader-stall SECONDS MS    the program's telemetry reader is starved for MS ms (1 to 10000)
+//                              from SECONDS after the start: it reads nothing meanwhile, then
+//                              the reports held for it in a burst
+//   reader-stall wake K MS     the same from the K-th time the panels are powered on again
+//                              after being off (a park wake; K from 1)
+//   vblank-ppm PPM             the vertical blank runs PPM (-100000 to 100000) slower than the
+//                              mode's rate
+//   vblank-miss K              every K-th vertical blank (2 to 10000) never comes
+//   machine-sleep SECONDS S    the machine sleeps for S s (1 to 600) from SECONDS after the
+//                              start: the program's sleeps and telemetry reads stand still
 //   mcu-version TEXT           the version the MCU's firmware answers (default 0.4; 1 to 32
 //                              printable characters, no blank): firmware builds told apart
 //   at SECONDS EVENT           EVENT happens SECONDS after the program starts:
@@ -101,6 +113,15 @@ struct Scenario {
     double sleepMinMs = 20.0, sleepMaxMs = 40.0;  // displays-off transition time
     uint32_t modeWidth = 0, modeHeight = 0;       // both 0: the headset's own modes
     FirmwareBehaviour firmware;                   // the MCU's telemetry timer
+    // The conditions the program's figures rest on, broken (0: kept).
+    bool coarseTimer = false;
+    double readerStallAtSeconds = 0.0;
+    int32_t readerStallMs = 0;
+    int32_t readerStallWake = 0;  // from the K-th park wake instead of at a time
+    int32_t vblankOffPpm = 0;
+    int32_t vblankMissEvery = 0;
+    double machineSleepAtSeconds = 0.0;
+    int32_t machineSleepSeconds = 0;
     std::string mcuVersion;                       // empty: the firmware model's own
     std::vector<TimedEvent> timeline;             // in the order written; sorted by time
 };

@@ -14,6 +14,8 @@ void applyDisplayStart(const Scenario& scenario) {
     if (scenario.noDisplay) config.displays.clear();
     if (scenario.modeWidth != 0)
         config.modes = {makeMode(scenario.modeWidth, scenario.modeHeight, 75000, 1000, 22)};
+    config.vblankOffPpm = scenario.vblankOffPpm;
+    config.vblankMissEvery = uint32_t(scenario.vblankMissEvery);
     resetDisplay(config);
 
     // The first acquisitions fail, then every one answers the scenario's status (0 unless set).

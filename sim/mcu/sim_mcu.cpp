@@ -114,6 +114,10 @@ int SimMcu::readReport(HidHandle handle, void*, uint8_t* buffer, size_t size, ui
     for (;;) {
         const int64_t now = simNowNs();
         pumpLocked(now);
+        if (now >= holdFromNs_ && now < holdToNs_ && h->cancels == cancelsAtStart && !h->closed) {
+            changed_.wait_for(lock, std::chrono::nanoseconds(holdToNs_ - now));
+            continue;
+        }
         if (h->closed) return failWith(hid_error::kInvalidHandle, -1);
         if (h->dead) return failWith(hid_error::kDeviceNotConnected, -1);
         if (!h->input.empty()) return deliver();
@@ -132,6 +136,13 @@ int SimMcu::readReport(HidHandle handle, void*, uint8_t* buffer, size_t size, ui
         if (generatingLocked()) wake = std::min(wake, fw_->nextSendNs);
         changed_.wait_for(lock, std::chrono::nanoseconds(std::max<int64_t>(wake - now, 0)));
     }
+}
+
+void SimMcu::holdReads(int64_t fromNs, int64_t toNs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdFromNs_ = fromNs;
+    holdToNs_ = toNs;
+    changed_.notify_all();
 }
 
 void SimMcu::pushLocked(Handle& handle, std::vector<uint8_t> bytes) {

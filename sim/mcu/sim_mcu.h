@@ -92,6 +92,9 @@ class SimMcu final : public HidTransport {
     void injectReport(std::vector<uint8_t> bytes);
     // Delivers a telemetry report in the scenario's format.
     void injectTelemetry(uint16_t proximity);
+    // From `fromNs` to `toNs` (steady clock) the reader is starved: no read returns anything
+    // (nor times out); the reports sent meanwhile wait in the HID buffer and come in a burst.
+    void holdReads(int64_t fromNs, int64_t toNs);
     // The next read that times out finds these bytes completed while its timeout is cancelled.
     void completeAtNextTimeout(std::vector<uint8_t> bytes);
 
@@ -143,6 +146,8 @@ class SimMcu final : public HidTransport {
     uintptr_t nextHandleId_ = 1;
     size_t handlesOpened_ = 0;
     size_t timedOutReads_ = 0;
+    int64_t holdFromNs_ = 0;  // the reader starved from here ...
+    int64_t holdToNs_ = 0;    // ... to here (holdReads)
     std::unique_ptr<Firmware> fw_;
     std::vector<McuCommand> commands_;
     std::deque<std::vector<uint8_t>> completeOnTimeout_;

@@ -45,7 +45,13 @@ class SimSession {
     std::string groundTruthText() const;
     bool writeGroundTruth(const std::string& path) const;
 
+    // A sleep's step under the scenario's coarse timer: Windows' default timer period.
+    static constexpr int64_t kCoarseTimerStepNs = 15625000;
+
   private:
+    void breakTiming(int64_t startNs);
+    void panelPowerChanged(bool on, int64_t atNs);
+
     Scenario scenario_;
     McuHeadset joined_;
     ScenarioDisplay display_;
@@ -53,6 +59,8 @@ class SimSession {
     TimelinePlayer player_;
     PanelLinkWriter panelLink_;
     bool started_ = false;
+    bool panelsWereOff_ = false;
+    int32_t parkWakes_ = 0;
 };
 
 }  // namespace corva::sim

@@ -87,6 +87,11 @@ std::string canonical(const SimProcessResult& run) {
     size_t number = 0;
     for (std::string line : linesOf(run.out)) {
         ++number;
+        // A loaded machine can make any wake's monitor gap fail its limit: the conditions
+        // test checks when these must appear.
+        if (const lines::PrintedLine* entry = lines::classify(line).entry;
+            entry != nullptr && entry->id == lines::LineId::WakeCondition)
+            continue;
         if (statusNumbers.count(number) != 0) {
             if (line.size() >= sizeof kFreeRunSuffix &&
                 line.compare(line.size() - (sizeof kFreeRunSuffix - 1), std::string::npos, kFreeRunSuffix) ==

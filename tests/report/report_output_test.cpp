@@ -15,6 +15,7 @@
 #include "report/report_text.h"
 #include "report/stats.h"
 #include "report/svg_plot.h"
+#include "report/summary_text.h"
 #include "tests/report/report_test_logs.h"
 #include "tests/support/sample_lines.h"
 
@@ -129,6 +130,60 @@ TEST(ReportText, InvalidUtf8AndControlsAreEscapedAndTheRestKept) {
         EXPECT_NO_THROW((void)nlohmann::json(utf8Escaped(c.text)).dump()) << c.text;
         EXPECT_EQ(terminalText(c.text), c.terminal) << c.text;
         EXPECT_EQ(terminalText(c.text + "\n", false).find('\n'), std::string::npos) << c.text;
+    }
+}
+
+// The captured three-cycle log with conditions: the second wake's reader stalled around it,
+// and the run's telemetry condition with the verdict given.
+std::string logWithConditions(const char* telemetryVerdict) {
+    using test::printed;
+    std::string log = readTestLog("sim_cycle.log");
+    const std::string latency = printed(lines::kWakeLatency, 161.1);
+    const lines::OptionalMs none;
+    log.insert(log.find(latency) + latency.size(),
+               printed(lines::kWakePhases, none, none, none, none, lines::OptionalMsInterval{}) +
+                   printed(lines::kWakeCondition, lines::kReaderStall, 200.0, 0.0));
+    log.insert(
+        log.find(printed(lines::kBypassRestored, lines::kRestoredOk)),
+        printed(lines::kRunCondition, lines::kMonitorPoll, "median 2.10 ms", lines::kHeld, "p99 5.0 ms") +
+            printed(lines::kRunCondition, lines::kTelemetry, "1 reader stalls", telemetryVerdict,
+                    "0 stalls"));
+    return log;
+}
+
+// A wake figure taken under a failed condition is marked in the summary, the CSV and the JSON,
+// and kept out of the statistics unless asked for; the JSON has one entry per condition.
+TEST(ReportOutput, WakesUnderAFailedConditionAreMarkedAndKeptOutOfTheStatistics) {
+    const struct {
+        const char* telemetry;
+        bool include;
+        std::vector<bool> marked;  // per cycle
+        size_t counted;            // wake latencies in the statistics
+    } cases[] = {{lines::kHeld, false, {false, true, false}, 2},
+                 {lines::kHeld, true, {false, true, false}, 3},
+                 {lines::kFailed, false, {true, true, true}, 0}};
+    for (const auto& c : cases) {
+        std::vector<ParsedLog> logs{parseLog(logWithConditions(c.telemetry), "conditions.log")};
+        if (c.include)  // as --include-failed-conditions does
+            for (Cycle& cycle : logs[0].runs[0].cycles) cycle.keptOut = false;
+        const nlohmann::ordered_json run =
+            nlohmann::ordered_json::parse(reportJson(logs))["logs"][0]["runs"][0];
+        ASSERT_EQ(run["conditions"].size(), 2u);
+        EXPECT_EQ(run["conditions"][1], (nlohmann::ordered_json{{"name", lines::kTelemetry},
+                                                                {"figure", "1 reader stalls"},
+                                                                {"limit", "0 stalls"},
+                                                                {"verdict", c.telemetry}}));
+        const std::string csv = cyclesCsv(logs);
+        for (size_t i = 0; i < 3; ++i) {
+            const auto& cycle = run["cycles"][i];
+            EXPECT_EQ(!cycle["failed_conditions"].empty(), c.marked[i]) << i;
+            EXPECT_EQ(cycle["in_statistics"], !c.marked[i] || c.include) << i;
+        }
+        EXPECT_NE(csv.find(lines::kReaderStall), std::string::npos) << csv;
+        const auto& durations = run["durations_ms"];
+        EXPECT_EQ(durations.contains("wake_latency_ms") ? durations["wake_latency_ms"]["n"].get<size_t>() : 0u,
+                  c.counted);
+        EXPECT_NE(summaryText(logs).find(lines::kReaderStall), std::string::npos);
     }
 }
 

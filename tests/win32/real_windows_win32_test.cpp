@@ -4,6 +4,7 @@
 #include "tests/support/sample_lines.h"
 #include "app/status_threads.h"
 #include "app/tessaray_main.h"
+#include "platform/keep_awake_win32.h"
 #include "platform/timer_resolution_win32.h"
 #include "present/presenter_impl.h"
 #include "prox/mcu_prox.h"
@@ -59,6 +60,15 @@ UINT WINAPI beginPeriod(UINT period) {
     recordTimerCall("begin");
     return TIMERR_NOERROR;
 }
+// The keep-awake request, recorded with the timer calls ("awake", "asleep" when undone).
+std::atomic<int> gAwakeHeld{0};
+EXECUTION_STATE WINAPI setThreadExecutionState(EXECUTION_STATE state) {
+    const bool awake = state == (ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
+    EXPECT_TRUE(awake || state == ES_CONTINUOUS) << state;
+    gAwakeHeld += awake ? 1 : -1;
+    recordTimerCall(awake ? "awake" : "asleep");
+    return ES_CONTINUOUS;
+}
 UINT WINAPI endPeriod(UINT period) {
     EXPECT_EQ(period, 1u);
     gPeriodsHeld -= 1;
@@ -69,12 +79,16 @@ UINT WINAPI endPeriod(UINT period) {
 // Replaces the program's timer calls with the recording ones while it lives.
 class RecordedTimerCalls {
   public:
-    RecordedTimerCalls() : saved_(platform::timerResolutionCalls()) {
+    RecordedTimerCalls() : saved_(platform::timerResolutionCalls()), savedAwake_(platform::keepAwakeCalls()) {
         platform::timerResolutionCalls() = {setProcessInformation, beginPeriod, endPeriod};
+        platform::keepAwakeCalls().setThreadExecutionState = setThreadExecutionState;
         std::lock_guard<std::mutex> lock(gTimerCallsLock);
         gTimerCalls.clear();
     }
-    ~RecordedTimerCalls() { platform::timerResolutionCalls() = saved_; }
+    ~RecordedTimerCalls() {
+        platform::timerResolutionCalls() = saved_;
+        platform::keepAwakeCalls() = savedAwake_;
+    }
     std::vector<std::string> calls() const {
         std::lock_guard<std::mutex> lock(gTimerCallsLock);
         return gTimerCalls;
@@ -82,6 +96,7 @@ class RecordedTimerCalls {
 
   private:
     platform::TimerResolutionCalls saved_;
+    platform::KeepAwakeCalls savedAwake_;
 };
 
 // winmm.dll is not imported (a copy beside the program would load first): its functions come
@@ -101,8 +116,8 @@ TEST(Win32RealWindows, TheTimerFunctionsComeFromTheSystemsWinmm) {
 }
 
 // Run completed, initialisation failed, display lost, stopped from the console: 1 ms held
-// 0.8 s into the run, and given back by the end. Before it is raised, the process opts out of
-// the power throttling that would let Windows 11 ignore it (its only window is hidden).
+// and the PC kept awake 0.8 s into the run, both given back by the end. Before it is raised, the process opts
+// out of the power throttling that would let Windows 11 ignore it (its only window is hidden).
 TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
     test::SimDriverSandbox sandbox;
     const struct {
@@ -120,10 +135,11 @@ TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
         StopFlag.store(false);
         gThrottling = {};
         const RecordedTimerCalls recorded;
-        int heldMidRun = -1;
+        int heldMidRun = -1, awakeMidRun = -1;
         std::thread midRun([&] {
             Sleep(800);
             heldMidRun = gPeriodsHeld.load();
+            awakeMidRun = gAwakeHeld.load();
             if (path.midRun != nullptr) path.midRun();
         });
         char name[] = "tessaray.exe", seconds[] = "2";
@@ -133,9 +149,11 @@ TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
         const std::string out = ::testing::internal::GetCapturedStdout();
         EXPECT_EQ(exitCode, path.exitCode) << out;
         midRun.join();
-        EXPECT_EQ(recorded.calls(), (std::vector<std::string>{"throttling", "begin", "end"}))
+        EXPECT_EQ(recorded.calls(),
+                  (std::vector<std::string>{"throttling", "begin", "awake", "asleep", "end"}))
             << path.exitCode;
         EXPECT_EQ(gPeriodsHeld.load(), 0) << path.exitCode;
+        EXPECT_EQ(gAwakeHeld.load(), 0) << path.exitCode;
         EXPECT_TRUE(gThrottlingOfThisProcess);
         EXPECT_EQ(gThrottlingClass, ProcessPowerThrottling);
         EXPECT_EQ(gThrottling.Version, 1u);
@@ -144,6 +162,7 @@ TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
         EXPECT_EQ(gThrottling.StateMask, 0u);
         if (path.display) {
             EXPECT_EQ(heldMidRun, 1) << path.exitCode;
+            EXPECT_EQ(awakeMidRun, 1) << path.exitCode;
         }
     }
     StopFlag.store(false);
