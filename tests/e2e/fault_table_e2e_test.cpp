@@ -231,7 +231,7 @@ TEST(E2eFaults, BypassRestoreAtExitFollowsTheMicrocontroller) {
          10.0,
          0,
          {std::string(lines::kBypass.prefix()) + lines::kBypassNotConfirmed + "\n", "BENCH_END ",
-          "prox bypass restored: not confirmed"},
+          std::string(lines::kBypassRestored.prefix()) + std::string(lines::kNotConfirmedWord)},
          {},
          {}},
         {"plain: silent at exit",

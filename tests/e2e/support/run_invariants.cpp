@@ -264,7 +264,7 @@ class Checker {
                                           [](const sim::BypassCommand& c) { return c.command == 'p'; });
         if (run.bypassConfirmed)
             expect(firstOn != truth_.bypassCommands.end() && firstOn->applied,
-                   "'prox bypass: ON' but the microcontroller did not act on the 'p'");
+                   "the bypass was said to be on, but the microcontroller did not act on the 'p'");
 
         const std::string resent = std::string(lines::kMcuBypassResent.prefix()) + lines::kResentOk;
         const std::vector<long> resentLines = linesStarting(log_, resent);
