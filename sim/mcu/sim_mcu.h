@@ -70,7 +70,8 @@ class SimMcu final : public HidTransport {
     // HidTransport
     std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) override;
     bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override;
-    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) override;
+    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                   void* stopEvent = nullptr) override;
     void cancelIo(HidHandle handle) override;
     void close(HidHandle handle) override;
     unsigned long lastError() const override;

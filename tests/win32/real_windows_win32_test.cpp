@@ -3,6 +3,7 @@
 #include "app/shared_state.h"
 #include "app/status_threads.h"
 #include "app/tessaray_main.h"
+#include "lines/printed_lines.h"
 #include "platform/timer_resolution_win32.h"
 #include "present/presenter_impl.h"
 #include "prox/mcu_prox.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -141,12 +143,51 @@ TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
         EXPECT_EQ(gThrottling.ControlMask, DWORD(PROCESS_POWER_THROTTLING_EXECUTION_SPEED |
                                                  PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION));
         EXPECT_EQ(gThrottling.StateMask, 0u);
+        EXPECT_TRUE(platform::powerThrottlingOptOuts().executionSpeed &&
+                    platform::powerThrottlingOptOuts().timerResolution);
         if (path.display) {
             EXPECT_EQ(heldMidRun, 1) << path.exitCode;
         }
     }
     StopFlag.store(false);
     sim::resetDisplay();
+}
+
+// A system that does not know the timer-resolution flag refuses the call that names it: the
+// execution-speed opt-out is then asked for alone, and standard error says what was refused.
+BOOL WINAPI refuseTimerFlag(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information, DWORD size) {
+    setProcessInformation(process, what, information, size);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return (gThrottling.ControlMask & PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION) == 0;
+}
+BOOL WINAPI refuseEveryFlag(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information, DWORD size) {
+    setProcessInformation(process, what, information, size);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+TEST(Win32RealWindows, ARefusedTimerOptOutStillOptsOutOfExecutionSpeedThrottlingAndSaysSo) {
+    char speedKept[200], noneKept[200];
+    std::snprintf(speedKept, sizeof speedKept, lines::kTimerThrottlingOptOutRefused.format(), 87ul);
+    std::snprintf(noneKept, sizeof noneKept, lines::kThrottlingOptOutsRefused.format(), 87ul, 87ul);
+    const struct {
+        decltype(&setProcessInformation) system;
+        bool executionSpeed;
+        std::string said;
+    } systems[] = {{refuseTimerFlag, true, speedKept}, {refuseEveryFlag, false, noneKept}};
+    for (const auto& system : systems) {
+        const RecordedTimerCalls recorded;
+        platform::timerResolutionCalls().setProcessInformation = system.system;
+        ::testing::internal::CaptureStderr();
+        { EXPECT_TRUE(platform::FineTimerResolution().raised()); }
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), system.said);
+        EXPECT_EQ(recorded.calls(), (std::vector<std::string>{"throttling", "throttling", "begin", "end"}));
+        EXPECT_EQ(gThrottling.ControlMask, DWORD(PROCESS_POWER_THROTTLING_EXECUTION_SPEED));
+        const platform::PowerThrottlingOptOuts held = platform::powerThrottlingOptOuts();
+        EXPECT_TRUE(held.asked);
+        EXPECT_EQ(held.executionSpeed, system.executionSpeed);
+        EXPECT_FALSE(held.timerResolution);
+    }
 }
 
 // Sleep as a process that did not raise the resolution gets it: whole 15.625 ms ticks.
