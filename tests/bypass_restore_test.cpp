@@ -44,10 +44,8 @@ class StallingTransport final : public HidTransport {
         return mcu_.openInterfaces(vendorId, productId);
     }
     bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override {
-        if (size >= 2 && report[1] == '[' && failBypassOff_.exchange(false)) {
-            injectedError_.store(hid_error::kGenFailure);
-            return false;
-        }
+        if (size >= 2 && report[1] == '[' && failBypassOff_.exchange(false))
+            return injectedError_.store(hid_error::kGenFailure), false;
         const bool ok = mcu_.setFeature(handle, report, size);
         if (size >= 2 && report[1] == '[') stalledReads_.store(armed_.exchange(0));
         return ok;

@@ -1,7 +1,5 @@
-// The Win32 HID transport on Wine's own HID devices (its virtual mouse, 845E:0001), taken
-// for the microcontroller by the report lengths a replaced HidP_GetCaps gives it: ids are
-// read without access, only the match is opened for reading and writing, a read asks for
-// the interface's input report length and ends at once on a stop set before it began.
+// The Win32 HID transport on Wine's own virtual mouse (845E:0001), taken for the
+// microcontroller through the report lengths a replaced HidP_GetCaps gives it.
 #include "lines/printed_lines.h"
 #include "platform/hid_functions_win32.h"
 #include "platform/hid_transport.h"
@@ -12,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
 #include <vector>
 
 extern "C" decltype(&::CreateFileW) __imp_CreateFileW;
@@ -21,31 +18,22 @@ extern "C" decltype(&::ReadFile) __imp_ReadFile;
 namespace corva {
 namespace {
 
-constexpr uint16_t kWineMouseVendor = 0x845E, kWineMouseProduct = 0x0001;
-constexpr USHORT kInputLength = 9;
-
 NTSTATUS NTAPI mcuSizedCaps(PHIDP_PREPARSED_DATA, PHIDP_CAPS caps) {
     *caps = {};
-    caps->InputReportByteLength = kInputLength;
+    caps->InputReportByteLength = 9;
     caps->FeatureReportByteLength = kHidReportBytes;
     return HIDP_STATUS_SUCCESS;
 }
 
-std::vector<DWORD> gOpenAccess;  // of every device interface opened
-bool gRefuseReadWrite = false;
+std::vector<DWORD> gDeviceOpens;  // the access asked for
+bool gHeldByAnother = false;      // opened elsewhere without sharing: reading and writing refused
 decltype(&::CreateFileW) gCreateFile = nullptr;
-HANDLE WINAPI recordOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                         DWORD disposition, DWORD flags, HANDLE from) {
-    if (wcsncmp(path, L"\\\\?\\", 4) == 0) {
-        gOpenAccess.push_back(access);
-        if (gRefuseReadWrite && access != 0) {
-            SetLastError(ERROR_SHARING_VIOLATION);
-            return INVALID_HANDLE_VALUE;
-        }
-    }
-    return gCreateFile(path, access, share, security, disposition, flags, from);
+HANDLE WINAPI recordOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how,
+                         DWORD flags, HANDLE from) {
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0) gDeviceOpens.push_back(access);
+    if (gHeldByAnother && access != 0) return SetLastError(ERROR_SHARING_VIOLATION), INVALID_HANDLE_VALUE;
+    return gCreateFile(path, access, share, security, how, flags, from);
 }
-
 DWORD gReadLength = 0;
 decltype(&::ReadFile) gReadFile = nullptr;
 BOOL WINAPI recordRead(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped) {
@@ -53,56 +41,46 @@ BOOL WINAPI recordRead(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, L
     return gReadFile(file, buffer, length, read, overlapped);
 }
 
-TEST(Win32HidTransport, IdsAreReadWithoutAccessAndOnlyTheMatchIsOpenedForIo) {
+// Ids are read without access rights, only the match is opened for reading and writing (its
+// refusal said with the system's error), a read asks for the input report length, and a stop
+// set before a read began (a cancel made then reaches no read) ends it at once.
+TEST(Win32HidTransport, IdsReadWithoutAccessTheMatchOpenedForIoItsReadsSizedAndStoppable) {
     platform::HidFunctions& hid = platform::hidFunctions();
-    if (!hid.complete()) GTEST_SKIP() << "no hid.dll";
     const platform::HidFunctions saved = hid;
     hid.getCaps = mcuSizedCaps;
     HidTransport& transport = detail::osHidTransport();
-    test::ImportSwap open(&__imp_CreateFileW, recordOpen);
+    const test::ImportSwap open(&__imp_CreateFileW, recordOpen);
+    const test::ImportSwap read(&__imp_ReadFile, recordRead);
     gCreateFile = open.original();
-    gOpenAccess.clear();
-    gRefuseReadWrite = false;
-    const std::vector<HidHandle> found = transport.openInterfaces(kWineMouseVendor, kWineMouseProduct);
-    const std::vector<DWORD> access = gOpenAccess;
-    if (access.empty()) {
-        hid = saved;
-        GTEST_SKIP() << "Wine lists no HID device here";
-    }
-    ASSERT_FALSE(found.empty());
-    EXPECT_EQ(std::count(access.begin(), access.end(), DWORD(GENERIC_READ | GENERIC_WRITE)),
+    gReadFile = read.original();
+    const std::vector<HidHandle> found = transport.openInterfaces(0x845E, 0x0001);
+    const std::vector<DWORD> opens = gDeviceOpens;
+    ASSERT_FALSE(found.empty()) << "Wine's mouse not found: " << opens.size() << " interfaces opened";
+    EXPECT_EQ(std::count(opens.begin(), opens.end(), DWORD(GENERIC_READ | GENERIC_WRITE)),
               ptrdiff_t(found.size()));
-    EXPECT_EQ(std::count(access.begin(), access.end(), DWORD(0)), ptrdiff_t(access.size() - 1))
-        << "an interface opened with access rights to read its ids";
+    EXPECT_EQ(std::count(opens.begin(), opens.end(), 0ul), ptrdiff_t(opens.size() - found.size()));
 
-    {
-        test::ImportSwap read(&__imp_ReadFile, recordRead);
-        gReadFile = read.original();
-        platform::OsHandle event = platform::createEvent(true, false);
-        platform::OsHandle stop = platform::createEvent(true, false);
-        uint8_t buffer[kHidReportBytes];
-        EXPECT_GE(transport.readReport(found[0], event, buffer, sizeof buffer, 20, stop), 0);
-        EXPECT_EQ(gReadLength, kInputLength);
-        // A stop that came before the read began (its cancel reached no read) ends it at once.
-        transport.cancelIo(found[0]);
-        platform::setEvent(stop);
-        const int64_t start = platform::steadyNowNs();
-        EXPECT_EQ(transport.readReport(found[0], event, buffer, sizeof buffer, 3000, stop), -1);
-        EXPECT_EQ(transport.lastError(), hid_error::kOperationAborted);
-        EXPECT_LT(platform::steadyNowNs() - start, int64_t(1000000000));
-        platform::closeHandle(event);
-        platform::closeHandle(stop);
-    }
+    platform::OsHandle event = platform::createEvent(true, false), stop = platform::createEvent(true, false);
+    uint8_t buffer[kHidReportBytes];
+    EXPECT_GE(transport.readReport(found[0], event, buffer, sizeof buffer, 20, stop), 0);
+    EXPECT_EQ(gReadLength, 9u);
+    transport.cancelIo(found[0]);
+    platform::setEvent(stop);
+    const int64_t start = platform::steadyNowNs();
+    EXPECT_EQ(transport.readReport(found[0], event, buffer, sizeof buffer, 3000, stop), -1);
+    EXPECT_EQ(transport.lastError(), hid_error::kOperationAborted);
+    EXPECT_LT(platform::steadyNowNs() - start, int64_t(1000000000));
     for (HidHandle handle : found) transport.close(handle);
+    platform::closeHandle(event);
+    platform::closeHandle(stop);
 
-    // Held by another program without sharing: not found, and the system's error said.
-    gRefuseReadWrite = true;
+    gHeldByAnother = true;
     ::testing::internal::CaptureStderr();
-    EXPECT_TRUE(transport.openInterfaces(kWineMouseVendor, kWineMouseProduct).empty());
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    char line[300];
-    std::snprintf(line, sizeof line, lines::kMcuInterfaceNotOpened.format(), 32ul);
-    EXPECT_EQ(err, line);
+    EXPECT_TRUE(transport.openInterfaces(0x845E, 0x0001).empty());
+    char said[300];
+    std::snprintf(said, sizeof said, lines::kMcuInterfaceNotOpened.format(), 32ul);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
+    gHeldByAnother = false;
     hid = saved;
 }
 

@@ -288,7 +288,6 @@ TEST(Win32Console, TheCodePageIsLeftAloneAndLinesReachTheConsoleWhole) {
         },
         ::testing::ExitedWithCode(0), "");
 
-    // Standard error on the console for one line.
     const HANDLE console =
         CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, 0, nullptr);
@@ -331,14 +330,12 @@ HWND WINAPI refuseWindow(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWN
     ::testing::internal::CaptureStderr();
     tessarayMain(2, argv);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    std::fputs(err.c_str(), stdout);
     std::exit(err.find(handlerLine) != std::string::npos && err.find(windowLine) != std::string::npos ? 0
                                                                                                       : 1);
 }
 
-// Without its session-end window (or its console handler) the program would be ended
-// mid-run at a log-off: it says so on standard error and runs on. In a process of its own,
-// where no window was made before.
+// Without them a log-off (or Ctrl+C) would end the run without its teardown: said on standard
+// error. In a process of its own, where no window was made before.
 TEST(Win32ConsoleControl, AHandlerOrSessionEndWindowThatCannotBeMadeIsSaidOnStandardError) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     char handlerLine[300], windowLine[300];

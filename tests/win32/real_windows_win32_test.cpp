@@ -155,38 +155,30 @@ TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
 
 // A system that does not know the timer-resolution flag refuses the call that names it: the
 // execution-speed opt-out is then asked for alone, and standard error says what was refused.
-BOOL WINAPI refuseTimerFlag(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information, DWORD size) {
+ULONG gRefusedFlags = 0;  // a call naming any of them is refused
+BOOL WINAPI refuseFlags(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information, DWORD size) {
     setProcessInformation(process, what, information, size);
     SetLastError(ERROR_INVALID_PARAMETER);
-    return (gThrottling.ControlMask & PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION) == 0;
-}
-BOOL WINAPI refuseEveryFlag(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information, DWORD size) {
-    setProcessInformation(process, what, information, size);
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return (gThrottling.ControlMask & gRefusedFlags) == 0;
 }
 
 TEST(Win32RealWindows, ARefusedTimerOptOutStillOptsOutOfExecutionSpeedThrottlingAndSaysSo) {
     char speedKept[200], noneKept[200];
     std::snprintf(speedKept, sizeof speedKept, lines::kTimerThrottlingOptOutRefused.format(), 87ul);
     std::snprintf(noneKept, sizeof noneKept, lines::kThrottlingOptOutsRefused.format(), 87ul, 87ul);
-    const struct {
-        decltype(&setProcessInformation) system;
-        bool executionSpeed;
-        std::string said;
-    } systems[] = {{refuseTimerFlag, true, speedKept}, {refuseEveryFlag, false, noneKept}};
-    for (const auto& system : systems) {
+    for (const bool speedKnown : {true, false}) {
         const RecordedTimerCalls recorded;
-        platform::timerResolutionCalls().setProcessInformation = system.system;
+        platform::timerResolutionCalls().setProcessInformation = refuseFlags;
+        gRefusedFlags = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION |
+                        (speedKnown ? 0 : PROCESS_POWER_THROTTLING_EXECUTION_SPEED);
         ::testing::internal::CaptureStderr();
         { EXPECT_TRUE(platform::FineTimerResolution().raised()); }
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), system.said);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), speedKnown ? speedKept : noneKept);
         EXPECT_EQ(recorded.calls(), (std::vector<std::string>{"throttling", "throttling", "begin", "end"}));
         EXPECT_EQ(gThrottling.ControlMask, DWORD(PROCESS_POWER_THROTTLING_EXECUTION_SPEED));
         const platform::PowerThrottlingOptOuts held = platform::powerThrottlingOptOuts();
-        EXPECT_TRUE(held.asked);
-        EXPECT_EQ(held.executionSpeed, system.executionSpeed);
-        EXPECT_FALSE(held.timerResolution);
+        EXPECT_TRUE(held.asked && !held.timerResolution);
+        EXPECT_EQ(held.executionSpeed, speedKnown);
     }
 }
 
