@@ -18,7 +18,9 @@ namespace {
 
 constexpr UINT kFinestPeriodMs = 1;
 
-std::atomic<PowerThrottlingOptOuts> gOptOuts{};
+// Bits: asked, execution speed, timer resolution (a word: a three-byte atomic needs a lock).
+enum : unsigned { kAsked = 1, kExecutionSpeed = 2, kTimerResolution = 4 };
+std::atomic<unsigned> gOptOuts{0};
 
 bool optOut(const TimerResolutionCalls& calls, ULONG controlMask) {
     PROCESS_POWER_THROTTLING_STATE state{};
@@ -48,7 +50,8 @@ void keepTimerResolutionAndSpeed(const TimerResolutionCalls& calls) {
             printLine(lines::kThrottlingOptOutsRefused, bothRefused,
                       static_cast<unsigned long>(GetLastError()));
     }
-    gOptOuts.store(held);
+    gOptOuts.store(kAsked | (held.executionSpeed ? kExecutionSpeed : 0u) |
+                   (held.timerResolution ? kTimerResolution : 0u));
 }
 
 }  // namespace
@@ -78,7 +81,8 @@ FineTimerResolution::FineTimerResolution() {
 }
 
 PowerThrottlingOptOuts powerThrottlingOptOuts() {
-    return gOptOuts.load();
+    const unsigned held = gOptOuts.load();
+    return {(held & kAsked) != 0, (held & kExecutionSpeed) != 0, (held & kTimerResolution) != 0};
 }
 
 FineTimerResolution::~FineTimerResolution() {
