@@ -1,8 +1,8 @@
-// Which printed lines a stalled console may lose. A run is judged by its result, failure,
-// marker, latency, phase, BENCH_* and link lines: those are never dropped. Only lines that
-// repeat with every frame or status change may be, when a time-critical thread finds the
-// output queue full. (Until the table of printed lines carries each line's role, this list
-// is the one place that says it; a line not on it is kept.)
+// Which printed lines a stalled console may lose: those the table of printed lines marks
+// droppable (Facts::droppable), the lines that repeat with every frame or status change. A run
+// is judged by every other line (its result, failures, markers, latencies, phases, BENCH_* and
+// link lines): those are never dropped, also when a time-critical thread finds the output
+// queue full.
 #pragma once
 
 namespace corva::lines {

@@ -3,6 +3,7 @@
 #include "lines/printed_lines.h"
 #include "lines/printer.h"
 #include "platform/platform.h"
+#include "prox/displays_on_edge_tracker.h"
 #include "prox/mcu_prox.h"
 #include "prox/prox_report.h"
 #include "prox/telemetry_interval.h"

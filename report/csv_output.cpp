@@ -41,6 +41,22 @@ std::string header(const std::array<const char*, N>& names) {
     return out + "\n";
 }
 
+// One row, its cells set by their field's name: the order is the names' (output_schema.h).
+template <typename Field, size_t N>
+class Row {
+  public:
+    explicit Row(const std::array<const char*, N>&) {}
+    std::string& operator[](Field field) { return cells_[static_cast<size_t>(field)]; }
+    std::string text() const {
+        std::string out;
+        for (size_t i = 0; i < N; ++i) (out += i == 0 ? "" : ",") += cells_[i];
+        return out + "\n";
+    }
+
+  private:
+    std::array<std::string, N> cells_;
+};
+
 }  // namespace
 
 std::string csvField(std::string_view text) {
@@ -60,21 +76,28 @@ std::string cyclesCsv(const std::vector<ParsedLog>& logs) {
         for (const LoggedRun& run : log.runs) {
             ++runIndex;
             for (const Cycle& c : run.cycles) {
-                out += csvField(run.source) + "," + std::to_string(runIndex) + "," + modeName(run.mode) +
-                       "," + std::to_string(c.number) + "," + std::to_string(c.total) + "," +
-                       outcomeName(c.outcome) + "," + std::to_string(c.line) + "," + clock(c.downRequestMs) +
-                       "," + clock(c.downDoneMs) + "," + clock(c.displaysOffMs) + "," +
-                       clock(c.wakeRequestMs) + "," + clock(c.displaysOnMs);
-                for (const MetricInfo& m : kMetrics) {
-                    out += ',';
-                    out += optionalNumber(cycleMetric(run, c, m.metric));
+                using F = CycleField;
+                Row<F, kCycleFieldNames.size()> row(kCycleFieldNames);
+                row[F::Source] = csvField(run.source);
+                row[F::Run] = std::to_string(runIndex);
+                row[F::Mode] = modeName(run.mode);
+                row[F::Cycle] = std::to_string(c.number);
+                row[F::Cycles] = std::to_string(c.total);
+                row[F::Outcome] = outcomeName(c.outcome);
+                row[F::CycleLine] = std::to_string(c.line);
+                row[F::DownRequestTime] = clock(c.downRequestMs);
+                row[F::DownDoneTime] = clock(c.downDoneMs);
+                row[F::DisplaysOffTime] = clock(c.displaysOffMs);
+                row[F::WakeRequestTime] = clock(c.wakeRequestMs);
+                row[F::DisplaysOnTime] = clock(c.displaysOnMs);
+                for (const MetricInfo& m : kMetrics)
+                    row[m.field] = optionalNumber(cycleMetric(run, c, m.metric));
+                if (c.phases.seen && c.phases.interval) {
+                    row[F::DisplaysOnLoMs] = number(c.phases.onLoMs);
+                    row[F::DisplaysOnHiMs] = number(c.phases.onHiMs);
                 }
-                const bool interval = c.phases.seen && c.phases.interval;
-                out += ',' + (interval ? number(c.phases.onLoMs) : std::string());
-                out += ',' + (interval ? number(c.phases.onHiMs) : std::string());
-                out += ',';
-                out += csvField(c.note);
-                out += '\n';
+                row[F::Note] = csvField(c.note);
+                out += row.text();
             }
         }
     }
@@ -87,7 +110,16 @@ std::string eventsCsv(const std::vector<ParsedLog>& logs) {
         size_t runIndex = 0;
         for (const LoggedRun& run : log.runs) {
             ++runIndex;
-            const std::string prefix = csvField(run.source) + "," + std::to_string(runIndex) + ",";
+            using F = EventField;
+            auto rowOf = [&](size_t line, int64_t ms) {
+                Row<F, kEventFieldNames.size()> row(kEventFieldNames);
+                row[F::Source] = csvField(run.source);
+                row[F::Run] = std::to_string(runIndex);
+                row[F::Line] = std::to_string(line);
+                row[F::Time] = clock(ms);
+                row[F::MsSinceStart] = sinceStart(run, ms);
+                return row;
+            };
             // Events and status lines, merged in log order.
             size_t s = 0;
             auto statusRow = [&](const StatusSample& st) {
@@ -98,30 +130,33 @@ std::string eventsCsv(const std::vector<ParsedLog>& logs) {
                 detail += std::to_string(st.distance);
                 detail += ')';
                 if (st.freeRun) detail += " free-run";
-                out += prefix + std::to_string(st.line) + "," + clock(st.ms) + "," + sinceStart(run, st.ms) +
-                       ",1,,STATUS," + number(st.fps) + ",," + hex4(st.dstat) + "," + detail + "\n";
+                auto row = rowOf(st.line, st.ms);
+                row[F::Timed] = "1";
+                row[F::Event] = "STATUS";
+                row[F::Value] = number(st.fps);
+                row[F::DstatTo] = hex4(st.dstat);
+                row[F::Detail] = detail;
+                out += row.text();
             };
             for (const Event& e : run.events) {
                 while (s < run.status.size() && run.status[s].line < e.line) statusRow(run.status[s++]);
-                std::string value;
-                std::string detail;
-                std::string from;
-                std::string to;
-                if (e.kind == EventKind::WakeLatency) value = number(e.value);
-                if (e.kind == EventKind::WakePhases && e.value >= 0.0) value = number(e.value);
+                auto row = rowOf(e.line, e.ms);
+                row[F::Timed] = e.timed ? "1" : "0";
+                if (e.cycle > 0) row[F::Cycle] = std::to_string(e.cycle);
+                row[F::Event] = eventName(e.kind);
+                if (e.kind == EventKind::WakeLatency) row[F::Value] = number(e.value);
+                if (e.kind == EventKind::WakePhases && e.value >= 0.0) row[F::Value] = number(e.value);
                 if (e.kind == EventKind::DstatChange) {
-                    from = hex4(e.dstatFrom);
-                    to = hex4(e.dstatTo);
+                    row[F::DstatFrom] = hex4(e.dstatFrom);
+                    row[F::DstatTo] = hex4(e.dstatTo);
                 }
-                if (!e.text.empty()) detail = e.text;
+                std::string detail = e.text;
                 if (e.kind == EventKind::Failure) {
                     const Failure& f = run.failures[static_cast<size_t>(e.value)];
                     detail = std::string(failureKindName(f.kind)) + ": " + f.text;
                 }
-                out += prefix + std::to_string(e.line) + "," + clock(e.ms) + "," + sinceStart(run, e.ms) +
-                       "," + (e.timed ? "1" : "0") + "," + (e.cycle > 0 ? std::to_string(e.cycle) : "") +
-                       "," + eventName(e.kind) + "," + value + "," + from + "," + to + "," +
-                       csvField(detail) + "\n";
+                row[F::Detail] = csvField(detail);
+                out += row.text();
             }
             while (s < run.status.size()) statusRow(run.status[s++]);
         }

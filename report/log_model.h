@@ -59,31 +59,8 @@ struct Cycle {
     std::string note;  // the abandon line's reason, when there is one
 };
 
-enum class EventKind {
-    InitStart,
-    InitDone,
-    FirstDraw,
-    CycleStart,
-    ParkRequest,
-    ParkDone,
-    DozeSleepRequest,
-    DozeAsleep,
-    WakeRequest,
-    DstatChange,
-    WakeLatency,
-    WakePhases,  // value: the midpoint of the displays-on interval, ms from the request
-    PanelsOff,
-    PanelsOn,
-    FreeRunStart,
-    FreeRunEnd,
-    McuLost,
-    McuReconnected,
-    CycleAbandoned,
-    RunNote,  // a line of the program about how the run ends
-    Failure,
-    BenchEnd,
-    Result,
-};
+// The events of a run's time line, and the line each comes from, are the table's (lines/run_events.h).
+using EventKind = lines::EventKind;
 
 struct Event {
     EventKind kind = EventKind::Failure;
@@ -117,15 +94,7 @@ struct FreeRunPeriod {
     size_t line = 0;
 };
 
-enum class FailureKind {
-    Driver,       // a driver call's status line
-    Graphics,     // a D3D12 call's result line
-    Present,      // a failed present
-    DisplayLost,  // device removed, waitable dead
-    Init,         // bring-up refused: no display, no mode, surface format
-    Mcu,          // the microcontroller: not found, lost, silent
-    Other,        // a warning or failure line of another kind
-};
+using FailureKind = lines::FailureKind;
 
 struct Failure {
     FailureKind kind = FailureKind::Other;

@@ -4,8 +4,6 @@
 #include <optional>
 
 #include "lines/line_classify.h"
-#include "lines/line_scan.h"
-#include "lines/printed_lines.h"
 #include "report/log_text.h"
 #include "report/run_builder.h"
 
@@ -14,33 +12,6 @@ namespace {
 
 constexpr size_t kUnrecognisedSamples = 5;
 
-// Steps of the start sequence, in the order the program prints them; a step that does
-// not come after the run's furthest step so far begins the next run.
-int startStep(const lines::PrintedLine* entry, std::string_view line) {
-    using lines::LineId;
-    if (entry == nullptr) return 0;
-    switch (entry->id) {
-        case LineId::McuTelemetry:
-        case LineId::McuNotFound:
-            return 1;
-        case LineId::ProxUp:
-        case LineId::ProxUnavailable:
-            return 2;
-        case LineId::Bypass:
-            return 3;
-        case LineId::Marker: {
-            std::string_view name;
-            const lines::Skip skip;
-            return lines::scan(lines::kMarker, line, name, skip, skip, skip, skip) &&
-                           name == lines::kInitStart
-                       ? 4
-                       : 0;
-        }
-        default:
-            return 0;
-    }
-}
-
 class LogParser {
   public:
     explicit LogParser(std::string_view source) { log_.source = source; }
@@ -48,8 +19,10 @@ class LogParser {
     void line(std::string_view text, size_t number) {
         ++log_.lines;
         if (isBlank(text)) return;
-        const lines::PrintedLine* entry = lines::classify(text);
-        const int step = startStep(entry, text);
+        // Steps of the start sequence come in the order the program prints them; a step that
+        // does not come after the run's furthest step so far begins the next run.
+        const lines::ScannedLine scanned = lines::classify(text);
+        const int step = lines::startStepOf(scanned);
         if (step > 0 && (!run_ || run_->furthestStep() >= step)) begin(number);
         if (isSimulatorLine(text)) {
             log_.isLog = true;
@@ -58,12 +31,12 @@ class LogParser {
         if (!run_) {
             // A log whose head is missing still has runs: the first line of one begins it.
             RunBuilder probe(log_.source, number);
-            if (probe.feed(entry, text, number, step)) {
+            if (probe.feed(scanned, number, step)) {
                 run_.emplace(std::move(probe));
                 log_.isLog = true;
                 return;
             }
-        } else if (run_->feed(entry, text, number, step)) {
+        } else if (run_->feed(scanned, number, step)) {
             log_.isLog = true;
             return;
         }
@@ -170,78 +143,6 @@ const char* outcomeName(CycleOutcome outcome) {
             return "log-cut";
         case CycleOutcome::LatencyMissing:
             return "latency-missing";
-    }
-    return "?";
-}
-
-const char* eventName(EventKind kind) {
-    switch (kind) {
-        case EventKind::InitStart:
-            return lines::kInitStart;
-        case EventKind::InitDone:
-            return lines::kInitDone;
-        case EventKind::FirstDraw:
-            return lines::kFirstDraw;
-        case EventKind::CycleStart:
-            return "CYCLE";
-        case EventKind::ParkRequest:
-            return lines::kParkRequest;
-        case EventKind::ParkDone:
-            return lines::kParkDone;
-        case EventKind::DozeSleepRequest:
-            return lines::kDozeSleepRequest;
-        case EventKind::DozeAsleep:
-            return lines::kDozeAsleep;
-        case EventKind::WakeRequest:
-            return lines::kWakeRequest;
-        case EventKind::DstatChange:
-            return "DSTAT_CHANGE";
-        case EventKind::WakeLatency:
-            return "WARM_WAKE_LATENCY";
-        case EventKind::WakePhases:
-            return "WAKE_PHASES";
-        case EventKind::PanelsOff:
-            return "PANELS_OFF";
-        case EventKind::PanelsOn:
-            return "PANELS_ON";
-        case EventKind::FreeRunStart:
-            return "FREE_RUN_START";
-        case EventKind::FreeRunEnd:
-            return "FREE_RUN_END";
-        case EventKind::McuLost:
-            return "MCU_LOST";
-        case EventKind::McuReconnected:
-            return "MCU_RECONNECTED";
-        case EventKind::CycleAbandoned:
-            return "CYCLE_ABANDONED";
-        case EventKind::RunNote:
-            return "RUN_NOTE";
-        case EventKind::Failure:
-            return "FAILURE";
-        case EventKind::BenchEnd:
-            return lines::kBenchEnd;
-        case EventKind::Result:
-            return "RESULT";
-    }
-    return "?";
-}
-
-const char* failureKindName(FailureKind kind) {
-    switch (kind) {
-        case FailureKind::Driver:
-            return "driver";
-        case FailureKind::Graphics:
-            return "graphics";
-        case FailureKind::Present:
-            return "present";
-        case FailureKind::DisplayLost:
-            return "display-lost";
-        case FailureKind::Init:
-            return "init";
-        case FailureKind::Mcu:
-            return "mcu";
-        case FailureKind::Other:
-            return "other";
     }
     return "?";
 }

@@ -11,11 +11,11 @@ namespace corva::report {
 
 ParsedLog parseLog(std::string_view bytes, std::string_view source = "-");
 
-// Names for the summary, CSV and JSON.
+// Names for the summary, CSV and JSON; those of events and failures are the table's.
+using lines::eventName;
+using lines::failureKindName;
 const char* modeName(RunMode mode);
 const char* outcomeName(CycleOutcome outcome);
-const char* eventName(EventKind kind);
-const char* failureKindName(FailureKind kind);
 const char* runEndName(RunEnd end);
 
 }  // namespace corva::report

@@ -71,9 +71,28 @@ constexpr const char* fieldName(CycleField field) {
     return kCycleFieldNames[static_cast<size_t>(field)];
 }
 
+static_assert(static_cast<size_t>(CycleField::Note) + 1 == kCycleFieldNames.size(), "one name per field");
+
 // One row per event or status line (--events).
+enum class EventField : size_t {
+    Source,
+    Run,
+    Line,
+    Time,
+    MsSinceStart,
+    Timed,
+    Cycle,
+    Event,
+    Value,
+    DstatFrom,
+    DstatTo,
+    Detail,
+};
+
 inline constexpr std::array<const char*, 12> kEventFieldNames{
     "source", "run",   "line",  "time",       "ms_since_start", "timed",
     "cycle",  "event", "value", "dstat_from", "dstat_to",       "detail"};
+
+static_assert(static_cast<size_t>(EventField::Detail) + 1 == kEventFieldNames.size(), "one name per field");
 
 }  // namespace corva::report

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <vector>
 
-#include "lines/line_scan.h"
+#include "lines/bring_up_calls.h"
+#include "lines/line_classify.h"
 #include "lines/printed_lines.h"
 #include "lines/run_figures.h"
-#include "present/bring_up_calls.h"
 #include "report/log_text.h"
 
 namespace corva::report {
@@ -18,89 +18,6 @@ constexpr int64_t kDayMs = 86400000;
 constexpr int64_t kHalfDayMs = kDayMs / 2;
 constexpr uint32_t kDisplaySuccessStatus = static_cast<uint32_t>(run::kStatusHdcpDisabled);
 constexpr int64_t kFixedDisplaysOnWaitMs = run::kFixedDisplaysOnWaitMs;
-
-struct MarkerName {
-    std::string_view name;
-    EventKind kind;
-};
-constexpr std::array kMarkers{
-    MarkerName{lines::kInitStart, EventKind::InitStart},
-    MarkerName{lines::kInitDone, EventKind::InitDone},
-    MarkerName{lines::kFirstDraw, EventKind::FirstDraw},
-    MarkerName{lines::kParkRequest, EventKind::ParkRequest},
-    MarkerName{lines::kParkDone, EventKind::ParkDone},
-    MarkerName{lines::kDozeSleepRequest, EventKind::DozeSleepRequest},
-    MarkerName{lines::kDozeAsleep, EventKind::DozeAsleep},
-    MarkerName{lines::kWakeRequest, EventKind::WakeRequest},
-    MarkerName{lines::kBenchEnd, EventKind::BenchEnd},
-};
-
-// The status a bring-up step printed.
-bool bringUpStepStatus(lines::LineId id, std::string_view line, uint32_t& status) {
-    using namespace lines;
-    const Skip skip;
-    switch (id) {
-        case LineId::Acquire:
-            return scan(kAcquire, line, status, skip);
-        case LineId::SetDisplayMode:
-            return scan(kSetDisplayMode, line, status);
-        case LineId::PowerOn:
-            return scan(kPowerOn, line, status);
-        case LineId::Waitable:
-            return scan(kWaitable, line, status);
-        case LineId::EnableDirectMode:
-            return scan(kEnableDirectMode, line, skip, status);
-        default:
-            return false;
-    }
-}
-
-// The link's own lines (standard error, its reader thread) and the display-status
-// monitor's may come before the start sequence is through: they do not end it.
-bool printedAnyTime(lines::LineId id) {
-    using lines::LineId;
-    switch (id) {
-        case LineId::DstatChange:
-        case LineId::McuNotFound:
-        case LineId::McuTelemetry:
-        case LineId::McuReconnected:
-        case LineId::McuBypassResent:
-        case LineId::McuIntervalOff:
-        case LineId::McuInterfaceRefused:
-        case LineId::McuReadFailed:
-        case LineId::McuSilent:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// A failure line's kind in the report: the microcontroller's and the presents' by their
-// lines, the rest by what they imply for the run.
-FailureKind failureKindOf(const lines::PrintedLine& entry) {
-    using lines::LineId;
-    switch (entry.id) {
-        case LineId::McuNotFound:
-        case LineId::McuBypassResent:
-        case LineId::McuReadFailed:
-        case LineId::McuSilent:
-            return FailureKind::Mcu;
-        case LineId::PresentFailed:
-        case LineId::PresentBudgetUsed:
-            return FailureKind::Present;
-        default:
-            break;
-    }
-    if (entry.role == lines::Role::Status) return FailureKind::Driver;
-    switch (entry.outcome) {
-        case lines::Outcome::InitFailed:
-            return FailureKind::Init;
-        case lines::Outcome::DisplayLost:
-            return FailureKind::DisplayLost;
-        default:
-            return FailureKind::Other;
-    }
-}
 
 double median(std::vector<double> values) {
     if (values.empty()) return -1.0;
@@ -185,151 +102,159 @@ Cycle* RunBuilder::current() {
     return run_.cycles.empty() ? nullptr : &run_.cycles.back();
 }
 
-bool RunBuilder::feed(const lines::PrintedLine* entry, std::string_view line, size_t number, int startStep) {
-    if (entry == nullptr || line.empty()) return false;
-    entry_ = entry;
-    const bool known = read(*entry, line, number);
+bool RunBuilder::feed(const lines::ScannedLine& line, size_t number, int startStep) {
+    if (line.entry == nullptr || line.text.empty()) return false;
+    entry_ = line.entry;
+    const bool known = read(line, number);
     entry_ = nullptr;
     if (!known) return false;
     ++run_.lines;
     run_.lastLine = number;
-    furthest_ = std::max(furthest_, startStep > 0 ? startStep : printedAnyTime(entry->id) ? 0 : 5);
+    furthest_ = std::max(furthest_, startStep > 0 ? startStep : line.entry->printedAnyTime ? 0 : 5);
     return true;
 }
 
-// Every line of the table is read here: by its fields where the report uses them, else by
-// its role and outcome alone. False when its fields say the program cannot have printed it.
-bool RunBuilder::read(const lines::PrintedLine& entry, std::string_view line, size_t number) {
-    using lines::LineId;
-    switch (entry.id) {
-        case LineId::Marker:
-            return marker(line, number);
-        case LineId::Status:
-            return statusLine(line, number);
-        case LineId::DstatChange:
-            return dstatChange(line, number);
-        case LineId::WakePhases:
-            return wakePhasesLine(line, number);
-        case LineId::Cycle:
-        case LineId::CycleAbandoned:
-        case LineId::BenchIncomplete:
-        case LineId::WakeLatency:
-        case LineId::WakeLatencyDiscarded:
-            return benchmarkLine(entry.id, line, number);
-        case LineId::RunResult:
-        case LineId::PresentResult:
-            return resultLine(entry.id, line, number);
-        case LineId::ProxUp:
-        case LineId::ProxUnavailable:
-        case LineId::Bypass:
-        case LineId::BypassRestored:
-        case LineId::McuTelemetry:
-        case LineId::McuReconnected:
-        case LineId::McuBypassResent:
-            return linkLine(entry.id, line, number);
-        case LineId::McuReadFailed:
-        case LineId::McuSilent: {
-            uint32_t error = 0;  // the system's error code of the failed read
-            lines::scan(lines::kMcuReadFailed, line, error);
-            failure(FailureKind::Mcu, line, number, {}, error);
-            event(EventKind::McuLost, number);
-            return true;
-        }
-        case LineId::FreeRunStart:
-            if (!freeRunOpen_) openFreeRun(kNoTime, number);
-            return true;
-        case LineId::FreeRunOver:
-            if (freeRunOpen_) closeFreeRun(kNoTime, number);
-            return true;
-        case LineId::PanelsOff:
-        case LineId::PanelsOn:
-        case LineId::PresentFailed:
-        case LineId::DeviceRemoved:
-            return presentLoopLine(entry.id, line, number);
-        case LineId::DriverCallFailed:
-        case LineId::GraphicsCallFailed:
-            return callFailed(line, number);
-        case LineId::EnableDirectMode:
-        case LineId::Acquire:
-        case LineId::SetDisplayMode:
-        case LineId::PowerOn:
-        case LineId::Waitable:
-            return stepStatus(entry.id, line, number);
-        case LineId::DriverVersion:
-            run_.driverVersion = line.substr(lines::kDriverVersion.prefix().size());
-            return true;
-        case LineId::UsingMode: {
-            run_.modeText = line.substr(lines::kUsingMode.prefix().size());
-            const lines::Skip skip;
-            lines::scan(lines::kUsingMode, line, skip, skip, run_.refreshHz, skip);
-            return true;
-        }
-        case LineId::BenchNote:
-        case LineId::LinesDropped:
-            event(EventKind::RunNote, number).text = line;
-            return true;
-        case LineId::PresentNote:
-            event(EventKind::RunNote, number).text = line;
-            ++run_.otherRecognised;
-            return true;
-        // Read by role and outcome alone; so is a line added to the table without a case here.
-        default:
-        case LineId::TelemetryMsRefused:
-        case LineId::McuNotFound:
-        case LineId::McuIntervalOff:
-        case LineId::McuInterfaceRefused:
-        case LineId::ProfilePinned:
-        case LineId::ProfileFailed:
-        case LineId::NoDisplay:
-        case LineId::DisplayId:
-        case LineId::ModeListed:
-        case LineId::NoModeMatches:
-        case LineId::ModeFallback:
-        case LineId::ForcingDsc:
-        case LineId::NormalQueuePriority:
-        case LineId::FenceEventNotCreated:
-        case LineId::AcquireAbandoned:
-        case LineId::Surface:
-        case LineId::NoTypedView:
-        case LineId::ViewFormat:
-        case LineId::DeviceRemovedParked:
-        case LineId::WaitableDead:
-        case LineId::WaitableWaitFailed:
-        case LineId::PresentBudgetUsed:
-        case LineId::TraceUnwritable:
-        case LineId::StdoutReaderGone:
-        case LineId::OutputLost:
-        case LineId::AnotherRunHoldsTheHeadset:
-        case LineId::LibrarySearchNotRestricted:
-        case LineId::PressAKeyToClose:
-            return byRole(entry, line, number);
-    }
-    return false;
+namespace {
+
+template <typename Handled, size_t N>
+constexpr bool oneHandlerPerLine(const Handled (&handlers)[N]) {
+    if (N != lines::kLineCount) return false;
+    for (size_t i = 0; i < N; ++i)
+        if (static_cast<size_t>(handlers[i].id) != i) return false;
+    return true;
 }
 
-// A failure by its outcome; any other line is taken as read.
-bool RunBuilder::byRole(const lines::PrintedLine& entry, std::string_view line, size_t number) {
-    if (entry.role == lines::Role::Failure)
-        failure(failureKindOf(entry), line, number);
+}  // namespace
+
+// Every line of the table is read by its handler: by its fields where the report uses them,
+// else by its role and outcome alone (byRole). False when its fields say the program cannot
+// have printed it.
+bool RunBuilder::read(const lines::ScannedLine& line, size_t number) {
+    using L = lines::LineId;
+    struct Handled {
+        L id;
+        bool (RunBuilder::*read)(const lines::ScannedLine&, size_t);
+    };
+    // In table order, one per line: a line added to the table without its handler here stops
+    // the build.
+    static constexpr Handled kHandlers[] = {
+        {L::Marker, &RunBuilder::marker},
+        {L::ProxUp, &RunBuilder::proxUp},
+        {L::ProxUnavailable, &RunBuilder::proxUnavailable},
+        {L::Bypass, &RunBuilder::bypass},
+        {L::BypassRestored, &RunBuilder::bypassRestored},
+        {L::RunResult, &RunBuilder::runResult},
+        {L::Status, &RunBuilder::statusLine},
+        {L::DstatChange, &RunBuilder::dstatChange},
+        {L::WakeLatency, &RunBuilder::wakeLatency},
+        {L::WakeLatencyDiscarded, &RunBuilder::wakeLatencyDiscarded},
+        {L::WakePhases, &RunBuilder::wakePhasesLine},
+        {L::TelemetryMsRefused, &RunBuilder::byRole},
+        {L::AnotherRunHoldsTheHeadset, &RunBuilder::byRole},
+        {L::LibrarySearchNotRestricted, &RunBuilder::byRole},
+        {L::PressAKeyToClose, &RunBuilder::byRole},
+        {L::TimerThrottlingOptOutRefused, &RunBuilder::byRole},
+        {L::ThrottlingOptOutsRefused, &RunBuilder::byRole},
+        {L::ConsoleHandlerMissing, &RunBuilder::byRole},
+        {L::SessionEndWindowMissing, &RunBuilder::byRole},
+        {L::Cycle, &RunBuilder::cycle},
+        {L::CycleAbandoned, &RunBuilder::cycleAbandoned},
+        {L::BenchNote, &RunBuilder::note},
+        {L::BenchIncomplete, &RunBuilder::benchIncomplete},
+        {L::McuNotFound, &RunBuilder::byRole},
+        {L::McuTelemetry, &RunBuilder::mcuTelemetry},
+        {L::McuReconnected, &RunBuilder::eventOnly},
+        {L::McuBypassResent, &RunBuilder::mcuBypassResent},
+        {L::McuIntervalOff, &RunBuilder::byRole},
+        {L::McuInterfaceRefused, &RunBuilder::byRole},
+        {L::McuInterfaceNotOpened, &RunBuilder::byRole},
+        {L::McuReadFailed, &RunBuilder::mcuLost},
+        {L::McuSilent, &RunBuilder::mcuLost},
+        {L::DriverCallFailed, &RunBuilder::callFailed},
+        {L::GraphicsCallFailed, &RunBuilder::callFailed},
+        {L::DriverVersion, &RunBuilder::driverVersion},
+        {L::ProfilePinned, &RunBuilder::byRole},
+        {L::ProfileFailed, &RunBuilder::byRole},
+        {L::EnableDirectMode, &RunBuilder::stepStatus},
+        {L::NoDisplay, &RunBuilder::byRole},
+        {L::DisplayId, &RunBuilder::byRole},
+        {L::ModeListed, &RunBuilder::byRole},
+        {L::NoModeMatches, &RunBuilder::byRole},
+        {L::ModeFallback, &RunBuilder::byRole},
+        {L::UsingMode, &RunBuilder::usingMode},
+        {L::ForcingDsc, &RunBuilder::byRole},
+        {L::NormalQueuePriority, &RunBuilder::byRole},
+        {L::FenceEventNotCreated, &RunBuilder::byRole},
+        {L::Acquire, &RunBuilder::stepStatus},
+        {L::AcquireAbandoned, &RunBuilder::byRole},
+        {L::Surface, &RunBuilder::byRole},
+        {L::NoTypedView, &RunBuilder::byRole},
+        {L::ViewFormat, &RunBuilder::byRole},
+        {L::SetDisplayMode, &RunBuilder::stepStatus},
+        {L::PowerOn, &RunBuilder::stepStatus},
+        {L::Waitable, &RunBuilder::stepStatus},
+        {L::PanelsOff, &RunBuilder::panelsOff},
+        {L::PanelsOn, &RunBuilder::panelsOn},
+        {L::DeviceRemoved, &RunBuilder::deviceRemoved},
+        {L::DeviceRemovedParked, &RunBuilder::byRole},
+        {L::WaitableDead, &RunBuilder::byRole},
+        {L::WaitableWaitFailed, &RunBuilder::byRole},
+        {L::PresentFailed, &RunBuilder::presentFailed},
+        {L::PresentBudgetUsed, &RunBuilder::byRole},
+        {L::FreeRunStart, &RunBuilder::freeRunStart},
+        {L::FreeRunOver, &RunBuilder::freeRunOver},
+        {L::PresentResult, &RunBuilder::presentResult},
+        {L::PresentNote, &RunBuilder::presentNote},
+        {L::TraceUnwritable, &RunBuilder::byRole},
+        {L::LinesDropped, &RunBuilder::note},
+        {L::StdoutReaderGone, &RunBuilder::byRole},
+        {L::OutputLost, &RunBuilder::byRole},
+    };
+    static_assert(oneHandlerPerLine(kHandlers),
+                  "every line of the table has one handler here, in table order");
+    return (this->*kHandlers[static_cast<size_t>(line.entry->id)].read)(line, number);
+}
+
+// A failure of the kind its entry says; any other line is taken as read.
+bool RunBuilder::byRole(const lines::ScannedLine& line, size_t number) {
+    if (line.entry->role == lines::Role::Failure)
+        failure(line.entry->failure, line.text, number);
     else
         ++run_.otherRecognised;
     return true;
 }
 
-bool RunBuilder::marker(std::string_view line, size_t number) {
+// The line's event, nothing else.
+bool RunBuilder::eventOnly(const lines::ScannedLine& line, size_t number) {
+    event(line.entry->event, number);
+    return true;
+}
+
+// A note on the run's time line: the line itself.
+bool RunBuilder::note(const lines::ScannedLine& line, size_t number) {
+    event(line.entry->event, number).text = line.text;
+    return true;
+}
+
+bool RunBuilder::presentNote(const lines::ScannedLine& line, size_t number) {
+    ++run_.otherRecognised;
+    return note(line, number);
+}
+
+bool RunBuilder::marker(const lines::ScannedLine& scanned, size_t number) {
+    const std::string_view line = scanned.text;
     // Marker names are upper-case words (see looksLikeMarker): the quick answer for the rest.
     if (line.front() < 'A' || line.front() > 'Z') return false;
     std::string_view name;
     const lines::Skip skip;
-    if (!lines::scan(lines::kMarker, line, name, skip, skip, skip, skip)) return false;
-    for (const MarkerName& m : kMarkers) {
-        if (name != m.name) continue;
+    if (!scanned.read(lines::kMarker, name, skip, skip, skip, skip)) return false;
+    if (const lines::MarkerLine* m = lines::markerNamed(name)) {
         const int64_t clock = parseClock(line.substr(name.size() + 1));
         if (clock < 0) return false;
         const int64_t ms = stamp(clock);
-        event(m.kind, number, ms);
+        event(m->event, number, ms);
         Cycle* c = current();
-        switch (m.kind) {
+        switch (m->event) {
             case EventKind::InitStart:
                 run_.initStartMs = ms;
                 break;
@@ -345,7 +270,7 @@ bool RunBuilder::marker(std::string_view line, size_t number) {
                 break;
             case EventKind::ParkRequest:
             case EventKind::DozeSleepRequest:
-                run_.mode = m.kind == EventKind::ParkRequest ? RunMode::Cycle : RunMode::Doze;
+                run_.mode = m->event == EventKind::ParkRequest ? RunMode::Cycle : RunMode::Doze;
                 if (c && c->downRequestMs == kNoTime) c->downRequestMs = ms;
                 break;
             case EventKind::ParkDone:
@@ -374,88 +299,84 @@ bool RunBuilder::marker(std::string_view line, size_t number) {
     return true;
 }
 
-bool RunBuilder::benchmarkLine(lines::LineId id, std::string_view line, size_t number) {
-    using lines::LineId;
+bool RunBuilder::cycle(const lines::ScannedLine& line, size_t number) {
+    Cycle c;
+    if (!line.read(lines::kCycle, c.number, c.total)) return false;
+    c.line = number;
+    c.startMs = lastMs_;
+    run_.cycleCount = c.total;
+    run_.cycles.push_back(c);
+    event(EventKind::CycleStart, number);
+    return true;
+}
+
+bool RunBuilder::cycleAbandoned(const lines::ScannedLine& line, size_t number) {
     int n = 0;
     int total = 0;
     std::string_view reason;
-    switch (id) {
-        case LineId::Cycle: {
-            Cycle c;
-            if (!lines::scan(lines::kCycle, line, c.number, c.total)) return false;
-            c.line = number;
-            c.startMs = lastMs_;
-            run_.cycleCount = c.total;
-            run_.cycles.push_back(c);
-            event(EventKind::CycleStart, number);
-            return true;
-        }
-        case LineId::CycleAbandoned: {
-            if (!lines::scan(lines::kCycleAbandoned, line, n, total, reason)) return false;
-            for (size_t i = run_.cycles.size(); i-- > 0;) {
-                if (run_.cycles[i].number != n) continue;
-                run_.cycles[i].outcome = CycleOutcome::Abandoned;
-                run_.cycles[i].note = reason;
-                if (pendingLatency_ == static_cast<int>(i)) pendingLatency_ = -1;
-                if (pendingOn_ == static_cast<int>(i)) pendingOn_ = -1;
-                break;
-            }
-            Event& e = event(EventKind::CycleAbandoned, number);
-            e.cycle = n;
-            e.text = reason;
-            return true;
-        }
-        case LineId::BenchIncomplete: {
-            run_.endedEarly = true;
-            run_.endNote = line.substr(lines::kBenchIncomplete.prefix().size());
-            int completed = 0, of = 0, abandoned = 0;
-            const lines::Skip skip;
-            if (lines::scan(lines::kBenchIncomplete, line, completed, of, abandoned, skip, skip)) {
-                run_.saidCompleted = completed;
-                run_.saidOf = of;
-                run_.saidAbandoned = abandoned;
-            }
-            event(EventKind::RunNote, number).text = line;
-            return true;
-        }
-        case LineId::WakeLatencyDiscarded: {
-            Event& e = event(EventKind::RunNote, number);
-            e.text = line;
-            if (pendingLatency_ >= 0) {
-                Cycle& c = run_.cycles[static_cast<size_t>(pendingLatency_)];
-                c.latencyDiscarded = true;
-                c.note = line.substr(lines::kWakeLatencyDiscarded.prefix().size());
-                e.cycle = c.number;
-                pendingLatency_ = -1;
-            }
-            return true;
-        }
-        case LineId::WakeLatency: {
-            double ms = 0.0;
-            if (!lines::scan(lines::kWakeLatency, line, ms)) return false;
-            Event& e = event(EventKind::WakeLatency, number);
-            e.value = ms;
-            timedCycle_ = pendingLatency_;
-            if (pendingLatency_ >= 0) {
-                run_.cycles[static_cast<size_t>(pendingLatency_)].wakeLatencyMs = ms;
-                e.cycle = run_.cycles[static_cast<size_t>(pendingLatency_)].number;
-                pendingLatency_ = -1;
-            } else {
-                e.cycle = 0;
-                ++run_.orphanLatencies;
-            }
-            return true;
-        }
-        default:
-            return false;
+    if (!line.read(lines::kCycleAbandoned, n, total, reason)) return false;
+    for (size_t i = run_.cycles.size(); i-- > 0;) {
+        if (run_.cycles[i].number != n) continue;
+        run_.cycles[i].outcome = CycleOutcome::Abandoned;
+        run_.cycles[i].note = reason;
+        if (pendingLatency_ == static_cast<int>(i)) pendingLatency_ = -1;
+        if (pendingOn_ == static_cast<int>(i)) pendingOn_ = -1;
+        break;
     }
+    Event& e = event(EventKind::CycleAbandoned, number);
+    e.cycle = n;
+    e.text = reason;
+    return true;
+}
+
+bool RunBuilder::benchIncomplete(const lines::ScannedLine& line, size_t number) {
+    run_.endedEarly = true;
+    run_.endNote = line.text.substr(lines::kBenchIncomplete.prefix().size());
+    int completed = 0, of = 0, abandoned = 0;
+    const lines::Skip skip;
+    if (line.read(lines::kBenchIncomplete, completed, of, abandoned, skip, skip)) {
+        run_.saidCompleted = completed;
+        run_.saidOf = of;
+        run_.saidAbandoned = abandoned;
+    }
+    return note(line, number);
+}
+
+bool RunBuilder::wakeLatencyDiscarded(const lines::ScannedLine& line, size_t number) {
+    Event& e = event(EventKind::RunNote, number);
+    e.text = line.text;
+    if (pendingLatency_ >= 0) {
+        Cycle& c = run_.cycles[static_cast<size_t>(pendingLatency_)];
+        c.latencyDiscarded = true;
+        c.note = line.text.substr(lines::kWakeLatencyDiscarded.prefix().size());
+        e.cycle = c.number;
+        pendingLatency_ = -1;
+    }
+    return true;
+}
+
+bool RunBuilder::wakeLatency(const lines::ScannedLine& line, size_t number) {
+    double ms = 0.0;
+    if (!line.read(lines::kWakeLatency, ms)) return false;
+    Event& e = event(EventKind::WakeLatency, number);
+    e.value = ms;
+    timedCycle_ = pendingLatency_;
+    if (pendingLatency_ >= 0) {
+        run_.cycles[static_cast<size_t>(pendingLatency_)].wakeLatencyMs = ms;
+        e.cycle = run_.cycles[static_cast<size_t>(pendingLatency_)].number;
+        pendingLatency_ = -1;
+    } else {
+        e.cycle = 0;
+        ++run_.orphanLatencies;
+    }
+    return true;
 }
 
 // The phases follow their wake's latency line; a step not taken reads as -1.
-bool RunBuilder::wakePhasesLine(std::string_view line, size_t number) {
+bool RunBuilder::wakePhasesLine(const lines::ScannedLine& line, size_t number) {
     lines::OptionalMs react, mode, power, vblank;
     lines::OptionalMsInterval on;
-    if (!lines::scan(lines::kWakePhases, line, react, mode, power, vblank, on)) return false;
+    if (!line.read(lines::kWakePhases, react, mode, power, vblank, on)) return false;
     auto ms = [](const lines::OptionalMs& step) { return step.present ? step.ms : -1.0; };
     WakePhases phases;
     phases.seen = true;
@@ -478,12 +399,13 @@ bool RunBuilder::wakePhasesLine(std::string_view line, size_t number) {
     return true;
 }
 
-bool RunBuilder::dstatChange(std::string_view line, size_t number) {
+bool RunBuilder::dstatChange(const lines::ScannedLine& scanned, size_t number) {
+    const std::string_view line = scanned.text;
     uint16_t from = 0;
     uint16_t to = 0;
     unsigned h = 0, m = 0, sec = 0, milli = 0;
     const lines::Skip skip;
-    if (!lines::scan(lines::kDstatChange, line, from, to, skip, skip, h, m, sec, milli)) return false;
+    if (!scanned.read(lines::kDstatChange, from, to, skip, skip, h, m, sec, milli)) return false;
     // The time stamp ends the line: read it as every other one is read.
     const int64_t clock = parseClock(line.substr(line.size() < 12 ? 0 : line.size() - 12));
     if (clock < 0) return false;
@@ -509,14 +431,15 @@ bool RunBuilder::dstatChange(std::string_view line, size_t number) {
     return true;
 }
 
-bool RunBuilder::statusLine(std::string_view line, size_t number) {
+bool RunBuilder::statusLine(const lines::ScannedLine& scanned, size_t number) {
+    const std::string_view line = scanned.text;
     StatusSample s;
     std::string_view prox;
     std::string_view suffix;
     unsigned h = 0, m = 0, sec = 0, milli = 0;
     const lines::Skip skip;
-    if (!lines::scan(lines::kStatus, line, h, m, sec, milli, s.fps, prox, s.distance, s.dstat, skip, skip,
-                     skip, suffix))
+    if (!scanned.read(lines::kStatus, h, m, sec, milli, s.fps, prox, s.distance, s.dstat, skip, skip, skip,
+                      suffix))
         return false;
     const int64_t clock = parseClock(line.substr(line.find_first_not_of(' ')));
     // The program prints frames per second as a count over a second: never negative.
@@ -534,7 +457,6 @@ bool RunBuilder::statusLine(std::string_view line, size_t number) {
     return true;
 }
 
-// ms is kNoTime for the untimed warning lines: the period then starts at the last time stamp.
 void RunBuilder::openFreeRun(int64_t ms, size_t line) {
     FreeRunPeriod p;
     p.startMs = ms == kNoTime ? lastMs_ : ms;
@@ -553,131 +475,162 @@ void RunBuilder::closeFreeRun(int64_t ms, size_t line) {
     event(EventKind::FreeRunEnd, line, ms);
 }
 
-bool RunBuilder::linkLine(lines::LineId id, std::string_view line, size_t number) {
-    using lines::LineId;
-    std::string_view said;
-    switch (id) {
-        case LineId::ProxUp: {
-            run_.proxSeen = run_.proxUp = true;
-            std::string_view state;
-            lines::scan(lines::kProxUp, line, state, run_.distanceAtStart);
-            run_.proxAtStart = state == lines::kWorn ? ProxState::Worn : ProxState::Away;
-            return true;
-        }
-        case LineId::ProxUnavailable:
-            run_.proxSeen = true;
-            run_.proxUp = false;
-            return true;
-        case LineId::BypassRestored:
-            if (!lines::scan(lines::kBypassRestored, line, said)) return false;
-            run_.bypassRestored = said == lines::kRestoredOk                   ? 1
-                                  : said.starts_with(lines::kNotConfirmedWord) ? 2
-                                                                               : 0;
-            return true;
-        case LineId::Bypass:
-            if (!lines::scan(lines::kBypass, line, said)) return false;
-            run_.bypassOn = said == lines::kBypassOn;
-            return true;
-        case LineId::McuTelemetry: {
-            std::string_view firmware;
-            std::string_view doze;
-            const lines::Skip skip;
-            if (!lines::scan(lines::kMcuTelemetry, line, run_.telemetryMs, skip, skip, firmware, doze))
-                return false;
-            run_.firmware = firmware;
-            run_.dozeCapable = doze == lines::kDozeCapable;
-            return true;
-        }
-        case LineId::McuReconnected:
-            event(EventKind::McuReconnected, number);
-            return true;
-        case LineId::McuBypassResent:
-            if (!lines::scan(lines::kMcuBypassResent, line, said)) return false;
-            if (said != lines::kResentOk) failure(FailureKind::Mcu, line, number);
-            return true;
-        default:
-            return false;
-    }
+bool RunBuilder::proxUp(const lines::ScannedLine& line, size_t) {
+    run_.proxSeen = run_.proxUp = true;
+    std::string_view state;
+    line.read(lines::kProxUp, state, run_.distanceAtStart);
+    run_.proxAtStart = state == lines::kWorn ? ProxState::Worn : ProxState::Away;
+    return true;
 }
 
-bool RunBuilder::presentLoopLine(lines::LineId id, std::string_view line, size_t number) {
-    using namespace lines;
-    const Skip skip;
+bool RunBuilder::proxUnavailable(const lines::ScannedLine&, size_t) {
+    run_.proxSeen = true;
+    run_.proxUp = false;
+    return true;
+}
+
+bool RunBuilder::bypassRestored(const lines::ScannedLine& line, size_t) {
+    std::string_view said;
+    if (!line.read(lines::kBypassRestored, said)) return false;
+    run_.bypassRestored = said == lines::kRestoredOk ? 1 : said.starts_with(lines::kNotConfirmedWord) ? 2 : 0;
+    return true;
+}
+
+bool RunBuilder::bypass(const lines::ScannedLine& line, size_t) {
+    std::string_view said;
+    if (!line.read(lines::kBypass, said)) return false;
+    run_.bypassOn = said == lines::kBypassOn;
+    return true;
+}
+
+bool RunBuilder::mcuTelemetry(const lines::ScannedLine& line, size_t) {
+    std::string_view firmware;
+    std::string_view doze;
+    const lines::Skip skip;
+    if (!line.read(lines::kMcuTelemetry, run_.telemetryMs, skip, skip, firmware, doze)) return false;
+    run_.firmware = firmware;
+    run_.dozeCapable = doze == lines::kDozeCapable;
+    return true;
+}
+
+bool RunBuilder::mcuBypassResent(const lines::ScannedLine& line, size_t number) {
+    std::string_view said;
+    if (!line.read(lines::kMcuBypassResent, said)) return false;
+    if (said != lines::kResentOk) failure(line.entry->failure, line.text, number);
+    return true;
+}
+
+// The link lost: a failure, and the loss on the run's time line.
+bool RunBuilder::mcuLost(const lines::ScannedLine& line, size_t number) {
+    uint32_t error = 0;  // the system's error code of the failed read
+    line.read(lines::kMcuReadFailed, error);
+    failure(line.entry->failure, line.text, number, {}, error);
+    event(line.entry->event, number);
+    return true;
+}
+
+bool RunBuilder::freeRunStart(const lines::ScannedLine&, size_t number) {
+    if (!freeRunOpen_) openFreeRun(kNoTime, number);
+    return true;
+}
+
+bool RunBuilder::freeRunOver(const lines::ScannedLine&, size_t number) {
+    if (freeRunOpen_) closeFreeRun(kNoTime, number);
+    return true;
+}
+
+bool RunBuilder::driverVersion(const lines::ScannedLine& line, size_t) {
+    run_.driverVersion = line.text.substr(lines::kDriverVersion.prefix().size());
+    return true;
+}
+
+bool RunBuilder::usingMode(const lines::ScannedLine& line, size_t) {
+    run_.modeText = line.text.substr(lines::kUsingMode.prefix().size());
+    const lines::Skip skip;
+    line.read(lines::kUsingMode, skip, skip, run_.refreshHz, skip);
+    return true;
+}
+
+bool RunBuilder::presentFailed(const lines::ScannedLine& line, size_t number) {
     uint32_t status = 0;
-    switch (id) {
-        case LineId::PresentFailed:
-            if (!scan(kPresentFailed, line, status, skip)) return false;
-            failure(FailureKind::Present, line, number, "Present12", status);
-            return true;
-        case LineId::PanelsOff:
-            scan(kPanelsOff, line, status);
-            event(EventKind::PanelsOff, number);
-            if (status != 0) failure(FailureKind::Driver, line, number, "panels OFF", status);
-            return true;
-        case LineId::PanelsOn: {
-            uint32_t mode = 0;
-            uint32_t power = 0;
-            scan(kPanelsOn, line, mode, power);
-            event(EventKind::PanelsOn, number);
-            if (mode != 0 || power != 0)
-                failure(FailureKind::Driver, line, number, "panels ON", mode | power);
-            return true;
-        }
-        case LineId::DeviceRemoved:
-            scan(kDeviceRemoved, line, status);
-            failure(FailureKind::DisplayLost, line, number, {}, status);
-            return true;
-        default:
-            return false;
-    }
+    const lines::Skip skip;
+    if (!line.read(lines::kPresentFailed, status, skip)) return false;
+    failure(line.entry->failure, line.text, number, "Present12", status);
+    return true;
+}
+
+bool RunBuilder::panelsOff(const lines::ScannedLine& line, size_t number) {
+    uint32_t status = 0;
+    line.read(lines::kPanelsOff, status);
+    event(line.entry->event, number);
+    if (status != 0) failure(FailureKind::Driver, line.text, number, "panels OFF", status);
+    return true;
+}
+
+bool RunBuilder::panelsOn(const lines::ScannedLine& line, size_t number) {
+    uint32_t mode = 0;
+    uint32_t power = 0;
+    line.read(lines::kPanelsOn, mode, power);
+    event(line.entry->event, number);
+    if (mode != 0 || power != 0) failure(FailureKind::Driver, line.text, number, "panels ON", mode | power);
+    return true;
+}
+
+bool RunBuilder::deviceRemoved(const lines::ScannedLine& line, size_t number) {
+    uint32_t status = 0;
+    line.read(lines::kDeviceRemoved, status);
+    failure(line.entry->failure, line.text, number, {}, status);
+    return true;
 }
 
 // "<call> = 0x<status> (line N)", of driver and graphics calls alike: the bring-up calls say
 // which kind the call is.
-bool RunBuilder::callFailed(std::string_view line, size_t number) {
+bool RunBuilder::callFailed(const lines::ScannedLine& line, size_t number) {
     std::string_view call;
     uint32_t status = 0;
     int site = -1;
-    if (!lines::scan(lines::kDriverCallFailed, line, call, status, site)) return false;
+    if (!line.read(lines::kDriverCallFailed, call, status, site)) return false;
     const BringUpCallSite* known = bringUpCallNamed(call, site);
     const bool graphics = known != nullptr && known->kind == CallKind::Graphics;
-    failure(graphics ? FailureKind::Graphics : FailureKind::Driver, line, number, call, status, site);
+    failure(graphics ? FailureKind::Graphics : FailureKind::Driver, line.text, number, call, status, site);
     return true;
 }
 
-// A bring-up step's status: other than 0 (or "HDCP disabled"), a failure.
-bool RunBuilder::stepStatus(lines::LineId id, std::string_view line, size_t number) {
+// A bring-up step's status (the field its entry names): other than 0 (or "HDCP disabled"), a
+// failure.
+bool RunBuilder::stepStatus(const lines::ScannedLine& line, size_t number) {
+    const int field = line.entry->statusField;
     uint32_t status = 0;
-    if (!bringUpStepStatus(id, line, status)) return false;
+    if (field < 0 || !lines::detail::assign(status, line.fields[field])) return false;
     if (status != 0 && status != kDisplaySuccessStatus) {
-        const std::string_view call = line.substr(0, line.find(" = "));
-        failure(FailureKind::Driver, line, number, call, status);
+        const std::string_view call = line.text.substr(0, line.text.find(" = "));
+        failure(line.entry->failure, line.text, number, call, status);
     }
     return true;
 }
 
-bool RunBuilder::resultLine(lines::LineId id, std::string_view line, size_t number) {
+bool RunBuilder::presentResult(const lines::ScannedLine& line, size_t) {
     RunResult& r = run_.result;
-    if (id == lines::LineId::PresentResult) {
-        if (!lines::scan(lines::kPresentResult, line, r.frames, r.seconds, r.averageFps, r.presentErrors,
-                         r.waitTimeouts, r.freeRunEvents))
-            return false;
-        r.presentSeen = true;
-        ++r.presentLines;
-        return true;
-    }
+    if (!line.read(lines::kPresentResult, r.frames, r.seconds, r.averageFps, r.presentErrors, r.waitTimeouts,
+                   r.freeRunEvents))
+        return false;
+    r.presentSeen = true;
+    ++r.presentLines;
+    return true;
+}
+
+bool RunBuilder::runResult(const lines::ScannedLine& line, size_t number) {
+    RunResult& r = run_.result;
     const RunResult before = r;  // the PRESENT RESULT line's counts, if it came
-    if (int lost = 0;
-        lines::scan(lines::kRunResult, line, r.frames, r.presentErrors, r.freeRunEvents, lost)) {
-        r.displayLost = lost != 0;
-        r.seen = true;
-        r.countersAgree =
-            !before.presentSeen || (before.frames == r.frames && before.presentErrors == r.presentErrors &&
-                                    before.freeRunEvents == r.freeRunEvents);
-        event(EventKind::Result, number);
-        return true;
-    }
-    return false;
+    int lost = 0;
+    if (!line.read(lines::kRunResult, r.frames, r.presentErrors, r.freeRunEvents, lost)) return false;
+    r.displayLost = lost != 0;
+    r.seen = true;
+    r.countersAgree =
+        !before.presentSeen || (before.frames == r.frames && before.presentErrors == r.presentErrors &&
+                                before.freeRunEvents == r.freeRunEvents);
+    event(line.entry->event, number);
+    return true;
 }
 
 void RunBuilder::settleOutcomes() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "lines/line_classify.h"
 #include "lines/printed_lines.h"
 #include "report/log_model.h"
 
@@ -17,10 +18,10 @@ class RunBuilder {
   public:
     RunBuilder(std::string_view source, size_t firstLine);
 
-    // True when the line is one the program prints: entry is its line of the table
-    // (lines::classify; nullptr for none). startStep is the line's step in the start
-    // sequence (0 for every other line).
-    bool feed(const lines::PrintedLine* entry, std::string_view line, size_t number, int startStep);
+    // True when the line is one the program prints: `line` as lines::classify scanned it (its
+    // entry nullptr for none). startStep is the line's step in the start sequence
+    // (lines::startStepOf; 0 for every other line).
+    bool feed(const lines::ScannedLine& line, size_t number, int startStep);
 
     // The furthest step of the start sequence this run has seen; every line after the
     // start sequence counts as beyond it.
@@ -36,18 +37,41 @@ class RunBuilder {
                  uint32_t status = 0, int sourceLine = -1);
     Cycle* current();
 
-    bool read(const lines::PrintedLine& entry, std::string_view line, size_t number);
-    bool byRole(const lines::PrintedLine& entry, std::string_view line, size_t number);
-    bool marker(std::string_view line, size_t number);
-    bool benchmarkLine(lines::LineId id, std::string_view line, size_t number);
-    bool dstatChange(std::string_view line, size_t number);
-    bool wakePhasesLine(std::string_view line, size_t number);
-    bool statusLine(std::string_view line, size_t number);
-    bool linkLine(lines::LineId id, std::string_view line, size_t number);
-    bool presentLoopLine(lines::LineId id, std::string_view line, size_t number);
-    bool callFailed(std::string_view line, size_t number);
-    bool stepStatus(lines::LineId id, std::string_view line, size_t number);
-    bool resultLine(lines::LineId id, std::string_view line, size_t number);
+    // The handlers, one per line of the table (read() lists them): each reads the fields its
+    // line scanned.
+    bool read(const lines::ScannedLine& line, size_t number);
+    bool byRole(const lines::ScannedLine& line, size_t number);
+    bool eventOnly(const lines::ScannedLine& line, size_t number);
+    bool note(const lines::ScannedLine& line, size_t number);
+    bool presentNote(const lines::ScannedLine& line, size_t number);
+    bool marker(const lines::ScannedLine& line, size_t number);
+    bool cycle(const lines::ScannedLine& line, size_t number);
+    bool cycleAbandoned(const lines::ScannedLine& line, size_t number);
+    bool benchIncomplete(const lines::ScannedLine& line, size_t number);
+    bool wakeLatency(const lines::ScannedLine& line, size_t number);
+    bool wakeLatencyDiscarded(const lines::ScannedLine& line, size_t number);
+    bool wakePhasesLine(const lines::ScannedLine& line, size_t number);
+    bool dstatChange(const lines::ScannedLine& line, size_t number);
+    bool statusLine(const lines::ScannedLine& line, size_t number);
+    bool proxUp(const lines::ScannedLine& line, size_t number);
+    bool proxUnavailable(const lines::ScannedLine& line, size_t number);
+    bool bypass(const lines::ScannedLine& line, size_t number);
+    bool bypassRestored(const lines::ScannedLine& line, size_t number);
+    bool mcuTelemetry(const lines::ScannedLine& line, size_t number);
+    bool mcuBypassResent(const lines::ScannedLine& line, size_t number);
+    bool mcuLost(const lines::ScannedLine& line, size_t number);
+    bool freeRunStart(const lines::ScannedLine& line, size_t number);
+    bool freeRunOver(const lines::ScannedLine& line, size_t number);
+    bool driverVersion(const lines::ScannedLine& line, size_t number);
+    bool usingMode(const lines::ScannedLine& line, size_t number);
+    bool presentFailed(const lines::ScannedLine& line, size_t number);
+    bool panelsOff(const lines::ScannedLine& line, size_t number);
+    bool panelsOn(const lines::ScannedLine& line, size_t number);
+    bool deviceRemoved(const lines::ScannedLine& line, size_t number);
+    bool callFailed(const lines::ScannedLine& line, size_t number);
+    bool stepStatus(const lines::ScannedLine& line, size_t number);
+    bool presentResult(const lines::ScannedLine& line, size_t number);
+    bool runResult(const lines::ScannedLine& line, size_t number);
 
     void openFreeRun(int64_t ms, size_t line);
     void closeFreeRun(int64_t ms, size_t line);

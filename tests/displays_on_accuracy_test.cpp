@@ -5,6 +5,7 @@
 // interval must hold the true send times of the last off and the first on report in every
 // wake, and with a prompt reader be no wider than the interval and the behaviour's own
 // uncertainty allow.
+#include "prox/displays_on_edge_tracker.h"
 #include "prox/telemetry_interval.h"
 
 #include <gtest/gtest.h>

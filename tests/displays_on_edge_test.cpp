@@ -1,7 +1,7 @@
 // The displays-on interval under what a real microcontroller's firmware does: synthetic
 // send times for each behaviour, read promptly, and the interval must hold the send times
 // of the last off report and the first on report wherever in the stream the displays came on.
-#include "prox/telemetry_interval.h"
+#include "prox/displays_on_edge_tracker.h"
 
 #include <gtest/gtest.h>
 

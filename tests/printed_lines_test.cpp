@@ -222,7 +222,7 @@ TEST(PrintedLines, TheOutputQueueKeepsTheOrderOfPrintingAcrossThreads) {
 TEST(PrintedLines, EveryLineOfTheTableClassifiesAsItself) {
     for (const test::SampleLine& sample : test::sampleLines()) {
         SCOPED_TRACE(sample.text);
-        const PrintedLine* found = classify(sample.text);
+        const PrintedLine* found = classify(sample.text).entry;
         ASSERT_NE(found, nullptr) << sample.entry->name;
         if (sample.entry->id == LineId::GraphicsCallFailed) {
             EXPECT_EQ(found->id, LineId::DriverCallFailed);
@@ -233,13 +233,13 @@ TEST(PrintedLines, EveryLineOfTheTableClassifiesAsItself) {
     // What the reader once took by a first word alone is no line of the program.
     for (const char* foreign : {"Presenter: a line of another program", "McuProx: hello", "WARNING: low disk",
                                 "PRESENT RESULT: none", "", "CYCLE one/two"})
-        EXPECT_EQ(classify(foreign), nullptr) << foreign;
+        EXPECT_EQ(classify(foreign).entry, nullptr) << foreign;
     // Fields are read as their declared types: an optional step that is neither a time nor "-",
     // an interval whose end comes before its start, a distance beyond its type.
     for (const char* mistyped : {"WAKE_PHASES react=soon mode=- power=- vblank=- on=- ms",
                                  "WAKE_PHASES react=- mode=- power=- vblank=- on=5.0..4.0 ms",
                                  "prox up: worn (distance 99999999999)"})
-        EXPECT_EQ(classify(mistyped), nullptr) << mistyped;
+        EXPECT_EQ(classify(mistyped).entry, nullptr) << mistyped;
 }
 
 // The simulated headset's lines are read through their own table, and none reads as a line
@@ -252,7 +252,7 @@ TEST(PrintedLines, SimulatorLinesClassifyAsThemselvesAndNeverAsTheProgram) {
         const SimulatorLine* found = classifySimulator(sample.text);
         ASSERT_NE(found, nullptr) << sample.entry->name;
         EXPECT_STREQ(found->name, sample.entry->name);
-        EXPECT_EQ(classify(sample.text), nullptr);
+        EXPECT_EQ(classify(sample.text).entry, nullptr);
     }
     for (const test::SampleLine& sample : test::sampleLines())
         EXPECT_EQ(classifySimulator(sample.text), nullptr) << sample.text;
@@ -287,10 +287,10 @@ TEST(PrintedLines, ReadmeTableNamesOnlyLinesOfTheTable) {
         const std::string text = row.substr(3, row.find('`', 3) - 3);
         if (text.starts_with("...")) continue;  // the end of another row's line
         ++rows;
-        bool named = classify(text) != nullptr;
+        bool named = classify(text).entry != nullptr;
         for (const PrintedLine& line : kPrintedLines)
             named = named || (line.prefix.size() >= 2 && text.starts_with(line.prefix));
-        for (const char* marker : kMarkerNames) named = named || text.starts_with(std::string(marker) + " ");
+        for (const MarkerLine& marker : kMarkers) named = named || text.starts_with(std::string(marker.name) + " ");
         EXPECT_TRUE(named) << "README names a line the table does not define: " << text;
     }
     EXPECT_GE(rows, 20);

@@ -1,6 +1,7 @@
 // The telemetry interval setting, and the timing of the telemetry around the displays
 // coming on.
 #include "app/telemetry_setting.h"
+#include "prox/displays_on_edge_tracker.h"
 #include "prox/telemetry_interval.h"
 
 #include <gtest/gtest.h>

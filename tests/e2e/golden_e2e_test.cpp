@@ -39,7 +39,7 @@ const char kFreeRunSuffix[] = "  [FREE-RUN: vsync lost]";
 // The line with each field that differs from run to run shown as the table's mask for it
 // (lines/printed_lines.h); a field printed as "-" (a step not taken) stays as it is.
 std::string mask(const std::string& line) {
-    const lines::PrintedLine* entry = lines::classify(line);
+    const lines::PrintedLine* entry = lines::classify(line).entry;
     if (entry == nullptr) return line;
     std::vector<lines::ScannedField> fields(entry->fields + 1);
     if (!lines::scanFields(entry->format, line, fields.data(), entry->fields)) return line;

@@ -35,7 +35,7 @@ TEST(McuProxProgram, WornHeadsetIsFoundBypassedAndRestored) {
     std::vector<std::string> link;
     std::istringstream printed(out);
     for (std::string line; std::getline(printed, line);)
-        if (const corva::lines::PrintedLine* entry = corva::lines::classify(line);
+        if (const corva::lines::PrintedLine* entry = corva::lines::classify(line).entry;
             entry != nullptr && entry->role == corva::lines::Role::Link)
             link.push_back(line);
     ASSERT_GE(link.size(), 4u) << out;

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <sstream>
 
+#include "lines/bring_up_calls.h"
 #include "report/log_text.h"
 #include "report/metrics.h"
 #include "sim/headset/ground_truth.h"
@@ -14,6 +15,8 @@
 namespace corva::report {
 namespace {
 
+using test::markerAt;
+using test::printed;
 using testing::readTestLog;
 
 // The captured ground truth: the wake latencies and the displays transitions the telemetry showed.
@@ -191,7 +194,7 @@ TEST(ReportParser, EncodingsLineEndsAndMidnightDoNotChangeTheNumbers) {
 // Logs cut short, appended to each other, or with foreign lines: nothing is lost or invented.
 TEST(ReportParser, CutAppendedAndForeignLines) {
     const std::string cycle = readTestLog("sim_cycle.log");
-    const std::string cutAtWake = cycle.substr(0, cycle.find("WARM_WAKE_LATENCY 161.1"));
+    const std::string cutAtWake = cycle.substr(0, cycle.find(test::printed(lines::kWakeLatency, 161.1)));
 
     const ParsedLog cut = parseLog(cutAtWake);
     ASSERT_EQ(cut.runs.size(), 1u);
@@ -212,12 +215,11 @@ TEST(ReportParser, CutAppendedAndForeignLines) {
     EXPECT_EQ(runMetric(noisy.runs.at(0), Metric::WakeLatency).size(), 3u);
 
     // Standard error appended after a bring-up that failed: one run, failed, not cut short.
-    const ParsedLog refused = parseLog(
-        "prox unavailable (non-fatal)\nprox bypass: FAILED\nINIT_START 10:00:00.000\n"
-        "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n"
-        "Presenter: NvAPI_Initialize() = 0xfffffffe (line 171)\n"
-        "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at 75 "
-        "Hz\n");
+    const ParsedLog refused =
+        parseLog(printed(lines::kProxUnavailable) + printed(lines::kBypass, lines::kBypassFailed) +
+                 markerAt(lines::kInitStart, 10, 0, 0, 0) + printed(lines::kMcuNotFound) +
+                 printed(lines::kDriverCallFailed, "NvAPI_Initialize()", 0xfffffffeu, 171) +
+                 printed(lines::kFreeRunStart, 75.0));
     ASSERT_EQ(refused.runs.size(), 1u);
     EXPECT_EQ(refused.runs[0].end, RunEnd::InitFailed);
 
@@ -231,23 +233,18 @@ TEST(ReportParser, CutAppendedAndForeignLines) {
 // A latency printed after the next CYCLE line still belongs to the wake that caused it;
 // failure lines keep their call, status and call site.
 TEST(ReportParser, LatencyAttributionAndFailureLines) {
-    const ParsedLog log = parseLog(
-        "prox up: worn (distance 1800)\n"
-        "INIT_START 23:59:59.900\n"
-        "Presenter: NvAPI_D3D_DirectModeGetDisplayModes( &im.display, &modeCount, nullptr, "
-        "NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED) = 0xfffffffa (line 202)\n"
-        "Presenter: im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence)) = 0x80004005 "
-        "(line 292)\n"
-        "INIT_DONE 23:59:59.950\n"
-        "CYCLE 1/2\n"
-        "PARK_REQUEST 00:00:00.450\n"
-        "PARK_DONE 00:00:00.452\n"
-        "WAKE_REQUEST 00:00:00.952\n"
-        "CYCLE 2/2\n"
-        "DSTAT_CHANGE 0x0002 -> 0x000b [disp=1 proxOn=1] 00:00:01.060\n"
-        "WARM_WAKE_LATENCY 108.4 ms (WAKE_REQUEST -> DISPLAYS_ON)\n"
-        "Present12 = 0x80000001 at frame 12\n"
-        "NEW_MARKER 00:00:01.200\n");
+    const BringUpCallSite& modes = siteOf(BringUpCall::CountModes);
+    const BringUpCallSite& fence = siteOf(BringUpCall::CreateFence);
+    const ParsedLog log =
+        parseLog(printed(lines::kProxUp, lines::kWorn, 1800) + markerAt(lines::kInitStart, 23, 59, 59, 900) +
+                 printed(lines::kDriverCallFailed, modes.text, 0xfffffffau, modes.line) +
+                 printed(lines::kGraphicsCallFailed, fence.text, 0x80004005ul, fence.line) +
+                 markerAt(lines::kInitDone, 23, 59, 59, 950) + printed(lines::kCycle, 1, 2) +
+                 markerAt(lines::kParkRequest, 0, 0, 0, 450) + markerAt(lines::kParkDone, 0, 0, 0, 452) +
+                 markerAt(lines::kWakeRequest, 0, 0, 0, 952) + printed(lines::kCycle, 2, 2) +
+                 printed(lines::kDstatChange, 0x0002u, 0x000bu, 1, 1, 0, 0, 1, 60) +
+                 printed(lines::kWakeLatency, 108.4) + printed(lines::kPresentFailed, 0x80000001u, 12ull) +
+                 markerAt("NEW_MARKER", 0, 0, 1, 200));
     ASSERT_EQ(log.runs.size(), 1u);
     const LoggedRun& run = log.runs[0];
     ASSERT_EQ(run.cycles.size(), 2u);
@@ -257,27 +254,27 @@ TEST(ReportParser, LatencyAttributionAndFailureLines) {
     EXPECT_EQ(run.cycles[1].outcome, CycleOutcome::LogCut);
     ASSERT_EQ(run.failures.size(), 3u);
     EXPECT_EQ(run.failures[0].kind, FailureKind::Driver);
-    EXPECT_EQ(run.failures[0].sourceLine, 202);
+    EXPECT_EQ(run.failures[0].sourceLine, modes.line);
     EXPECT_EQ(run.failures[0].status, 0xfffffffau);
     EXPECT_EQ(run.failures[1].kind, FailureKind::Graphics);
-    EXPECT_EQ(run.failures[1].call, "im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence))");
+    EXPECT_EQ(run.failures[1].call, fence.text);
     EXPECT_EQ(run.failures[2].kind, FailureKind::Present);
     EXPECT_EQ(run.otherRecognised, 1u);  // the marker of a newer version
 
     // A cycle the benchmark gave up: its reason kept, and a later latency not charged to it.
     const ParsedLog abandoned = parseLog(
-        "prox up: worn (distance 1800)\nINIT_START 10:00:00.000\nINIT_DONE 10:00:00.100\nCYCLE 1/2\n"
-        "DOZE_SLEEP_REQUEST 10:00:01.000\nDOZE_ASLEEP 10:00:01.040\nWAKE_REQUEST 10:00:01.600\n"
-        "CYCLE_ABANDONED 1/2: proximity link lost while dozing; no wake latency for this cycle\n"
-        "CYCLE 2/2\nWARM_WAKE_LATENCY 900.0 ms (WAKE_REQUEST -> DISPLAYS_ON)\n"
-        "DOZE_SLEEP_REQUEST 10:00:03.000\nDOZE_ASLEEP 10:00:03.040\nWAKE_REQUEST 10:00:03.600\n"
-        "WAKE_LATENCY_DISCARDED: proximity telemetry paused before the displays were seen on\n"
-        "WARM_WAKE_LATENCY 950.0 ms (WAKE_REQUEST -> DISPLAYS_ON)\n"
-        "BENCH_INCOMPLETE: 0 of 2 cycles completed, 1 abandoned\n"
-        "McuProx: read failed (err 1167) \xE2\x80\x94 device gone, waiting for reconnect\n"
-        "PRESENT RESULT: 10 frames in 1.0s = 10.00 fps avg, presentErrors 0, waitTimeouts 0, freeRunEvents "
-        "0\n"
-        "frames=11 presentErrors=0 freeRunEvents=0 displayLost=0\n");
+        printed(lines::kProxUp, lines::kWorn, 1800) + markerAt(lines::kInitStart, 10, 0, 0, 0) +
+        markerAt(lines::kInitDone, 10, 0, 0, 100) + printed(lines::kCycle, 1, 2) +
+        markerAt(lines::kDozeSleepRequest, 10, 0, 1, 0) + markerAt(lines::kDozeAsleep, 10, 0, 1, 40) +
+        markerAt(lines::kWakeRequest, 10, 0, 1, 600) +
+        printed(lines::kCycleAbandoned, 1, 2, "proximity link lost while dozing") +
+        printed(lines::kCycle, 2, 2) + printed(lines::kWakeLatency, 900.0) +
+        markerAt(lines::kDozeSleepRequest, 10, 0, 3, 0) + markerAt(lines::kDozeAsleep, 10, 0, 3, 40) +
+        markerAt(lines::kWakeRequest, 10, 0, 3, 600) +
+        printed(lines::kWakeLatencyDiscarded, lines::kTelemetryPaused) + printed(lines::kWakeLatency, 950.0) +
+        printed(lines::kBenchIncomplete, 0, 2, 1, "", "") + printed(lines::kMcuReadFailed, 1167ul) +
+        printed(lines::kPresentResult, 10ull, 1.0, 10.0, 0ull, 0ull, 0ull) +
+        printed(lines::kRunResult, 11ull, 0ull, 0ull, 0));
     const LoggedRun& gaveUp = abandoned.runs.at(0);
     EXPECT_EQ(gaveUp.proxAtStart, ProxState::Worn);
     EXPECT_EQ(gaveUp.distanceAtStart, 1800u);
@@ -299,14 +296,13 @@ TEST(ReportParser, LatencyAttributionAndFailureLines) {
 // with the no-device message that also starts a run), zero bytes after the text.
 TEST(ReportParser, OneRunWhateverTheStreamsDid) {
     std::string log = readTestLog("sim_doze.log");
-    const std::string lost =
-        "McuProx: read failed (err 1167) \xE2\x80\x94 device gone, waiting for reconnect\n";
-    const std::string appended = lost + "McuProx: device reconnected, telemetry restarted\n" +
-                                 "McuProx: proximity bypass re-sent after reconnect: ok ('p' sent)\n";
+    const std::string lost = printed(lines::kMcuReadFailed, 1167ul);
+    const std::string appended =
+        lost + printed(lines::kMcuReconnected) + printed(lines::kMcuBypassResent, lines::kResentOk);
     const size_t afterFirstLine = log.find('\n') + 1;
     const std::string variants[] = {
         log.substr(0, afterFirstLine) + lost + log.substr(afterFirstLine),
-        log + "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n" + appended,
+        log + printed(lines::kMcuNotFound) + appended,
         log + appended,
         log + std::string(64, '\0'),
     };
@@ -340,14 +336,13 @@ TEST(ReportParser, EveryLineOfTheTableIsReadByItsRoleAndOutcome) {
             EXPECT_EQ(run.failures[0].outcome, sample.entry->outcome);
         }
         if (sample.entry->outcome == Outcome::None) continue;
-        const ParsedLog bringUp = parseLog("INIT_START 10:00:00.000\n" + sample.text + "\n");
+        const ParsedLog bringUp = parseLog(markerAt(lines::kInitStart, 10, 0, 0, 0) + sample.text + "\n");
         EXPECT_EQ(runExitCode(bringUp.runs.at(0)), sample.entry->outcome == Outcome::InitFailed ? 3 : -1);
     }
     const ParsedLog fence = parseLog(
-        "prox up: worn (distance 1800)\nprox bypass: ON ('p' sent)\nINIT_START 10:00:00.000\n"
-        "NVIDIA driver 555.85 (r555_00)\n"
-        "Presenter: fence event not created (system error 8)\n"
-        "prox bypass restored: ok ('[' sent)\n");
+        printed(lines::kProxUp, lines::kWorn, 1800) + printed(lines::kBypass, lines::kBypassOn) +
+        markerAt(lines::kInitStart, 10, 0, 0, 0) + printed(lines::kDriverVersion, 555, 85, "r555_00") +
+        printed(lines::kFenceEventNotCreated, 8ul) + printed(lines::kBypassRestored, lines::kRestoredOk));
     ASSERT_EQ(fence.runs.size(), 1u);
     EXPECT_EQ(fence.runs[0].end, RunEnd::InitFailed);
     EXPECT_EQ(fence.runs[0].failures.at(0).kind, FailureKind::Init);

@@ -80,7 +80,8 @@ TEST(ReportOutput, CycleCsvHasOneRowPerCycleAndQuotesFields) {
     EXPECT_NE(csv.find("sim_cycle.log,1,cycle,1,3,measured,"), std::string::npos);
     EXPECT_EQ(csvField("a,\"b\""), "\"a,\"\"b\"\"\"");
     const std::string events = eventsCsv(logs);
-    EXPECT_NE(events.find(",WARM_WAKE_LATENCY,153.5,"), std::string::npos);
+    EXPECT_NE(events.find(std::string(",") + eventName(EventKind::WakeLatency) + ",153.5,"),
+              std::string::npos);
     EXPECT_NE(events.find(",STATUS,76.0,,0x000b,worn(1818) free-run"), std::string::npos);
 }
 

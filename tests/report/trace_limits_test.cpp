@@ -1,6 +1,7 @@
 // tessaray-report on traces with values no run writes: a time beyond the steady clock's
 // range, a frame index beyond 64 bits, offsets that overflow, console lines inside a trace,
 // a span of a century. Each is refused or skipped and counted, in bounded time and memory.
+#include "tests/support/sample_lines.h"
 #include "trace/trace_file.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +78,7 @@ TEST(TraceLimits, ValuesBeyondTheirRangeAreSkippedAndCountedInBoundedTimeAndMemo
         {"a negative lead", "F 1 1000 0 0 0 - n - -3 0 0\n", 1, 1},
         {"a status beyond 32 bits", "X 1000 1 4294967296\n", 1, 1},
         {"console lines inside a trace",
-         "prox bypass: ON ('p' sent)\n" + std::string(kFrame) + "INIT_START\n", 2, 2},
+         printed(lines::kBypass, lines::kBypassOn) + std::string(kFrame) + "INIT_START\n", 2, 2},
         // Within range, a century apart: the frames-per-second counters follow the frames.
         {"frames a century apart", "F 1 3200000000000000000 0 0 0 - n - - 0 0\n", 2, 0},
     };

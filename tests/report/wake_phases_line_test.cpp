@@ -23,6 +23,14 @@ std::string formatted(const WakePhaseTimes& t) {
     return ::testing::internal::GetCapturedStdout();
 }
 
+// The line with its five fields as they are written: each a time or "-", the last an interval.
+std::string phasesLine(const char* react, const char* mode, const char* power, const char* vblank,
+                       const char* on) {
+    char text[256];
+    std::snprintf(text, sizeof text, lines::kWakePhases.format(), react, mode, power, vblank, on);
+    return text;
+}
+
 // The fields read back through the line's definition, as tessaray-report reads them.
 struct ReadPhases {
     lines::OptionalMs react, mode, power, vblank;
@@ -30,33 +38,33 @@ struct ReadPhases {
 };
 bool readBack(const std::string& line, ReadPhases& out) {
     return lines::scan(lines::kWakePhases, line, out.react, out.mode, out.power, out.vblank, out.on) &&
-           lines::classify(line) == &lines::entryOf(lines::LineId::WakePhases);
+           lines::classify(line).entry == &lines::entryOf(lines::LineId::WakePhases);
 }
 
 TEST(WakePhasesLine, WrittenAndReadBack) {
     struct Case {
         const char* what;
         WakePhaseTimes times;
-        const char* line;
+        std::string line;
     };
     const Case cases[] = {
         {"park wake, every step",
          {kRequest, kRequest + 47 * kMs, kRequest + 47300000, kRequest + 48 * kMs, kRequest + 61250000,
           kRequest + 140 * kMs, kRequest + 190 * kMs},
-         "WAKE_PHASES react=47.0 mode=47.3 power=48.0 vblank=61.2 on=140.0..190.0 ms\n"},
+         phasesLine("47.0", "47.3", "48.0", "61.2", "140.0..190.0")},
         {"doze wake: no mode set, no vertical blank of its own",
          {kRequest, kRequest + 20000, 0, kRequest + 400000, 0, kRequest + 93 * kMs, kRequest + 98 * kMs},
-         "WAKE_PHASES react=0.0 mode=- power=0.4 vblank=- on=93.0..98.0 ms\n"},
+         phasesLine("0.0", "-", "0.4", "-", "93.0..98.0")},
         {"stamps of an earlier wake do not count; bounds rounded outward",
          {kRequest, kRequest - kMs, kRequest - kMs, kRequest - kMs, kRequest - kMs, kRequest + 100050000,
           kRequest + 105010000},
-         "WAKE_PHASES react=- mode=- power=- vblank=- on=100.0..105.1 ms\n"},
+         phasesLine("-", "-", "-", "-", "100.0..105.1")},
         {"last off report before the request",
          {kRequest, 0, 0, 0, 0, kRequest - 2 * kMs, kRequest + 3 * kMs},
-         "WAKE_PHASES react=- mode=- power=- vblank=- on=-2.0..3.0 ms\n"},
+         phasesLine("-", "-", "-", "-", "-2.0..3.0")},
         {"no off report since the link came up: no interval",
          {kRequest, 0, 0, 0, 0, 0, kRequest + 90 * kMs},
-         "WAKE_PHASES react=- mode=- power=- vblank=- on=- ms\n"},
+         phasesLine("-", "-", "-", "-", "-")},
     };
     for (const Case& c : cases) {
         const std::string line = formatted(c.times);
@@ -70,10 +78,9 @@ TEST(WakePhasesLine, WrittenAndReadBack) {
             EXPECT_GE(read.on.hi * kMs, double(c.times.onHiNs - kRequest)) << c.what;
         }
     }
-    for (const char* bad : {"WAKE_PHASES react=1.0 mode=- power=- vblank=- on=5.0..4.0 ms",
-                            "WAKE_PHASES react=1.0 mode=- power=- vblank=- on=1.0 ms",
-                            "WAKE_PHASES react=x mode=- power=- vblank=- on=- ms",
-                            "WAKE_PHASES react=-1.0 mode=- power=- vblank=- on=- ms"}) {
+    for (const std::string& bad :
+         {phasesLine("1.0", "-", "-", "-", "5.0..4.0"), phasesLine("1.0", "-", "-", "-", "1.0"),
+          phasesLine("x", "-", "-", "-", "-"), phasesLine("-1.0", "-", "-", "-", "-")}) {
         ReadPhases read;
         EXPECT_FALSE(readBack(bad, read)) << bad;
     }

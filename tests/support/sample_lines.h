@@ -48,6 +48,17 @@ std::string sampleText(const lines::LineFormat<Fields...>& line, std::type_ident
     return n > 0 ? std::string(text, static_cast<size_t>(n) - 1) : std::string();
 }
 
+// The line as the program prints it, its line end included: how tests write and look for lines.
+template <typename... Fields>
+std::string printed(const lines::LineFormat<Fields...>& line, std::type_identity_t<Fields>... fields) {
+    return sampleText(line, fields...) + "\n";
+}
+
+// A marker line, "NAME hh:mm:ss.mmm".
+inline std::string markerAt(const char* name, unsigned h, unsigned m, unsigned s, unsigned ms) {
+    return printed(lines::kMarker, name, h, m, s, ms);
+}
+
 template <typename... Fields>
 std::string sampleTextOf(const lines::LineFormat<Fields...>& line) {
     return sampleText(line, sampleField<Fields>()...);
@@ -60,14 +71,15 @@ SampleLine sampleOf(lines::LineId id, const lines::LineFormat<Fields...>& line) 
 
 inline std::vector<SampleLine> sampleLines() {
     std::vector<SampleLine> out;
-#define TESSARAY_SAMPLE(name, stream, role, outcome, fields, text) \
+#define TESSARAY_SAMPLE(name, stream, role, outcome, facts, fields, text) \
     out.push_back(sampleOf(lines::LineId::name, lines::k##name));
     TESSARAY_PRINTED_LINES(TESSARAY_SAMPLE)
 #undef TESSARAY_SAMPLE
     // The markers by their names.
     std::erase_if(out, [](const SampleLine& s) { return s.entry->id == lines::LineId::Marker; });
-    for (const char* name : lines::kMarkerNames)
-        out.push_back({&lines::entryOf(lines::LineId::Marker), sampleText(lines::kMarker, name, 7, 7, 7, 7)});
+    for (const lines::MarkerLine& marker : lines::kMarkers)
+        out.push_back(
+            {&lines::entryOf(lines::LineId::Marker), sampleText(lines::kMarker, marker.name, 7, 7, 7, 7)});
     return out;
 }
 
