@@ -33,7 +33,6 @@ TEST(ClosePrompt, OnlyAStartFromExplorerWithAConsoleWindowAndNothingRedirectedAs
         {"Windows Terminal", startedBy("WindowsTerminal.exe"), false},
         {"cmd", startedBy("cmd.exe", true, 2), false},
         {"remote PowerShell", startedBy("wsmprovhost.exe", false), false},
-        {"no parent found", startedBy(""), false},
         {"a name that only begins as Explorer's", startedBy("explorer.exe.bak"), false},
     };
     for (const auto& start : starts)

@@ -41,9 +41,8 @@ BOOL WINAPI recordRead(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, L
     return gReadFile(file, buffer, length, read, overlapped);
 }
 
-// Ids are read without access rights, only the match is opened for reading and writing (its
-// refusal said with the system's error), a read asks for the input report length, and a stop
-// set before a read began (a cancel made then reaches no read) ends it at once.
+// Ids read without access, only the match opened for I/O (its refusal said with the system's
+// error), reads of the input report length, and a stop set before a read began ends it at once.
 TEST(Win32HidTransport, IdsReadWithoutAccessTheMatchOpenedForIoItsReadsSizedAndStoppable) {
     platform::HidFunctions& hid = platform::hidFunctions();
     const platform::HidFunctions saved = hid;
@@ -71,8 +70,7 @@ TEST(Win32HidTransport, IdsReadWithoutAccessTheMatchOpenedForIoItsReadsSizedAndS
     EXPECT_EQ(transport.lastError(), hid_error::kOperationAborted);
     EXPECT_LT(platform::steadyNowNs() - start, int64_t(1000000000));
     for (HidHandle handle : found) transport.close(handle);
-    platform::closeHandle(event);
-    platform::closeHandle(stop);
+    for (platform::OsHandle handle : {event, stop}) platform::closeHandle(handle);
 
     gHeldByAnother = true;
     ::testing::internal::CaptureStderr();
