@@ -59,8 +59,14 @@ class Row {
 
 }  // namespace
 
-std::string csvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+// A text cell that a spreadsheet would run as a formula (= + - @ first, or a tab or CR before
+// one) gets a ' before it, as spreadsheet guidance recommends; numbers never come here.
+std::string csvField(std::string_view field) {
+    const bool formula =
+        !field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos;
+    std::string text(formula ? 1 : 0, '\'');
+    text += field;
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return text;
     std::string out = "\"";
     for (char c : text) {
         if (c == '"') out += '"';

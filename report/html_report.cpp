@@ -10,6 +10,7 @@
 #include "report/html_data.h"
 #include "report/log_parser.h"
 #include "report/log_text.h"
+#include "report/report_text.h"
 #include "report/metrics.h"
 #include "report/stats.h"
 #include "report/summary_text.h"
@@ -21,12 +22,10 @@ namespace {
 constexpr int64_t kDayMs = 86400000;
 
 void add(std::string& out, const char* format, ...) {
-    char text[1024];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    appendFormatV(out, format, args);
     va_end(args);
-    out += text;
 }
 
 // The page says it is UTF-8: text keeps its characters.
@@ -34,13 +33,17 @@ std::string pageText(std::string_view text) {
     return escape(text, true);
 }
 
-// Script content ends at the first "</": JSON allows "<\/" for it.
+// Script content ends at "</script" and changes state at "<!--": no '<' is left in it (JSON
+// has one only inside strings, where "\u003c" reads as the same character).
 std::string scriptSafe(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (text[i] == '<' && i + 1 < text.size() && text[i + 1] == '/') out += '\\';
+    for (const char c : text) {
+        if (c == '<') {
+            out += "\\u003c";
+        } else {
+            out += c;
+        }
     }
     return out;
 }
@@ -87,7 +90,7 @@ void runSection(std::string& out, const LoggedRun& run, size_t number, bool chos
     char lines[64];
     std::snprintf(lines, sizeof lines, ", lines %zu-%zu", run.firstLine, run.lastLine);
     row(out, "log", run.source + lines);
-    std::string end = runEndName(run.end);
+    std::string end = runEndText(run);
     if (runExitCode(run) >= 0) add(end, " (exit code %d)", runExitCode(run));
     row(out, "mode", std::string(modeName(run.mode)) + ", " + end);
     row(out, "settings", settingsText(run));
@@ -148,6 +151,21 @@ std::string titleOf(const LoggedRun& run, const std::string& date) {
     if (const std::string settings = settingsText(run); !settings.empty())
         add(title, ", %s", settings.c_str());
     return title;
+}
+
+// What of a long trace the timeline leaves out: the frames CSV and the trace JSON have it all.
+void timelineNote(std::string& out, const nlohmann::ordered_json& shown) {
+    const size_t frames = shown["frames"], framesShown = shown["frames_shown"];
+    const size_t left = shown["other_records_left_out"];
+    if (framesShown == frames && left == 0) return;
+    out += "<p class=\"note\" id=\"timeline-thinned\">";
+    if (framesShown < frames)
+        add(out,
+            "The trace has %zu frames; the timeline shows %zu of them: every frame within 1 s of a marker "
+            "(%zu) and one in %zu of the others. ",
+            frames, framesShown, size_t(shown["near_markers"]), size_t(shown["every"]));
+    if (left > 0) add(out, "%zu other records (markers, panel calls, status changes) are left out. ", left);
+    out += "The frames CSV (--frames-csv) and the trace JSON (--trace-json) hold every record.</p>\n";
 }
 
 }  // namespace
@@ -215,9 +233,12 @@ std::string htmlReport(const HtmlInput& in, const HtmlAssets& assets) {
     out +=
         "<section id=\"distributions\"><h2>Distributions over all runs</h2>\n"
         "<div class=\"charts\" id=\"chart-distributions\"></div></section>\n";
+    nlohmann::ordered_json traceData;
     if (in.trace) {
+        traceData = traceTimelineData(*in.trace, run.refreshHz);
+        out += "<section id=\"timeline\"><h2>Frame timeline (trace)</h2>\n";
+        timelineNote(out, traceData["shown"]);
         out +=
-            "<section id=\"timeline\"><h2>Frame timeline (trace)</h2>\n"
             "<p class=\"controls\">Drag across the chart to zoom in, double-click to see the whole run; "
             "or: <span id=\"zoom-buttons\"></span></p>\n"
             "<div class=\"chart\" id=\"chart-timeline\"></div>\n"
@@ -228,7 +249,7 @@ std::string htmlReport(const HtmlInput& in, const HtmlAssets& assets) {
 
     nlohmann::ordered_json data = {
         {"run", in.run}, {"cycles", cyclePhasesData(run)}, {"distributions", distributionsData(runs)}};
-    if (in.trace) data["trace"] = traceTimelineData(*in.trace, run.refreshHz);
+    if (in.trace) data["trace"] = std::move(traceData);
     out += "<script type=\"application/json\" id=\"report-data\">";
     out += scriptSafe(data.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     out += "</script>\n<script>\n";

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "report/console.h"
 #include "report/log_parser.h"
 
 namespace corva::report {
@@ -53,7 +54,7 @@ Read readAll(const std::string& path, std::string& bytes) {
     return readBounded(file, bytes);
 }
 
-std::vector<std::string> expand(const std::vector<std::string>& paths) {
+std::vector<std::string> expand(const std::vector<std::string>& paths, bool sayEmpty = true) {
     std::vector<std::string> files;
     for (const std::string& path : paths) {
         std::error_code error;
@@ -63,8 +64,7 @@ std::vector<std::string> expand(const std::vector<std::string>& paths) {
                 if (entry.is_regular_file(error) && entry.path().extension() == ".log")
                     inFolder.push_back(textOf(entry.path()));
             std::sort(inFolder.begin(), inFolder.end());
-            if (inFolder.empty())
-                std::fprintf(stderr, "tessaray-report: %s: no *.log file in this folder\n", path.c_str());
+            if (inFolder.empty() && sayEmpty) complain("%s: no *.log file in this folder", path.c_str());
             files.insert(files.end(), inFolder.begin(), inFolder.end());
         } else {
             files.push_back(path);
@@ -76,37 +76,42 @@ std::vector<std::string> expand(const std::vector<std::string>& paths) {
 }  // namespace
 
 bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& logs) {
+    return loadLogs(paths, logs, LogSeen());
+}
+
+bool loadLogs(const std::vector<std::string>& paths, std::vector<ParsedLog>& logs, const LogSeen& onLog) {
     bool allGood = true;
     for (const std::string& path : expand(paths)) {
         std::string bytes;
         const Read read = readAll(path, bytes);
         if (read != Read::Ok) {
-            std::fprintf(stderr, "tessaray-report: %s: %s\n", path.c_str(),
-                         read == Read::NotAFile
-                             ? "not a regular file (a device or a pipe): give a saved log, or "
-                               "'-' to read standard input"
-                         : read == Read::TooLarge ? "larger than 64 MiB: not a tessaray log"
-                                                  : "cannot read this file");
+            complain("%s: %s", path.c_str(),
+                     read == Read::NotAFile ? "not a regular file (a device or a pipe): give a saved log, or "
+                                              "'-' to read standard input"
+                     : read == Read::TooLarge ? "larger than 64 MiB: not a tessaray log"
+                                              : "cannot read this file");
             allGood = false;
             continue;
         }
         ParsedLog log = parseLog(bytes, path);
         if (!log.isLog) {
             if (bytes.empty()) {
-                std::fprintf(stderr, "tessaray-report: %s: empty, not a tessaray log\n", path.c_str());
+                complain("%s: empty, not a tessaray log", path.c_str());
             } else {
-                std::fprintf(
-                    stderr,
-                    "tessaray-report: %s: not a tessaray log (%s, %zu lines, none of them a line the "
-                    "program prints)\n",
-                    path.c_str(), log.encoding.c_str(), log.lines);
+                complain("%s: not a tessaray log (%s, %zu lines, none of them a line the program prints)",
+                         path.c_str(), log.encoding.c_str(), log.lines);
             }
             allGood = false;
             continue;
         }
+        if (onLog) onLog(log, bytes);
         logs.push_back(std::move(log));
     }
     return allGood;
+}
+
+std::vector<std::string> logFilesOf(const std::vector<std::string>& paths) {
+    return expand(paths, false);
 }
 
 }  // namespace corva::report

@@ -69,6 +69,32 @@ bool looksUtf16Le(std::string_view bytes) {
     return zeros * 10 >= pairs * 9;
 }
 
+// The program's em dash (UTF-8 E2 80 94) as a shell shows it after reading the bytes in a
+// legacy code page and saving what it read: Windows PowerShell 5.1's `>` with the console's
+// OEM code page 437 ("ΓÇö") or 850 ("ÔÇö"), or Windows-1252 ("â€”").
+constexpr std::string_view kMisreadDashes[] = {"\xCE\x93\xC3\x87\xC3\xB6", "\xC3\x94\xC3\x87\xC3\xB6",
+                                               "\xC3\xA2\xE2\x82\xAC\xE2\x80\x9D"};
+constexpr std::string_view kEmDash = "\xE2\x80\x94";
+
+// The text with each misread dash read as the dash, so a line matches the text it was printed
+// from; empty when there is none.
+std::string dashesRestored(std::string_view text) {
+    std::string out;
+    size_t copied = 0;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != '\xCE' && text[at] != '\xC3') continue;  // the first byte of every form
+        for (std::string_view dash : kMisreadDashes) {
+            if (text.compare(at, dash.size(), dash) != 0) continue;
+            out.append(text.substr(copied, at - copied)).append(kEmDash);
+            copied = at + dash.size();
+            at = copied - 1;
+            break;
+        }
+    }
+    if (copied == 0) return {};
+    return out.append(text.substr(copied));
+}
+
 }  // namespace
 
 LogText decodeLogBytes(std::string_view bytes) {
@@ -82,6 +108,10 @@ LogText decodeLogBytes(std::string_view bytes) {
     } else {
         log.text = has("\xEF\xBB\xBF") ? bytes.substr(3) : bytes;
         log.encoding = "ASCII";
+    }
+    if (std::string restored = dashesRestored(log.text); !restored.empty()) {
+        log.converted = std::move(restored);
+        log.text = log.converted;
     }
     // Zero bytes after the text (a file preallocated, or cut short by a crash) are no part
     // of it.

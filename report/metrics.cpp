@@ -1,6 +1,7 @@
 #include "report/metrics.h"
 
 #include "lines/run_figures.h"
+#include "report/log_parser.h"
 
 namespace corva::report {
 namespace {
@@ -76,6 +77,10 @@ std::vector<double> runsMetric(const std::vector<const LoggedRun*>& runs, Metric
         values.insert(values.end(), more.begin(), more.end());
     }
     return values;
+}
+
+const char* runEndText(const LoggedRun& run) {
+    return run.end == RunEnd::Completed && run.result.displayLost ? "display lost" : runEndName(run.end);
 }
 
 int runExitCode(const LoggedRun& run) {

@@ -59,4 +59,8 @@ std::vector<double> runsMetric(const std::vector<const LoggedRun*>& runs, Metric
 // The exit code the program returned, when the log shows it; -1 when it does not.
 int runExitCode(const LoggedRun& run);
 
+// How the run ended, as a reader says it: a completed run whose display was lost (exit 4)
+// ended with the display lost.
+const char* runEndText(const LoggedRun& run);
+
 }  // namespace corva::report

@@ -1,12 +1,15 @@
 // tessaray-report: reads saved logs of tessaray or tessaray-sim and summarises them.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
+#include "report/console.h"
 #include "report/csv_output.h"
+#include "report/history_command.h"
+#include "report/history_import.h"
 #include "report/html_report.h"
 #include "report/json_output.h"
 #include "report/log_files.h"
+#include "report/output_files.h"
 #include "report/report_options.h"
 #include "report/summary_text.h"
 #include "report/svg_plot.h"
@@ -20,28 +23,48 @@ using corva::trace::TraceFile;
 using corva::trace::TraceRead;
 
 bool writeFile(const std::string& path, const std::string& text, const char* what) {
-    std::ofstream file(path, std::ios::binary);
-    file << text;
-    file.close();
-    if (!file) {
-        std::fprintf(stderr, "tessaray-report: cannot write the %s to %s\n", what, path.c_str());
-        return false;
+    std::string reason;
+    if (writeOutputFile(path, text, reason) == OutputWrite::Written) return true;
+    complain("cannot write the %s to %s: %s", what, path.c_str(), reason.c_str());
+    return false;
+}
+
+// An output that names one of the inputs would destroy it: refused before anything is read
+// or written.
+bool outputIsAnInput(const ReportOptions& o) {
+    std::vector<std::string> inputs = logFilesOf(o.logs);
+    for (const auto* set : {&o.compareA, &o.compareB}) {
+        const std::vector<std::string> files = logFilesOf(*set);
+        inputs.insert(inputs.end(), files.begin(), files.end());
     }
-    return true;
+    if (!o.trace.empty()) inputs.push_back(o.trace);
+    std::vector<std::string> outputs = {o.csv, o.json, o.svg, o.html};
+    for (const auto* pair : {&o.traceJson, &o.framesCsv})
+        if (pair->size() == 2) {
+            outputs.push_back((*pair)[0]);
+            inputs.push_back((*pair)[1]);
+        }
+    for (const std::string& output : outputs)
+        for (const std::string& input : inputs)
+            if (!output.empty() && sameFile(output, input)) {
+                complain("%s: this output is the input %s: it would be overwritten; give another file",
+                         output.c_str(), input.c_str());
+                return true;
+            }
+    return false;
 }
 
 bool loadTrace(const std::string& path, TraceFile& trace) {
     std::string error;
     if (readTraceFile(path, trace, error) == TraceRead::Ok) {
         if (trace.badLines > 0)
-            std::fprintf(
-                stderr,
-                "tessaray-report: %s: skipped %zu lines that are not trace records or hold a value out "
-                "of range (the first: line %zu)\n",
+            complain(
+                "%s: skipped %zu lines that are not trace records or hold a value out of range (the "
+                "first: line %zu)",
                 path.c_str(), trace.badLines, trace.firstBadLine);
         return true;
     }
-    std::fprintf(stderr, "tessaray-report: %s: %s\n", path.c_str(), error.c_str());
+    complain("%s: %s", path.c_str(), error.c_str());
     return false;
 }
 
@@ -57,13 +80,12 @@ int convertTrace(const std::vector<std::string>& outAndTrace, bool json) {
 // Says whether the trace and the run of the logs it was recorded with agree.
 bool checkTraceAgainstLogs(const TraceFile& trace, const TraceMatch& match) {
     if (match.run != nullptr && match.disagreements.empty()) {
-        std::printf("trace %s: agrees with run %zu of %s (%zu frames, %zu markers)\n", trace.source.c_str(),
-                    match.runNumber, match.run->source.c_str(), trace.frames.size(), match.markers);
+        sayFormat("trace %s: agrees with run %zu of %s (%zu frames, %zu markers)\n", trace.source.c_str(),
+                  match.runNumber, match.run->source.c_str(), trace.frames.size(), match.markers);
         return true;
     }
     for (const std::string& problem : match.disagreements)
-        std::fprintf(stderr, "tessaray-report: trace %s and its log disagree: %s\n", trace.source.c_str(),
-                     problem.c_str());
+        complain("trace %s and its log disagree: %s", trace.source.c_str(), problem.c_str());
     return false;
 }
 
@@ -73,14 +95,13 @@ int writeHtml(const ReportOptions& options, const std::vector<ParsedLog>& logs, 
               const std::vector<ParsedLog>* setB) {
     const HtmlAssets* assets = htmlAssets();
     if (assets == nullptr) {
-        std::fprintf(
-            stderr,
-            "tessaray-report: --html is not available: this tessaray-report was built without "
-            "its chart library (configured without npm and node, or with TESSARAY_HTML_REPORT=OFF)\n");
+        complain(
+            "--html is not available: this tessaray-report was built without its chart library "
+            "(configured without npm and node, or with TESSARAY_HTML_REPORT=OFF)");
         return 2;
     }
     if (allRuns(logs).empty()) {
-        std::fprintf(stderr, "tessaray-report: --html: the logs hold no run of the program to show\n");
+        complain("--html: the logs hold no run of the program to show");
         return 2;
     }
     HtmlInput input;
@@ -95,8 +116,8 @@ int writeHtml(const ReportOptions& options, const std::vector<ParsedLog>& logs, 
         // The no-match case was said by the trace check already.
         if (match.run == nullptr) return 2;
         if (match.runNumber != input.run) {
-            std::fprintf(stderr, "tessaray-report: --html: the trace %s is of run %zu, not of run %zu\n",
-                         trace->source.c_str(), match.runNumber, input.run);
+            complain("--html: the trace %s is of run %zu, not of run %zu", trace->source.c_str(),
+                     match.runNumber, input.run);
             return 2;
         }
     }
@@ -105,7 +126,7 @@ int writeHtml(const ReportOptions& options, const std::vector<ParsedLog>& logs, 
     input.compareB = setB;
     input.date = runDate(trace, allRuns(logs)[input.run - 1]->source);
     if (!writeFile(options.html, htmlReport(input, *assets), "page")) return 3;
-    std::printf("page: %s\n", options.html.c_str());
+    sayFormat("page: %s\n", options.html.c_str());
     return 0;
 }
 
@@ -114,15 +135,24 @@ int writeHtml(const ReportOptions& options, const std::vector<ParsedLog>& logs, 
 int main(int argc, char** argv) {
     ReportOptions options;
     if (const int code = parseReportOptions(argc, argv, options); code >= 0) return code;
+    if (outputIsAnInput(options)) return 1;
 
     int traceCode = std::max(convertTrace(options.traceJson, true), convertTrace(options.framesCsv, false));
-    if (options.logs.empty() && options.compareA.empty()) return traceCode;
+    const bool withHistory = !options.history.empty();
+    if (options.logs.empty() && options.compareA.empty()) {
+        if (withHistory && traceCode == 0) return historyCommand(options, {}, {}, nullptr, TraceMatch{});
+        return traceCode;
+    }
     TraceFile trace;
     const bool haveTrace = !options.trace.empty() && loadTrace(options.trace, trace);
     if (!options.trace.empty() && !haveTrace) traceCode = std::max(traceCode, 2);
 
     std::vector<ParsedLog> logs;
-    bool inputsGood = loadLogs(options.logs, logs);
+    // The history keys each run by its lines, read while the log's bytes are at hand.
+    std::vector<std::vector<std::string>> keys;
+    bool inputsGood = loadLogs(options.logs, logs, [&](const ParsedLog& log, std::string_view bytes) {
+        if (withHistory) keys.push_back(runContentKeys(bytes, log));
+    });
     const bool comparing = !options.compareA.empty();
     std::vector<ParsedLog> setA;
     std::vector<ParsedLog> setB;
@@ -134,24 +164,25 @@ int main(int argc, char** argv) {
     }
     if (logs.empty()) {
         // A refused input has said why already: one message per fault.
-        if (inputsGood) std::fprintf(stderr, "tessaray-report: no log to report on\n");
+        if (inputsGood) complain("no log to report on");
         return 2;
     }
 
-    if (!options.quiet) std::fputs(summaryText(logs).c_str(), stdout);
+    if (!options.quiet) say(summaryText(logs));
     const TraceMatch match = haveTrace ? matchTraceToLogs(trace, logs) : TraceMatch{};
     if (haveTrace && !checkTraceAgainstLogs(trace, match)) traceCode = std::max(traceCode, 2);
     if (comparing) {
         if (setA.empty() || setB.empty()) {
-            std::fprintf(stderr, "tessaray-report: --compare needs at least one log on each side\n");
+            complain("--compare needs at least one log on each side");
             return 2;
         }
-        std::printf("\n%s", comparisonText(setA, setB).c_str());
+        say("\n");
+        say(comparisonText(setA, setB));
     }
 
     const bool runMissing = options.run > 0 && timelineRun(logs, options.run) == nullptr;
     if (runMissing && (!options.svg.empty() || !options.html.empty())) {
-        std::fprintf(stderr, "tessaray-report: --run %zu: there is no such run\n", options.run);
+        complain("--run %zu: there is no such run", options.run);
         return 1;
     }
     bool written = true;
@@ -162,7 +193,7 @@ int main(int argc, char** argv) {
     if (!options.json.empty()) written = writeFile(options.json, reportJson(logs), "JSON") && written;
     if (!options.svg.empty()) {
         if (writeFile(options.svg, svgReport(logs, options.run, haveTrace ? &trace : nullptr), "plot")) {
-            std::printf("plot: %s\n", options.svg.c_str());
+            sayFormat("plot: %s\n", options.svg.c_str());
         } else {
             written = false;
         }
@@ -173,6 +204,10 @@ int main(int argc, char** argv) {
         if (code == 2) traceCode = 2;
         if (code == 3) written = false;
     }
-    if (!inputsGood || traceCode == 2) return 2;
-    return written && traceCode != 3 ? 0 : 3;
+    const int historyCode =
+        withHistory ? historyCommand(options, logs, keys, haveTrace ? &trace : nullptr, match) : 0;
+    written = standardOutputWritten() && written;
+    if (!inputsGood || traceCode == 2 || historyCode == 2) return 2;
+    if (!written || traceCode == 3) return 3;
+    return historyCode;
 }

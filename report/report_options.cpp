@@ -22,7 +22,14 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
                    "timeline) to FILE")
         ->type_name("FILE");
     app.add_option("--run", options.run, "the run the plot and the page show (from 1 over all logs)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Validator(
+            [](const std::string& value) {
+                return value.find_first_not_of("0123456789") == std::string::npos &&
+                               value.find_first_not_of('0') != std::string::npos
+                           ? std::string()
+                           : std::string(kRunsCountFromOne) + " (" + value + " is not a run)";
+            },
+            "RUN"));
     auto* a = app.add_option("--compare", options.compareA, "A/B comparison: the logs of set A ...")
                   ->expected(1, -1)
                   ->type_name("A...");
@@ -31,7 +38,8 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
                   ->type_name("B...");
     a->needs(b);
     b->needs(a);
-    app.add_flag("-q,--quiet", options.quiet, "no summary on standard output");
+    app.add_flag("-q,--quiet", options.quiet,
+                 "no summary on standard output (nor the history's count of runs added)");
     app.add_option(
            "--trace", options.trace,
            "a trace of the same run (TESSARAY_TRACE_FILE): checked against the logs, plotted with --svg")
@@ -42,15 +50,54 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
     app.add_option("--frames-csv", options.framesCsv, "write one row per frame of TRACE to OUT")
         ->expected(2)
         ->type_name("OUT TRACE");
+    auto* history =
+        app.add_option("--history", options.history,
+                       "add the logs' runs to the run history FILE (SQLite; made when missing); a run "
+                       "already there is left as it is")
+            ->type_name("FILE");
+    app.add_option("--machine", options.machine,
+                   "with --history: the machine the runs were made on "
+                   "(default: this computer's name)")
+        ->type_name("NAME")
+        ->needs(history);
+    app.add_option("--merge", options.merge, "with --history: take in the runs of other histories")
+        ->expected(1, -1)
+        ->type_name("OTHER...")
+        ->needs(history);
+    auto* trend =
+        app.add_flag("--trend", options.trend,
+                     "with --history: each driver and mode's median wake figures run after run (with logs: "
+                     "only theirs)")
+            ->needs(history);
+    app.add_option("--last", options.last, "with --trend: the last N runs of each (0: all; default 20)")
+        ->type_name("N")
+        ->needs(trend);
+    auto* regressions =
+        app.add_flag("--regressions", options.regressions,
+                     "with --history: compare each driver and mode's newest runs with the runs before them")
+            ->needs(history);
+    app.add_option("--newest", options.newest,
+                   "with --regressions: how many newest runs are judged (default 1)")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber)
+        ->needs(regressions);
+    app.add_option("--threshold", options.thresholdMs,
+                   "with --regressions: a median worse by less than MS is no regression (default 5)")
+        ->type_name("MS")
+        ->check(CLI::NonNegativeNumber)
+        ->needs(regressions);
     app.set_version_flag("--version", "tessaray-report " TESSARAY_VERSION_STRING);
     app.footer(
-        "Exit codes: 0 done; 1 bad command line; 2 an input was unreadable or not a tessaray log (or "
-        "trace),\n"
-        "or a trace disagrees with its log; 3 an output file could not be written\n"
+        "Exit codes: 0 done; 1 bad command line, or an output that is one of the inputs; 2 an input was\n"
+        "unreadable or not a tessaray log (or trace), or a trace disagrees with its log, or the history is\n"
+        "not one, damaged, locked too long or newer; 3 an output file or standard output could not be\n"
+        "written (a FIFO without a reader among them); 4 --regressions found a regression\n"
         "Examples:\n"
         "  tessaray-report results/*/tessaray.log --svg plot.svg\n"
         "  tessaray-report run/tessaray.log --trace run/trace.txt --html report.html\n"
-        "  tessaray-report --compare old/*.log --with new/*.log");
+        "  tessaray-report --compare old/*.log --with new/*.log\n"
+        "  tessaray-report results/*/tessaray.log --history history.sqlite --machine lab-2\n"
+        "  tessaray-report --history history.sqlite --trend --regressions --threshold 10");
     // The library reports command-line errors by exception; they stop here.
     try {
         app.parse(argc, argv);
@@ -58,8 +105,10 @@ int parseReportOptions(int argc, char** argv, ReportOptions& options) {
         const int code = app.exit(error);
         return code == 0 ? 0 : 1;
     }
+    const bool historyOnly =
+        !options.history.empty() && (!options.merge.empty() || options.trend || options.regressions);
     if (options.logs.empty() && options.compareA.empty() && options.traceJson.empty() &&
-        options.framesCsv.empty()) {
+        options.framesCsv.empty() && !historyOnly) {
         std::fprintf(stderr, "tessaray-report: no log given (a file, a folder, or - for standard input)\n%s",
                      app.help().c_str());
         return 1;

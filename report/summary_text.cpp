@@ -6,18 +6,17 @@
 
 #include "report/log_parser.h"
 #include "report/log_text.h"
+#include "report/report_text.h"
 #include "report/metrics.h"
 
 namespace corva::report {
 namespace {
 
 void add(std::string& out, const char* format, ...) {
-    char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    appendFormatV(out, format, args);
     va_end(args);
-    out += line;
 }
 
 const char* outcomeReason(CycleOutcome outcome) {
@@ -85,7 +84,7 @@ void runBlock(std::string& out, const LoggedRun& run, size_t index) {
     const int exitCode = runExitCode(run);
     add(out, "Run %zu: %s lines %zu-%zu: %s%s, %s", index, run.source.c_str(), run.firstLine, run.lastLine,
         run.mode == RunMode::Unknown ? "run of a mode the log does not show" : modeName(run.mode),
-        run.mode == RunMode::Unknown ? "" : " run", runEndName(run.end));
+        run.mode == RunMode::Unknown ? "" : " run", runEndText(run));
     if (exitCode >= 0) add(out, " (exit code %d)", exitCode);
     if (run.end == RunEnd::LogCut) out += " -- the log stops before the run's result line";
     out += "\n";

@@ -8,12 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "report/report_text.h"
+
 namespace corva::report {
 
-// Text for markup: the five characters of the syntax escaped. `keepUtf8` false (the SVG,
-// whose logs may hold bytes of a legacy code page that are not UTF-8): bytes above 0x7F
-// become '?', so the picture stays well-formed; true (the page, which says it is UTF-8):
-// kept.
+// Text for markup: the five characters of the syntax escaped, control characters (which
+// XML does not allow) '?'. `keepUtf8` false (the SVG, whose logs may hold bytes of a legacy
+// code page that are not UTF-8): bytes above 0x7F become '?', so the picture stays
+// well-formed; true (the page, which says it is UTF-8): kept.
 inline std::string escape(std::string_view text, bool keepUtf8 = false) {
     std::string out;
     for (char c : text) {
@@ -30,8 +32,11 @@ inline std::string escape(std::string_view text, bool keepUtf8 = false) {
             case '"':
                 out += "&quot;";
                 break;
-            default:
-                out += keepUtf8 || static_cast<unsigned char>(c) < 0x80 ? c : '?';
+            default: {
+                const auto byte = static_cast<unsigned char>(c);
+                const bool control = (byte < 0x20 && c != '\t' && c != '\n') || byte == 0x7F;
+                out += !control && (keepUtf8 || byte < 0x80) ? c : '?';
+            }
         }
     }
     return out;
@@ -40,12 +45,10 @@ inline std::string escape(std::string_view text, bool keepUtf8 = false) {
 class Svg {
   public:
     void add(const char* format, ...) {
-        char line[1024];
         va_list args;
         va_start(args, format);
-        std::vsnprintf(line, sizeof line, format, args);
+        appendFormatV(out_, format, args);
         va_end(args);
-        out_ += line;
     }
     void text(double x, double y, std::string_view text, const char* attributes = "") {
         add("<text x=\"%.1f\" y=\"%.1f\" %s>%s</text>\n", x, y, attributes, escape(text).c_str());

@@ -234,7 +234,7 @@ void drawTimeline(Svg& svg, const LoggedRun& run, size_t index) {
     std::string title =
         "Run " + std::to_string(index) + ": " + run.source + ", " + modeName(run.mode) + " run";
     if (!run.cycles.empty()) title += ", " + std::to_string(run.cycles.size()) + " cycle(s)";
-    title += std::string(", ") + runEndName(run.end);
+    title += std::string(", ") + runEndText(run);
     svg.text(20, 28, title, "font-size=\"16\" font-weight=\"bold\"");
     if (run.firstMs == kNoTime) {
         svg.text(20, 60, "this run has no time-stamped line to draw", "font-size=\"12\"");

@@ -2,6 +2,7 @@
 #include "report/trace_outputs.h"
 
 #include "report/log_parser.h"
+#include "report/report_text.h"
 #include "trace/trace_format.h"
 
 #include <algorithm>
@@ -41,16 +42,14 @@ std::string framesCsv(const TraceFile& t) {
         const std::string vblank = f.wait != 'n' ? ms(traceMs(t, f.vblankNs)) : "";
         const std::string predicted = f.predictedNs != 0 ? ms(traceMs(t, f.predictedNs)) : "";
         const std::string lead = f.leadNs != 0 ? ms(f.leadNs / 1e6) : "";
-        char row[512];
-        std::snprintf(row, sizeof row, "%llu,%.3f,%s,%.3f,%.3f,%.3f,%s,%s,%s,%s,%d,%d\n",
-                      static_cast<unsigned long long>(f.index), traceMs(t, f.startNs), interval.c_str(),
-                      (f.startNs - f.loopTopNs) / 1e6, traceMs(t, f.submitNs), traceMs(t, f.presentNs),
-                      vblank.c_str(),
-                      f.wait == 's'   ? "signalled"
-                      : f.wait == 't' ? "timed-out"
-                                      : "none",
-                      predicted.c_str(), lead.c_str(), f.freeRunning ? 1 : 0, f.presentStatus);
-        out += row;
+        appendFormat(out, "%llu,%.3f,%s,%.3f,%.3f,%.3f,%s,%s,%s,%s,%d,%d\n",
+                     static_cast<unsigned long long>(f.index), traceMs(t, f.startNs), interval.c_str(),
+                     (f.startNs - f.loopTopNs) / 1e6, traceMs(t, f.submitNs), traceMs(t, f.presentNs),
+                     vblank.c_str(),
+                     f.wait == 's'   ? "signalled"
+                     : f.wait == 't' ? "timed-out"
+                                     : "none",
+                     predicted.c_str(), lead.c_str(), f.freeRunning ? 1 : 0, f.presentStatus);
         previous = &f;
     }
     return out;
@@ -90,13 +89,11 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
     // Two plots a row.
     const double plotWidth = (right - left - 40) / 2;
     std::string out = "<g id=\"frame-intervals\">\n";
-    char line[512];
-    std::snprintf(
-        line, sizeof line,
+    appendFormat(
+        out,
         "<text x=\"20\" y=\"%.1f\" font-size=\"15\" font-weight=\"bold\">Frame intervals around each "
         "park and wake (trace)</text>\n",
         top + 20);
-    out += line;
     for (size_t e = 0; e < events.size(); ++e) {
         const double x0 = left + (e % 2) * (plotWidth + 40);
         const double y0 = top + 40 + (e / 2) * (kPlotHeight + kPlotGap);
@@ -121,8 +118,8 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
             peak = std::max(peak, std::min(interval, kClipMs));
         }
         const int64_t localMs = t.clockLocalMs + (events[e].ns - t.clockSteadyNs) / 1000000;
-        std::snprintf(
-            line, sizeof line,
+        appendFormat(
+            out,
             "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" stroke=\"#999\"/>\n"
             "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\">%s at %02d:%02d:%02d.%03d: frame interval (ms, "
             "0-%.0f), &#177;1 s</text>\n"
@@ -130,22 +127,18 @@ std::string frameIntervalSvg(const TraceFile& t, double top, double width, doubl
             x0, y0, plotWidth, kPlotHeight, x0, y0 - 6, events[e].name, int(localMs / 3600000 % 24),
             int(localMs / 60000 % 60), int(localMs / 1000 % 60), int(localMs % 1000), peak,
             x0 + plotWidth / 2, y0, x0 + plotWidth / 2, y0 + kPlotHeight);
-        out += line;
         for (const auto& [at, interval] : points) {
-            std::snprintf(line, sizeof line, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.8\" fill=\"%s\"/>\n",
-                          x0 + (at + kWindowMs) / (2 * kWindowMs) * plotWidth,
-                          y0 + kPlotHeight - std::min(interval, peak) / peak * kPlotHeight,
-                          interval > peak ? "#c00" : "#236");
-            out += line;
+            appendFormat(out, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"1.8\" fill=\"%s\"/>\n",
+                         x0 + (at + kWindowMs) / (2 * kWindowMs) * plotWidth,
+                         y0 + kPlotHeight - std::min(interval, peak) / peak * kPlotHeight,
+                         interval > peak ? "#c00" : "#236");
         }
     }
     height = 40 + ((events.size() + 1) / 2) * (kPlotHeight + kPlotGap);
     if (unplotted > 0) {
-        std::snprintf(
-            line, sizeof line,
-            "<text x=\"20\" y=\"%.1f\" font-size=\"12\">%zu more parks and wakes not plotted</text>\n",
+        appendFormat(
+            out, "<text x=\"20\" y=\"%.1f\" font-size=\"12\">%zu more parks and wakes not plotted</text>\n",
             top + height, unplotted);
-        out += line;
         height += 20;
     }
     out += "</g>\n";
@@ -176,9 +169,7 @@ constexpr int64_t kDayMs = 86400000;
 
 template <typename... Args>
 std::string sentence(const char* format, Args... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, args...);
-    return text;
+    return formatted(format, args...);
 }
 
 }  // namespace

@@ -60,9 +60,11 @@ TEST(Scenario, TransitionTimesOfTheDisplays) {
 
 TEST(Scenario, FirmwareBehavioursOfTheMicrocontroller) {
     EXPECT_FALSE(parseScenario("").scenario.firmware.any());
-    const ScenarioParse p =
-        parseScenario("mcu-restart doze command; mcu-jitter 1.5; mcu-poll 8; mcu-drift -200; mcu-lose 2.5");
+    const ScenarioParse p = parseScenario(
+        "mcu-restart doze command; mcu-jitter 1.5; mcu-poll 8; mcu-drift -200; mcu-lose 2.5; "
+        "mcu-version 0.5-rc1");
     ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.scenario.mcuVersion, "0.5-rc1");
     const FirmwareBehaviour& f = p.scenario.firmware;
     EXPECT_TRUE(f.restartOnDoze);
     EXPECT_FALSE(f.restartOnWake);
@@ -110,6 +112,8 @@ TEST(Scenario, RejectsMistakesWithTheLineNumber) {
         {"mcu-poll 1.5", "line 1: bad poll period '1.5'"},
         {"mcu-drift 1001", "line 1: bad drift '1001' (ppm, -1000 to 1000)"},
         {"mcu-lose 51", "line 1: bad share '51' (percent, 0 to 50)"},
+        {"mcu-version 0.4-abcdefghijklmnopqrstuvwxyz0123", "line 1: bad version"},
+        {"mcu-version", "line 1: cannot read 'mcu-version' with 0 argument(s)"},
         // The real line number, with ';' statements and comments before it.
         {"no-mcu; away\n# at 1 doff; x\n\naway; at 1 hop", "line 4: unknown event 'hop'"},
         // A short, printable excerpt of a long or binary word.

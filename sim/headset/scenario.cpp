@@ -143,6 +143,12 @@ std::string applyStatement(const std::vector<std::string>& w, Scenario& s) {
     } else if (verb == "mcu-drift" && needArgs(1)) {
         if (!parseInt(w[1], s.firmware.driftPpm) || s.firmware.driftPpm < -1000 || s.firmware.driftPpm > 1000)
             return "bad drift " + quoted(w[1]) + " (ppm, -1000 to 1000)";
+    } else if (verb == "mcu-version" && needArgs(1)) {
+        const bool printable =
+            std::all_of(w[1].begin(), w[1].end(), [](char c) { return c > ' ' && c < 0x7f; });
+        if (w[1].size() > 32 || !printable)
+            return "bad version " + quoted(w[1]) + " (1 to 32 printable characters)";
+        s.mcuVersion = w[1];
     } else if (verb == "at" && w.size() >= 3) {
         TimedEvent e;
         if (!parseSeconds(w[1], e.atSeconds)) return "bad time " + quoted(w[1]);

@@ -23,6 +23,8 @@
 //                              goes at the next poll, on the host's 1 ms frames
 //   mcu-drift PPM              the MCU's crystal runs PPM (-1000 to 1000) fast against the PC
 //   mcu-lose PERCENT           that share of the reports (0 to 50) is lost on the way
+//   mcu-version TEXT           the version the MCU's firmware answers (default 0.4; 1 to 32
+//                              printable characters, no blank): firmware builds told apart
 //   at SECONDS EVENT           EVENT happens SECONDS after the program starts:
 //        doff | don | unplug | replug | silence | talk | vblank-lost | vblank-restored |
 //        waitable-dead | device-removed | present-fail N
@@ -99,6 +101,7 @@ struct Scenario {
     double sleepMinMs = 20.0, sleepMaxMs = 40.0;  // displays-off transition time
     uint32_t modeWidth = 0, modeHeight = 0;       // both 0: the headset's own modes
     FirmwareBehaviour firmware;                   // the MCU's telemetry timer
+    std::string mcuVersion;                       // empty: the firmware model's own
     std::vector<TimedEvent> timeline;             // in the order written; sorted by time
 };
 

@@ -83,6 +83,7 @@ McuScenario daemonMcu(const Scenario& scenario) {
     // telemetry timer behaves as the scenario says (restarts, jitter, polling, drift, losses).
     McuScenario mcu;
     mcu.firmware = scenario.firmware;
+    if (!scenario.mcuVersion.empty()) mcu.firmwareVersion = scenario.mcuVersion;
     mcu.interfaces = {InterfaceRole::Mcu};
     mcu.foreignDevices = false;
     mcu.reportIdPrefix = false;  // the descriptor has no report ids

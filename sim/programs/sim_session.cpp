@@ -12,6 +12,7 @@ McuScenario inProcessMcu(const Scenario& scenario) {
     McuScenario mcu;
     if (scenario.noMcu) mcu.interfaces.clear();  // the other HID devices stay
     mcu.firmware = scenario.firmware;
+    if (!scenario.mcuVersion.empty()) mcu.firmwareVersion = scenario.mcuVersion;
     return mcu;
 }
 

@@ -2,6 +2,9 @@
 // once drawn is checked in a browser (tests/browser, label "browser").
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,7 +43,9 @@ TEST(HtmlReport, OnePageWithEverythingInlineWhateverTheLogIsCalled) {
     // A log name that would end a script block or open a tag, were it not escaped.
     const std::string name = "run</script><b>.log";
     std::vector<ParsedLog> logs{parseLog(readTestLog("sim_cycle.log"), name)};
-    logs[0].runs[0].driverVersion = "</script><script>alert(1)</script>";
+    // Longer than any buffer: kept whole on the page and in the summary.
+    const std::string longTail = std::string(1010, 'x') + "END";
+    logs[0].runs[0].driverVersion = "</script><script>alert(1)</script>" + longTail;
     HtmlInput input;
     input.logs = &logs;
     input.date = "2026-12-09";
@@ -53,6 +58,8 @@ TEST(HtmlReport, OnePageWithEverythingInlineWhateverTheLogIsCalled) {
     EXPECT_EQ(page.find("<link"), std::string::npos);
     EXPECT_NE(page.find("<title>tessaray run 2026-12-09 "), std::string::npos);
     EXPECT_NE(page.find("Permission is hereby granted"), std::string::npos);  // the library's licence
+    EXPECT_NE(page.find(longTail + "</td></tr>"), std::string::npos);
+    EXPECT_NE(summaryText(logs).find(longTail + "; mode"), std::string::npos);
 
     const nlohmann::json data = pageData(page);
     const LoggedRun& run = logs[0].runs[0];
@@ -129,6 +136,44 @@ TEST(HtmlTraceData, FreeRunSpansCloseAtTheirEndOrTheLastFrame) {
     EXPECT_EQ(spans[1], nlohmann::ordered_json({250.0, 390.0}));  // the last frame's start
 }
 
+// A trace of hours: the page holds every frame within a second of a marker, a thinned view of
+// the others, and says so; a marker's name cannot end or open a script.
+TEST(HtmlTraceData, ALongTraceKeepsTheFramesNearMarkersAndThinsTheRest) {
+    const double p = 1000.0 / 75.0, startMs = 4e12;  // times of 16 digits: the longest a page holds
+    trace::TraceFile t;
+    for (uint64_t i = 0; i < 400000; ++i) t.frames.push_back(frameAt(i, startMs + p * double(i + 1)));
+    const double markersMs[] = {startMs + 60000.0, startMs + 3000000.0};
+    for (double ms : markersMs) t.markers.push_back({static_cast<int64_t>(ms * 1e6), 0, "<!--<script>"});
+    for (int i = 0; i < 20000; ++i)  // more than the page takes, each with its frames
+        t.markers.push_back(
+            {static_cast<int64_t>((startMs + 4000000.0 + i * 100.0) * 1e6), 0, "PARK_REQUEST"});
+    const nlohmann::ordered_json data = traceTimelineData(t, 75.0);
+    const auto& starts = data["frames"]["start"];
+    EXPECT_LE(starts.size(), 25000u);
+    EXPECT_EQ(data["shown"]["frames_shown"], starts.size());
+    for (double ms : markersMs) {
+        const auto near = [ms](double at) { return at >= ms - 1000 && at <= ms + 1000; };
+        size_t inTrace = 0;
+        for (const trace::TraceFrame& f : t.frames) inTrace += near(f.startNs / 1e6);
+        EXPECT_EQ(size_t(std::count_if(starts.begin(), starts.end(), [&](const auto& s) { return near(s); })),
+                  inTrace);
+    }
+    EXPECT_TRUE(data["repeated"].empty());  // the gaps of the thinned view are not missed blanks
+
+    const HtmlAssets* assets = htmlAssets();
+    if (assets == nullptr) GTEST_SKIP() << "built without the chart library";
+    std::vector<ParsedLog> logs{parseLog(readTestLog("sim_cycle.log"), "run.log")};
+    HtmlInput input;
+    input.logs = &logs;
+    input.trace = &t;
+    const std::string page = htmlReport(input, *assets);
+    EXPECT_EQ(count(page, "<script"), 3u);
+    EXPECT_EQ(count(page, "<!--"), 0u);
+    EXPECT_EQ(pageData(page)["trace"]["markers"][0]["name"], "<!--<script>");
+    EXPECT_NE(page.find("id=\"timeline-thinned\""), std::string::npos);
+    EXPECT_LT(page.size(), size_t(5) << 20);
+}
+
 TEST(HtmlReport, TheRunsDateIsTheLocalDayOfTheTracesClock) {
     constexpr int64_t kDec9Utc = 1796774400000;  // 2026-12-09 00:00:00 UTC
     constexpr int64_t kHour = 3600000;
@@ -158,6 +203,10 @@ TEST(ReportSummary, AllRunsRepeatsNoTableForOneRun) {
         std::vector<ParsedLog> logs;
         size_t tables;
     } cases[] = {{{one}, 1}, {{one, other}, 3}};
+    // A run that lost its display ends so, not "completed".
+    const ParsedLog lost = parseLog(readTestLog("wine_plain_devremoved.log"), "lost.log");
+    ASSERT_TRUE(lost.runs.at(0).result.displayLost);
+    EXPECT_EQ(summaryText({lost}).find(runEndName(RunEnd::Completed)), std::string::npos);
     for (const auto& c : cases) {
         const std::string text = summaryText(c.logs);
         EXPECT_EQ(count(text, "duration (ms)"), c.tables) << text;
@@ -168,10 +217,18 @@ TEST(ReportSummary, AllRunsRepeatsNoTableForOneRun) {
     }
 }
 
-int runReport(const std::string& arguments, const fs::path& errors) {
-    const int status = std::system(
-        (std::string(TESSARAY_REPORT_EXE) + " " + arguments + " >/dev/null 2>" + errors.string()).c_str());
+// The shell's words `before` run first; a redirection in `arguments` overrides the default
+// ones: standard error to `errors`, standard output beside it.
+int runReport(const std::string& arguments, const fs::path& errors, const std::string& before = "") {
+    const int status = std::system((before + "timeout 20 " + TESSARAY_REPORT_EXE + " >" + errors.string() +
+                                    ".out 2>" + errors.string() + " " + arguments)
+                                       .c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TEST(ReportProgram, HtmlOfARunIsWrittenAndBadInputGetsOneLineAndNoPage) {
@@ -185,10 +242,21 @@ TEST(ReportProgram, HtmlOfARunIsWrittenAndBadInputGetsOneLineAndNoPage) {
     std::ofstream(dir / "other.trace") << "tessaray-trace 1\nC 1000 01:02:03.000 1796790226774\n"
                                           "M 2000 01:02:03.001 INIT_START\nE 3000 0\n";
     const std::string html = "--html " + page.string() + " ";
+    // Outputs that are inputs, pipes with and without a reader, a file that fills, a log that
+    // holds terminal controls (in its lines and its name).
+    const std::string log = (dir / "same.log").string(), link = (dir / "link.log").string();
+    fs::copy_file(logs + "/sim_cycle.log", log);
+    fs::create_hard_link(log, link);
+    const std::string fifo = (dir / "fifo").string(), controls = (dir / "\x1b[2J.log").string();
+    const std::string linked = (dir / "linked.csv").string();  // a link to an output: it stays one
+    fs::create_symlink(dir / "target.csv", linked);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(controls) << readTestLog("sim_cycle.log") << "\x1b[2J\x1b]0;title\x07\n";
     const struct {
         std::string arguments;
         int exitCode;
         bool written;
+        std::string before = "";
     } cases[] = {
         {html + logs + "/sim_cycle.log", TESSARAY_HTML_AVAILABLE ? 0 : 2, TESSARAY_HTML_AVAILABLE},
         {html + logs + "/sim_doze.log " + logs + "/sim_cycle.log --run 2", TESSARAY_HTML_AVAILABLE ? 0 : 2,
@@ -196,16 +264,32 @@ TEST(ReportProgram, HtmlOfARunIsWrittenAndBadInputGetsOneLineAndNoPage) {
         {html + (dir / "not-a-log.txt").string(), 2, false},
         {html + logs + "/sim_cycle.log --trace " + (dir / "other.trace").string(), 2, false},
         {html + logs + "/sim_cycle.log --run 9", 1, false},
+        {"-q " + log + " --html " + log, 1, false},
+        {"-q " + log + " --csv " + link, 1, false},
+        {"-q --trace-json " + log + " " + link, 1, false},
+        {"-q " + log + " --csv " + fifo, 3, false},
+        {"-q " + log + " --csv " + linked, 0, false},
+        {"-q " + log + " --csv " + fifo, 0, false, "exec 3<>" + fifo + "; "},  // a reader
+        {"-q " + log + " --svg " + page.string(), 3, false, "trap '' XFSZ; ulimit -f 2; "},
+        {log + " >/dev/full", 3, false},
+        {"-q " + controls + " --trace " + controls, 2, false},
+        {controls + " 2>/dev/null", 0, false},
     };
     for (const auto& c : cases) {
         fs::remove(page);
-        EXPECT_EQ(runReport(c.arguments, errors), c.exitCode) << c.arguments;
+        EXPECT_EQ(runReport(c.arguments, errors, c.before), c.exitCode) << c.arguments;
         EXPECT_EQ(fs::exists(page), c.written) << c.arguments;
-        std::ifstream said(errors);
-        std::stringstream text;
-        text << said.rdbuf();
-        EXPECT_EQ(count(text.str(), "\n"), c.exitCode == 0 ? 0u : 1u) << c.arguments << ": " << text.str();
+        const std::string said = fileText(errors);
+        if (c.arguments.find(" 2>") == std::string::npos) {
+            EXPECT_EQ(count(said, "\n"), c.exitCode == 0 ? 0u : 1u) << c.arguments << ": " << said;
+        }
+        EXPECT_EQ((said + fileText(errors.string() + ".out")).find_first_of("\x1b\x07"), std::string::npos)
+            << c.arguments;
     }
+    EXPECT_EQ(readTestLog("sim_cycle.log"), fileText(log));
+    EXPECT_TRUE(fs::is_symlink(linked) && fs::file_size(dir / "target.csv") > 0);
+    for (const auto& entry : fs::directory_iterator(dir))  // no part of a file left behind
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
     fs::remove_all(dir);
 }
 

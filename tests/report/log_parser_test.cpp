@@ -320,6 +320,22 @@ TEST(ReportParser, OneRunWhateverTheStreamsDid) {
 // Every line of the table is read, by its role and outcome: a failure (or a status that
 // says one) is kept with what it implies, and one that fails the bring-up ends the run with
 // exit 3 as the program does (the fence event's line once read as a cut log).
+// What Windows PowerShell 5.1's `>` saves of the program's output: its UTF-8 read in the
+// console's code page 437 (an em dash becomes "ΓÇö"), written as UTF-16LE.
+std::string powerShellLog(std::string text) {
+    for (size_t at; (at = text.find(TESSARAY_EM_DASH)) != std::string::npos;)
+        text.replace(at, 3, "\xCE\x93\xC3\x87\xC3\xB6");
+    std::string out = "\xFF\xFE";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const unsigned unit =
+            c < 0x80 ? c : (c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[++i]) & 0x3Fu);
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
+    }
+    return out;
+}
+
 TEST(ReportParser, EveryLineOfTheTableIsReadByItsRoleAndOutcome) {
     using lines::Outcome;
     for (const test::SampleLine& sample : test::sampleLines()) {
@@ -339,6 +355,19 @@ TEST(ReportParser, EveryLineOfTheTableIsReadByItsRoleAndOutcome) {
         const ParsedLog bringUp = parseLog(markerAt(lines::kInitStart, 10, 0, 0, 0) + sample.text + "\n");
         EXPECT_EQ(runExitCode(bringUp.runs.at(0)), sample.entry->outcome == Outcome::InitFailed ? 3 : -1);
     }
+    // A line with a dash reads the same from a PowerShell capture.
+    size_t dashed = 0;
+    for (const test::SampleLine& sample : test::sampleLines()) {
+        if (sample.text.find(TESSARAY_EM_DASH) == std::string::npos) continue;
+        const ParsedLog utf8 = parseLog(sample.text + "\r\n");
+        const ParsedLog captured = parseLog(powerShellLog(sample.text + "\r\n"));
+        EXPECT_EQ(captured.unrecognised, 0u) << sample.text;
+        ASSERT_EQ(captured.runs.size(), 1u) << sample.text;
+        EXPECT_EQ(captured.runs[0].events.size(), utf8.runs[0].events.size()) << sample.text;
+        EXPECT_EQ(captured.runs[0].failures.size(), utf8.runs[0].failures.size()) << sample.text;
+        ++dashed;
+    }
+    EXPECT_GT(dashed, 10u);
     const ParsedLog fence = parseLog(
         printed(lines::kProxUp, lines::kWorn, 1800) + printed(lines::kBypass, lines::kBypassOn) +
         markerAt(lines::kInitStart, 10, 0, 0, 0) + printed(lines::kDriverVersion, 555, 85, "r555_00") +

@@ -11,9 +11,12 @@
 #include "report/csv_output.h"
 #include "report/json_output.h"
 #include "report/log_parser.h"
+#include "report/report_options.h"
+#include "report/report_text.h"
 #include "report/stats.h"
 #include "report/svg_plot.h"
 #include "tests/report/report_test_logs.h"
+#include "tests/support/sample_lines.h"
 
 namespace corva::report {
 namespace {
@@ -83,6 +86,50 @@ TEST(ReportOutput, CycleCsvHasOneRowPerCycleAndQuotesFields) {
     EXPECT_NE(events.find(std::string(",") + eventName(EventKind::WakeLatency) + ",153.5,"),
               std::string::npos);
     EXPECT_NE(events.find(",STATUS,76.0,,0x000b,worn(1818) free-run"), std::string::npos);
+    // A note a spreadsheet would run as a formula is text there; numbers stay numbers.
+    for (const char* formula : {"=cmd|' /C calc'!A0", "@SUM(A1)", "+1+1", "-1+1"}) {
+        const ParsedLog log = parseLog(test::sampleText(lines::kCycle, 1, 2) + "\n" +
+                                           test::sampleText(lines::kCycleAbandoned, 1, 2, formula) + "\n",
+                                       "f.log");
+        for (const std::string& csv : {cyclesCsv({log}), eventsCsv({log})}) {
+            EXPECT_EQ(csv.find("," + std::string(formula)), std::string::npos) << csv;
+            EXPECT_NE(csv.find(",'" + std::string(formula)), std::string::npos) << csv;
+        }
+    }
+}
+
+// Text of a log or a trace as JSON and a terminal take it: invalid UTF-8 escaped for JSON,
+// controls (but newline and tab) escaped for a terminal, everything else kept.
+TEST(ReportText, InvalidUtf8AndControlsAreEscapedAndTheRestKept) {
+    const struct {
+        std::string text, utf8, terminal;
+    } cases[] = {
+        {"plain \xE2\x80\x94 text", "plain \xE2\x80\x94 text", "plain \xE2\x80\x94 text"},
+        {"\xFF\xFE<!--", "\\xFF\\xFE<!--", "\xFF\xFE<!--"},  // legacy code page letters kept
+        {"\x1B[2J\x1B]0;t\x07", "\x1B[2J\x1B]0;t\x07", "\\x1B[2J\\x1B]0;t\\x07"},
+        {"a\nb\tc\r\x7F", "a\nb\tc\r\x7F", "a\nb\tc\\x0D\\x7F"},
+        {"\xC2\x9B"
+         "6n",
+         "\xC2\x9B"
+         "6n",
+         "\\xC2\\x9B"
+         "6n"},  // a C1 control in UTF-8
+        {"\x9B"
+         "6n",
+         "\\x9B"
+         "6n",
+         "\\x9B"
+         "6n"},
+        {"\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80", "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80",
+         "\xC0\xAF \xED\xA0\\x80 \xF4\\x90\\x80\\x80"},  // overlong, surrogate, beyond U+10FFFF
+        {"cut \xE2\x80", "cut \\xE2\\x80", "cut \xE2\\x80"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(utf8Escaped(c.text), c.utf8) << c.text;
+        EXPECT_NO_THROW((void)nlohmann::json(utf8Escaped(c.text)).dump()) << c.text;
+        EXPECT_EQ(terminalText(c.text), c.terminal) << c.text;
+        EXPECT_EQ(terminalText(c.text + "\n", false).find('\n'), std::string::npos) << c.text;
+    }
 }
 
 // The CSV's columns and the JSON's keys for a run and its cycles are the same names.
@@ -116,9 +163,12 @@ TEST(ReportOutput, CsvAndJsonNameTheCycleFieldsAlike) {
 // The plot parses as XML with the renderer's own checker and labels what it draws.
 TEST(ReportOutput, SvgIsWellFormedAndLabelled) {
     if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
-    const std::vector<ParsedLog> logs = capturedLogs();
+    std::vector<ParsedLog> logs = capturedLogs();
+    // A run of 10 cycles of 4 s + 4 s, and a log with a path of 1,000 characters, controls in it.
+    logs.push_back(parseLog(readTestLog("sim_cycle10_long.log"), "sim_cycle10_long.log"));
+    logs.push_back(parseLog(readTestLog("sim_cycle.log"), std::string(994, 'd') + "\x1b\x7f.log"));
     const fs::path file = fs::temp_directory_path() / ("report-test-" + std::to_string(::getpid()) + ".svg");
-    for (size_t run = 0; run <= 9; ++run) {
+    for (size_t run = 0; run <= 11; ++run) {
         SCOPED_TRACE(run);
         const std::string svg = svgReport(logs, run);
         std::ofstream(file) << svg;
@@ -135,7 +185,7 @@ TEST(ReportOutput, SvgIsWellFormedAndLabelled) {
 
 int runReport(const std::string& arguments) {
     const int status =
-        std::system((std::string(TESSARAY_REPORT_EXE) + " " + arguments + " >/dev/null 2>&1").c_str());
+        std::system((std::string(TESSARAY_REPORT_EXE) + " >/dev/null 2>&1 " + arguments).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -171,8 +221,19 @@ TEST(ReportProgram, ExitCodesForGoodBadAndMissingInput) {
         {"/dev/zero", 2},
         {"- </dev/zero", 2},
         {fifo.string(), 2},
+        // The history: its options need it, it needs logs or something to do with it.
+        {"--trend", 1},
+        {"--machine lab-1 " + logs + "/sim_cycle.log", 1},
+        {"--history " + out + " --last 3", 1},
+        {"--history " + out, 1},
+        {"--history " + out + " --trend", 2},  // no history there
+        {logs + "/sim_cycle.log --history " + notLog.string(), 2},
+        {logs + "/sim_cycle.log --run 0 2>" + out, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(runReport(c.arguments), c.exitCode) << c.arguments;
+    std::ifstream said(out);
+    const std::string text(std::istreambuf_iterator<char>(said), (std::istreambuf_iterator<char>()));
+    EXPECT_NE(text.find(kRunsCountFromOne), std::string::npos) << text;
     fs::remove(notLog);
     fs::remove(newerTrace);
     fs::remove(fifo);

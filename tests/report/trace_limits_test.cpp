@@ -22,8 +22,10 @@ namespace {
 // Sanitized builds run several times slower: the bound is about staying bounded, not speed.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr double kCpuSecondsBound = 5.0;
+constexpr rlim_t kAddressSpaceBytes = RLIM_INFINITY;  // the sanitizers' shadow needs more
 #else
 constexpr double kCpuSecondsBound = 1.0;
+constexpr rlim_t kAddressSpaceBytes = rlim_t(2000000) * 1024;  // what `ulimit -v 2000000` allows
 #endif
 
 namespace fs = std::filesystem;
@@ -44,6 +46,9 @@ Usage runReportMeasured(const std::vector<std::string>& arguments) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
+        const rlimit addressSpace{kAddressSpaceBytes, kAddressSpaceBytes};
+        setrlimit(RLIMIT_AS, &addressSpace);
+        alarm(10);  // a hang ends as a signal, not as a stuck test
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -81,6 +86,10 @@ TEST(TraceLimits, ValuesBeyondTheirRangeAreSkippedAndCountedInBoundedTimeAndMemo
          printed(lines::kBypass, lines::kBypassOn) + std::string(kFrame) + "INIT_START\n", 2, 2},
         // Within range, a century apart: the frames-per-second counters follow the frames.
         {"frames a century apart", "F 1 3200000000000000000 0 0 0 - n - - 0 0\n", 2, 0},
+        // The page's missed vertical blanks follow the frames, not the time between them.
+        {"a last frame 4e18 ns after the one before",
+         "F 1 3000000000 0 0 0 10 s - - 0 0\nF 2 4000000000000000000 0 0 0 10 s - - 0 0\n", 3, 0},
+        {"a marker named with bytes that are not UTF-8", "M 1500000000 10:00:00.000 \xFF\xFE<!--\n", 1, 0},
     };
     const fs::path dir = fs::temp_directory_path() / ("trace-limits-" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -88,7 +97,10 @@ TEST(TraceLimits, ValuesBeyondTheirRangeAreSkippedAndCountedInBoundedTimeAndMemo
     const std::string out = (dir / "out").string();
     const std::string log = std::string(TESSARAY_REPORT_TEST_LOGS) + "/sim_cycle.log";
     for (const auto& c : cases) {
-        const std::string bytes = kHead + c.records + "K 2000000000\nW 3000000000\nE 4000000000 0\n";
+        // The log's first marker: the trace is of its run (its frames disagree).
+        const std::string bytes =
+            kHead + c.records +
+            "M 1600000000 08:22:35.648 INIT_START\nK 2000000000\nW 3000000000\nE 4000000000 0\n";
         std::ofstream(tracePath, std::ios::binary) << bytes;
         trace::TraceFile t;
         std::string error;
@@ -103,7 +115,8 @@ TEST(TraceLimits, ValuesBeyondTheirRangeAreSkippedAndCountedInBoundedTimeAndMemo
         } runs[] = {
             {{"--trace-json", out, tracePath}, 0},
             {{"--frames-csv", out, tracePath}, 0},
-            {{log, "--trace", tracePath, "--svg", out}, 2},  // not the log's run
+            {{log, "--trace", tracePath, "--svg", out}, 2},
+            {{log, "--trace", tracePath, "--html", out}, 2},
         };
         for (const auto& run : runs) {
             const Usage usage = runReportMeasured(run.arguments);
