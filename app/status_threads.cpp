@@ -100,11 +100,19 @@ void dstatMonitorLoop(McuProx& link) {
 
 namespace {
 
-// Sleeps at least one second of steady-clock time.
+// A teardown deadline that starts during the sleep is seen within this long.
+constexpr int64_t kDeadlineCheckNs = 100000000;
+
+// Sleeps at least one second of steady-clock time; while a teardown deadline runs (a close,
+// log-off or shut-down), only until it: the teardown joins this thread.
 void sleepOneSecond() {
     const int64_t until = platform::steadyNowNs() + 1000000000;
-    for (int64_t now = platform::steadyNowNs(); now < until; now = platform::steadyNowNs())
-        platform::sleepMs(static_cast<uint32_t>((until - now + 999999) / 1000000));
+    for (int64_t now = platform::steadyNowNs(); now < until; now = platform::steadyNowNs()) {
+        const uint32_t ms =
+            platform::teardownWaitMs(uint32_t((std::min(until - now, kDeadlineCheckNs) + 999999) / 1000000));
+        if (ms == 0) return;
+        platform::sleepMs(ms);
+    }
 }
 
 }  // namespace

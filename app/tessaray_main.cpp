@@ -31,8 +31,12 @@ using run::kExitOk;
 constexpr int kExitAnotherRun = run::kExitInitFailed;
 
 // The restore's '[' and its confirmation (a probe too, when the link has no live handle)
-// take at most this long: the teardown ends within the session-end hold.
+// take at most this long, and after a close, log-off or shut-down at most the time left
+// before the teardown's deadline.
 constexpr int64_t kRestoreBudgetNs = 2000000000;
+// The bypass's confirmation: the '$' comes a few telemetry reports after the rate command,
+// at most about a second at the slowest interval and USB poll.
+constexpr int64_t kBypassConfirmBudgetNs = 1500000000;
 
 // "ok" only on the microcontroller's own answer to a command sent after the '['; "FAILED" when
 // it refused the '['; otherwise (gone, or silent) nobody can tell: "not confirmed".
@@ -53,8 +57,15 @@ int runAndTearDown(const RunSettings& settings, uint16_t telemetryMs) {
                      unsigned(link.distance.load()));
     else
         lines::print(lines::kProxUnavailable);
-    const bool bypassOn = proxUp && link.setBypass(true);
-    lines::print(lines::kBypass, bypassOn ? lines::kBypassOn : lines::kBypassFailed);
+    // Confirmed by the microcontroller's own answer, as the restore is: a silent one takes the
+    // report and does nothing.
+    const McuProx::BypassAnswer bypass =
+        proxUp ? link.switchBypassOn(platform::steadyNowNs() + kBypassConfirmBudgetNs)
+               : McuProx::BypassAnswer{};
+    const bool bypassOn = bypass.accepted;
+    lines::print(lines::kBypass, !bypass.accepted   ? lines::kBypassFailed
+                                 : bypass.confirmed ? lines::kBypassOn
+                                                    : lines::kBypassNotConfirmed);
 
     std::thread monitor(dstatMonitorLoop, std::ref(link));
 

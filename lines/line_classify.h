@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 #include "lines/line_scan.h"
@@ -25,7 +26,11 @@ struct ScannedLine {
     template <typename... Fields, typename... Outs>
     bool read(const LineFormat<Fields...>& format, Outs&&... outs) const {
         static_assert(sizeof...(Fields) == sizeof...(Outs), "one output per field of the line");
-        if (entry == nullptr || entry->format != format.format()) return false;
+        // By text, not only by address: a format's literal is one object per module on ELF but
+        // one per translation unit on Windows, where the table and the caller may hold copies.
+        if (entry == nullptr ||
+            (entry->format != format.format() && std::strcmp(entry->format, format.format()) != 0))
+            return false;
         [[maybe_unused]] size_t k = 0;
         return (detail::assign(outs, fields[k++]) && ...);
     }

@@ -444,6 +444,10 @@ inline constexpr std::string_view kFreeRunWord = "FREE-RUN";
 
 // kBypass, kBypassRestored, kMcuBypassResent.
 inline constexpr const char* kBypassOn = "ON ('p' sent)";
+// The device took the 'p' but did not answer the command sent after it: nobody can tell.
+inline constexpr const char* kBypassNotConfirmed =
+    "'p' sent, not confirmed " TESSARAY_EM_DASH
+    " the microcontroller is not answering; the displays may blank when the headset is taken off";
 inline constexpr const char* kBypassFailed = "FAILED";
 inline constexpr const char* kRestoredOk = "ok ('[' sent)";
 inline constexpr const char* kRestoredFailed =

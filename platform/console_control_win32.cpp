@@ -16,6 +16,15 @@ ConsoleHandler gConsoleHandler = nullptr;
 HANDLE gTeardownDone = nullptr;  // manual-reset, set by teardownFinished()
 std::atomic<bool> gStoppedBySystem{false};
 
+// How long the system waits for a program at log-off and shut-down before it ends it (a
+// user's setting); the default when it cannot be read.
+uint32_t hungAppTimeoutMs() {
+    UINT timeoutMs = 0;
+    if (!SystemParametersInfoW(SPI_GETHUNGAPPTIMEOUT, 0, &timeoutMs, 0) || timeoutMs == 0)
+        return kTeardownHoldMs + kHungAppMarginMs;
+    return timeoutMs;
+}
+
 BOOL WINAPI onConsoleEvent(DWORD ctrlType) {
     if (gConsoleHandler == nullptr || !gConsoleHandler(ctrlType)) return FALSE;
     // Close, log-off, shut-down: the process ends when this returns; let teardown finish
@@ -25,8 +34,10 @@ BOOL WINAPI onConsoleEvent(DWORD ctrlType) {
         ctrlType == CTRL_CLOSE_EVENT || ctrlType == CTRL_LOGOFF_EVENT || ctrlType == CTRL_SHUTDOWN_EVENT;
     if (endsProcess) {
         gStoppedBySystem.store(true);
-        startTeardownDeadline(steadyNowNs());
-        if (gTeardownDone != nullptr) WaitForSingleObject(gTeardownDone, kTeardownHoldMs);
+        const uint32_t holdMs =
+            ctrlType == CTRL_CLOSE_EVENT ? kTeardownHoldMs : sessionEndHoldMs(hungAppTimeoutMs());
+        startTeardownDeadline(steadyNowNs(), holdMs);
+        if (gTeardownDone != nullptr) WaitForSingleObject(gTeardownDone, holdMs);
     }
     return TRUE;
 }

@@ -20,6 +20,9 @@ constexpr unsigned long kOperationAborted = 995;     // ERROR_OPERATION_ABORTED
 constexpr unsigned long kDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 }  // namespace hid_error
 
+// A feature report the device has not finished in this long is given up.
+constexpr uint32_t kFeatureTimeoutMs = 1000;
+
 // The protocol's reports: a report id byte and 64 bytes.
 constexpr unsigned kHidReportBytes = 65;
 
@@ -43,8 +46,12 @@ class HidTransport {
     // Opens every present HID interface that reports the given ids, in enumeration order,
     // for overlapped reads and writes; interfaces of other devices are closed again.
     virtual std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) = 0;
-    // Sends one feature report (report id in byte 0).
-    virtual bool setFeature(HidHandle handle, const uint8_t* report, size_t size) = 0;
+    // Sends one feature report (report id in byte 0). A request the device has not finished
+    // within timeoutMs is cancelled and fails with kOperationAborted (on Windows; a hidraw
+    // ioctl cannot be timed).
+    virtual bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) = 0;
+    // With kFeatureTimeoutMs, or what is left of it before the teardown's deadline.
+    bool setFeature(HidHandle handle, const uint8_t* report, size_t size);
     // One overlapped input read of the interface's input report length (at most `size`):
     // bytes read, 0 on timeout (read cancelled, nothing arrived), -1 on error (lastError()
     // then holds the system's code). A read that completes while its timeout is being

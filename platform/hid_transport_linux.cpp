@@ -85,7 +85,8 @@ class HidrawTransport final : public HidTransport {
         return kept;
     }
 
-    bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override {
+    using HidTransport::setFeature;
+    bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t) override {
         auto* h = static_cast<HidrawHandle*>(handle);
         if (h == nullptr) return fail(EBADF) == 0;
         // The ioctl takes the report id in byte 0, as HidD_SetFeature does.

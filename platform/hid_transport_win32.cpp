@@ -26,7 +26,6 @@ thread_local unsigned long tLastError = 0;
 constexpr DWORD kIoctlHidSetFeature = CTL_CODE(FILE_DEVICE_KEYBOARD, 100, METHOD_IN_DIRECT, FILE_ANY_ACCESS);
 static_assert(kIoctlHidSetFeature == 0x000B0191);
 // A device answers a feature report in milliseconds; one that does not within this is stuck.
-constexpr DWORD kFeatureTimeoutMs = 1000;
 
 // The report lengths the interface declares, report id byte included; false when unknown.
 bool reportLengths(HANDLE file, HidReportLengths& lengths) {
@@ -119,7 +118,8 @@ class Win32HidTransport final : public HidTransport {
     // almost always has a read pending on it, and a call without one (HidD_SetFeature) may
     // then return early with a wrong status. The result is the device's answer, or false
     // after the time-out (the request cancelled).
-    bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override {
+    using HidTransport::setFeature;
+    bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) override {
         HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (done == nullptr) {
             tLastError = GetLastError();
@@ -135,7 +135,7 @@ class Win32HidTransport final : public HidTransport {
         BOOL ok = DeviceIoControl(handle, kIoctlHidSetFeature, buffer.data(), static_cast<DWORD>(size),
                                   buffer.data(), static_cast<DWORD>(size), &bytes, &ov);
         if (!ok && GetLastError() == ERROR_IO_PENDING) {
-            if (WaitForSingleObject(done, kFeatureTimeoutMs) != WAIT_OBJECT_0) CancelIoEx(handle, &ov);
+            if (WaitForSingleObject(done, timeoutMs) != WAIT_OBJECT_0) CancelIoEx(handle, &ov);
             // Waits for the request to end either way: the OVERLAPPED lives on this stack.
             ok = GetOverlappedResult(handle, &ov, &bytes, TRUE);
         }

@@ -9,9 +9,11 @@
 namespace corva::platform {
 
 // Opens (creates, truncates) `path` for binary writing without ever waiting. nullptr, with
-// the reason in `error`, when it cannot be opened or is not a regular file.
+// the reason in `error`, when it cannot be opened, is not a regular file, or is the file
+// standard output or standard error writes to (checked before anything is truncated).
 std::FILE* openRegularFileForWriting(const char* path, std::string& error);
 
 inline constexpr const char* kNotARegularFile = "not a regular file";
+inline constexpr const char* kSameAsStandardStream = "the same file as standard output or standard error";
 
 }  // namespace corva::platform

@@ -9,6 +9,16 @@
 namespace corva::platform {
 namespace {
 
+// The same file by device and inode as descriptor 1 or 2 (`> x.log` with the trace at /dev/stdout).
+bool isStandardStream(const struct stat& status) {
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat stream {};
+        if (fstat(fd, &stream) == 0 && stream.st_dev == status.st_dev && stream.st_ino == status.st_ino)
+            return true;
+    }
+    return false;
+}
+
 bool isNullDevice(const struct stat& status) {
     struct stat null {};
     return S_ISCHR(status.st_mode) && stat("/dev/null", &null) == 0 && null.st_rdev == status.st_rdev;
@@ -26,6 +36,11 @@ std::FILE* openRegularFileForWriting(const char* path, std::string& error) {
     struct stat status {};
     if (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || isNullDevice(status))) {
         error = kNotARegularFile;
+        close(fd);
+        return nullptr;
+    }
+    if (S_ISREG(status.st_mode) && isStandardStream(status)) {
+        error = kSameAsStandardStream;
         close(fd);
         return nullptr;
     }

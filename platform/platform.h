@@ -77,7 +77,8 @@ int64_t threadCpuTimeNs();
 // SIGHUP or SIGTERM on POSIX); 5 and 6 are log-off and shut-down. The handler returns whether
 // it handled the event. Windows ends the process as soon as the handler returns from close,
 // log-off or shut-down, so for those the handler is held until teardownFinished() is called,
-// for at most kTeardownHoldMs (the system allows about five seconds). A Windows program that
+// for at most kTeardownHoldMs after a close (the system allows about five seconds), and after a
+// log-off or shut-down at most sessionEndHoldMs(the user's hung-app time-out). A Windows program that
 // has loaded user32 (D3D12 does) learns of log-off and shut-down only through the session-end
 // messages to its top-level windows: installing the handler also opens a hidden window, on a
 // thread of its own, that passes them on as types 5 and 6 and is held the same way.
@@ -105,15 +106,23 @@ void teardownFinished();
 bool stoppedBySystem();
 
 // A stop that ends the process once the hold is over (close, log-off, shut-down) starts the
-// teardown's deadline: kTeardownHoldMs from the stop, less a reserve for what follows the
-// last wait (display released, objects freed, result line written). The platform starts it
-// where it holds; every teardown wait (the GPU's, the microcontroller's) takes at most
-// teardownWaitMs(its own limit), so the whole teardown fits the hold.
+// teardown's deadline: the hold from the stop, less a reserve for what follows the last wait
+// (display released, objects freed, result line written). The platform starts it where it
+// holds; every teardown wait (the GPU's, the microcontroller's, the restore, the present
+// loop's and the status line's) takes at most teardownWaitMs(its own limit), so the whole
+// teardown fits the hold.
 constexpr uint32_t kTeardownReserveMs = 500;
-void startTeardownDeadline(int64_t stopNs);
+void startTeardownDeadline(int64_t stopNs, uint32_t holdMs = kTeardownHoldMs);
 void clearTeardownDeadline();
 // capMs without a deadline; otherwise the time left before it, at most capMs (0 once passed).
 uint32_t teardownWaitMs(uint32_t capMs);
+// The earlier of deadlineNs and the teardown's deadline, if one runs.
+int64_t teardownBoundNs(int64_t deadlineNs);
+// A log-off or shut-down ends a program that has not answered within the system's hung-app
+// time-out, which a user may set below the default 5 s: the hold is that time-out less this
+// margin, never above kTeardownHoldMs. A console close keeps kTeardownHoldMs.
+constexpr uint32_t kHungAppMarginMs = 500;
+uint32_t sessionEndHoldMs(uint32_t hungAppTimeoutMs);
 
 // One run at a time on the machine: the headset belongs to the machine, not to a user's
 // session. Held while the object lives (Windows: a named mutex in the Global namespace).

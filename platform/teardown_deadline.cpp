@@ -9,12 +9,14 @@ namespace {
 std::atomic<int64_t> gDeadlineNs{0};  // 0: none
 }  // namespace
 
-void startTeardownDeadline(int64_t stopNs) {
-    const int64_t deadline = stopNs + int64_t(kTeardownHoldMs - kTeardownReserveMs) * 1000000;
-    // The first stop that ends the process sets it; a later one (log-off after a close) does
-    // not move it further away.
-    int64_t none = 0;
-    gDeadlineNs.compare_exchange_strong(none, deadline);
+void startTeardownDeadline(int64_t stopNs, uint32_t holdMs) {
+    int64_t deadline = stopNs + (int64_t(holdMs) - int64_t(kTeardownReserveMs)) * 1000000;
+    if (deadline == 0) deadline = 1;  // 0 stands for none
+    // The earliest stop's limit holds: a later stop (a log-off after a close) never moves the
+    // deadline further away, though its shorter hold may bring it closer.
+    int64_t current = gDeadlineNs.load();
+    while ((current == 0 || deadline < current) && !gDeadlineNs.compare_exchange_weak(current, deadline)) {
+    }
 }
 
 void clearTeardownDeadline() {
@@ -28,6 +30,17 @@ uint32_t teardownWaitMs(uint32_t capMs) {
     if (leftNs <= 0) return 0;
     const int64_t leftMs = leftNs / 1000000;
     return leftMs < int64_t(capMs) ? uint32_t(leftMs) : capMs;
+}
+
+int64_t teardownBoundNs(int64_t deadlineNs) {
+    const int64_t deadline = gDeadlineNs.load();
+    return deadline != 0 && deadline < deadlineNs ? deadline : deadlineNs;
+}
+
+uint32_t sessionEndHoldMs(uint32_t hungAppTimeoutMs) {
+    if (hungAppTimeoutMs <= kHungAppMarginMs) return 0;
+    const uint32_t holdMs = hungAppTimeoutMs - kHungAppMarginMs;
+    return holdMs < kTeardownHoldMs ? holdMs : kTeardownHoldMs;
 }
 
 }  // namespace corva::platform

@@ -9,6 +9,7 @@
 #include "present/wake_stamps.h"
 #include "trace/trace.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace corva {
@@ -18,6 +19,9 @@ namespace {
 constexpr uint32_t kFenceWaitMs = 1000;
 constexpr uint32_t kVblankWaitMs = 1000;
 constexpr uint32_t kPaceTimerWaitMs = 50;
+// The fence and vertical-blank waits look for a teardown deadline this often: one may start
+// (a close, log-off or shut-down) while they wait.
+constexpr uint32_t kDeadlineCheckMs = 250;
 // Without a high-resolution timer, sleep until this long before the target and spin the rest.
 constexpr double kSpinSeconds = 0.0015;
 // Failed presents a run tolerates, however far apart.
@@ -150,7 +154,7 @@ PresentLoop::Step PresentLoop::presentFrame(uint32_t buffer, double runTime, int
 bool PresentLoop::previousFrameRetired() {
     if (im_.fence->GetCompletedValue() >= im_.fenceValue) return true;
     im_.fence->SetEventOnCompletion(im_.fenceValue, im_.fenceEvent);
-    clock_.waitFor(im_.fenceEvent, kFenceWaitMs);
+    waitBounded(im_.fenceEvent, kFenceWaitMs);
     return im_.fence->GetCompletedValue() >= im_.fenceValue;
 }
 
@@ -199,7 +203,21 @@ void PresentLoop::submitFrame(uint32_t buffer) {
     im_.queue->Signal(im_.fence.Get(), im_.fenceValue);
     if (im_.fence->GetCompletedValue() < im_.fenceValue) {
         im_.fence->SetEventOnCompletion(im_.fenceValue, im_.fenceEvent);
-        clock_.waitFor(im_.fenceEvent, kFenceWaitMs);
+        waitBounded(im_.fenceEvent, kFenceWaitMs);
+    }
+}
+
+// Up to `ms`, in slices, so that a teardown deadline that starts meanwhile ends the wait there:
+// a departure from "at least a second", only while the system waits for the program to end.
+platform::WaitResult PresentLoop::waitBounded(platform::OsHandle handle, uint32_t ms) {
+    const int64_t endNs = clock_.nowNs() + int64_t(ms) * 1000000;
+    for (;;) {
+        const int64_t leftMs = (endNs - clock_.nowNs() + 999999) / 1000000;
+        const uint32_t sliceMs =
+            platform::teardownWaitMs(uint32_t(std::min<int64_t>(leftMs, kDeadlineCheckMs)));
+        if (leftMs <= 0 || sliceMs == 0) return platform::WaitResult::TimedOut;
+        const platform::WaitResult result = clock_.waitFor(handle, sliceMs);
+        if (result != platform::WaitResult::TimedOut) return result;
     }
 }
 
@@ -228,7 +246,7 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
         return true;
     }
     const int64_t t0 = clock_.nowNs();
-    const platform::WaitResult result = clock_.waitFor(im_.waitable, kVblankWaitMs);
+    const platform::WaitResult result = waitBounded(im_.waitable, kVblankWaitMs);
     if (result == platform::WaitResult::Failed) waitFailed(t0);
     const int64_t t1 = clock_.nowNs();
     waitMs = static_cast<double>(t1 - t0) / 1e6;
@@ -244,11 +262,14 @@ bool PresentLoop::waitForVerticalBlank(double& waitMs) {
         }
         return true;
     }
+    // Cut short by a teardown deadline: the run is ending, and this was no time-out.
+    const bool cutShort =
+        waitMs < 0.9 * kVblankWaitMs && platform::teardownWaitMs(kVblankWaitMs) < kVblankWaitMs;
+    if (result == platform::WaitResult::TimedOut && cutShort) return true;
     waitTimeouts_ += 1;
-    // Nothing was presented, and without a vertical blank only a present signals the waitable:
-    // this silence says nothing of the waitable, so it neither adds to a run of time-outs nor
-    // ends one. Failed presents end the run through their own budget.
-    if (presentFailed_) return true;
+    // Whatever the presents did: the waitable is signalled at each vertical blank, and without
+    // one the display holds nothing back and the wait returns at once. Only a waitable that
+    // is dead times out five times in a row.
     if (!pacing_.waitTimedOut()) return true;
     lines::print(lines::kWaitableDead, static_cast<unsigned long long>(pacing_.consecutiveTimeouts()));
     return false;
@@ -264,7 +285,8 @@ void PresentLoop::waitFailed(int64_t waitStartNs) {
         lines::print(lines::kWaitableWaitFailed, error);
     }
     const int64_t waitedMs = (clock_.nowNs() - waitStartNs) / 1000000;
-    if (waitedMs < kVblankWaitMs) clock_.sleepMs(static_cast<uint32_t>(kVblankWaitMs - waitedMs));
+    if (waitedMs < kVblankWaitMs)
+        clock_.sleepMs(platform::teardownWaitMs(static_cast<uint32_t>(kVblankWaitMs - waitedMs)));
 }
 
 // Free-run detection, and the self-pacing sleep while the panel does not pace the loop.

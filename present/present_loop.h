@@ -34,6 +34,7 @@ class PresentLoop {
     bool present(uint32_t buffer);
     bool waitForVerticalBlank(double& waitMs);
     void waitFailed(int64_t waitStartNs);
+    platform::WaitResult waitBounded(platform::OsHandle handle, uint32_t ms);
     void pace(double waitMs, double loopTime, double runTime);
     void publish();
     void finish(bool displayLost);

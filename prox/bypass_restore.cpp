@@ -35,7 +35,9 @@ bool prox::handleGone(unsigned long code) {
 
 McuProx::Answer McuProx::clearBypassOn(HidHandle handle, int64_t deadlineNs, bool foundByProbe) {
     const prox::CommandReport off = prox::commandReport(prox::kCmdBypassOff);
-    if (!transport_.setFeature(handle, off.data(), off.size())) {
+    // The commands too end by the deadline: a stuck device must not hold the teardown.
+    if (!transport_.setFeature(handle, off.data(), off.size(),
+                               prox::readTimeoutBefore(deadlineNs, kFeatureTimeoutMs))) {
         const unsigned long error = transport_.lastError();
         // A request the device did not finish in time was cancelled: it is stuck, not refusing.
         if (error == hid_error::kOperationAborted) return Answer::Unanswered;
@@ -45,7 +47,8 @@ McuProx::Answer McuProx::clearBypassOn(HidHandle handle, int64_t deadlineNs, boo
         return prox::handleGone(error) || mayBeGoing ? Answer::HandleDead : Answer::Refused;
     }
     const prox::CommandReport rate = prox::commandReport(prox::kCmdRate, rateMs);
-    if (!transport_.setFeature(handle, rate.data(), rate.size()))
+    if (!transport_.setFeature(handle, rate.data(), rate.size(),
+                               prox::readTimeoutBefore(deadlineNs, kFeatureTimeoutMs)))
         return prox::handleGone(transport_.lastError()) ? Answer::HandleDead : Answer::Unanswered;
     uint8_t buffer[prox::kReportBytes];
     for (uint32_t i = 0; i < kAnswerReads; ++i) {
@@ -60,6 +63,8 @@ McuProx::Answer McuProx::clearBypassOn(HidHandle handle, int64_t deadlineNs, boo
 }
 
 RestoreVerdict McuProx::restoreBypass(int64_t deadlineNs) {
+    // After a close, log-off or shut-down it gets only the time left before the teardown's deadline.
+    deadlineNs = platform::teardownBoundNs(deadlineNs);
     // From here this thread alone uses the device, and nothing else probes for it.
     stopReader();
     {

@@ -19,6 +19,8 @@ constexpr uint32_t kCommandReadTimeoutMs = 500;
 }  // namespace
 
 uint32_t prox::readTimeoutBefore(int64_t deadlineNs, uint32_t timeoutMs) {
+    // Once the teardown's deadline runs, it bounds every wait too.
+    timeoutMs = platform::teardownWaitMs(timeoutMs);
     if (deadlineNs == 0) return timeoutMs;
     const int64_t leftMs = (deadlineNs - platform::steadyNowNs()) / 1000000;
     return leftMs <= 0 ? 0 : leftMs < int64_t(timeoutMs) ? uint32_t(leftMs) : timeoutMs;
@@ -170,6 +172,23 @@ bool McuProx::setBypass(bool on) {
     const bool ok = sendCommandLocked(on ? prox::kCmdBypassOn : prox::kCmdBypassOff);
     bypassWanted_ = on && ok;
     return ok;
+}
+
+McuProx::BypassAnswer McuProx::switchBypassOn(int64_t deadlineNs) {
+    BypassAnswer answer;
+    uint32_t acks = 0;
+    {
+        std::lock_guard<std::mutex> lock(deviceMutex_);
+        acks = rateAcks_.load();
+        answer.accepted = bypassWanted_ = sendCommandLocked(prox::kCmdBypassOn);
+        const prox::CommandReport rate = prox::commandReport(prox::kCmdRate, rateMs);
+        if (!answer.accepted || !transport_.setFeature(device, rate.data(), rate.size())) return answer;
+    }
+    deadlineNs = platform::teardownBoundNs(deadlineNs);
+    while (rateAcks_.load() == acks && !deviceGone_.load() && platform::steadyNowNs() < deadlineNs)
+        platform::sleepMs(2);
+    answer.confirmed = rateAcks_.load() != acks;
+    return answer;
 }
 
 bool McuProx::setDoze(bool doze) {

@@ -44,14 +44,24 @@ class McuProx {
     // the device accepted is sent again whenever the device comes back after being gone (a
     // replugged MCU starts with it off), until setBypass(false) is called.
     bool setBypass(bool on);
+    // Switches the bypass on and confirms it as the restore confirms its '[': the 'p', then
+    // the rate command with the interval in force; the microcontroller takes commands in
+    // order, so the '$' the reader sees after them shows the 'p' was done. `accepted`: the
+    // device took the 'p' report (as setBypass(true)); `confirmed`: and answered, by
+    // `deadlineNs` (or the teardown's deadline).
+    struct BypassAnswer {
+        bool accepted = false;
+        bool confirmed = false;
+    };
+    BypassAnswer switchBypassOn(int64_t deadlineNs);
     bool setDoze(bool doze);
     // Switches the bypass off at the end of the run and says whether the microcontroller
     // took it. Stops the reader first (no reconnect of its own from here). Sends '[' and
     // then the rate command with the interval in force, and reads in order until its '$':
     // the microcontroller takes commands in order, so the '$' shows the '[' was done, however
     // late its reports are read. Without a live handle (gone, waiting to reconnect, or the
-    // handle dead) it probes once and sends the '[' to a device that answers. Reads and the
-    // probe end by `deadlineNs` (steady clock).
+    // handle dead) it probes once and sends the '[' to a device that answers. Commands, reads
+    // and the probe end by `deadlineNs` (steady clock), or by the teardown's deadline if earlier.
     RestoreVerdict restoreBypass(int64_t deadlineNs);
     // Stops and joins the reader; the handles stay open.
     void stopReader();
@@ -132,6 +142,7 @@ class McuProx {
     // that comes just before a read begins still ends it (the cancel alone would miss it).
     void* readerStop_ = nullptr;
     std::atomic<uint32_t> linkLosses_{0};
+    std::atomic<uint32_t> rateAcks_{0};  // the rate command's answers the reader has seen
     std::atomic<bool> deviceGone_{false};
     std::atomic<int64_t> lastReportNs_{0};
     std::atomic<int64_t> onEdgeLastOffNs_{0};
@@ -140,8 +151,8 @@ class McuProx {
 };
 
 namespace prox {
-// A read's timeout, cut to what is left before the deadline (0: none left; a deadline of
-// 0 cuts nothing).
+// A read's (or a command's) timeout, cut to what is left before the deadline and the
+// teardown's deadline (0: none left; a deadline of 0 cuts nothing).
 uint32_t readTimeoutBefore(int64_t deadlineNs, uint32_t timeoutMs);
 // The handle no longer reaches a device (unplugged, reset, closed), as opposed to a device
 // that refused the report.

@@ -39,6 +39,7 @@ void McuProx::readerLoop() {
     const lines::CriticalThread critical;
     prox::WornFilter filter;
     prox::TelemetryIntervalMeter meter;
+    prox::DeliveryInterval delivery;
     prox::DisplaysOnEdgeTracker edge;
     edge.setAskedIntervalNs(int64_t(rateMs) * 1000000);
     meter.setAskedIntervalNs(int64_t(rateMs) * 1000000);
@@ -66,6 +67,7 @@ void McuProx::readerLoop() {
             adoptReconnected(found);
             filter.restart();
             meter.restart();
+            delivery.restart();
             edge.restart();
             silentReads = 0;
             trace::linkChange(platform::steadyNowNs(), false);
@@ -92,7 +94,10 @@ void McuProx::readerLoop() {
         const int64_t arrivalNs = platform::steadyNowNs();
         lastReportNs_.store(arrivalNs, std::memory_order_relaxed);
         prox::Telemetry telemetry;
-        if (!prox::decodeTelemetry(prox::normaliseReport(buffer, size_t(got)), telemetry)) continue;
+        const prox::Payload payload = prox::normaliseReport(buffer, size_t(got));
+        if (payload.tag() == prox::kRateAckTag) rateAcks_.fetch_add(1);  // see switchBypassOn()
+        if (!prox::decodeTelemetry(payload, telemetry)) continue;
+        delivery.add(arrivalNs);
         if (meter.add(arrivalNs)) {
             // Kept: reports can be timed by the MCU's grid rather than by their late arrival.
             if (prox::intervalKept(meter.measuredMs(), rateMs)) edge.setIntervalNs(int64_t(rateMs) * 1000000);
@@ -100,7 +105,9 @@ void McuProx::readerLoop() {
             differing = prox::intervalDiffers(meter.measuredMs(), rateMs) ? differing + 1 : 0;
             if (differing == 3 && !intervalReported) {
                 intervalReported = true;
-                lines::print(lines::kMcuIntervalOff, meter.measuredMs(), unsigned(rateMs));
+                // The meter's figure is the MCU's grid; the user is told how often reports come.
+                lines::print(lines::kMcuIntervalOff, delivery.ms() > 0.0 ? delivery.ms() : meter.measuredMs(),
+                             unsigned(rateMs));
             }
         }
         distance.store(telemetry.proximity, std::memory_order_relaxed);

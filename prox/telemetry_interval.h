@@ -30,6 +30,34 @@ class TelemetryIntervalMeter {
     double measuredMs_ = 0.0;
 };
 
+// The interval at which reports reach the reader, what a user is told when the MCU does not
+// keep the one asked for. Reports that come together (a host that polls the endpoint less
+// often than the MCU sends takes several reports at a poll) count as one delivery, so a
+// stream held to a 32 ms poll arrives every 32 ms, not every few microseconds.
+class DeliveryInterval {
+  public:
+    static constexpr int64_t kTogetherNs = 500000;
+    void restart() { deliveries_ = 0; }
+    void add(int64_t arrivalNs) {
+        if (deliveries_ == 0) firstNs_ = arrivalNs;
+        if (deliveries_ == 0 || arrivalNs - lastArrivalNs_ > kTogetherNs) {
+            lastDeliveryNs_ = arrivalNs;
+            ++deliveries_;
+        }
+        lastArrivalNs_ = arrivalNs;
+    }
+    // The mean time between deliveries since the restart; 0 before the second.
+    double ms() const {
+        return deliveries_ < 2 ? 0.0 : double(lastDeliveryNs_ - firstNs_) / double(deliveries_ - 1) / 1e6;
+    }
+
+  private:
+    uint64_t deliveries_ = 0;
+    int64_t firstNs_ = 0;
+    int64_t lastDeliveryNs_ = 0;
+    int64_t lastArrivalNs_ = 0;
+};
+
 // The MCU does not keep the interval asked for: off by more than half of it.
 bool intervalDiffers(double measuredMs, uint16_t requestedMs);
 

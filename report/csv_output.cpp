@@ -1,6 +1,7 @@
 #include "report/csv_output.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "report/log_parser.h"
 #include "report/log_text.h"
@@ -46,7 +47,8 @@ template <typename Field, size_t N>
 class Row {
   public:
     explicit Row(const std::array<const char*, N>&) {}
-    std::string& operator[](Field field) { return cells_[static_cast<size_t>(field)]; }
+    // Taken by value and moved in: assigning a literal into a cell trips GCC 12's -Wrestrict.
+    void set(Field field, std::string text) { cells_[static_cast<size_t>(field)] = std::move(text); }
     std::string text() const {
         std::string out;
         for (size_t i = 0; i < N; ++i) (out += i == 0 ? "" : ",") += cells_[i];
@@ -84,25 +86,25 @@ std::string cyclesCsv(const std::vector<ParsedLog>& logs) {
             for (const Cycle& c : run.cycles) {
                 using F = CycleField;
                 Row<F, kCycleFieldNames.size()> row(kCycleFieldNames);
-                row[F::Source] = csvField(run.source);
-                row[F::Run] = std::to_string(runIndex);
-                row[F::Mode] = modeName(run.mode);
-                row[F::Cycle] = std::to_string(c.number);
-                row[F::Cycles] = std::to_string(c.total);
-                row[F::Outcome] = outcomeName(c.outcome);
-                row[F::CycleLine] = std::to_string(c.line);
-                row[F::DownRequestTime] = clock(c.downRequestMs);
-                row[F::DownDoneTime] = clock(c.downDoneMs);
-                row[F::DisplaysOffTime] = clock(c.displaysOffMs);
-                row[F::WakeRequestTime] = clock(c.wakeRequestMs);
-                row[F::DisplaysOnTime] = clock(c.displaysOnMs);
+                row.set(F::Source, csvField(run.source));
+                row.set(F::Run, std::to_string(runIndex));
+                row.set(F::Mode, modeName(run.mode));
+                row.set(F::Cycle, std::to_string(c.number));
+                row.set(F::Cycles, std::to_string(c.total));
+                row.set(F::Outcome, outcomeName(c.outcome));
+                row.set(F::CycleLine, std::to_string(c.line));
+                row.set(F::DownRequestTime, clock(c.downRequestMs));
+                row.set(F::DownDoneTime, clock(c.downDoneMs));
+                row.set(F::DisplaysOffTime, clock(c.displaysOffMs));
+                row.set(F::WakeRequestTime, clock(c.wakeRequestMs));
+                row.set(F::DisplaysOnTime, clock(c.displaysOnMs));
                 for (const MetricInfo& m : kMetrics)
-                    row[m.field] = optionalNumber(cycleMetric(run, c, m.metric));
+                    row.set(m.field, optionalNumber(cycleMetric(run, c, m.metric)));
                 if (c.phases.seen && c.phases.interval) {
-                    row[F::DisplaysOnLoMs] = number(c.phases.onLoMs);
-                    row[F::DisplaysOnHiMs] = number(c.phases.onHiMs);
+                    row.set(F::DisplaysOnLoMs, number(c.phases.onLoMs));
+                    row.set(F::DisplaysOnHiMs, number(c.phases.onHiMs));
                 }
-                row[F::Note] = csvField(c.note);
+                row.set(F::Note, csvField(c.note));
                 out += row.text();
             }
         }
@@ -119,11 +121,11 @@ std::string eventsCsv(const std::vector<ParsedLog>& logs) {
             using F = EventField;
             auto rowOf = [&](size_t line, int64_t ms) {
                 Row<F, kEventFieldNames.size()> row(kEventFieldNames);
-                row[F::Source] = csvField(run.source);
-                row[F::Run] = std::to_string(runIndex);
-                row[F::Line] = std::to_string(line);
-                row[F::Time] = clock(ms);
-                row[F::MsSinceStart] = sinceStart(run, ms);
+                row.set(F::Source, csvField(run.source));
+                row.set(F::Run, std::to_string(runIndex));
+                row.set(F::Line, std::to_string(line));
+                row.set(F::Time, clock(ms));
+                row.set(F::MsSinceStart, sinceStart(run, ms));
                 return row;
             };
             // Events and status lines, merged in log order.
@@ -137,31 +139,31 @@ std::string eventsCsv(const std::vector<ParsedLog>& logs) {
                 detail += ')';
                 if (st.freeRun) detail += " free-run";
                 auto row = rowOf(st.line, st.ms);
-                row[F::Timed] = "1";
-                row[F::Event] = "STATUS";
-                row[F::Value] = number(st.fps);
-                row[F::DstatTo] = hex4(st.dstat);
-                row[F::Detail] = detail;
+                row.set(F::Timed, "1");
+                row.set(F::Event, "STATUS");
+                row.set(F::Value, number(st.fps));
+                row.set(F::DstatTo, hex4(st.dstat));
+                row.set(F::Detail, detail);
                 out += row.text();
             };
             for (const Event& e : run.events) {
                 while (s < run.status.size() && run.status[s].line < e.line) statusRow(run.status[s++]);
                 auto row = rowOf(e.line, e.ms);
-                row[F::Timed] = e.timed ? "1" : "0";
-                if (e.cycle > 0) row[F::Cycle] = std::to_string(e.cycle);
-                row[F::Event] = eventName(e.kind);
-                if (e.kind == EventKind::WakeLatency) row[F::Value] = number(e.value);
-                if (e.kind == EventKind::WakePhases && e.value >= 0.0) row[F::Value] = number(e.value);
+                row.set(F::Timed, e.timed ? "1" : "0");
+                if (e.cycle > 0) row.set(F::Cycle, std::to_string(e.cycle));
+                row.set(F::Event, eventName(e.kind));
+                if (e.kind == EventKind::WakeLatency) row.set(F::Value, number(e.value));
+                if (e.kind == EventKind::WakePhases && e.value >= 0.0) row.set(F::Value, number(e.value));
                 if (e.kind == EventKind::DstatChange) {
-                    row[F::DstatFrom] = hex4(e.dstatFrom);
-                    row[F::DstatTo] = hex4(e.dstatTo);
+                    row.set(F::DstatFrom, hex4(e.dstatFrom));
+                    row.set(F::DstatTo, hex4(e.dstatTo));
                 }
                 std::string detail = e.text;
                 if (e.kind == EventKind::Failure) {
                     const Failure& f = run.failures[static_cast<size_t>(e.value)];
                     detail = std::string(failureKindName(f.kind)) + ": " + f.text;
                 }
-                row[F::Detail] = csvField(detail);
+                row.set(F::Detail, csvField(detail));
                 out += row.text();
             }
             while (s < run.status.size()) statusRow(run.status[s++]);

@@ -144,8 +144,9 @@ struct LoggedRun {
     std::string firmware;
     unsigned telemetryMs = 0;  // the interval asked of the MCU; 0 when not printed
     bool dozeCapable = false;
-    bool bypassOn = false;
-    int bypassRestored = -1;  // -1 not printed, 0 FAILED, 1 ok, 2 not confirmed (device silent or gone)
+    bool bypassOn = false;         // the 'p' was taken ...
+    bool bypassConfirmed = false;  // ... and the microcontroller answered after it
+    int bypassRestored = -1;       // -1 not printed, 0 FAILED, 1 ok, 2 not confirmed (device silent or gone)
     std::string driverVersion;
     std::string modeText;  // "5088x2544 @ 75.000 Hz format=22"
     double refreshHz = 0.0;

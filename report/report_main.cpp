@@ -62,6 +62,12 @@ bool loadTrace(const std::string& path, TraceFile& trace) {
                 "%s: skipped %zu lines that are not trace records or hold a value out of range (the "
                 "first: line %zu)",
                 path.c_str(), trace.badLines, trace.firstBadLine);
+        // Read all the same: what it holds is right, only its end is missing.
+        if (!trace.ended)
+            std::fprintf(stderr,
+                         "tessaray-report: %s: incomplete: the trace has no end record (the program was "
+                         "killed, or could not write the rest)\n",
+                         path.c_str());
         return true;
     }
     complain("%s: %s", path.c_str(), error.c_str());

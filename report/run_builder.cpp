@@ -499,7 +499,8 @@ bool RunBuilder::bypassRestored(const lines::ScannedLine& line, size_t) {
 bool RunBuilder::bypass(const lines::ScannedLine& line, size_t) {
     std::string_view said;
     if (!line.read(lines::kBypass, said)) return false;
-    run_.bypassOn = said == lines::kBypassOn;
+    run_.bypassOn = said == lines::kBypassOn || said == lines::kBypassNotConfirmed;
+    run_.bypassConfirmed = said == lines::kBypassOn;
     return true;
 }
 

@@ -172,7 +172,7 @@ std::string proximityLinkText(const LoggedRun& run) {
     std::string out = !run.proxSeen ? "not shown" : run.proxUp ? "up" : "unavailable";
     if (!run.firmware.empty())
         add(out, ", firmware %s (%s)", run.firmware.c_str(), run.dozeCapable ? "doze capable" : "no doze");
-    add(out, "; bypass %s", run.bypassOn ? "on" : "off");
+    add(out, "; bypass %s", !run.bypassOn ? "off" : run.bypassConfirmed ? "on" : "on (not confirmed)");
     if (run.bypassOn)
         add(out, ", restored: %s",
             run.bypassRestored == 1   ? "ok"

@@ -43,10 +43,10 @@ class StallingTransport final : public HidTransport {
     std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) override {
         return mcu_.openInterfaces(vendorId, productId);
     }
-    bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override {
+    bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) override {
         if (size >= 2 && report[1] == '[' && failBypassOff_.exchange(false))
             return injectedError_.store(hid_error::kGenFailure), false;
-        const bool ok = mcu_.setFeature(handle, report, size);
+        const bool ok = mcu_.setFeature(handle, report, size, timeoutMs);
         if (size >= 2 && report[1] == '[') stalledReads_.store(armed_.exchange(0));
         return ok;
     }

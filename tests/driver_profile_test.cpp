@@ -1,6 +1,7 @@
 // pinDriverProfile() against the simulated driver-settings store: its one line per
 // outcome, what ends up in the store, and that the session is always closed.
 #include "present/driver_profile.h"
+#include "tests/support/sample_lines.h"
 
 #include "nvapi/nvapi.h"
 #include "sim/driver/call_log.h"
@@ -22,12 +23,8 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr uint32_t kPowerManagementMode = 0x1057EB71;
-const std::string kPinnedLine =
-    "driver profile: power management pinned to max performance "
-    "(new \xE2\x80\x94 takes full effect from this or the next launch)\n";
-const std::string kFailedLine =
-    "driver profile: could not pin max performance \xE2\x80\x94 if tracking rubber-bands, "
-    "set Power management mode = Prefer maximum performance for tessaray.exe in NVIDIA Control Panel\n";
+const std::string kPinnedLine = test::printed(lines::kProfilePinned);
+const std::string kFailedLine = test::printed(lines::kProfileFailed);
 
 struct Output {
     std::string out;

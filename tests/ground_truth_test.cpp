@@ -15,7 +15,7 @@ TEST(GroundTruth, WrittenReadsBackAndDamageIsRefused) {
                          {true, HeadsetInput::McuPowerUp, 900, 950, 0, 2000}};  // never reported
     truth.bypassAtExit = 1;
     truth.answeringAtExit = 0;
-    truth.bypassCommands = {{'p', true, 150}, {'[', false, 250}, {'p', true, 350}};
+    truth.bypassCommands = {{'p', true, true, 150}, {'[', false, false, 250}, {'p', true, false, 350}};
     truth.presents = {{1, 5000, 0, -1, -1}, {2, 6000, 0, 0, 1}};  // a failed present, never shown
     truth.vblanks = {{0, 4000, 0, 0, false}, {1, 7000, 2, 0, true}};
     truth.panels = {{false, 8000}, {true, 9000}};
@@ -31,6 +31,7 @@ TEST(GroundTruth, WrittenReadsBackAndDamageIsRefused) {
     ASSERT_EQ(read.bypassCommands.size(), 3u);
     EXPECT_EQ(read.bypassCommands[1].command, '[');
     EXPECT_FALSE(read.bypassCommands[1].accepted);
+    EXPECT_FALSE(read.bypassCommands[2].applied);
     ASSERT_EQ(read.presents.size(), 2u);
     EXPECT_EQ(read.presents[0].shownAtVblank, -1);
     EXPECT_EQ(read.presents[0].status, -1);
@@ -46,9 +47,10 @@ TEST(GroundTruth, WrittenReadsBackAndDamageIsRefused) {
           replaced("wake_latency_ms 123.456", "wake_latency_ms 99"),
           replaced("mcu_bypass_at_exit 1", "mcu_bypass_at_exit yes"),
           replaced("mcu_answering_at_exit 0", "mcu_answering_at_exit 2"), replaced("cmd=[", "cmd=r"),
-          replaced("cmd=p accepted=1 time_ns=150", "cmd=p accepted=1"), replaced("new=1", "new=yes"),
-          replaced("panel on=1", "panel on=-1"), replaced("shown_vblank=1", "shown_vblank=1 surface=1"),
-          text + "transitions 3\n", replaced("wake_latency_ms 123.456\n", "")}) {
+          replaced("cmd=p accepted=1 applied=1 time_ns=150", "cmd=p accepted=1 time_ns=150"),
+          replaced("new=1", "new=yes"), replaced("panel on=1", "panel on=-1"),
+          replaced("shown_vblank=1", "shown_vblank=1 surface=1"), text + "transitions 3\n",
+          replaced("wake_latency_ms 123.456\n", "")}) {
         EXPECT_FALSE(parseGroundTruth(damaged, read, error)) << damaged;
         EXPECT_FALSE(error.empty());
     }

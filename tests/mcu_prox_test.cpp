@@ -1,6 +1,8 @@
 // The proximity link against the simulated MCU.
 #include "prox/mcu_prox.h"
+#include "tests/support/sample_lines.h"
 
+#include "lines/printed_lines.h"
 #include "platform/platform.h"
 #include "sim/mcu/sim_mcu.h"
 #include "tests/support/test_helpers.h"
@@ -11,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace corva {
 namespace {
@@ -57,19 +60,21 @@ TEST(McuProxProbe, ChoosesTheAnsweringInterfaceAndClosesEveryOtherHandle) {
     EXPECT_EQ(mcu.openHandleCount(), 0u);
 }
 
+// A firmware with a large jitter (reports up to a second late) answers the rate command at
+// once: otherwise the probe's reads would end before its '$'.
 TEST(McuProxProbe, AcknowledgementMustArriveWithinTenReports) {
-    for (uint32_t before : {9u, 10u}) {
+    const std::tuple<uint32_t, double, bool> cases[] = {{9, 0, true}, {10, 0, false}, {3, 1000, true}};
+    for (const auto& [before, jitterMs, expectUp] : cases) {
         McuScenario scenario;
         scenario.telemetryBeforeAck = before;
+        scenario.firmware.jitterMs = jitterMs;
         SimMcu mcu(scenario);
         McuProx link(mcu);
         testing::internal::CaptureStderr();
         const bool up = link.open(kFastRateMs);
         const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(up, before == 9) << before << " telemetry reports before the '$'";
-        EXPECT_EQ(
-            countOf(err, "McuProx: no 35BD:0101 interface ACKed the rate command (Vantor unplugged?)\n"),
-            up ? 0u : 1u);
+        EXPECT_EQ(up, expectUp) << before << " telemetry reports before the '$', jitter " << jitterMs;
+        EXPECT_EQ(countOf(err, std::string(lines::kMcuNotFound.prefix()) + "\n"), up ? 0u : 1u);
         if (!up) {
             EXPECT_EQ(mcu.openHandleCount(), 0u);
         }
@@ -137,11 +142,33 @@ TEST(McuProxOpen, FirmwareVersionDecidesDozeCapabilityInTheOpenLine) {
         testing::internal::CaptureStdout();
         ASSERT_TRUE(link.open(kFastRateMs)) << c.version;
         const std::string out = testing::internal::GetCapturedStdout();
-        const std::string expected = "McuProx: telemetry at 5 ms, threshold 1500 +/- 100; firmware " +
-                                     std::string(c.shown) + " (doze " + c.doze + ")\n";
+        const std::string expected = test::printed(lines::kMcuTelemetry, 5u, 1500u, 100u, c.shown, c.doze);
         EXPECT_EQ(out, expected);
         EXPECT_EQ(link.firmware, c.reply == sim::VersionReply::Normal ? c.version : "");
     }
+}
+
+// A host that polls every 32 ms takes the reports of a 1 ms telemetry 32 at a time: the
+// line that says the interval is not the one asked for gives how often they arrive.
+TEST(McuProxOpen, AnIntervalOffTheOneAskedForIsSaidAsTheReportsArrive) {
+    McuScenario scenario;
+    scenario.firmware.pollMs = 32;
+    SimMcu mcu(scenario);
+    McuProx link(mcu);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(link.open(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    link.close();
+    const std::string err = testing::internal::GetCapturedStderr();
+    const size_t at = err.find(lines::kMcuIntervalOff.prefix());
+    double everyMs = 0.0;
+    unsigned askedMs = 0;
+    ASSERT_TRUE(at != std::string::npos &&
+                lines::scan(lines::kMcuIntervalOff,
+                            std::string_view(err).substr(at, err.find('\n', at) + 1 - at), everyMs, askedMs))
+        << err;
+    EXPECT_EQ(askedMs, 1u);
+    EXPECT_TRUE(everyMs > 24.0 && everyMs < 48.0) << everyMs;
 }
 
 TEST(McuProxOpen, VersionWithoutNulTakesTheWholePayload) {
@@ -321,7 +348,7 @@ TEST_F(ManualTelemetry, ThreeSilentReadsInARowDeclareTheDeviceGone) {
     const auto took = std::chrono::steady_clock::now() - start;
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_LT(took, std::chrono::milliseconds(600));
-    EXPECT_EQ(err, "McuProx: telemetry silent 3s \xE2\x80\x94 device gone, waiting for reconnect\n");
+    EXPECT_EQ(err, test::printed(lines::kMcuSilent, 3));
     EXPECT_EQ(mcu->commands().size(), sent) << "no reconnect probe was started";
 }
 
@@ -372,9 +399,7 @@ TEST_F(ManualTelemetry, UnplugAndReplugReconnectOnceAndRestartTheAverage) {
     link->close();
 
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err,
-              "McuProx: read failed (err 1167) \xE2\x80\x94 device gone, waiting for reconnect\n"
-              "McuProx: device reconnected, telemetry restarted\n");
+    EXPECT_EQ(err, test::printed(lines::kMcuReadFailed, 1167ul) + test::printed(lines::kMcuReconnected));
     const std::string letters = commandLetters(mcu->commands());
     EXPECT_EQ(countOf(letters, "*"), 1u) << "the firmware is not asked again: " << letters;
     EXPECT_EQ(link->firmware, "0.4");
@@ -386,9 +411,9 @@ TEST_F(ManualTelemetry, BypassIsSentAgainAfterAReconnectUntilRestored) {
     const struct {
         bool restoreWhileGone;
         bool bypassAfterReconnect;
-        const char* resendLine;
+        std::string resendLine;
     } cases[] = {
-        {false, true, "McuProx: proximity bypass re-sent after reconnect: ok ('p' sent)\n"},
+        {false, true, test::printed(lines::kMcuBypassResent, lines::kResentOk)},
         {true, false, ""},
     };
     for (const auto& c : cases) {

@@ -2,6 +2,7 @@
 // without a present waitable (paced and judged by its own loop timing), and without a
 // high-resolution timer (the just-in-time wait sleeps, then spins).
 #include "platform/platform.h"
+#include "tests/support/sample_lines.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_clock.h"
 #include "present/presenter_impl.h"
@@ -91,10 +92,7 @@ TEST_F(PresentLoopPaths, WithoutAWaitableTheLoopPacesItselfFromItsOwnTiming) {
     EXPECT_EQ(stats.freeRunEvents, 2u);
     EXPECT_EQ(stats.waitTimeouts, 0u);
     EXPECT_FALSE(stats.displayLost);
-    EXPECT_EQ(
-        err,
-        "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at 75 Hz\n"
-        "free-run over: vsync pacing restored\n");
+    EXPECT_EQ(err, test::printed(lines::kFreeRunStart, 75.0) + test::printed(lines::kFreeRunOver));
     // Never anchored without a vertical blank to go by: no display-time prediction.
     EXPECT_EQ(std::count(displayTimes.begin(), displayTimes.end(), 0), 160);
     // Free-run from the 30th fast frame; over within the slow ones; again after them.

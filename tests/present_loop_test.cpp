@@ -1,11 +1,17 @@
 // The present loop and the panel power states on the simulated headset display (real
 // D3D12 on vkd3d): ground truth from the display model, lines from the console.
+#include "lines/line_scan.h"
+#include "lines/printed_lines.h"
 #include "lines/run_figures.h"
+#include "tests/support/sample_lines.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "app/shared_state.h"
+#include "app/status_threads.h"
 #include "platform/platform.h"
 #include "present/com_ptr.h"
 #include "present/presenter_impl.h"
+#include "prox/mcu_prox.h"
+#include "sim/mcu/sim_mcu.h"
 #include "sim/driver/sim_display.h"
 #include "tests/support/allocation_counter.h"
 #include "tests/support/loop_presenter.h"
@@ -30,6 +36,20 @@ namespace {
 constexpr uint32_t kWidth = test::kLoopWidth;
 constexpr uint32_t kHeight = test::kLoopHeight;
 constexpr int64_t kPeriodNs = 1000000000 / 75;
+
+// The counts of the PRESENT RESULT line, read back through its format; all ~0 without one.
+struct ResultCounts {
+    unsigned long long presentErrors = ~0ull, waitTimeouts = ~0ull, freeRunEvents = ~0ull;
+};
+ResultCounts presentResultOf(const std::string& out) {
+    ResultCounts c;
+    const size_t at = out.find(lines::kPresentResult.prefix());
+    if (at == std::string::npos) return c;
+    const lines::Skip _;
+    lines::scan(lines::kPresentResult, std::string_view(out).substr(at, out.find('\n', at) - at), _, _, _,
+                c.presentErrors, c.waitTimeouts, c.freeRunEvents);
+    return c;
+}
 
 struct RunOutput {
     std::string out;
@@ -89,10 +109,8 @@ TEST_F(PresentLoopTest, AStopBeforeTheRunPresentsNothingAndStillReports) {
     const RunOutput output = run(0.0, [&](const FrameContext&) { ++draws; });
     EXPECT_EQ(draws, 0);
     EXPECT_EQ(sim::displayState().presentCalls, 0u);
-    EXPECT_NE(
-        output.out.find("PRESENT RESULT: 0 frames in 0.0s = 0.00 fps avg, presentErrors 0, waitTimeouts 0, "
-                        "freeRunEvents 0\n"),
-        std::string::npos)
+    EXPECT_NE(output.out.find(test::printed(lines::kPresentResult, 0ull, 0.0, 0.0, 0ull, 0ull, 0ull)),
+              std::string::npos)
         << output.out;
     EXPECT_EQ(output.stats.frames, 0u);
     EXPECT_FALSE(output.stats.displayLost);
@@ -124,7 +142,9 @@ TEST_F(PresentLoopTest, AStopFromDrawEndsAfterThatFrameWithBuffersAlternating) {
     // The first frame has no vertical blank to go by; later ones are anchored by it.
     EXPECT_EQ(displayTimes[0], 0);
     for (size_t i = 1; i < displayTimes.size(); ++i) EXPECT_GT(displayTimes[i], 0) << i;
-    EXPECT_NE(output.out.find("PRESENT RESULT: 40 frames in "), std::string::npos) << output.out;
+    EXPECT_NE(output.out.find(std::string(lines::kPresentResult.prefix()) + "40 frames in "),
+              std::string::npos)
+        << output.out;
     EXPECT_FALSE(output.stats.displayLost);
     EXPECT_EQ(output.err, "");
 }
@@ -164,12 +184,13 @@ TEST_F(PresentLoopTest, TenFailedPresentsAreToleratedHoweverFarApart) {
     EXPECT_EQ(output.stats.frames, 51u);  // failed presents are counted frames
     EXPECT_EQ(output.stats.presentErrors, 10u);
     EXPECT_FALSE(output.stats.displayLost);
-    EXPECT_EQ(countOf(output.err, "Present12 = 0xffffffff at frame "), 10u) << output.err;
-    EXPECT_NE(output.err.find("Present12 = 0xffffffff at frame 0\n"), std::string::npos);
-    EXPECT_NE(output.err.find("Present12 = 0xffffffff at frame 33\n"), std::string::npos);
-    EXPECT_NE(output.out.find("PRESENT NOTE: 10 of these frames failed to present and were not shown\n"),
-              std::string::npos)
-        << output.out;
+    EXPECT_EQ(countOf(output.err, std::string(lines::kPresentFailed.prefix()) + "ffffffff at frame "), 10u)
+        << output.err;
+    EXPECT_NE(output.err.find(std::string(lines::kPresentFailed.prefix()) + "ffffffff at frame 0\n"),
+              std::string::npos);
+    EXPECT_NE(output.err.find(std::string(lines::kPresentFailed.prefix()) + "ffffffff at frame 33\n"),
+              std::string::npos);
+    EXPECT_NE(output.out.find(test::printed(lines::kPresentNote, 10ull)), std::string::npos) << output.out;
 }
 
 TEST_F(PresentLoopTest, TheEleventhFailedPresentEndsTheRunWithoutLosingTheDisplay) {
@@ -180,13 +201,18 @@ TEST_F(PresentLoopTest, TheEleventhFailedPresentEndsTheRunWithoutLosingTheDispla
     EXPECT_EQ(output.stats.frames, 25u);  // the 11th failure, frame 25, is not counted
     EXPECT_EQ(output.stats.presentErrors, 11u);
     EXPECT_FALSE(output.stats.displayLost);
-    EXPECT_NE(output.err.find("Present12 = 0xfffffffb at frame 25\n"), std::string::npos) << output.err;
-    EXPECT_NE(output.out.find("PRESENT RESULT: 25 frames in "), std::string::npos) << output.out;
-    EXPECT_NE(output.out.find("presentErrors 11, waitTimeouts 0, freeRunEvents 0\n"), std::string::npos);
-    EXPECT_NE(output.out.find("PRESENT NOTE: 10 of these frames failed"), std::string::npos) << output.out;
-    EXPECT_NE(output.err.find("Presenter: 11 presents failed \xE2\x80\x94 present-error budget used up, "
-                              "exiting present loop\n"),
+    EXPECT_NE(output.err.find(test::printed(lines::kPresentFailed, 0xfffffffbu, 25ull)), std::string::npos)
+        << output.err;
+    EXPECT_NE(output.out.find(std::string(lines::kPresentResult.prefix()) + "25 frames in "),
               std::string::npos)
+        << output.out;
+    EXPECT_EQ(presentResultOf(output.out).presentErrors, 11u) << output.out;
+    EXPECT_EQ(presentResultOf(output.out).waitTimeouts, 0u);
+    EXPECT_EQ(presentResultOf(output.out).freeRunEvents, 0u);
+    EXPECT_NE(output.out.find(std::string(lines::kPresentNote.prefix()) + "10 of these frames failed"),
+              std::string::npos)
+        << output.out;
+    EXPECT_NE(output.err.find(test::printed(lines::kPresentBudgetUsed, 11ull)), std::string::npos)
         << output.err;
 }
 
@@ -199,12 +225,9 @@ TEST_F(PresentLoopTest, AWaitableDeadForFiveSecondsLosesTheDisplay) {
     EXPECT_TRUE(output.stats.displayLost);
     EXPECT_EQ(output.stats.waitTimeouts, 5u);
     EXPECT_EQ(output.stats.frames, 14u);  // time-outs at frames 10 to 14; the last is not counted
-    EXPECT_NE(
-        output.err.find("Presenter: present waitable dead for 5s \xE2\x80\x94 display lost, exiting present "
-                        "loop\n"),
-        std::string::npos)
-        << output.err;
-    EXPECT_NE(output.out.find("waitTimeouts 5, freeRunEvents 0\n"), std::string::npos) << output.out;
+    EXPECT_NE(output.err.find(test::printed(lines::kWaitableDead, 5ull)), std::string::npos) << output.err;
+    EXPECT_EQ(presentResultOf(output.out).waitTimeouts, 5u) << output.out;
+    EXPECT_EQ(presentResultOf(output.out).freeRunEvents, 0u);
     EXPECT_GT(output.seconds, 4.5);
 }
 
@@ -219,28 +242,26 @@ TEST_F(PresentLoopTest, AFailingWaitableWaitIsATimeOutAndFiveLoseTheDisplay) {
     EXPECT_TRUE(output.stats.displayLost);
     EXPECT_EQ(output.stats.waitTimeouts, 5u);
     EXPECT_EQ(output.stats.frames, 14u);
-    EXPECT_EQ(countOf(output.err, "Presenter: present waitable wait failed (system error "), 1u)
-        << output.err;
-    EXPECT_EQ(countOf(output.err, ") \xE2\x80\x94 counted as a time-out\n"), 1u) << output.err;
-    EXPECT_NE(output.err.find("Presenter: present waitable dead for 5s \xE2\x80\x94 display lost, exiting "
-                              "present loop\n"),
-              std::string::npos)
-        << output.err;
+    EXPECT_EQ(countOf(output.err, std::string(lines::kWaitableWaitFailed.prefix())), 1u) << output.err;
+    EXPECT_NE(output.err.find(test::printed(lines::kWaitableDead, 5ull)), std::string::npos) << output.err;
     EXPECT_GT(output.seconds, 4.5);  // each failed wait stands for its whole second
 }
 
-// Without a vertical blank only a present signals the waitable: the time-outs after failed
-// presents say nothing of the display. Presents that fail for a while and then go through
-// leave it kept; eleven end the run on the present-error budget, not as a lost display.
-TEST_F(PresentLoopTest, FailedPresentsWithoutAVerticalBlankDoNotLoseTheDisplay) {
+// Failed presents alone never make the waits time out (the waitable is signalled at each vertical
+// blank; without one, waits return at once). A dead waitable loses the display, failed presents or not.
+TEST_F(PresentLoopTest, FailedPresentsLoseTheDisplayOnlyWithADeadWaitable) {
     const struct {
+        bool vblankLost, waitableDead;
         uint32_t failures;
-        uint64_t presentErrors;
-        uint64_t waitTimeouts;
-        uint64_t frames;
-    } cases[] = {{6, 6, 5, 41}, {12, 11, 9, 20}};  // losing the blank signals the first wait once
+        bool displayLost;
+        uint64_t presentErrors, waitTimeouts, frames;
+    } cases[] = {
+        {false, false, 6, false, 6, 0, 41},  {true, false, 6, false, 6, 0, 41},
+        {true, false, 12, false, 11, 0, 20}, {false, true, 10000, true, 5, 5, 14},
+        {true, true, 10000, true, 5, 5, 14},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.failures);
+        SCOPED_TRACE(&c - cases);
         if (&c != &cases[0]) {  // a fresh headset and presenter for each case
             TearDown();
             SetUp();
@@ -248,16 +269,18 @@ TEST_F(PresentLoopTest, FailedPresentsWithoutAVerticalBlankDoNotLoseTheDisplay) 
         useVirtualTime();
         const RunOutput output = run(0.0, [&](const FrameContext& frame) {
             if (frame.frameIndex == 10) {
-                sim::setVblankLost(true);
+                sim::setWaitableDead(c.waitableDead);  // first: losing the blank signals a live waitable
+                sim::setVblankLost(c.vblankLost);
                 sim::failPresents(c.failures);
             }
             if (frame.frameIndex == 40) presenter->requestStop();
         });
-        EXPECT_FALSE(output.stats.displayLost) << output.err;
+        EXPECT_EQ(output.stats.displayLost, c.displayLost) << output.err;
         EXPECT_EQ(output.stats.presentErrors, c.presentErrors);
         EXPECT_EQ(output.stats.waitTimeouts, c.waitTimeouts);
         EXPECT_EQ(output.stats.frames, c.frames);
-        EXPECT_EQ(countOf(output.err, "present waitable dead"), 0u) << output.err;
+        EXPECT_EQ(countOf(output.err, std::string(lines::kWaitableDead.prefix())), c.displayLost ? 1u : 0u)
+            << output.err;
     }
 }
 
@@ -290,10 +313,7 @@ TEST_F(PresentLoopTest, ALostVerticalBlankSelfPacesAtTheModeRateUntilItReturns) 
     // within 10 s of the last); the lines come once.
     EXPECT_GE(output.stats.freeRunEvents, 2u);
     EXPECT_FALSE(output.stats.displayLost);
-    EXPECT_EQ(
-        output.err,
-        "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at 75 Hz\n"
-        "free-run over: vsync pacing restored\n");
+    EXPECT_EQ(output.err, test::printed(lines::kFreeRunStart, 75.0) + test::printed(lines::kFreeRunOver));
 }
 
 TEST_F(PresentLoopTest, AParkTurnsThePanelsOffAndAWakeBringsThemBackWithTheNextBuffer) {
@@ -332,10 +352,9 @@ TEST_F(PresentLoopTest, AParkTurnsThePanelsOffAndAWakeBringsThemBackWithTheNextB
     benchmark.join();
     EXPECT_TRUE(parkedSeen);
     EXPECT_FALSE(output.stats.parked);
-    EXPECT_EQ(output.out.find("Presenter: panels OFF (idle policy) = 0x0\n"
-                              "Presenter: panels ON (wake), SetDisplayMode=0x0 POWER_ON=0x0\n"
-                              "Presenter: panels OFF (idle policy) = 0x0\n"
-                              "Presenter: panels ON (wake), SetDisplayMode=0xfffffffb POWER_ON=0x0\n"),
+    EXPECT_EQ(output.out.find(test::printed(lines::kPanelsOff, 0u) + test::printed(lines::kPanelsOn, 0u, 0u) +
+                              test::printed(lines::kPanelsOff, 0u) +
+                              test::printed(lines::kPanelsOn, 0xfffffffbu, 0u)),
               0u)
         << output.out;
 
@@ -373,7 +392,9 @@ TEST_F(PresentLoopTest, AStopWhileParkedLeavesThePanelsOff) {
     EXPECT_FALSE(output.stats.displayLost);
     EXPECT_FALSE(sim::displayState().panelOn);
     EXPECT_EQ(output.out.find("Presenter: panels ON"), std::string::npos);
-    EXPECT_NE(output.out.find("PRESENT RESULT: 0 frames in "), std::string::npos) << output.out;
+    EXPECT_NE(output.out.find(std::string(lines::kPresentResult.prefix()) + "0 frames in "),
+              std::string::npos)
+        << output.out;
 }
 
 TEST_F(PresentLoopTest, ARunLengthPassingWhileParkedEndsTheRunWithinAPoll) {
@@ -397,8 +418,7 @@ TEST_F(PresentLoopTest, ADeviceRemovedWhileParkedLosesTheDisplay) {
     benchmark.join();
     EXPECT_TRUE(output.stats.displayLost);
     EXPECT_TRUE(output.stats.parked);
-    EXPECT_EQ(output.err,
-              "Presenter: device removed while panels off \xE2\x80\x94 display lost, exiting present loop\n");
+    EXPECT_EQ(output.err, test::printed(lines::kDeviceRemovedParked));
 }
 
 TEST_F(PresentLoopTest, ADeviceRemovedWhilePresentingLosesTheDisplay) {
@@ -407,11 +427,11 @@ TEST_F(PresentLoopTest, ADeviceRemovedWhilePresentingLosesTheDisplay) {
     });
     EXPECT_TRUE(output.stats.displayLost);
     EXPECT_EQ(output.stats.frames, 6u);
-    EXPECT_EQ(
-        output.err,
-        "Presenter: D3D12 device removed (0x887a0005) \xE2\x80\x94 display lost (cable pulled?), exiting "
-        "present loop\n");
-    EXPECT_NE(output.out.find("PRESENT RESULT: 6 frames in "), std::string::npos);
+    EXPECT_EQ(output.err, std::string(lines::kDeviceRemoved.prefix()) +
+                              "887a0005) \xE2\x80\x94 display lost (cable pulled?), exiting "
+                              "present loop\n");
+    EXPECT_NE(output.out.find(std::string(lines::kPresentResult.prefix()) + "6 frames in "),
+              std::string::npos);
 }
 
 // The presenter's queue with its completion signals held back on request, as if the GPU
@@ -614,6 +634,51 @@ TEST_F(PresentLoopTest, TeardownReleasesTheDisplayOnlyOnceTheGpuIsDone) {
     EXPECT_LT(teardownNs, int64_t(4500000000)) << "teardown waited past the GPU's completion";
     fence->Release();
     device->Release();
+}
+
+// A log-off (the user's hung-app time-out 2 s) mid-run, the GPU stuck on a frame and the
+// microcontroller silent with its commands never finished: the teardown, in the program's
+// order, ends each wait by the deadline and releases the display within the hold.
+TEST_F(PresentLoopTest, ALogOffWithTheGpuStuckAndTheMicrocontrollerSilentIsReleasedWithinTheHold) {
+    const uint32_t holdMs = platform::sessionEndHoldMs(2000);
+    sim::SimMcu mcu;
+    McuProx link(mcu);
+    const bool proxUp = link.open(50) && link.setBypass(true);
+    PresenterImpl& im = *presenter->im;
+    ComPtr<ID3D12CommandQueue> realQueue = std::move(im.queue);
+    StallingQueue stalling(realQueue.Get());
+    *im.queue.GetAddressOf() = &stalling;
+    std::atomic<bool> gpuStuck{false};
+    std::thread loop([&] {
+        presenter->run(0.0, [&](const FrameContext& frame) {
+            if (frame.frameIndex == 3) stalling.holdNextSignal();  // never released
+            gpuStuck = frame.frameIndex >= 3;
+        });
+    });
+    std::thread status(statusLineLoop, std::ref(*presenter), std::ref(link), std::cref(proxUp));
+    EXPECT_TRUE(eventually([&] { return gpuStuck.load(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    mcu.setHung(true);
+    mcu.setCommandsStuck(true);
+
+    const int64_t stopNs = platform::steadyNowNs();
+    platform::startTeardownDeadline(stopNs, holdMs);
+    StopFlag.exchange(true);
+    presenter->requestStop();
+    loop.join();
+    status.join();
+    const RestoreVerdict verdict = link.restoreBypass(platform::steadyNowNs() + 2000000000);
+    link.close();
+    *im.queue.GetAddressOf() = nullptr;
+    im.queue = std::move(realQueue);
+    presenter.reset();  // the frame's fence is never reached
+    const int64_t releasedMs = (platform::steadyNowNs() - stopNs) / 1000000;
+    platform::clearTeardownDeadline();
+    StopFlag.store(false);
+    ASSERT_TRUE(proxUp);
+    EXPECT_NE(verdict, RestoreVerdict::Ok);
+    EXPECT_FALSE(sim::displayState().acquired);
+    EXPECT_LT(releasedMs, int64_t(holdMs)) << "released " << releasedMs << " ms after the log-off";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The presenter's bring-up against the simulated driver and display: its lines, its
 // failure lines with their fixed line numbers, what reaches the display, and teardown.
 #include "nvapi/nvapi.h"
+#include "tests/support/sample_lines.h"
 #include "platform/platform.h"
 #include "present/bring_up_calls.h"
 #include "present/nvapi_d3d12_presenter.h"
@@ -92,13 +93,14 @@ class PresenterInit : public ::testing::Test {
 
 TEST_F(PresenterInit, DefaultHeadsetComesUpAt75HzWithForcedCompression) {
     ASSERT_TRUE(init()) << err;
-    expectInOrder({"NVIDIA driver 551.23 (r550_00)\n", "EnableDirectMode(0x2709) = 0x0\n",
-                   "using displayId 0x80061082\n", "mode[0]: 1920x1080 @ 60.000 Hz format=22\n",
-                   "mode[5]: 2544x2544 @ 75.000 Hz format=22\n",
-                   "using mode 5088x2544 @ 75.000 Hz format=22\n", "forcing DSC 1.1, 4 slices, 8 bpp\n",
-                   "AcquireDirectModeDisplay = 0x0\n", "surface: 5088x2544 format=90\n", "rtv format: 87\n",
-                   "SetDisplayMode = 0x0\n", "DisplayControl(POWER_ON) = 0x0\n",
-                   "GetPresentWaitableObject = 0x0\n"});
+    expectInOrder({test::printed(lines::kDriverVersion, 551, 23, "r550_00"),
+                   test::printed(lines::kEnableDirectMode, 0x2709u, 0u),
+                   test::printed(lines::kDisplayId, 0x80061082u),
+                   "mode[0]: 1920x1080 @ 60.000 Hz format=22\n", "mode[5]: 2544x2544 @ 75.000 Hz format=22\n",
+                   "using mode 5088x2544 @ 75.000 Hz format=22\n", test::printed(lines::kForcingDsc),
+                   test::printed(lines::kAcquire, 0u, ""), "surface: 5088x2544 format=90\n",
+                   "rtv format: 87\n", test::printed(lines::kSetDisplayMode, 0u),
+                   test::printed(lines::kPowerOn, 0u), test::printed(lines::kWaitable, 0u)});
     EXPECT_THAT(out, Not(HasSubstr("not offered")));
     EXPECT_THAT(err, Not(HasSubstr("Presenter:")));
 
@@ -173,11 +175,9 @@ TEST_F(PresenterInit, DefaultHeadsetComesUpAt75HzWithForcedCompression) {
 TEST_F(PresenterInit, OnlyOtherRateOfferedFallsBackToFastestModeOfLinkFormat) {
     config.modes = {sim::makeMode(1920, 1080, 60, 1, 22), sim::makeMode(5088, 2544, 90, 1, 22)};
     ASSERT_TRUE(init()) << err;
-    expectInOrder(
-        {"mode[1]: 5088x2544 @ 90.000 Hz format=22\n",
-         "Presenter: requested 5088x2544@75 not offered (headset rate toggle set to the other refresh?) "
-         "\xE2\x80\x94 using 5088x2544@90.000, same link format 22\n",
-         "using mode 5088x2544 @ 90.000 Hz format=22\n"});
+    expectInOrder({"mode[1]: 5088x2544 @ 90.000 Hz format=22\n",
+                   test::printed(lines::kModeFallback, 5088u, 2544u, 75.0, 5088u, 2544u, 90.0, 22),
+                   "using mode 5088x2544 @ 90.000 Hz format=22\n"});
     EXPECT_EQ(presenter->im->refreshHz, 90.0);
     EXPECT_EQ(sim::displayState().mode.refreshNum, 90u);
 }
@@ -186,9 +186,9 @@ TEST_F(PresenterInit, NoModeOfLinkFormatRefusesBeforeTouchingTheGpu) {
     config.modes = {sim::makeMode(5088, 2544, 75, 1, 19)};
     EXPECT_FALSE(init());
     EXPECT_THAT(out, HasSubstr("mode[0]: 5088x2544 @ 75.000 Hz format=19\n"));
-    EXPECT_THAT(err,
-                HasSubstr("Presenter: no mode matches 5088x2544@75 format 22 \xE2\x80\x94 refusing to guess "
-                          "(mode list above)\n"));
+    EXPECT_THAT(err, HasSubstr(std::string(lines::kNoModeMatches.prefix()) +
+                               "5088x2544@75 format 22 \xE2\x80\x94 refusing to guess "
+                               "(mode list above)\n"));
     EXPECT_EQ(callsNamed("NvAPI_SYS_GetPhysicalGpuFromDisplayId"), 0u);
     EXPECT_EQ(presenter->im->dev.Get(), nullptr);
     EXPECT_EQ(releasesOnTeardown(), 0u);
@@ -197,7 +197,7 @@ TEST_F(PresenterInit, NoModeOfLinkFormatRefusesBeforeTouchingTheGpu) {
 TEST_F(PresenterInit, NoDisplayAttached) {
     config.displays.clear();
     EXPECT_FALSE(init());
-    EXPECT_EQ(err, "Presenter: no DirectMode display (Vantor not attached?)\n");
+    EXPECT_EQ(err, test::printed(lines::kNoDisplay));
     EXPECT_EQ(releasesOnTeardown(), 0u);
 }
 
@@ -206,7 +206,7 @@ TEST_F(PresenterInit, NoDisplayAttached) {
 TEST_F(PresenterInit, DisplayGoneBetweenTheTwoEnumerations) {
     config.detachAfterCount = true;
     EXPECT_FALSE(init());
-    EXPECT_EQ(err, "Presenter: no DirectMode display (Vantor not attached?)\n");
+    EXPECT_EQ(err, test::printed(lines::kNoDisplay));
     EXPECT_THAT(out, Not(HasSubstr("using displayId")));
     EXPECT_EQ(callsNamed("NvAPI_DISP_EnumerateDirectModeDisplays"), 2u);
     EXPECT_EQ(callsNamed("NvAPI_D3D_DirectModeGetDisplayModes"), 0u);
@@ -216,7 +216,7 @@ TEST_F(PresenterInit, DisplayGoneBetweenTheTwoEnumerations) {
 TEST_F(PresenterInit, HighQueuePriorityRefusedFallsBackToNormalWithOneWarning) {
     config.refuseHighPriorityQueue = true;
     ASSERT_TRUE(init()) << err;
-    EXPECT_EQ(countOf(err, "Presenter: HIGH queue priority unavailable, using NORMAL\n"), 1u);
+    EXPECT_EQ(countOf(err, test::printed(lines::kNormalQueuePriority)), 1u);
     EXPECT_EQ(presenter->im->queue->GetDesc().Priority, D3D12_COMMAND_QUEUE_PRIORITY_NORMAL);
 }
 
@@ -224,7 +224,8 @@ TEST_F(PresenterInit, HdcpDisabledAcquisitionContinuesAtOnce) {
     script(NvInterfaceId::AcquireDirectModeDisplay, {}, kNvHdcpDisabled);
     ASSERT_TRUE(init()) << err;
     EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = "), 1u);
-    EXPECT_THAT(out, HasSubstr("AcquireDirectModeDisplay = 0xffffff30 (HDCP disabled, continuing)\n"));
+    EXPECT_THAT(out,
+                HasSubstr(std::string(lines::kAcquire.prefix()) + "ffffff30 (HDCP disabled, continuing)\n"));
     EXPECT_EQ(sim::displayState().acquireCalls, 1u);
     EXPECT_EQ(releasesOnTeardown(), 1u);
 }
@@ -235,9 +236,9 @@ TEST_F(PresenterInit, AcquisitionRetriesEverySecondUntilItSucceeds) {
         virtualTime = failures > 1;
         script(NvInterfaceId::AcquireDirectModeDisplay, std::vector<NvStatus>(failures, -1));
         ASSERT_TRUE(init()) << err;
-        EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = 0xffffffff\n"), failures);
-        expectInOrder({"AcquireDirectModeDisplay = 0xffffffff\n", "AcquireDirectModeDisplay = 0x0\n",
-                       "surface: 5088x2544 format=90\n"});
+        EXPECT_EQ(countOf(out, test::printed(lines::kAcquire, 0xffffffffu, "")), failures);
+        expectInOrder({test::printed(lines::kAcquire, 0xffffffffu, ""),
+                       test::printed(lines::kAcquire, 0u, ""), "surface: 5088x2544 format=90\n"});
         EXPECT_EQ(sim::displayState().acquireCalls, failures + 1);
         EXPECT_GE(seconds, double(failures) - 0.05);  // one-second sleeps
         EXPECT_EQ(releasesOnTeardown(), 1u);
@@ -249,7 +250,7 @@ TEST_F(PresenterInit, TenRefusedAcquisitionsGiveUpAndOweNoRelease) {
     virtualTime = true;
     script(NvInterfaceId::AcquireDirectModeDisplay, {}, -1);
     EXPECT_FALSE(init());
-    EXPECT_EQ(countOf(out, "AcquireDirectModeDisplay = 0xffffffff\n"), 10u);
+    EXPECT_EQ(countOf(out, test::printed(lines::kAcquire, 0xffffffffu, "")), 10u);
     EXPECT_THAT(out, Not(HasSubstr("surface:")));
     EXPECT_THAT(err, Not(HasSubstr("Presenter:")));
     EXPECT_EQ(sim::displayState().acquireCalls, 10u);
@@ -263,9 +264,7 @@ TEST_F(PresenterInit, TypedSurfaceFormatIsRefusedAndTheDisplayReleasedOnce) {
     EXPECT_FALSE(init());
     EXPECT_THAT(out, HasSubstr("surface: 5088x2544 format=28\n"));
     EXPECT_THAT(out, Not(HasSubstr("rtv format:")));
-    EXPECT_THAT(
-        err, HasSubstr("Presenter: surface format 28 has no typed RTV mapping \xE2\x80\x94 refusing (would "
-                       "scan out uninitialized VRAM)\n"));
+    EXPECT_THAT(err, HasSubstr(test::printed(lines::kNoTypedView, 28)));
     EXPECT_EQ(callsNamed("SetDisplayMode"), 0u);
     EXPECT_EQ(releasesOnTeardown(), 1u);
 }
@@ -273,14 +272,15 @@ TEST_F(PresenterInit, TypedSurfaceFormatIsRefusedAndTheDisplayReleasedOnce) {
 TEST_F(PresenterInit, ModeSetHdcpStatusCountsAsSuccess) {
     script(NvInterfaceId::SetDisplayMode, {}, kNvHdcpDisabled);
     ASSERT_TRUE(init()) << err;
-    EXPECT_THAT(out, HasSubstr("SetDisplayMode = 0x0\nDisplayControl(POWER_ON) = 0x0\n"));
+    EXPECT_THAT(out,
+                HasSubstr(test::printed(lines::kSetDisplayMode, 0u) + test::printed(lines::kPowerOn, 0u)));
     EXPECT_TRUE(sim::displayState().modeSet);
 }
 
 TEST_F(PresenterInit, FailedModeSetStopsBeforePanelPower) {
     script(NvInterfaceId::SetDisplayMode, {}, -1);
     EXPECT_FALSE(init());
-    EXPECT_THAT(out, HasSubstr("SetDisplayMode = 0xffffffff\n"));
+    EXPECT_THAT(out, HasSubstr(test::printed(lines::kSetDisplayMode, 0xffffffffu)));
     EXPECT_EQ(callsNamed("DisplayControl"), 0u);
     EXPECT_FALSE(sim::displayState().panelOn);
     EXPECT_EQ(releasesOnTeardown(), 1u);
@@ -289,7 +289,7 @@ TEST_F(PresenterInit, FailedModeSetStopsBeforePanelPower) {
 TEST_F(PresenterInit, RefusedWaitableStillSucceedsWithoutOne) {
     script(NvInterfaceId::GetPresentWaitableObject, {}, -1);
     ASSERT_TRUE(init()) << err;
-    EXPECT_THAT(out, HasSubstr("GetPresentWaitableObject = 0xffffffff\n"));
+    EXPECT_THAT(out, HasSubstr(std::string(lines::kWaitable.prefix()) + "ffffffff\n"));
     EXPECT_FALSE(presenter->im->waitableOk);
     EXPECT_EQ(presenter->im->waitable, nullptr);
 }

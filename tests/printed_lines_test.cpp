@@ -11,8 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstddef>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -91,6 +96,16 @@ TEST(PrintedLines, ScanRefusesWhatTheProgramCannotHavePrinted) {
     EXPECT_TRUE(scan(kWakeLatency, "WARM_WAKE_LATENCY 12.5 ms", ms) && ms == 12.5);
     EXPECT_TRUE(scan(kCycleAbandoned, "CYCLE_ABANDONED 2/3: link lost", n, total, reason) &&
                 reason == "link lost");
+    // What the reader once took by a first word alone is no line of the program.
+    for (const char* foreign : {"Presenter: a line of another program", "McuProx: hello", "WARNING: low disk",
+                                "PRESENT RESULT: none", "", "CYCLE one/two"})
+        EXPECT_EQ(classify(foreign).entry, nullptr) << foreign;
+    // Fields are read as their declared types: an optional step that is neither a time nor "-",
+    // an interval whose end comes before its start, a distance beyond its type.
+    for (const char* mistyped : {"WAKE_PHASES react=soon mode=- power=- vblank=- on=- ms",
+                                 "WAKE_PHASES react=- mode=- power=- vblank=- on=5.0..4.0 ms",
+                                 "prox up: worn (distance 99999999999)"})
+        EXPECT_EQ(classify(mistyped).entry, nullptr) << mistyped;
     // The em dash as a legacy code page or a plain-text copy shows it.
     for (const char* dash : {"\xE2\x80\x94", "-", "\x97"})
         EXPECT_TRUE(scan(
@@ -230,16 +245,6 @@ TEST(PrintedLines, EveryLineOfTheTableClassifiesAsItself) {
             EXPECT_STREQ(found->name, sample.entry->name);
         }
     }
-    // What the reader once took by a first word alone is no line of the program.
-    for (const char* foreign : {"Presenter: a line of another program", "McuProx: hello", "WARNING: low disk",
-                                "PRESENT RESULT: none", "", "CYCLE one/two"})
-        EXPECT_EQ(classify(foreign).entry, nullptr) << foreign;
-    // Fields are read as their declared types: an optional step that is neither a time nor "-",
-    // an interval whose end comes before its start, a distance beyond its type.
-    for (const char* mistyped : {"WAKE_PHASES react=soon mode=- power=- vblank=- on=- ms",
-                                 "WAKE_PHASES react=- mode=- power=- vblank=- on=5.0..4.0 ms",
-                                 "prox up: worn (distance 99999999999)"})
-        EXPECT_EQ(classify(mistyped).entry, nullptr) << mistyped;
 }
 
 // The simulated headset's lines are read through their own table, and none reads as a line
@@ -290,10 +295,142 @@ TEST(PrintedLines, ReadmeTableNamesOnlyLinesOfTheTable) {
         bool named = classify(text).entry != nullptr;
         for (const PrintedLine& line : kPrintedLines)
             named = named || (line.prefix.size() >= 2 && text.starts_with(line.prefix));
-        for (const MarkerLine& marker : kMarkers) named = named || text.starts_with(std::string(marker.name) + " ");
+        for (const MarkerLine& marker : kMarkers)
+            named = named || text.starts_with(std::string(marker.name) + " ");
         EXPECT_TRUE(named) << "README names a line the table does not define: " << text;
     }
     EXPECT_GE(rows, 20);
+}
+
+// The texts of the lines live in the table, and the golden outputs are their one literal check:
+// a test that copies a line's fixed text (the words between its fields and dashes) into a literal
+// would hold on to a text the table no longer prints. Tests write and read lines through the
+// formats. Only the reader's refusal of what the program cannot have printed is written out by hand.
+constexpr std::string_view kTheOneLiteralCheck =
+    "TEST(PrintedLines, ScanRefusesWhatTheProgramCannotHavePrinted)";
+constexpr size_t kShortestFixedText = 12;  // shorter words (" ms", "prox=") are not a line's own
+
+std::vector<std::string> fixedTexts() {
+    std::vector<std::string> out;
+    for (const PrintedLine& line : kPrintedLines) {
+        std::string piece;
+        auto keep = [&] {
+            const size_t first = piece.find_first_not_of(' ');
+            piece = first == std::string::npos ? ""
+                                               : piece.substr(first, piece.find_last_not_of(' ') - first + 1);
+            if (piece.size() >= kShortestFixedText) out.push_back(piece);
+            piece.clear();
+        };
+        for (const char* c = line.format; *c != '\0'; ++c) {
+            if (*c == '%') {  // a field: skip its conversion
+                keep();
+                while (c[1] != '\0' &&
+                       std::string_view("-+ #0123456789.l").find(c[1]) != std::string_view::npos)
+                    ++c;
+                if (c[1] != '\0') ++c;
+            } else if (*c == '\n' || static_cast<unsigned char>(*c) >= 0x80) {  // the em dash too
+                keep();
+            } else {
+                piece += *c;
+            }
+        }
+        keep();
+    }
+    return out;
+}
+
+struct Literal {
+    size_t line;
+    std::string text;  // escapes decoded
+};
+
+// The string literals of C++ source, outside comments and character literals.
+std::vector<Literal> literalsOf(const std::string& source) {
+    std::vector<Literal> out;
+    size_t line = 1;
+    auto at = [&](size_t i) { return source.begin() + static_cast<std::ptrdiff_t>(i); };
+    for (size_t i = 0; i < source.size(); ++i) {
+        const char c = source[i];
+        if (c == '\n') {
+            ++line;
+        } else if (source.compare(i, 2, "//") == 0) {
+            i = source.find('\n', i) - 1;
+        } else if (source.compare(i, 2, "/*") == 0) {
+            const size_t end = std::min(source.find("*/", i), source.size());
+            line += static_cast<size_t>(std::count(at(i), at(end), '\n'));
+            i = end + 1;
+        } else if (c == '\'' && i > 0 && !std::isalnum(static_cast<unsigned char>(source[i - 1]))) {
+            while (++i < source.size() && source[i] != '\'') i += source[i] == '\\' ? 1 : 0;
+        } else if (c == '"') {
+            Literal literal{line, {}};
+            while (++i < source.size() && source[i] != '"' && source[i] != '\n') {
+                if (source[i] != '\\') {
+                    literal.text += source[i];
+                    continue;
+                }
+                const char e = source[++i];
+                if (e == 'x') {
+                    size_t used = 0;
+                    literal.text += static_cast<char>(std::stoi(source.substr(i + 1, 2), &used, 16));
+                    i += used;
+                } else {
+                    literal.text += e == 'n' ? '\n' : e == 't' ? '\t' : e;
+                }
+            }
+            out.push_back(std::move(literal));
+        }
+    }
+    return out;
+}
+
+// "file:line: literal" for each literal that holds a fixed text of the table.
+std::vector<std::string> copiesIn(const std::string& name, const std::string& source,
+                                  const std::vector<std::string>& texts) {
+    size_t allowedFrom = std::string::npos, allowedTo = 0;
+    if (const size_t at = source.find(std::string(kTheOneLiteralCheck) + " {"); at != std::string::npos) {
+        const auto lineOf = [&](size_t i) {
+            return static_cast<size_t>(
+                       std::count(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(i), '\n')) +
+                   1;
+        };
+        allowedFrom = lineOf(at);
+        allowedTo = lineOf(source.find("\n}\n", at));
+    }
+    std::vector<std::string> out;
+    for (const Literal& literal : literalsOf(source)) {
+        if (literal.line >= allowedFrom && literal.line <= allowedTo) continue;
+        for (const std::string& text : texts)
+            if (literal.text.find(text) != std::string::npos) {
+                out.push_back(name + ":" + std::to_string(literal.line) + ": " + literal.text);
+                break;
+            }
+    }
+    return out;
+}
+
+TEST(PrintedLines, NoTestCopiesALinesTextOutsideTheGoldenOutputs) {
+    const std::vector<std::string> texts = fixedTexts();
+    ASSERT_GE(texts.size(), 40u);
+    // The scan finds a copy, also one cut short at a field, and passes what only names a line.
+    const std::string line = test::sampleText(kMcuReconnected);
+    const std::string copy =
+        "x = \"" + line + "\\n\";\ny = \"" + std::string(kMcuSilent.prefix()) + "3s \\xE2\\x80\\x94\";\n";
+    EXPECT_EQ(copiesIn("copy", copy, texts).size(), 2u);
+    const std::string named =
+        "x = \"McuReconnected\"; // \"" + line + "\"\n/* \"" + line + "\" */ c = '\"';\n";
+    EXPECT_TRUE(copiesIn("named", named, texts).empty());
+
+    std::vector<std::string> copies;
+    const std::filesystem::path tests = std::filesystem::path(TESSARAY_ROOT) / "tests";
+    for (const auto& file : std::filesystem::recursive_directory_iterator(tests)) {
+        const std::filesystem::path& path = file.path();
+        if (path.extension() != ".cpp" && path.extension() != ".h") continue;
+        std::ifstream in(path, std::ios::binary);
+        const std::string source{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        for (std::string& found : copiesIn(path.lexically_relative(tests).generic_string(), source, texts))
+            copies.push_back(std::move(found));
+    }
+    for (const std::string& found : copies) ADD_FAILURE() << "a literal copy of a printed text: " << found;
 }
 #endif
 

@@ -1,6 +1,7 @@
 // A scenario played on the simulated display: its start configuration as the presenter
 // meets it, its events, and the timeline's timing.
 #include "nvapi/nvapi.h"
+#include "tests/support/sample_lines.h"
 #include "platform/platform.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_impl.h"
@@ -55,15 +56,14 @@ class ScenarioOnDisplay : public ::testing::Test {
 TEST_F(ScenarioOnDisplay, NoDisplayLeavesTheDriverWithoutDirectModeDisplay) {
     sim::applyDisplayStart(parsed("no-display"));
     EXPECT_FALSE(init());
-    EXPECT_NE(err.find("Presenter: no DirectMode display (Vantor not attached?)\n"), std::string::npos)
-        << err;
+    EXPECT_NE(err.find(test::printed(lines::kNoDisplay)), std::string::npos) << err;
 }
 
 TEST_F(ScenarioOnDisplay, AcquisitionFailuresThenStatusAndPresentFailures) {
     sim::applyDisplayStart(parsed("acquire-fail 1 -5; acquire-status -208; present-fail 2"));
     ASSERT_TRUE(init()) << err;
-    EXPECT_NE(out.find("AcquireDirectModeDisplay = 0xfffffffb\nAcquireDirectModeDisplay = 0xffffff30 (HDCP "
-                       "disabled, continuing)\n"),
+    EXPECT_NE(out.find(test::printed(lines::kAcquire, 0xfffffffbu, "") +
+                       test::printed(lines::kAcquire, 0xffffff30u, lines::kHdcpDisabled)),
               std::string::npos)
         << out;
     EXPECT_NE(present(), kNvOk);
@@ -84,7 +84,7 @@ TEST_F(ScenarioOnDisplay, ADefaultScenarioUndoesAnEarlierOne) {
     sim::applyDisplayStart(parsed("no-display; acquire-fail 3; mode 64x32"));
     sim::applyDisplayStart(parsed(""));
     ASSERT_TRUE(init()) << err;
-    EXPECT_NE(out.find("AcquireDirectModeDisplay = 0x0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(test::printed(lines::kAcquire, 0u, "")), std::string::npos) << out;
     EXPECT_NE(out.find("using mode 5088x2544 @ 75.000 Hz"), std::string::npos) << out;
 }
 

@@ -102,8 +102,10 @@ TEST_F(StatusThreads, MonitorReportsTheLastWakeSeenByTheThreadThatStops) {
         StopFlag.exchange(true);
         monitor.join();
         const std::string out = ::testing::internal::GetCapturedStdout();
-        ASSERT_EQ(countOf(out, "DSTAT_CHANGE 0x0002 -> 0x0003"), 1u) << "round " << round << ": " << out;
-        ASSERT_EQ(countOf(out, "WARM_WAKE_LATENCY"), 1u) << "round " << round << ": " << out;
+        ASSERT_EQ(countOf(out, std::string(lines::kDstatChange.prefix()) + "0002 -> 0x0003"), 1u)
+            << "round " << round << ": " << out;
+        ASSERT_EQ(countOf(out, std::string(lines::kWakeLatency.prefix())), 1u)
+            << "round " << round << ": " << out;
     }
 }
 

@@ -40,6 +40,13 @@ TEST(TeardownDeadline, AWaitTakesItsOwnLimitOrWhatIsLeftBeforeTheDeadline) {
     platform::startTeardownDeadline(platform::steadyNowNs() - (kDeadlineAfterStopMs + 10) * kMs);
     platform::startTeardownDeadline(platform::steadyNowNs());
     EXPECT_EQ(platform::teardownWaitMs(5000), 0u);
+    // A log-off holds for the hung-app time-out less a margin, at most as long as a close: after
+    // a close it brings the deadline closer.
+    EXPECT_EQ(platform::sessionEndHoldMs(20000), platform::kTeardownHoldMs);
+    platform::clearTeardownDeadline();
+    platform::startTeardownDeadline(platform::steadyNowNs(), platform::kTeardownHoldMs);
+    platform::startTeardownDeadline(platform::steadyNowNs(), platform::sessionEndHoldMs(2000));
+    EXPECT_LE(platform::teardownWaitMs(5000), 1000u);
     platform::clearTeardownDeadline();
 }
 

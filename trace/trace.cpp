@@ -26,11 +26,6 @@ void push(const Record& record) {
     if (Writer* writer = activeWriter.load(std::memory_order_acquire)) writer->push(record);
 }
 
-void reportUnwritable(const char* path, const std::string& why) {
-    // A path of any length still gives a whole line that ends with what happens next.
-    lines::print(lines::kTraceUnwritable, lines::ShortenedText(path).c_str(), why.c_str());
-}
-
 }  // namespace
 
 bool enabled() {
@@ -46,7 +41,7 @@ Session::Session(const char* path) {
     if (path == nullptr || activeWriter.load() != nullptr) return;
     auto writer = std::make_unique<Writer>(path, kRingRecords);
     if (!writer->ok()) {
-        reportUnwritable(path, writer->error());
+        reportFailure(path, writer->error().c_str());
         return;
     }
     ownedWriter = std::move(writer);

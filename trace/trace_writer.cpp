@@ -1,5 +1,8 @@
 #include "trace/trace_writer.h"
 
+#include "lines/printed_lines.h"
+#include "lines/printer.h"
+#include "lines/shortened_text.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
 #include "trace/trace_format.h"
@@ -16,7 +19,13 @@ constexpr size_t kBufferBytes = 256 * 1024;
 constexpr size_t kLongestLine = 256;
 }  // namespace
 
-Writer::Writer(const std::string& path, size_t capacity) : ring_(capacity), buffer_(kBufferBytes) {
+void reportFailure(const char* path, const char* why) {
+    // A path of any length still gives a whole line that ends with what happens next.
+    lines::print(lines::kTraceUnwritable, lines::ShortenedText(path).c_str(), why);
+}
+
+Writer::Writer(const std::string& path, size_t capacity)
+    : path_(path), ring_(capacity), buffer_(kBufferBytes) {
     file_ = platform::openRegularFileForWriting(path.c_str(), error_);
     if (file_ == nullptr) return;
     char line[kLongestLine];
@@ -49,9 +58,8 @@ void Writer::close() {
     drain();
     char line[kLongestLine];
     append(line, formatCount(line, sizeof line, kEndLine, platform::steadyNowNs(), dropped()));
-    std::fwrite(buffer_.data(), 1, used_, file_);
-    used_ = 0;
-    std::fclose(file_);
+    flush(true);
+    if (std::fclose(file_) != 0 && !failed_) reportFailure(path_.c_str(), std::strerror(errno));
     file_ = nullptr;
 }
 
@@ -59,12 +67,17 @@ void Writer::run() {
     while (!stopping_.load()) {
         platform::sleepMs(kDrainIntervalMs);
         drain();
-        if (used_ > 0) {
-            std::fwrite(buffer_.data(), 1, used_, file_);
-            std::fflush(file_);
-            used_ = 0;
-        }
+        if (used_ > 0) flush(true);
     }
+}
+
+void Writer::flush(bool toDisk) {
+    const size_t used = used_;
+    used_ = 0;
+    if (failed_) return;
+    if (std::fwrite(buffer_.data(), 1, used, file_) == used && (!toDisk || std::fflush(file_) == 0)) return;
+    failed_ = true;
+    reportFailure(path_.c_str(), std::strerror(errno));
 }
 
 void Writer::drain() {
@@ -79,10 +92,7 @@ void Writer::drain() {
 }
 
 void Writer::append(const char* text, size_t length) {
-    if (used_ + length > buffer_.size()) {
-        std::fwrite(buffer_.data(), 1, used_, file_);
-        used_ = 0;
-    }
+    if (used_ + length > buffer_.size()) flush(false);
     std::memcpy(buffer_.data() + used_, text, length);
     used_ += length;
 }

@@ -14,6 +14,10 @@
 
 namespace corva::trace {
 
+// Says on standard error that the trace file cannot be written, and why: the run goes on
+// without a trace.
+void reportFailure(const char* path, const char* why);
+
 class Writer {
   public:
     // Opens (truncates) the file and writes its header and clock lines; error() then says
@@ -42,8 +46,13 @@ class Writer {
     // Formats everything in the ring into one buffer and writes it in one go.
     void drain();
     void append(const char* text, size_t length);
+    // Writes the buffer out; on the first failure (a full disk) says so and stops writing:
+    // the run goes on without a trace, whose file has no end record.
+    void flush(bool toDisk);
 
+    std::string path_;
     std::FILE* file_ = nullptr;
+    bool failed_ = false;
     std::string error_;
     Ring ring_;
     std::atomic<uint64_t> dropped_{0};

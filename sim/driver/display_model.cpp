@@ -297,9 +297,9 @@ NvStatus DisplayModel::present(const NvDirectModeDisplay* display, uint32_t surf
         if (!holdsDisplay(display) || !known) status = kSimInvalidArgument;
     }
     timeline_.recordPresent(now, surface, status);
-    // Without a vertical blank the driver holds nothing back: the wait after it returns at once.
-    if (status == kNvOk && clock_.lost.load() && !clock_.dead.load() && waitable_ != nullptr)
-        platform::setEvent(waitable_);
+    // Without a vertical blank the driver holds nothing back: the wait after a present returns
+    // at once, whether the present went through or not.
+    if (clock_.lost.load() && !clock_.dead.load() && waitable_ != nullptr) platform::setEvent(waitable_);
     return status;
 }
 

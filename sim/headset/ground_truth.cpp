@@ -73,11 +73,14 @@ bool parsePanel(std::string_view rest, PanelTransition& t) {
 bool parseBypassCommand(std::string_view rest, BypassCommand& c) {
     std::string_view command;
     int accepted = -1;
+    int applied = -1;
     const bool ok = field(rest, "cmd", command) && field(rest, "accepted", accepted) &&
-                    field(rest, "time_ns", c.timeNs) && rest.empty();
+                    field(rest, "applied", applied) && field(rest, "time_ns", c.timeNs) && rest.empty();
     c.command = command.size() == 1 ? command[0] : char(0);
     c.accepted = accepted == 1;
-    return ok && (c.command == 'p' || c.command == '[') && (accepted == 0 || accepted == 1);
+    c.applied = applied == 1;
+    return ok && (c.command == 'p' || c.command == '[') && (accepted == 0 || accepted == 1) &&
+           (applied == 0 || applied == 1);
 }
 
 bool parseNumber(std::string_view text, double& value) {
@@ -124,8 +127,9 @@ std::string formatGroundTruth(const GroundTruth& truth) {
         text += line;
     }
     for (const BypassCommand& c : truth.bypassCommands) {
-        std::snprintf(line, sizeof line, "mcu_bypass_command cmd=%c accepted=%d time_ns=%" PRId64 "\n",
-                      c.command, c.accepted ? 1 : 0, c.timeNs);
+        std::snprintf(line, sizeof line,
+                      "mcu_bypass_command cmd=%c accepted=%d applied=%d time_ns=%" PRId64 "\n", c.command,
+                      c.accepted ? 1 : 0, c.applied ? 1 : 0, c.timeNs);
         text += line;
     }
     // Derived from the transitions, for a reader that wants only these (a script).

@@ -18,6 +18,7 @@ namespace corva::sim {
 struct BypassCommand {
     char command = 0;
     bool accepted = false;  // the feature report succeeded
+    bool applied = false;   // the firmware acted on it (a silent one takes reports and does nothing)
     int64_t timeNs = 0;
 };
 

@@ -59,7 +59,8 @@ void McuHeadset::handle(const TimedEvent& event) {
 }
 
 void applyMcuCommand(Headset& headset, const McuCommand& command) {
-    if (!command.accepted) return;
+    // A silent firmware takes the report and does nothing with it.
+    if (!command.applied) return;
     switch (command.command) {
         case prox::kCmdDoze:
             headset.doze(true, command.atNs);
@@ -87,7 +88,7 @@ GroundTruth groundTruthOf(const Headset& headset, const SimMcu* mcu) {
     truth.answeringAtExit = mcu->answering() ? 1 : 0;
     for (const McuCommand& c : mcu->mcuCommands())
         if (c.command == prox::kCmdBypassOn || c.command == prox::kCmdBypassOff)
-            truth.bypassCommands.push_back({c.command, c.accepted, c.atNs});
+            truth.bypassCommands.push_back({c.command, c.accepted, c.applied, c.atNs});
     return truth;
 }
 

@@ -187,6 +187,11 @@ void SimMcu::setRefuseFeatures(bool refuse) {
     fw_->refuseFeatures = refuse;
 }
 
+void SimMcu::setCommandsStuck(bool stuck) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fw_->commandsStuck = stuck;
+}
+
 void SimMcu::setPeriodicTelemetry(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     pumpLocked(simNowNs());

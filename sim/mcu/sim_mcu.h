@@ -59,6 +59,7 @@ struct McuCommand {
     uint16_t rateMs = 0;        // rate commands only
     size_t interfaceIndex = 0;  // index into McuScenario::interfaces
     bool accepted = false;      // the feature report succeeded
+    bool applied = false;       // the firmware acted on it: accepted, and not silent
     int64_t atNs = 0;           // steady clock, as platform::steadyNowNs()
 };
 
@@ -69,7 +70,9 @@ class SimMcu final : public HidTransport {
 
     // HidTransport
     std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) override;
-    bool setFeature(HidHandle handle, const uint8_t* report, size_t size) override;
+    using HidTransport::setFeature;
+    // Answers at once, unless its commands are stuck (setCommandsStuck).
+    bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) override;
     int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs,
                    void* stopEvent = nullptr) override;
     void cancelIo(HidHandle handle) override;
@@ -82,6 +85,9 @@ class SimMcu final : public HidTransport {
     void replug();
     void setHung(bool hung);  // the MCU accepts commands but neither answers nor streams
     void setRefuseFeatures(bool refuse);
+    // The MCU's feature requests never finish: each takes its whole time-out, then fails as
+    // cancelled (kOperationAborted), as a stuck device's on Windows.
+    void setCommandsStuck(bool stuck);
     void setPeriodicTelemetry(bool on);
     // Delivers raw input-report bytes (as a read returns them) to every open MCU handle.
     void injectReport(std::vector<uint8_t> bytes);

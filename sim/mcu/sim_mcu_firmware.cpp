@@ -5,6 +5,8 @@
 #include "sim/mcu/sim_mcu_state.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace corva::sim {
 
@@ -103,7 +105,10 @@ void SimMcu::firmwareCommandLocked(const uint8_t* report, size_t size, int64_t n
             fw_->armed = true;
             fw_->rateMs = std::max<uint16_t>(rate, 1);
             scheduleLocked(nowNs + periodNsLocked());
-            fw_->ackPending = scenario_.telemetryBeforeAck > 0;
+            // A jittered firmware answers at once: with reports up to a second late, the '$'
+            // behind a few of them would outlast the probe's reads, and such a scenario is
+            // about the telemetry, not discovery.
+            fw_->ackPending = scenario_.telemetryBeforeAck > 0 && b.jitterMs <= 0.0;
             fw_->ackCountdown = scenario_.telemetryBeforeAck;
             if (!fw_->ackPending)
                 emitToMcuLocked(padded({prox::kRateAckTag, uint8_t(fw_->rateMs >> 8), uint8_t(fw_->rateMs)}));
@@ -135,7 +140,17 @@ void SimMcu::firmwareCommandLocked(const uint8_t* report, size_t size, int64_t n
     }
 }
 
-bool SimMcu::setFeature(HidHandle handle, const uint8_t* report, size_t size) {
+bool SimMcu::setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) {
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        std::shared_ptr<Handle> h = findLocked(handle);
+        if (h && !h->dead && devices_[h->device].role == InterfaceRole::Mcu && fw_->commandsStuck) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+            simLastError() = hid_error::kOperationAborted;
+            return false;
+        }
+    }
     McuCommand record;
     std::function<void(const McuCommand&)> listener;
     bool recorded = false;
@@ -172,7 +187,10 @@ bool SimMcu::setFeature(HidHandle handle, const uint8_t* report, size_t size) {
                           size >= 4 && report[1] == uint8_t(prox::kCmdRate)
                               ? uint16_t((report[2] << 8) | report[3])
                               : uint16_t(0),
-                          device.index, ok, now};
+                          device.index,
+                          ok,
+                          ok && device.role == InterfaceRole::Mcu && !fw_->hung,
+                          now};
                 commands_.push_back(record);
                 recorded = device.role == InterfaceRole::Mcu;
                 listener = listener_;

@@ -48,6 +48,7 @@ struct SimMcu::Firmware {
     bool doze = false;
     bool hung = false;
     bool refuseFeatures = false;
+    bool commandsStuck = false;
     bool plugged = true;
 };
 

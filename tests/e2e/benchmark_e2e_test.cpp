@@ -1,6 +1,7 @@
 // tessaray-sim's two benchmarks end to end on the simulated headset, with the printed wake
 // latencies checked against the headset's ground truth.
 #include "tests/e2e/e2e_checks.h"
+#include "tests/support/sample_lines.h"
 
 #include "report/log_parser.h"
 #include "sim/headset/ground_truth.h"
@@ -44,10 +45,11 @@ TEST(E2eBenchmark, OneParkCycleEndsLongBeforeTheRunLength) {
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(
-        inOrder(run.out, {"INIT_DONE", "CYCLE 1/1\n", "PARK_REQUEST ",
-                          "Presenter: panels OFF (idle policy) = 0x0", "PARK_DONE ", "WAKE_REQUEST ",
-                          "Presenter: panels ON (wake)", "DSTAT_CHANGE 0x0002 -> 0x000b [disp=1 proxOn=1]",
-                          "WARM_WAKE_LATENCY ", "BENCH_END ", "prox bypass restored: ok ('[' sent)\n"}));
+        inOrder(run.out, {"INIT_DONE", "CYCLE 1/1\n", "PARK_REQUEST ", sampleText(lines::kPanelsOff, 0u),
+                          "PARK_DONE ", "WAKE_REQUEST ", "Presenter: panels ON (wake)",
+                          std::string(lines::kDstatChange.prefix()) + "0002 -> 0x000b [disp=1 proxOn=1]",
+                          std::string(lines::kWakeLatency.prefix()), "BENCH_END ",
+                          printed(lines::kBypassRestored, lines::kRestoredOk)}));
     const ReadRun r = readRun(run);
     EXPECT_EQ(r.count(EventKind::CycleStart), 1u);
     EXPECT_TRUE(r.run.failures.empty());
@@ -121,7 +123,8 @@ TEST(E2eBenchmark, DozeWithoutTheMicrocontrollerWaitsFixedTimes) {
     const SimProcessResult run = runSim(simOptions({"doze", "2", "0.5", "0.5"}, "no-mcu"));
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(inOrder(run.out, {"prox unavailable (non-fatal)\n", "prox bypass: FAILED\n", "INIT_DONE"}));
+    EXPECT_TRUE(inOrder(run.out, {printed(lines::kProxUnavailable),
+                                  printed(lines::kBypass, lines::kBypassFailed), "INIT_DONE"}));
     const ReadRun r = readRun(run);
     // The fixed waits themselves (none for the displays to go off, half a second for them to
     // come on) moved to virtual time: BenchmarkDriver.FixedWaitsWithoutTheLink.

@@ -7,6 +7,7 @@
 #include "lines/line_classify.h"
 #include "lines/line_scan.h"
 #include "tests/e2e/e2e_checks.h"
+#include "tests/support/sample_lines.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -58,10 +59,8 @@ std::string mask(const std::string& line) {
 // blank returns: these two lines, in exactly this text, are not compared (the end-to-end
 // tests check when they must appear); any other text of theirs still shows as a change.
 bool isFreeRunLine(const std::string& line) {
-    return line ==
-               "WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), self-pacing at "
-               "75 Hz" ||
-           line == "free-run over: vsync pacing restored";
+    return line == test::sampleText(lines::kFreeRunStart, 75.0) ||
+           line == test::sampleText(lines::kFreeRunOver);
 }
 
 std::vector<std::string> linesOf(const std::string& text) {

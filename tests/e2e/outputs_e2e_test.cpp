@@ -24,7 +24,7 @@ namespace {
 
 using Stdout = SimProcessOptions::Stdout;
 
-enum class TracePath { None, File, FifoWithoutReader, FifoReaderStops, TooLong };
+enum class TracePath { None, File, FifoWithoutReader, FifoReaderStops, TooLong, FullDisk };
 
 struct OutputCase {
     const char* name;
@@ -146,6 +146,20 @@ const OutputCase kCases[] = {
          EXPECT_EQ(countOf(bytes, std::string(lines::kMcuTelemetry.prefix())), 0u)
              << "console lines inside the trace";
      }},
+    {"trace file on a full disk",
+     {"2"},
+     Stdout::Read,
+     TracePath::FullDisk,
+     [](const SimProcessResult& run, const std::string& tracePath, const sim::GroundTruth&) {
+         expectTraceRefused(run, std::strerror(EFBIG));
+         EXPECT_FALSE(readTrace(tracePath).ended);
+         SimProcessOptions report;  // the report reads it, and says it is incomplete
+         report.program = TESSARAY_REPORT_EXE;
+         report.args = {"--frames-csv", "/dev/null", tracePath};
+         const SimProcessResult read = runSim(report);
+         EXPECT_EQ(read.exitCode, 0) << read.err;
+         EXPECT_NE(read.err.find("incomplete"), std::string::npos) << read.err;
+     }},
     {"standard output on a full device",
      {"1"},
      Stdout::Full,
@@ -169,8 +183,10 @@ TEST_P(OutputsE2e, NeitherDiesNorHangsAndSaysWhatWasLost) {
     std::unique_ptr<TraceFifo> fifo;
     if (c.trace == TracePath::FifoWithoutReader || c.trace == TracePath::FifoReaderStops)
         fifo = std::make_unique<TraceFifo>(tracePath, c.trace == TracePath::FifoReaderStops);
-    SimProcessOptions options = simOptions(c.args, "", truthPath);
+    // A full disk takes the ground truth too.
+    SimProcessOptions options = simOptions(c.args, "", c.trace == TracePath::FullDisk ? "" : truthPath);
     options.stdoutTo = c.stdoutTo;
+    options.fileSizeLimit = c.trace == TracePath::FullDisk ? 4096 : 0;
     options.readerQuitsAfter = "CYCLE 1/2\n";
     if (c.trace != TracePath::None) options.environment.push_back("TESSARAY_TRACE_FILE=" + tracePath);
     if (fifo) {
@@ -184,8 +200,20 @@ TEST_P(OutputsE2e, NeitherDiesNorHangsAndSaysWhatWasLost) {
     EXPECT_FALSE(run.timedOut) << run.out << run.err;
     EXPECT_EQ(run.signal, 0) << "died of a signal";
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    c.check(run, tracePath, takeTruth(truthPath));
-    if (c.trace == TracePath::File) std::remove(tracePath.c_str());
+    c.check(run, tracePath, options.truthFile.empty() ? sim::GroundTruth{} : takeTruth(truthPath));
+    if (c.trace == TracePath::File || c.trace == TracePath::FullDisk) std::remove(tracePath.c_str());
+}
+
+// A trace at the file standard error (or output) writes to (`2> x.log`, the trace at
+// /dev/stderr) is refused before it is truncated: what was written there stays.
+TEST(OutputFile, TheFileOfStandardErrorIsNoTrace) {
+    testing::internal::CaptureStderr();
+    std::fputs("the log so far\n", stderr);
+    std::string error;
+    std::FILE* trace = platform::openRegularFileForWriting("/dev/stderr", error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "the log so far\n");
+    EXPECT_EQ(trace, nullptr);
+    EXPECT_EQ(error, platform::kSameAsStandardStream);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OutputsE2e, ::testing::ValuesIn(kCases),

@@ -1,5 +1,6 @@
 // tessaray-sim's plain runs end to end: a healthy headset, Ctrl+C, and the headset's faults.
 #include "tests/e2e/e2e_checks.h"
+#include "tests/support/sample_lines.h"
 
 namespace corva::test {
 namespace {
@@ -19,9 +20,9 @@ TEST(E2eRun, PlainOneSecondRunOnAHealthyWornHeadset) {
     const SimProcessResult run = runSim(simOptions({"1"}));
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(inOrder(
-        run.out, {"prox up: worn (distance ", "prox bypass: ON ('p' sent)\n", "INIT_START ", "INIT_DONE ",
-                  "FIRST_DRAW ", "BENCH_END ", "prox bypass restored: ok ('[' sent)\n", "frames="}));
+    EXPECT_TRUE(inOrder(run.out, {"prox up: worn (distance ", printed(lines::kBypass, lines::kBypassOn),
+                                  "INIT_START ", "INIT_DONE ", "FIRST_DRAW ", "BENCH_END ",
+                                  printed(lines::kBypassRestored, lines::kRestoredOk), "frames="}));
     const ReadRun r = readRun(run);
     // The displays come on some 100 ms after the panels are powered, with compression.
     EXPECT_EQ(r.dstatChanges(0x0002, 0x000b), 1u) << run.out;
@@ -44,7 +45,8 @@ TEST(E2eRun, CtrlCDuringAPlainRunEndsItCleanly) {
     ASSERT_TRUE(run.interrupted) << run.out;
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_LT(run.seconds, 7.0);
-    EXPECT_TRUE(inOrder(run.out, {"BENCH_END ", "prox bypass restored: ok ('[' sent)\n", "frames="}));
+    EXPECT_TRUE(
+        inOrder(run.out, {"BENCH_END ", printed(lines::kBypassRestored, lines::kRestoredOk), "frames="}));
     expectCompleteTeardown(readRun(run));
 }
 
@@ -65,8 +67,7 @@ TEST(E2eRun, McuUnpluggedAndReplugged) {
     const SimProcessResult run = runSim(simOptions({"6"}, "at 1.5 unplug; at 2.5 replug"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(
-        inOrder(run.err, {"McuProx: read failed (err ", ") \xE2\x80\x94 device gone, waiting for reconnect\n",
-                          "McuProx: device reconnected, telemetry restarted\n"}));
+        inOrder(run.err, {std::string(lines::kMcuReadFailed.prefix()), printed(lines::kMcuReconnected)}));
     const ReadRun r = readRun(run);
     EXPECT_EQ(r.count(EventKind::McuReconnected), 1u);
     // No status line while gone; the replugged MCU streams again; the bypass is restored
@@ -79,9 +80,7 @@ TEST(E2eRun, McuUnpluggedAndReplugged) {
 TEST(E2eRun, McuFallsSilentAndTalksAgain) {
     const SimProcessResult run = runSim(simOptions({"9"}, "at 1 silence; at 4.5 talk"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(
-        inOrder(run.err, {"McuProx: telemetry silent 3s \xE2\x80\x94 device gone, waiting for reconnect\n",
-                          "McuProx: device reconnected, telemetry restarted\n"}));
+    EXPECT_TRUE(inOrder(run.err, {printed(lines::kMcuSilent, 3), printed(lines::kMcuReconnected)}));
     const ReadRun r = readRun(run);
     EXPECT_TRUE(wornAgainAfterLoss(r)) << run.out;
     expectCompleteTeardown(r);
@@ -90,9 +89,7 @@ TEST(E2eRun, McuFallsSilentAndTalksAgain) {
 TEST(E2eRun, VerticalBlankLostAndRestored) {
     const SimProcessResult run = runSim(simOptions({"5"}, "at 1.2 vblank-lost; at 2.8 vblank-restored"));
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(
-        inOrder(run.err, {"WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?)",
-                          "free-run over: vsync pacing restored\n"}));
+    EXPECT_TRUE(inOrder(run.err, {std::string(lines::kFreeRunStart.prefix()), printed(lines::kFreeRunOver)}));
     const ReadRun r = readRun(run);
     EXPECT_TRUE(std::any_of(r.run.status.begin(), r.run.status.end(), [](auto& s) { return s.freeRun; }));
     EXPECT_EQ(r.run.result.freeRunEvents, 1u);
@@ -113,8 +110,8 @@ TEST(E2eRun, DeviceRemovedEndsTheRunWithDisplayLost) {
 TEST(E2eRun, NoDisplayFailsInitialisationAndStillRestoresTheBypass) {
     const SimProcessResult run = runSim(simOptions({"5"}, "no-display"));
     EXPECT_EQ(run.exitCode, corva::run::kExitInitFailed) << run.err;
-    EXPECT_TRUE(inOrder(
-        run.out, {"prox bypass: ON ('p' sent)\n", "INIT_START ", "prox bypass restored: ok ('[' sent)\n"}));
+    EXPECT_TRUE(inOrder(run.out, {printed(lines::kBypass, lines::kBypassOn), "INIT_START ",
+                                  printed(lines::kBypassRestored, lines::kRestoredOk)}));
     const ReadRun r = readRun(run);
     EXPECT_EQ(r.run.end, report::RunEnd::InitFailed);
     EXPECT_EQ(r.count(EventKind::InitDone), 0u);

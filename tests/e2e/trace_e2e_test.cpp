@@ -2,6 +2,7 @@
 // lost and restored on the way, checked against the console log of the same run and the
 // simulated display's own record of every present and every vertical blank.
 #include "tests/e2e/e2e_checks.h"
+#include "tests/support/sample_lines.h"
 #include "tests/e2e/trace_checks.h"
 
 namespace corva::test {
@@ -115,8 +116,9 @@ TEST(E2eTrace, AnUnwritableTraceFileIsOneLineAndTheRunGoesOn) {
     const SimProcessResult run = runSim(options);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(countOf(run.err, "cannot write the trace file"), 1u) << run.err;
-    EXPECT_NE(run.err.find("tessaray: cannot write the trace file '/nonexistent-folder/run.trace' ("),
-              std::string::npos)
+    EXPECT_NE(
+        run.err.find(std::string(lines::kTraceUnwritable.prefix()) + "/nonexistent-folder/run.trace' ("),
+        std::string::npos)
         << run.err;
     const ReadRun r = readRun(run);
     expectCompleteTeardown(r);

@@ -3,6 +3,7 @@
 // tessaray-sim. Without the Windows build or Wine the tests are skipped. The Windows
 // program finds no microcontroller here; scenario times count from the driver's first use.
 #include "sim/driver/call_log.h"
+#include "tests/support/sample_lines.h"
 #include "tests/e2e/e2e_checks.h"
 #include "lines/line_scan.h"
 #include "lines/printed_lines.h"
@@ -51,28 +52,26 @@ TEST_F(WineE2e, WithoutADriverInTheSystemDirectoryInitialisationFails) {
 TEST_F(WineE2e, PlainRunOnAFreshStoreThenAParkCycle) {
     const SimProcessResult plain = run({{"2"}, "", "system", true});
     EXPECT_EQ(plain.exitCode, 0) << plain.err;
-    EXPECT_TRUE(
-        inOrder(plain.out, {"prox unavailable (non-fatal)\n",
-                            "prox bypass: FAILED\n",
-                            "INIT_START ",
-                            "NVIDIA driver ",
-                            "driver profile: power management pinned to max performance (new \xE2\x80\x94 "
-                            "takes full effect from this or the next launch)\n",
-                            "EnableDirectMode(0x2709) = 0x0\n",
-                            "using displayId 0x",
-                            "mode[0]: ",
-                            "using mode 5088x2544 @ 75.",
-                            "forcing DSC 1.1, 4 slices, 8 bpp\n",
-                            "AcquireDirectModeDisplay = 0x",
-                            "surface: 5088x2544 format=",
-                            "rtv format: ",
-                            "SetDisplayMode = 0x0\n",
-                            "DisplayControl(POWER_ON) = 0x0\n",
-                            "GetPresentWaitableObject = 0x0\n",
-                            "INIT_DONE ",
-                            "FIRST_DRAW ",
-                            "PRESENT RESULT: ",
-                            "BENCH_END "}));
+    EXPECT_TRUE(inOrder(plain.out, {printed(lines::kProxUnavailable),
+                                    printed(lines::kBypass, lines::kBypassFailed),
+                                    "INIT_START ",
+                                    std::string(lines::kDriverVersion.prefix()),
+                                    printed(lines::kProfilePinned),
+                                    printed(lines::kEnableDirectMode, 0x2709u, 0u),
+                                    std::string(lines::kDisplayId.prefix()),
+                                    "mode[0]: ",
+                                    "using mode 5088x2544 @ 75.",
+                                    printed(lines::kForcingDsc),
+                                    std::string(lines::kAcquire.prefix()),
+                                    "surface: 5088x2544 format=",
+                                    "rtv format: ",
+                                    printed(lines::kSetDisplayMode, 0u),
+                                    printed(lines::kPowerOn, 0u),
+                                    printed(lines::kWaitable, 0u),
+                                    "INIT_DONE ",
+                                    "FIRST_DRAW ",
+                                    std::string(lines::kPresentResult.prefix()),
+                                    "BENCH_END "}));
     // A typed view format the program maps a surface format to.
     const std::vector<std::string> views = printedLines(plain.out, lines::LineId::ViewFormat);
     EXPECT_TRUE(std::any_of(views.begin(), views.end(), [](const std::string& line) {
@@ -89,7 +88,7 @@ TEST_F(WineE2e, PlainRunOnAFreshStoreThenAParkCycle) {
     EXPECT_LT(minor, 100u);
     EXPECT_FALSE(branch.empty());
     const ReadRun p = readRun(plain);
-    EXPECT_EQ("NVIDIA driver " + p.run.driverVersion, versions[0]);
+    EXPECT_EQ(std::string(lines::kDriverVersion.prefix()) + p.run.driverVersion, versions[0]);
     expectCompleteTeardown(p);
     // Nothing failed on the way (an acquisition answering -208 is no failure): the only
     // complaints are the missing microcontroller and the power-throttling opt-outs, which
@@ -120,11 +119,10 @@ TEST_F(WineE2e, PlainRunOnAFreshStoreThenAParkCycle) {
     EXPECT_EQ(countOf(cycle.out, "driver profile"), 0u) << cycle.out;
     for (const char* complaint : {"driver profile", "Presenter: ", "Present12 = "})
         EXPECT_EQ(countOf(cycle.err, complaint), 0u) << cycle.err;
-    EXPECT_TRUE(inOrder(
-        cycle.out,
-        {"INIT_DONE ", "CYCLE 1/1\n", "PARK_REQUEST ", "Presenter: panels OFF (idle policy) = 0x0\n",
-         "PARK_DONE ", "WAKE_REQUEST ", "Presenter: panels ON (wake), SetDisplayMode=0x0 POWER_ON=0x0\n",
-         "PRESENT RESULT: ", "BENCH_END "}));
+    EXPECT_TRUE(
+        inOrder(cycle.out, {"INIT_DONE ", "CYCLE 1/1\n", "PARK_REQUEST ", printed(lines::kPanelsOff, 0u),
+                            "PARK_DONE ", "WAKE_REQUEST ", printed(lines::kPanelsOn, 0u, 0u),
+                            std::string(lines::kPresentResult.prefix()), "BENCH_END "}));
     const ReadRun c = readRun(cycle);
     EXPECT_EQ(c.run.result.presentErrors, 0u);
     EXPECT_EQ(c.run.result.freeRunEvents, 0u);
@@ -138,10 +136,9 @@ TEST_F(WineE2e, PlainRunOnAFreshStoreThenAParkCycle) {
 TEST_F(WineE2e, VerticalBlankLostAndRestored) {
     const SimProcessResult r = run({{"4"}, "at 0.5 vblank-lost; at 2.5 vblank-restored"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(
-        inOrder(r.err, {"WARNING: present loop free-running (vsync lost \xE2\x80\x94 headset doffed?), "
-                        "self-pacing at 75 Hz\n",
-                        "free-run over: vsync pacing restored\n"}));
+    EXPECT_TRUE(inOrder(r.err, {std::string(lines::kFreeRunStart.prefix()) + "\xE2\x80\x94 headset doffed?), "
+                                                                             "self-pacing at 75 Hz\n",
+                                printed(lines::kFreeRunOver)}));
     EXPECT_EQ(countOf(r.err, "WARNING: present loop free-running"), 1u);
     const ReadRun read = readRun(r);
     EXPECT_EQ(read.run.result.presentErrors, 0u);
@@ -155,10 +152,10 @@ TEST_F(WineE2e, VerticalBlankLostAndRestored) {
 TEST_F(WineE2e, DeviceRemovedLosesTheDisplay) {
     const SimProcessResult r = run({{"8"}, "at 3 device-removed; at 1 unplug; at 1.5 doff; at 2 unplug"});
     EXPECT_EQ(r.exitCode, run::kExitDisplayLost) << r.err;
-    EXPECT_NE(
-        r.err.find("Presenter: D3D12 device removed (0x887a0005) \xE2\x80\x94 display lost (cable pulled?), "
-                   "exiting present loop\n"),
-        std::string::npos)
+    EXPECT_NE(r.err.find(std::string(lines::kDeviceRemoved.prefix()) +
+                         "887a0005) \xE2\x80\x94 display lost (cable pulled?), "
+                         "exiting present loop\n"),
+              std::string::npos)
         << r.err;
     const ReadRun read = readRun(r);
     EXPECT_GT(read.run.result.frames, 0u);
@@ -219,8 +216,8 @@ TEST_F(WineE2e, ASessionEndStopsABenchmarkAndWaitsForTheDisplayToBeReleased) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // The stop reaches the present loop directly: "BENCH_END" (printed once it returns) may
     // come before or after the benchmark thread's own last line.
-    EXPECT_TRUE(inOrder(
-        r.out, {"INIT_DONE ", "CYCLE 1/3\n", "BENCH_INCOMPLETE: ", "stopped before the cycles were done\n"}));
+    EXPECT_TRUE(inOrder(r.out, {"INIT_DONE ", "CYCLE 1/3\n", std::string(lines::kBenchIncomplete.prefix()),
+                                "stopped before the cycles were done\n"}));
     EXPECT_TRUE(inOrder(r.out, {"CYCLE 1/3\n", "BENCH_END "}));
     EXPECT_EQ(countOf(r.out, "CYCLE 3/3"), 0u) << r.out;
     expectCompleteTeardown(readRun(r));
@@ -307,8 +304,8 @@ TEST_F(WineE2e, ASecondRunExitsWithItsLineAndLeavesTheFirstAlone) {
 
     EXPECT_EQ(first.exitCode, 0) << first.err;
     EXPECT_EQ(countOf(first.err, "another tessaray"), 0u) << first.err;
-    EXPECT_TRUE(
-        inOrder(first.out, {"prox bypass: FAILED\n", "INIT_DONE ", "PRESENT RESULT: ", "BENCH_END "}));
+    EXPECT_TRUE(inOrder(first.out, {printed(lines::kBypass, lines::kBypassFailed), "INIT_DONE ",
+                                    std::string(lines::kPresentResult.prefix()), "BENCH_END "}));
     const ReadRun read = readRun(first);
     EXPECT_EQ(read.run.result.presentErrors, 0u);
     EXPECT_GT(read.run.result.frames, 0u);

@@ -5,6 +5,7 @@
 // the program's process tells the daemon's headset about the panels through the panel link
 // file. Outside the guest these tests are skipped.
 #include "tests/e2e/e2e_checks.h"
+#include "tests/support/sample_lines.h"
 #include "tests/guest/hid_daemon_process.h"
 
 #include <cstdlib>
@@ -136,12 +137,11 @@ TEST_P(HidDevice, ProxUpBypassUnplugReplugAndSilence) {
     EXPECT_EQ(r.run.proxAtStart, report::ProxState::Worn);
     EXPECT_GE(r.run.distanceAtStart, 1800u);
     EXPECT_LE(r.run.distanceAtStart, 1999u);
-    EXPECT_TRUE(inOrder(run.out, {"prox bypass: ON ('p' sent)\n", "INIT_DONE", "BENCH_END",
-                                  "prox bypass restored: ok ('[' sent)\n"}));
+    EXPECT_TRUE(inOrder(run.out, {printed(lines::kBypass, lines::kBypassOn), "INIT_DONE", "BENCH_END",
+                                  printed(lines::kBypassRestored, lines::kRestoredOk)}));
     EXPECT_TRUE(
-        inOrder(run.err, {"McuProx: read failed (err ", "McuProx: device reconnected, telemetry restarted\n",
-                          "McuProx: telemetry silent 3s \xE2\x80\x94 device gone, waiting for reconnect\n",
-                          "McuProx: device reconnected, telemetry restarted\n"}));
+        inOrder(run.err, {std::string(lines::kMcuReadFailed.prefix()), printed(lines::kMcuReconnected),
+                          printed(lines::kMcuSilent, 3), printed(lines::kMcuReconnected)}));
     EXPECT_EQ(r.count(EventKind::McuReconnected), 2u) << run.err;
     EXPECT_EQ(r.count(EventKind::McuLost), 2u) << run.err;
     // A vanished device: "not connected" on Linux, "access denied" under Wine; silence has no code.

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "lines/printed_lines.h"
 #include "report/history_import.h"
 #include "report/history_regression.h"
 #include "report/log_files.h"
@@ -43,8 +44,10 @@ struct Lab {
         std::string log = testing::readTestLog("sim_cycle.log");
         const std::string start = "INIT_START 08:22:35.648";
         log.replace(log.find(start), start.size(), "INIT_START " + formatClock(3600000 + i * 1000));
-        const std::string wake = "WARM_WAKE_LATENCY 153.5";  // a figure of its own: each cycle tells its run
-        log.replace(log.find(wake), wake.size(), "WARM_WAKE_LATENCY " + std::to_string(100 + i) + ".5");
+        // A figure of its own: each cycle tells its run.
+        const std::string wake(lines::kWakeLatency.prefix());
+        const size_t at = log.find(wake) + wake.size();
+        log.replace(at, log.find(' ', at) - at, std::to_string(100 + i) + ".5");
         if (std::string(lineEnd) == "utf-16") return utf16(log);
         std::string out;
         for (const char c : log) c == '\n' ? out += lineEnd : out += c;

@@ -1,6 +1,7 @@
 // What a real Windows PC does differently from Wine, through replaced system calls: a
 // coarse default tick (15.6 ms sleeps), handles that must be closed, events that fail.
 #include "app/shared_state.h"
+#include "tests/support/sample_lines.h"
 #include "app/status_threads.h"
 #include "app/tessaray_main.h"
 #include "lines/printed_lines.h"
@@ -298,7 +299,7 @@ TEST(Win32RealWindows, SurfaceHandlesAreLeftToTheDriverAndAMissingFenceEventFail
         gRefuseEvents = false;
         const std::vector<void*> shared = sim::displayState().sharedHandles;
         EXPECT_EQ(ready, !refuse) << err;
-        EXPECT_EQ(err, refuse ? "Presenter: fence event not created (system error 8)\n" : "");
+        EXPECT_EQ(err, refuse ? test::printed(lines::kFenceEventNotCreated, 8ul) : "");
         EXPECT_EQ(shared.size(), refuse ? 0u : 2u);
         if (!refuse) {
             EXPECT_NE(shared[0], shared[1]);

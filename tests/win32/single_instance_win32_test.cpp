@@ -32,7 +32,7 @@ class CountingHid final : public HidTransport {
         ++calls;
         return {};
     }
-    bool setFeature(HidHandle, const uint8_t*, size_t) override { return ++calls, false; }
+    bool setFeature(HidHandle, const uint8_t*, size_t, uint32_t) override { return ++calls, false; }
     int readReport(HidHandle, void*, uint8_t*, size_t, uint32_t, void*) override { return ++calls, -1; }
     void cancelIo(HidHandle) override { ++calls; }
     void close(HidHandle) override { ++calls; }

@@ -77,5 +77,13 @@ grep -q '^INIT_DONE ' <<<"$out" || fail "tessaray.exe 2: no INIT_DONE"
 grep -qE '^frames=[1-9][0-9]* presentErrors=0 freeRunEvents=[0-9]+ displayLost=0$' <<<"$out" ||
   fail "tessaray.exe 2: no result line of a healthy run in: $out"
 
+# The Windows report reads the Windows program's own log: every line through the table.
+cp "$work/run/stdout" "$work/run.log"
+"$root/scripts/wine-run" --build-dir "$build_dir" --exe "$dir/tessaray-report.exe" --driver none \
+  --out "$work/summary" -- "Z:$(tr / '\\' <<<"$work/run.log")"
+summary="$(tr -d '\r' <"$work/summary/stdout" 2>/dev/null)"
+grep -q 'plain run, completed' <<<"$summary" && ! grep -qE 'unrecognised lines: [1-9]' <<<"$summary" ||
+  fail "tessaray-report.exe does not read tessaray.exe's log: $summary"
+
 [ "$failures" -eq 0 ] && echo "package $name ok"
 [ "$failures" -eq 0 ]

@@ -135,8 +135,9 @@ class Checker {
                "the counters line disagrees with PRESENT RESULT");
         expect(code == (run.result.displayLost ? kExitDisplayLost : kExitOk),
                "exit code does not follow displayLost");
-        // Not a lost vertical blank: then every present signals the waitable, and the waits
-        // that time out after failed presents (seed 978) say nothing of the display.
+        // Only a display fault loses the display: a lost vertical blank makes the waits return
+        // at once, and failed presents alone (seed 978: presents failing while the vertical
+        // blank was lost) never make them time out.
         expect(!run.result.displayLost || explained(sim::kExplainsDisplayLost),
                "display lost without a display fault");
     }
@@ -257,6 +258,13 @@ class Checker {
             expect(run.bypassRestored == 1,
                    "a healthy microcontroller, and the restore said " +
                        std::string(run.bypassRestored == 0 ? "FAILED" : "not confirmed"));
+
+        // "ON" is the microcontroller's own answer: its firmware acted on the first 'p'.
+        const auto firstOn = std::find_if(truth_.bypassCommands.begin(), truth_.bypassCommands.end(),
+                                          [](const sim::BypassCommand& c) { return c.command == 'p'; });
+        if (run.bypassConfirmed)
+            expect(firstOn != truth_.bypassCommands.end() && firstOn->applied,
+                   "'prox bypass: ON' but the microcontroller did not act on the 'p'");
 
         const std::string resent = std::string(lines::kMcuBypassResent.prefix()) + lines::kResentOk;
         const std::vector<long> resentLines = linesStarting(log_, resent);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +112,11 @@ SimProcessResult runSim(const SimProcessOptions& options) {
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(options.mergeErrors ? outPipe[1] : errPipe[1], STDERR_FILENO);
+        if (options.fileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         if (options.stdoutTo == Stdout::Closed) {
             close(STDOUT_FILENO);
         } else if (options.stdoutTo == Stdout::Full) {

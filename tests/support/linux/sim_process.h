@@ -27,6 +27,9 @@ struct SimProcessOptions {
     // reader quits once `readerQuitsAfter` came ("| head"), or a pipe kept full and unread for
     // the first `stalledSeconds` (a console that holds output back).
     enum class Stdout { Read, Closed, Full, ReaderQuits, Stalled } stdoutTo = Stdout::Read;
+    // The child's files may grow to this many bytes (RLIMIT_FSIZE, SIGXFSZ ignored): a write
+    // beyond fails as on a full disk. 0: no limit.
+    long fileSizeLimit = 0;
     std::string readerQuitsAfter;
     double stalledSeconds = 0.0;
 };
