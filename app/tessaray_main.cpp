@@ -161,7 +161,11 @@ int runAlone(int argc, char** argv) {
         // Every line goes out through it from here; stopped (all lines out) before the end.
         lines::OutputThread output;
         const RunSettings settings = parseCommandLine(argc > 0 ? argc - 1 : 0, argv + (argc > 0 ? 1 : 0));
-        platform::installConsoleHandler(consoleCtrlHandler);
+        const platform::StopHandlers stopHandlers = platform::installConsoleHandler(consoleCtrlHandler);
+        if (!stopHandlers.consoleHandler)
+            lines::print(lines::kConsoleHandlerMissing, stopHandlers.consoleHandlerError);
+        if (!stopHandlers.sessionEndWindow)
+            lines::print(lines::kSessionEndWindowMissing, stopHandlers.sessionEndWindowError);
         lines::onStandardOutputGone(stopForGoneReader);
         // For the whole run, whichever way it ends: every thread's waits are timed in ms.
         const platform::FineTimerResolution fineTimer;

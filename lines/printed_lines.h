@@ -181,6 +181,20 @@ struct Facts {
       "tessaray: library search not restricted to the system directory (system error %lu)\n")                          \
     /* Windows: the last line when started from Explorer, whose console closes as the program ends. */                 \
     X(PressAKeyToClose, Err, Note, None, Facts{}, (), "Press any key to close this window.\n")                         \
+    /* Windows: the power-throttling opt-outs asked for before the timer resolution is raised. */                     \
+    X(TimerThrottlingOptOutRefused, Err, Failure, RunGoesOn, Facts{}, (unsigned long),                                 \
+      "tessaray: power-throttling opt-out for timer resolution refused (system error %lu); execution speed opt-out "  \
+      "kept\n")                                                                                                        \
+    X(ThrottlingOptOutsRefused, Err, Failure, RunGoesOn, Facts{}, (unsigned long, unsigned long),                      \
+      "tessaray: power-throttling opt-outs refused (system error %lu; execution speed alone: %lu); the threads may "  \
+      "be throttled\n")                                                                                                \
+    /* Windows: what installing the stop handlers could not do. */                                                    \
+    X(ConsoleHandlerMissing, Err, Failure, RunGoesOn, Facts{}, (unsigned long),                                        \
+      "tessaray: console control handler not installed (system error %lu); Ctrl+C or closing the window ends the "    \
+      "run without its teardown\n")                                                                                    \
+    X(SessionEndWindowMissing, Err, Failure, RunGoesOn, Facts{}, (unsigned long),                                      \
+      "tessaray: session-end window not made (system error %lu); a log-off or shut-down ends the run without its "    \
+      "teardown\n")                                                                                                    \
     /* ---- Benchmark ---- */                                                                                          \
     X(Cycle, Out, Marker, None, Facts{}.event(EventKind::CycleStart), (int, int), "CYCLE %d/%d\n")                     \
     X(CycleAbandoned, Out, Note, None, Facts{}.event(EventKind::CycleAbandoned), (int, int, const char*),              \
@@ -206,6 +220,10 @@ struct Facts {
     X(McuInterfaceRefused, Err, Note, None, Facts{}.anyTime(), (unsigned, unsigned, unsigned),                         \
       "McuProx: 35BD:0101 interface refused: input reports of %u bytes, feature reports of %u bytes (the "             \
       "protocol's are %u)\n")                                                                                          \
+    /* Windows: ids read without access; the interface that matches is opened again to be used. */                  \
+    X(McuInterfaceNotOpened, Err, Note, None, Facts{}.anyTime(), (unsigned long),                                      \
+      "McuProx: 35BD:0101 interface not opened for reading and writing (system error %lu); another program may "      \
+      "hold it\n")                                                                                                     \
     X(McuReadFailed, Err, Failure, RunGoesOn, Facts{}.anyTime().failure(FailureKind::Mcu).event(EventKind::McuLost),   \
       (unsigned long),                                                                                                 \
       "McuProx: read failed (err %lu) " TESSARAY_EM_DASH " device gone, waiting for reconnect\n")                      \

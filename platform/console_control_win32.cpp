@@ -66,52 +66,75 @@ LRESULT CALLBACK sessionEndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-DWORD WINAPI sessionEndThread(void* created) {
+struct SessionEndWindowStart {
+    HANDLE created = nullptr;  // set once the window exists or could not be made
+    HWND window = nullptr;
+    DWORD error = 0;
+};
+
+DWORD WINAPI sessionEndThread(void* parameter) {
+    auto* start = static_cast<SessionEndWindowStart*>(parameter);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = sessionEndProc;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = L"tessaray session end";
-    // Top-level and never shown: message-only windows get no session-end messages.
-    const HWND window = RegisterClassW(&windowClass) != 0
-                            ? CreateWindowExW(0, windowClass.lpszClassName, L"tessaray", WS_OVERLAPPED, 0, 0,
-                                              0, 0, nullptr, nullptr, instance, nullptr)
-                            : nullptr;
-    SetEvent(created);
+    // Top-level and never shown: message-only windows get no session-end messages. The class
+    // may remain from an earlier attempt whose window could not be made.
+    const bool registered = RegisterClassW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    const HWND window = registered ? CreateWindowExW(0, windowClass.lpszClassName, L"tessaray", WS_OVERLAPPED,
+                                                     0, 0, 0, 0, nullptr, nullptr, instance, nullptr)
+                                   : nullptr;
+    start->window = window;
+    start->error = window != nullptr ? 0 : GetLastError();
+    SetEvent(start->created);  // `start` is the opener's: not touched from here
     if (window == nullptr) return 1;
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     return 0;
 }
 
-// Returns once the window exists (or could not be made), so a session end from then on is seen.
-bool openSessionEndWindow() {
-    HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (created == nullptr) return false;
-    HANDLE thread = CreateThread(nullptr, 0, sessionEndThread, created, 0, nullptr);
-    const bool started = thread != nullptr && WaitForSingleObject(created, 5000) == WAIT_OBJECT_0;
-    if (thread != nullptr) CloseHandle(thread);  // runs until the process ends
-    CloseHandle(created);
-    return started;
+HWND gSessionEndWindow = nullptr;
+
+// Returns once the window exists (or could not be made), so a session end from then on is
+// seen; the system's error when it could not be made.
+DWORD openSessionEndWindow() {
+    SessionEndWindowStart start;
+    start.created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (start.created == nullptr) return GetLastError();
+    HANDLE thread = CreateThread(nullptr, 0, sessionEndThread, &start, 0, nullptr);
+    DWORD error = thread == nullptr ? GetLastError() : 0;
+    if (thread != nullptr) {
+        // The thread holds `start` until it sets the event: wait for that, however long.
+        WaitForSingleObject(start.created, INFINITE);
+        gSessionEndWindow = start.window;
+        error = start.error;
+        CloseHandle(thread);  // runs until the process ends
+    }
+    CloseHandle(start.created);
+    return gSessionEndWindow != nullptr ? 0 : error != 0 ? error : ERROR_GEN_FAILURE;
 }
 
 }  // namespace
 
-bool installConsoleHandler(ConsoleHandler handler) {
-    const bool first = gTeardownDone == nullptr;
+StopHandlers installConsoleHandler(ConsoleHandler handler) {
     // A run's teardown starts unfinished (the tests run the program more than once in one process).
-    if (first)
+    if (gTeardownDone == nullptr)
         gTeardownDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     else
         ResetEvent(gTeardownDone);
     gConsoleHandler = handler;
     gStoppedBySystem.store(false);
     clearTeardownDeadline();
+    StopHandlers installed;
     // Started by a parent that ignores Ctrl+C (start /b, some launchers), the process inherits
     // that, and only Ctrl+Break would stop it: Ctrl+C is taken back first.
     SetConsoleCtrlHandler(nullptr, FALSE);
-    const bool registered = SetConsoleCtrlHandler(onConsoleEvent, TRUE) != FALSE;
-    return (!first || openSessionEndWindow()) && registered;
+    installed.consoleHandler = SetConsoleCtrlHandler(onConsoleEvent, TRUE) != FALSE;
+    if (!installed.consoleHandler) installed.consoleHandlerError = GetLastError();
+    if (gSessionEndWindow == nullptr) installed.sessionEndWindowError = openSessionEndWindow();
+    installed.sessionEndWindow = gSessionEndWindow != nullptr;
+    return installed;
 }
 
 void teardownFinished() {

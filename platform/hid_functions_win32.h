@@ -1,5 +1,6 @@
 // The HID class library's functions, resolved from the system directory (hid.dll is not a
-// known DLL: imported, a copy beside the program would be loaded instead).
+// known DLL: imported, a copy beside the program would be loaded instead), in a table a test
+// may replace.
 #pragma once
 
 #include "platform/system_library_win32.h"
@@ -23,8 +24,8 @@ struct HidFunctions {
     }
 };
 
-// Resolved once; all null when hid.dll cannot be loaded from the system directory.
-inline const HidFunctions& hidFunctions() {
+// The system's own, resolved once; all null when hid.dll cannot be loaded from the system directory.
+inline HidFunctions systemHidFunctions() {
     static const HidFunctions functions = [] {
         HidFunctions f;
         f.getHidGuid = systemFunction<decltype(&HidD_GetHidGuid)>(L"hid.dll", "HidD_GetHidGuid");
@@ -36,6 +37,12 @@ inline const HidFunctions& hidFunctions() {
         f.getCaps = systemFunction<decltype(&HidP_GetCaps)>(L"hid.dll", "HidP_GetCaps");
         return f.complete() ? f : HidFunctions{};
     }();
+    return functions;
+}
+
+// The functions the transport calls from now on (the system's unless a test replaced them).
+inline HidFunctions& hidFunctions() {
+    static HidFunctions functions = systemHidFunctions();
     return functions;
 }
 

@@ -52,12 +52,15 @@ class HidTransport {
     virtual bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) = 0;
     // With kFeatureTimeoutMs, or what is left of it before the teardown's deadline.
     bool setFeature(HidHandle handle, const uint8_t* report, size_t size);
-    // One overlapped input read: bytes read, 0 on timeout (read cancelled, nothing arrived),
-    // -1 on error (lastError() then holds the system's code). A read that completes while
-    // its timeout is being cancelled returns its bytes. `event` is the caller's manual-reset
-    // event (a platform::OsHandle).
-    virtual int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size,
-                           uint32_t timeoutMs) = 0;
+    // One overlapped input read of the interface's input report length (at most `size`):
+    // bytes read, 0 on timeout (read cancelled, nothing arrived), -1 on error (lastError()
+    // then holds the system's code). A read that completes while its timeout is being
+    // cancelled returns its bytes. `event` is the caller's manual-reset event (a
+    // platform::OsHandle). `stopEvent`, if given (a manual-reset platform::OsHandle), is
+    // waited on beside it: once set, also before the read began, the read ends as cancelled
+    // (-1, kOperationAborted), where a cancelIo made just before the read would miss it.
+    virtual int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                           void* stopEvent = nullptr) = 0;
     // Cancels every outstanding read on the handle: a blocked readReport returns -1 at once
     // with the code kOperationAborted.
     virtual void cancelIo(HidHandle handle) = 0;

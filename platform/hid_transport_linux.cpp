@@ -95,7 +95,10 @@ class HidrawTransport final : public HidTransport {
         return fail(errno) == 0;
     }
 
-    int readReport(HidHandle handle, void*, uint8_t* buffer, size_t size, uint32_t timeoutMs) override {
+    // The stop event is not waited on: the platform's events are not descriptors (the
+    // simulated programs only), and a stop's cancelIo is seen by the next poll.
+    int readReport(HidHandle handle, void*, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                   void*) override {
         auto* h = static_cast<HidrawHandle*>(handle);
         if (h == nullptr || size < 2) return fail(EBADF);
         const uint64_t cancelsAtStart = h->cancels.load();

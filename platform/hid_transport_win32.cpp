@@ -1,13 +1,16 @@
 // HID through SetupAPI, the HID class driver and overlapped file I/O.
 #include "platform/hid_transport.h"
 
+#include "lines/printed_lines.h"
 #include "platform/hid_functions_win32.h"
+#include "platform/line_output.h"
 
 #include <windows.h>
 #include <setupapi.h>
 #include <winioctl.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -36,30 +39,43 @@ bool reportLengths(HANDLE file, HidReportLengths& lengths) {
     return known;
 }
 
-// Says once per interface that it was refused: discovery runs again on every reconnect.
-void refuseOnce(const wchar_t* path, const HidReportLengths& lengths) {
+// Says once per interface what kept it from use: discovery runs again on every reconnect.
+template <typename Say>
+void sayOnce(const wchar_t* path, wchar_t why, Say say) {
     static std::mutex lock;
-    static std::set<std::wstring> refused;
+    static std::set<std::wstring> said;
     std::lock_guard<std::mutex> guard(lock);
-    if (refused.insert(path).second) printRefusedInterface(lengths);
+    if (said.insert(std::wstring(1, why) + path).second) say();
 }
 
-// Opens one interface path for overlapped I/O and keeps it when its ids match and its
-// reports fit the protocol's.
-HANDLE openIfMatching(const wchar_t* path, uint16_t vendorId, uint16_t productId) {
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
+// Reads the ids and report lengths through a handle without access rights, which a program
+// holding the interface without sharing it does not block, and opens only the interface that
+// matches, for overlapped reads and writes. Its input report length is `inputLength`.
+HANDLE openIfMatching(const wchar_t* path, uint16_t vendorId, uint16_t productId, DWORD& inputLength) {
+    HANDLE query =
+        CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (query == INVALID_HANDLE_VALUE) return nullptr;
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof(attributes);
-    if (platform::hidFunctions().getAttributes(file, &attributes) && attributes.VendorID == vendorId &&
-        attributes.ProductID == productId) {
-        HidReportLengths lengths;
-        if (reportLengths(file, lengths) && reportLengthsFit(lengths)) return file;
-        refuseOnce(path, lengths);
+    const bool matches = platform::hidFunctions().getAttributes(query, &attributes) &&
+                         attributes.VendorID == vendorId && attributes.ProductID == productId;
+    HidReportLengths lengths;
+    const bool fits = matches && reportLengths(query, lengths) && reportLengthsFit(lengths);
+    CloseHandle(query);
+    if (!matches) return nullptr;
+    if (!fits) {
+        sayOnce(path, L'r', [&] { printRefusedInterface(lengths); });
+        return nullptr;
     }
-    CloseHandle(file);
-    return nullptr;
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const unsigned long error = GetLastError();
+        sayOnce(path, L'o', [&] { platform::printLine(lines::kMcuInterfaceNotOpened, error); });
+        return nullptr;
+    }
+    inputLength = lengths.input;
+    return file;
 }
 
 class Win32HidTransport final : public HidTransport {
@@ -87,7 +103,12 @@ class Win32HidTransport final : public HidTransport {
             detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
             if (!SetupDiGetDeviceInterfaceDetailW(set, &itf, detail, required, nullptr, nullptr)) continue;
 
-            if (HANDLE file = openIfMatching(detail->DevicePath, vendorId, productId)) kept.push_back(file);
+            DWORD inputLength = 0;
+            if (HANDLE file = openIfMatching(detail->DevicePath, vendorId, productId, inputLength)) {
+                kept.push_back(file);
+                std::lock_guard<std::mutex> guard(lengthsLock_);
+                inputLengths_[file] = inputLength;
+            }
         }
         SetupDiDestroyDeviceInfoList(set);
         return kept;
@@ -123,22 +144,26 @@ class Win32HidTransport final : public HidTransport {
         return ok != FALSE;
     }
 
-    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) override {
+    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                   void* stopEvent) override {
+        if (stopEvent != nullptr && WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) return aborted();
         OVERLAPPED ov{};
         ov.hEvent = event;
         ResetEvent(event);
         DWORD bytes = 0;
-        if (ReadFile(handle, buffer, static_cast<DWORD>(size), &bytes, &ov)) return static_cast<int>(bytes);
+        if (ReadFile(handle, buffer, readLength(handle, size), &bytes, &ov)) return static_cast<int>(bytes);
         if (GetLastError() != ERROR_IO_PENDING) return fail();
 
-        const DWORD waited = WaitForSingleObject(event, timeoutMs);
-        if (waited == WAIT_TIMEOUT) {
+        const HANDLE waits[2] = {event, stopEvent};
+        const DWORD waited = WaitForMultipleObjects(stopEvent != nullptr ? 2 : 1, waits, FALSE, timeoutMs);
+        if (waited == WAIT_TIMEOUT || waited == WAIT_OBJECT_0 + 1) {
             CancelIoEx(handle, &ov);
             // The read may have completed just before the cancel took hold: keep its report.
             if (GetOverlappedResult(handle, &ov, &bytes, TRUE)) return static_cast<int>(bytes);
-            // Cancelled: a timeout. Anything else (a device that vanished meanwhile fails with
-            // ERROR_ACCESS_DENIED under Wine, ERROR_DEVICE_NOT_CONNECTED on Windows) is an error.
-            if (GetLastError() == ERROR_OPERATION_ABORTED) return 0;
+            // Cancelled: a timeout, or the stop. Anything else (a device that vanished meanwhile
+            // fails with ERROR_ACCESS_DENIED under Wine, ERROR_DEVICE_NOT_CONNECTED on Windows)
+            // is an error.
+            if (GetLastError() == ERROR_OPERATION_ABORTED) return waited == WAIT_TIMEOUT ? 0 : aborted();
             return fail();
         }
         if (waited != WAIT_OBJECT_0) {
@@ -154,7 +179,13 @@ class Win32HidTransport final : public HidTransport {
     }
 
     void cancelIo(HidHandle handle) override { CancelIoEx(handle, nullptr); }
-    void close(HidHandle handle) override { CloseHandle(handle); }
+    void close(HidHandle handle) override {
+        {
+            std::lock_guard<std::mutex> guard(lengthsLock_);
+            inputLengths_.erase(handle);
+        }
+        CloseHandle(handle);
+    }
     unsigned long lastError() const override { return tLastError; }
 
   private:
@@ -162,6 +193,21 @@ class Win32HidTransport final : public HidTransport {
         tLastError = GetLastError();
         return -1;
     }
+    static int aborted() {
+        tLastError = ERROR_OPERATION_ABORTED;
+        return -1;
+    }
+    // A read asks for exactly the interface's input report length: the class driver fails a
+    // buffer shorter than it, and nothing longer ever comes.
+    DWORD readLength(HidHandle handle, size_t size) {
+        std::lock_guard<std::mutex> guard(lengthsLock_);
+        const auto known = inputLengths_.find(handle);
+        return static_cast<DWORD>(known != inputLengths_.end() && known->second <= size ? known->second
+                                                                                        : size);
+    }
+
+    std::mutex lengthsLock_;
+    std::map<HANDLE, DWORD> inputLengths_;  // of the handles openInterfaces returned
 };
 
 }  // namespace

@@ -57,6 +57,16 @@ class FineTimerResolution {
     bool raised_ = false;
 };
 
+// The power-throttling opt-outs the process holds, asked for before the resolution is raised
+// (Windows; nothing is asked elsewhere): a system that does not know the timer-resolution
+// flag refuses a call that names it, and execution speed is then asked for alone.
+struct PowerThrottlingOptOuts {
+    bool asked = false;
+    bool executionSpeed = false;
+    bool timerResolution = false;
+};
+PowerThrottlingOptOuts powerThrottlingOptOuts();
+
 // Results are ignored by callers: the loop runs with whatever the thread had before.
 bool raiseThreadPriorityToHighest();
 bool disableExecutionSpeedThrottling();
@@ -73,7 +83,16 @@ int64_t threadCpuTimeNs();
 // messages to its top-level windows: installing the handler also opens a hidden window, on a
 // thread of its own, that passes them on as types 5 and 6 and is held the same way.
 using ConsoleHandler = bool (*)(unsigned long ctrlType);
-bool installConsoleHandler(ConsoleHandler handler);
+// What the installation got, each with the system's error when it failed: the handler, and
+// the session-end window (true where there is none to make; made once, tried again while missing).
+struct StopHandlers {
+    bool consoleHandler = false;
+    unsigned long consoleHandlerError = 0;
+    bool sessionEndWindow = false;
+    unsigned long sessionEndWindowError = 0;
+    bool complete() const { return consoleHandler && sessionEndWindow; }
+};
+StopHandlers installConsoleHandler(ConsoleHandler handler);
 constexpr uint32_t kTeardownHoldMs = 4500;
 // The control types that ask the program to stop.
 constexpr bool isStopEvent(unsigned long ctrlType) {
@@ -145,6 +164,13 @@ struct ConsoleFacts {
     bool outputIsConsole = false;
     bool errorIsConsole = false;
     bool stoppedBySystem = false;
+    bool consoleWindow = false;  // the console has a window (none: CREATE_NO_WINDOW, a remote session)
+    // The parent process, read through a handle to the process its id names now: the file
+    // name of its image ("" when it could not be read), and whether it was created before
+    // this process (an id reused by a later process is not the parent).
+    char parentImage[64] = {};
+    bool parentCreatedFirst = false;
+    bool promptOptedOut = false;  // TESSARAY_NO_PROMPT set
 };
 ConsoleFacts consoleFacts();
 // Waits for a key press on the console (after a prompt). Returns at once without a console.

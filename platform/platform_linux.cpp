@@ -2,6 +2,7 @@
 #include "platform/sleep_hooks.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -191,14 +192,20 @@ int64_t threadCpuTimeNs() {
     return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-bool installConsoleHandler(ConsoleHandler handler) {
+StopHandlers installConsoleHandler(ConsoleHandler handler) {
     gConsoleHandler.store(handler);
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    bool ok = true;
-    for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ok = sigaction(sig, &sa, nullptr) == 0 && ok;
-    return ok;
+    StopHandlers installed;
+    installed.consoleHandler = true;
+    installed.sessionEndWindow = true;  // signals carry the session's end
+    for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
+        if (sigaction(sig, &sa, nullptr) != 0 && installed.consoleHandler) {
+            installed.consoleHandler = false;
+            installed.consoleHandlerError = static_cast<unsigned long>(errno);
+        }
+    return installed;
 }
 
 // Nothing to hold here: after a signal the process goes on and tears down by itself.

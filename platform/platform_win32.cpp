@@ -23,12 +23,6 @@ int64_t counterFrequency() {
     return frequency;
 }
 
-UINT gSavedOutputCodePage = 0;
-
-void restoreOutputCodePage() {
-    if (gSavedOutputCodePage != 0) SetConsoleOutputCP(gSavedOutputCodePage);
-}
-
 }  // namespace
 
 int64_t steadyNowNs() {
@@ -120,12 +114,8 @@ int64_t threadCpuTimeNs() {
 void initConsoleOutput() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    // The messages contain an em dash written as UTF-8.
-    const UINT previous = GetConsoleOutputCP();
-    if (previous != 0 && previous != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
-        gSavedOutputCodePage = previous;
-        std::atexit(restoreOutputCodePage);
-    }
+    // The console's code page is left alone: it is the parent shell's too, and a killed run
+    // would never restore it. Lines reach a console as UTF-16 (console_write_win32.cpp).
 }
 
 }  // namespace corva::platform

@@ -6,4 +6,8 @@ namespace corva::platform {
 FineTimerResolution::FineTimerResolution() = default;
 FineTimerResolution::~FineTimerResolution() = default;
 
+PowerThrottlingOptOuts powerThrottlingOptOuts() {
+    return {};
+}
+
 }  // namespace corva::platform

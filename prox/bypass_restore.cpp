@@ -15,9 +15,10 @@ namespace {
 constexpr uint32_t kAnswerReads = 32 + 10;
 constexpr uint32_t kAnswerReadTimeoutMs = 500;
 
-// The handle no longer reaches a device (unplugged, reset, closed), as opposed to a device
-// that refused the report. The simulated MCU uses the Windows codes on every build.
-bool handleGone(unsigned long code) {
+}  // namespace
+
+// The simulated MCU uses the Windows codes on every build.
+bool prox::handleGone(unsigned long code) {
     switch (code) {
         case hid_error::kInvalidHandle:
         case hid_error::kDeviceNotConnected:
@@ -32,23 +33,23 @@ bool handleGone(unsigned long code) {
     }
 }
 
-}  // namespace
-
-McuProx::Answer McuProx::clearBypassOn(HidHandle handle, int64_t deadlineNs) {
+McuProx::Answer McuProx::clearBypassOn(HidHandle handle, int64_t deadlineNs, bool foundByProbe) {
     const prox::CommandReport off = prox::commandReport(prox::kCmdBypassOff);
     // The commands too end by the deadline: a stuck device must not hold the teardown.
     if (!transport_.setFeature(handle, off.data(), off.size(),
                                prox::readTimeoutBefore(deadlineNs, kFeatureTimeoutMs))) {
         const unsigned long error = transport_.lastError();
         // A request the device did not finish in time was cancelled: it is stuck, not refusing.
-        return handleGone(error)                       ? Answer::HandleDead
-               : error == hid_error::kOperationAborted ? Answer::Unanswered
-                                                       : Answer::Refused;
+        if (error == hid_error::kOperationAborted) return Answer::Unanswered;
+        // A device being unplugged fails the request it is given with the code of a refusal:
+        // it is probed again, and refuses only if it is found there and refuses once more.
+        const bool mayBeGoing = error == hid_error::kGenFailure && !foundByProbe;
+        return prox::handleGone(error) || mayBeGoing ? Answer::HandleDead : Answer::Refused;
     }
     const prox::CommandReport rate = prox::commandReport(prox::kCmdRate, rateMs);
     if (!transport_.setFeature(handle, rate.data(), rate.size(),
                                prox::readTimeoutBefore(deadlineNs, kFeatureTimeoutMs)))
-        return handleGone(transport_.lastError()) ? Answer::HandleDead : Answer::Unanswered;
+        return prox::handleGone(transport_.lastError()) ? Answer::HandleDead : Answer::Unanswered;
     uint8_t buffer[prox::kReportBytes];
     for (uint32_t i = 0; i < kAnswerReads; ++i) {
         const uint32_t timeoutMs = prox::readTimeoutBefore(deadlineNs, kAnswerReadTimeoutMs);
@@ -82,11 +83,13 @@ RestoreVerdict McuProx::restoreBypass(int64_t deadlineNs) {
     }
     // Gone, waiting out the reconnect, or the handle dead: a device that is there (back
     // after a reset with its bypass still on, perhaps) is found now and told.
+    bool refused = false;
     const HidHandle found =
-        readEvent != nullptr ? probeRate(rateMs, readEvent, {deadlineNs, nullptr}) : nullptr;
-    if (found == nullptr) return RestoreVerdict::NotConfirmed;
+        readEvent != nullptr ? probeRate(rateMs, readEvent, {deadlineNs, nullptr}, &refused) : nullptr;
+    // No candidate answered; one that was there and refused the probe's command refuses commands.
+    if (found == nullptr) return refused ? RestoreVerdict::Failed : RestoreVerdict::NotConfirmed;
     adoptDevice(found);
-    return verdictOf(clearBypassOn(found, deadlineNs));
+    return verdictOf(clearBypassOn(found, deadlineNs, true));
 }
 
 }  // namespace corva

@@ -38,22 +38,30 @@ std::vector<HidHandle> McuProx::enumerateProxInterfaces() {
     return transport_.openInterfaces(prox::kVendorId, prox::kProductId);
 }
 
-int McuProx::readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) {
-    return transport_.readReport(handle, event, buffer, size, timeoutMs);
+int McuProx::readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                        void* stopEvent) {
+    return transport_.readReport(handle, event, buffer, size, timeoutMs, stopEvent);
 }
 
 // The stop (stopReader()) also cancels the candidate's pending read: teardown must fit the
 // time Windows gives it at a log-off or shut-down.
-HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits) {
+HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits, bool* refused) {
     HidHandle chosen = nullptr;
+    if (refused != nullptr) *refused = false;
     const prox::CommandReport command = prox::commandReport(prox::kCmdRate, rate);
     auto givenUp = [&limits] {
         return (limits.abandon != nullptr && limits.abandon->load()) ||
                prox::readTimeoutBefore(limits.deadlineNs, kCommandReadTimeoutMs) == 0;
     };
     for (HidHandle candidate : enumerateProxInterfaces()) {
-        if (chosen != nullptr || givenUp() ||
-            !transport_.setFeature(candidate, command.data(), command.size())) {
+        if (chosen != nullptr || givenUp()) {
+            transport_.close(candidate);
+            continue;
+        }
+        if (!transport_.setFeature(candidate, command.data(), command.size())) {
+            const unsigned long error = transport_.lastError();
+            if (refused != nullptr && !prox::handleGone(error) && error != hid_error::kOperationAborted)
+                *refused = true;
             transport_.close(candidate);
             continue;
         }
@@ -61,7 +69,7 @@ HidHandle McuProx::probeRate(uint16_t rate, void* event, ProbeLimits limits) {
         uint8_t buffer[prox::kReportBytes];
         for (uint32_t i = 0; i < kProbeReads && !givenUp(); ++i) {
             const uint32_t timeoutMs = prox::readTimeoutBefore(limits.deadlineNs, kCommandReadTimeoutMs);
-            const int got = readReport(candidate, event, buffer, sizeof(buffer), timeoutMs);
+            const int got = readReport(candidate, event, buffer, sizeof(buffer), timeoutMs, limits.stopEvent);
             if (got <= 0) break;
             const uint8_t tag = prox::normaliseReport(buffer, size_t(got)).tag();
             if (tag == prox::kTelemetryTag) continue;
@@ -113,6 +121,10 @@ bool McuProx::open(uint16_t rate) {
         std::lock_guard<std::mutex> lock(startMutex_);
         firstAverage_ = false;
     }
+    if (readerStop_ == nullptr)
+        readerStop_ = platform::createEvent(true, false);  // none: the cancel alone stops the reads
+    else
+        platform::resetEvent(readerStop_);
     stopRequested.store(false);
     running.store(true);
     reader = std::thread(&McuProx::readerLoop, this);
@@ -211,6 +223,7 @@ void McuProx::dropDevice() {
 
 void McuProx::stopReader() {
     stopRequested.store(true);
+    if (readerStop_ != nullptr) platform::setEvent(readerStop_);
     {
         std::lock_guard<std::mutex> lock(deviceMutex_);
         if (device != nullptr) transport_.cancelIo(device);
@@ -222,12 +235,18 @@ void McuProx::stopReader() {
 
 void McuProx::close() {
     // The reader may have been stopped already (the bypass restore), its handles still open.
-    if (!running.load() && !reader.joinable() && device == nullptr && readEvent == nullptr) return;
+    if (!running.load() && !reader.joinable() && device == nullptr && readEvent == nullptr &&
+        readerStop_ == nullptr)
+        return;
     stopReader();
     dropDevice();
     if (readEvent != nullptr) {
         platform::closeHandle(readEvent);
         readEvent = nullptr;
+    }
+    if (readerStop_ != nullptr) {
+        platform::closeHandle(readerStop_);
+        readerStop_ = nullptr;
     }
     running.store(false);
 }

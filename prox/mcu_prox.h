@@ -25,6 +25,7 @@ enum class RestoreVerdict { Ok, Failed, NotConfirmed };
 struct ProbeLimits {
     int64_t deadlineNs = 0;
     const std::atomic<bool>* abandon = nullptr;
+    void* stopEvent = nullptr;  // the reads end once it is set (HidTransport::readReport)
 };
 
 class McuProx {
@@ -93,10 +94,12 @@ class McuProx {
     // Every present interface with the MCU's ids, opened for overlapped I/O.
     std::vector<HidHandle> enumerateProxInterfaces();
     // Sends the rate command to each candidate in turn and keeps the first that acknowledges;
-    // every other candidate is closed (those after it without a command). Null when none.
-    HidHandle probeRate(uint16_t rate, void* event, ProbeLimits limits = {});
-    // One read with a timeout: bytes read, 0 on timeout, -1 on error.
-    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs);
+    // every other candidate is closed (those after it without a command). Null when none;
+    // `refused`, if given, says whether a candidate refused the command (neither gone nor stuck).
+    HidHandle probeRate(uint16_t rate, void* event, ProbeLimits limits = {}, bool* refused = nullptr);
+    // One read with a timeout: bytes read, 0 on timeout, -1 on error (also once `stopEvent` is set).
+    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                   void* stopEvent = nullptr);
 
     uint16_t rateMs = 50;
     HidHandle device = nullptr;
@@ -118,8 +121,9 @@ class McuProx {
     void readerLoop();
     // The candidate a probe reads from, which stopReader() cancels along with the device.
     void setProbing(HidHandle candidate);
-    // '[' then the rate command on the handle, and the '$' read in order.
-    Answer clearBypassOn(HidHandle handle, int64_t deadlineNs);
+    // '[' then the rate command on the handle, and the '$' read in order. `foundByProbe`: the
+    // handle is a device the restore's probe has just found answering.
+    Answer clearBypassOn(HidHandle handle, int64_t deadlineNs, bool foundByProbe = false);
     std::string queryFirmware(HidHandle handle);
     bool sendCommand(char command);
     // The reader's handle replacement; commands and close hold the same lock.
@@ -140,6 +144,9 @@ class McuProx {
     bool firstAverage_ = false;
     bool bypassWanted_ = false;    // under deviceMutex_: the device accepted 'p', no '[' since
     HidHandle probing_ = nullptr;  // under deviceMutex_
+    // Set by stopReader(): the reader's reads wait on it beside their own event, so a stop
+    // that comes just before a read begins still ends it (the cancel alone would miss it).
+    void* readerStop_ = nullptr;
     std::atomic<uint32_t> linkLosses_{0};
     std::atomic<uint32_t> rateAcks_{0};  // the rate command's answers the reader has seen
     std::atomic<bool> deviceGone_{false};
@@ -154,6 +161,9 @@ namespace prox {
 // A read's (or a command's) timeout, cut to what is left before the deadline and the
 // teardown's deadline (0: none left; a deadline of 0 cuts nothing).
 uint32_t readTimeoutBefore(int64_t deadlineNs, uint32_t timeoutMs);
+// The handle no longer reaches a device (unplugged, reset, closed), as opposed to a device
+// that refused the report.
+bool handleGone(unsigned long code);
 }  // namespace prox
 
 }  // namespace corva

@@ -63,7 +63,7 @@ void McuProx::readerLoop() {
         if (device == nullptr) {
             if (!waitBeforeReconnect(stopRequested)) break;
             // Given up when stopped, so that a stop is not held up by a whole probe.
-            HidHandle found = probeRate(rateMs, readEvent, {0, &stopRequested});
+            HidHandle found = probeRate(rateMs, readEvent, {0, &stopRequested, readerStop_});
             if (found == nullptr) continue;
             adoptReconnected(found);
             filter.restart();
@@ -76,7 +76,8 @@ void McuProx::readerLoop() {
             if (stopRequested.load()) break;  // the stop's cancel came before the handle
         }
 
-        const int got = readReport(device, readEvent, buffer, sizeof(buffer), kTelemetryReadTimeoutMs);
+        const int got =
+            readReport(device, readEvent, buffer, sizeof(buffer), kTelemetryReadTimeoutMs, readerStop_);
         if (got < 0) {
             if (stopRequested.load()) break;
             lines::print(lines::kMcuReadFailed, transport_.lastError());

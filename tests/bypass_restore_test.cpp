@@ -37,15 +37,21 @@ class StallingTransport final : public HidTransport {
         stalledReads_.store(afterBypassOff ? 0 : reads);
     }
 
+    // The next '[' fails with ERROR_GEN_FAILURE, as a device being unplugged fails the request.
+    void failNextBypassOff() { failBypassOff_.store(true); }
+
     std::vector<HidHandle> openInterfaces(uint16_t vendorId, uint16_t productId) override {
         return mcu_.openInterfaces(vendorId, productId);
     }
     bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) override {
+        if (size >= 2 && report[1] == '[' && failBypassOff_.exchange(false))
+            return injectedError_.store(hid_error::kGenFailure), false;
         const bool ok = mcu_.setFeature(handle, report, size, timeoutMs);
         if (size >= 2 && report[1] == '[') stalledReads_.store(armed_.exchange(0));
         return ok;
     }
-    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) override {
+    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                   void*) override {
         int left = stalledReads_.load();
         while (left > 0 && !stalledReads_.compare_exchange_weak(left, left - 1)) {
         }
@@ -54,13 +60,18 @@ class StallingTransport final : public HidTransport {
     }
     void cancelIo(HidHandle handle) override { mcu_.cancelIo(handle); }
     void close(HidHandle handle) override { mcu_.close(handle); }
-    unsigned long lastError() const override { return mcu_.lastError(); }
+    unsigned long lastError() const override {
+        const unsigned long injected = injectedError_.exchange(0);
+        return injected != 0 ? injected : mcu_.lastError();
+    }
 
   private:
     SimMcu& mcu_;
     std::atomic<int> stallMs_{0};
     std::atomic<int> armed_{0};
     std::atomic<int> stalledReads_{0};
+    std::atomic<bool> failBypassOff_{false};
+    mutable std::atomic<unsigned long> injectedError_{0};
 };
 
 // A worn headset whose link is up with the bypass on, its lines kept out of the test's output.
@@ -150,6 +161,21 @@ TEST(BypassRestore, VerdictFollowsTheMicrocontroller) {
          "not confirmed", true},
         {"refusing feature reports", [](BypassedHeadset& h) { h.mcu.setRefuseFeatures(true); }, "FAILED",
          true},
+        {"unplugged as the '[' goes (ERROR_GEN_FAILURE), not back",
+         [](BypassedHeadset& h) {
+             h.link.stopReader();
+             h.mcu.unplug();
+             h.transport.failNextBypassOff();
+         },
+         "not confirmed", true},
+        {"reset as the '[' goes (ERROR_GEN_FAILURE), back at once",
+         [](BypassedHeadset& h) {
+             h.link.stopReader();
+             h.mcu.unplug();
+             h.mcu.replug();
+             h.transport.failNextBypassOff();
+         },
+         "ok", false},
         {"reset under a live handle (the handle dead, the device back)",
          [](BypassedHeadset& h) {
              h.link.stopReader();

@@ -96,7 +96,8 @@ unsigned long SimMcu::lastError() const {
     return simLastError();
 }
 
-int SimMcu::readReport(HidHandle handle, void*, uint8_t* buffer, size_t size, uint32_t timeoutMs) {
+// The stop event is not waited on: a stop's cancelIo reaches the model's reads however late.
+int SimMcu::readReport(HidHandle handle, void*, uint8_t* buffer, size_t size, uint32_t timeoutMs, void*) {
     std::unique_lock<std::mutex> lock(mutex_);
     std::shared_ptr<Handle> h = findLocked(handle);
     if (!h) return failWith(hid_error::kInvalidHandle, -1);

@@ -73,7 +73,8 @@ class SimMcu final : public HidTransport {
     using HidTransport::setFeature;
     // Answers at once, unless its commands are stuck (setCommandsStuck).
     bool setFeature(HidHandle handle, const uint8_t* report, size_t size, uint32_t timeoutMs) override;
-    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs) override;
+    int readReport(HidHandle handle, void* event, uint8_t* buffer, size_t size, uint32_t timeoutMs,
+                   void* stopEvent = nullptr) override;
     void cancelIo(HidHandle handle) override;
     void close(HidHandle handle) override;
     unsigned long lastError() const override;

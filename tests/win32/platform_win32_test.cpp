@@ -1,6 +1,9 @@
 // The Win32 platform layer on the real system calls (under Wine in CI): console control,
 // events and timed waits, the pacing timer, local time and the console's code page.
 #include "app/shared_state.h"
+#include "app/tessaray_main.h"
+#include "lines/printed_lines.h"
+#include "platform/console_write.h"
 #include "platform/platform.h"
 #include "tests/support/win32/import_swap.h"
 
@@ -10,12 +13,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <io.h>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 extern "C" decltype(&::CreateWaitableTimerExW) __imp_CreateWaitableTimerExW;
 extern "C" decltype(&::SetConsoleCtrlHandler) __imp_SetConsoleCtrlHandler;
+extern "C" decltype(&::CreateWindowExW) __imp_CreateWindowExW;
 
 namespace corva {
 namespace {
@@ -63,7 +69,7 @@ BOOL WINAPI recordConsoleHandler(PHANDLER_ROUTINE routine, BOOL add) {
 TEST(Win32ConsoleControl, TheRegisteredRoutineRaisesTheStopAndHoldsCloseUntilTeardownFinished) {
     {
         test::ImportSwap swap(&__imp_SetConsoleCtrlHandler, recordConsoleHandler);
-        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler));
+        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler).complete());
     }
     ASSERT_NE(gRegisteredRoutine, nullptr);
     EXPECT_TRUE(gRegisteredAdd);
@@ -108,7 +114,7 @@ TEST(Win32ConsoleControl, CtrlCIsReenabledBeforeTheHandlerIsRegistered) {
     gHandlerCalls.clear();
     {
         test::ImportSwap swap(&__imp_SetConsoleCtrlHandler, recordEveryHandlerCall);
-        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler));
+        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler).complete());
     }
     ASSERT_EQ(gHandlerCalls.size(), 2u);
     EXPECT_EQ(gHandlerCalls[0].first, nullptr);
@@ -125,7 +131,7 @@ TEST(Win32ConsoleControl, CtrlCIsReenabledBeforeTheHandlerIsRegistered) {
 TEST(Win32ConsoleControl, TheHiddenWindowStopsOnTheSessionsEndAndOnCloseNotOnTheQuery) {
     {
         test::ImportSwap swap(&__imp_SetConsoleCtrlHandler, recordConsoleHandler);
-        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler));
+        ASSERT_TRUE(platform::installConsoleHandler(consoleCtrlHandler).complete());
     }
     const HWND window = FindWindowW(L"tessaray session end", nullptr);
     ASSERT_NE(window, nullptr);
@@ -267,22 +273,73 @@ TEST(Win32Time, LocalTimeIsTheSystemsLocalTime) {
     EXPECT_LT(msSince(start), 2000);
 }
 
-// The code page belongs to the console, which a child process shares: set to UTF-8 while
-// the program runs and back to what it was once it has exited.
-TEST(Win32Console, OutputCodePageIsUtf8WhileRunningAndRestoredAtExit) {
+// The console's code page is also the parent shell's, and a killed run would never restore
+// it: left alone. A line reaches the console whole whatever the code page (as UTF-16).
+TEST(Win32Console, TheCodePageIsLeftAloneAndLinesReachTheConsoleWhole) {
     ASSERT_TRUE(haveConsole());
     const UINT original = GetConsoleOutputCP();
-    ASSERT_NE(original, 0u) << "no console";
     ASSERT_TRUE(SetConsoleOutputCP(850));
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             platform::initConsoleOutput();
-            std::exit(GetConsoleOutputCP() == CP_UTF8 ? 0 : 1);
+            std::exit(GetConsoleOutputCP() == 850 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(GetConsoleOutputCP(), 850u);
+
+    const HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(console, INVALID_HANDLE_VALUE);
+    const int consoleFd = _open_osfhandle(reinterpret_cast<intptr_t>(console), 0);
+    const int savedErr = _dup(2);
+    _dup2(consoleFd, 2);
+    const platform::WriteResult written =
+        platform::writeWhole(platform::StdStream::Err, "a \xE2\x80\x94 b\n", 8);
+    _dup2(savedErr, 2);
+    _close(savedErr);
+    EXPECT_EQ(written, platform::WriteResult::Written);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &info));
+    wchar_t shown[6] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(
+        ReadConsoleOutputCharacterW(console, shown, 5, {0, SHORT(info.dwCursorPosition.Y - 1)}, &read));
+    EXPECT_EQ(std::wstring(shown, read), L"a \u2014 b");
+    _close(consoleFd);
     SetConsoleOutputCP(original);
+}
+
+BOOL WINAPI refuseCtrlHandler(PHANDLER_ROUTINE, BOOL) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+}
+HWND WINAPI refuseWindow(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+// The program's run with both refused: exits 0 when standard error said both.
+[[noreturn]] void runWithoutStopHandlers(const std::string& handlerLine, const std::string& windowLine) {
+    const test::ImportSwap handler(&__imp_SetConsoleCtrlHandler, refuseCtrlHandler);
+    const test::ImportSwap window(&__imp_CreateWindowExW, refuseWindow);
+    char name[] = "tessaray.exe", seconds[] = "1";
+    char* argv[] = {name, seconds, nullptr};
+    ::testing::internal::CaptureStderr();
+    tessarayMain(2, argv);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    std::exit(err.find(handlerLine) != std::string::npos && err.find(windowLine) != std::string::npos ? 0
+                                                                                                      : 1);
+}
+
+// Without them a log-off (or Ctrl+C) would end the run without its teardown: said on standard
+// error. In a process of its own, where no window was made before.
+TEST(Win32ConsoleControl, AHandlerOrSessionEndWindowThatCannotBeMadeIsSaidOnStandardError) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    char handlerLine[300], windowLine[300];
+    std::snprintf(handlerLine, sizeof handlerLine, lines::kConsoleHandlerMissing.format(), 8ul);
+    std::snprintf(windowLine, sizeof windowLine, lines::kSessionEndWindowMissing.format(), 8ul);
+    EXPECT_EXIT(runWithoutStopHandlers(handlerLine, windowLine), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

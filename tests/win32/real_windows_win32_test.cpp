@@ -4,6 +4,7 @@
 #include "tests/support/sample_lines.h"
 #include "app/status_threads.h"
 #include "app/tessaray_main.h"
+#include "lines/printed_lines.h"
 #include "platform/keep_awake_win32.h"
 #include "platform/timer_resolution_win32.h"
 #include "present/presenter_impl.h"
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -160,6 +162,8 @@ TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
         EXPECT_EQ(gThrottling.ControlMask, DWORD(PROCESS_POWER_THROTTLING_EXECUTION_SPEED |
                                                  PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION));
         EXPECT_EQ(gThrottling.StateMask, 0u);
+        EXPECT_TRUE(platform::powerThrottlingOptOuts().executionSpeed &&
+                    platform::powerThrottlingOptOuts().timerResolution);
         if (path.display) {
             EXPECT_EQ(heldMidRun, 1) << path.exitCode;
             EXPECT_EQ(awakeMidRun, 1) << path.exitCode;
@@ -167,6 +171,35 @@ TEST(Win32RealWindows, TimerResolutionIsHeldForTheRunOnEveryWayOut) {
     }
     StopFlag.store(false);
     sim::resetDisplay();
+}
+
+// A system that does not know the timer-resolution flag refuses the call that names it: the
+// execution-speed opt-out is then asked for alone, and standard error says what was refused.
+ULONG gRefusedFlags = 0;  // a call naming any of them is refused
+BOOL WINAPI refuseFlags(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information, DWORD size) {
+    setProcessInformation(process, what, information, size);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return (gThrottling.ControlMask & gRefusedFlags) == 0;
+}
+
+TEST(Win32RealWindows, ARefusedTimerOptOutStillOptsOutOfExecutionSpeedThrottlingAndSaysSo) {
+    char speedKept[200], noneKept[200];
+    std::snprintf(speedKept, sizeof speedKept, lines::kTimerThrottlingOptOutRefused.format(), 87ul);
+    std::snprintf(noneKept, sizeof noneKept, lines::kThrottlingOptOutsRefused.format(), 87ul, 87ul);
+    for (const bool speedKnown : {true, false}) {
+        const RecordedTimerCalls recorded;
+        platform::timerResolutionCalls().setProcessInformation = refuseFlags;
+        gRefusedFlags = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION |
+                        (speedKnown ? 0 : PROCESS_POWER_THROTTLING_EXECUTION_SPEED);
+        ::testing::internal::CaptureStderr();
+        { EXPECT_TRUE(platform::FineTimerResolution().raised()); }
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), speedKnown ? speedKept : noneKept);
+        EXPECT_EQ(recorded.calls(), (std::vector<std::string>{"throttling", "throttling", "begin", "end"}));
+        EXPECT_EQ(gThrottling.ControlMask, DWORD(PROCESS_POWER_THROTTLING_EXECUTION_SPEED));
+        const platform::PowerThrottlingOptOuts held = platform::powerThrottlingOptOuts();
+        EXPECT_TRUE(held.asked && !held.timerResolution);
+        EXPECT_EQ(held.executionSpeed, speedKnown);
+    }
 }
 
 // Sleep as a process that did not raise the resolution gets it: whole 15.625 ms ticks.

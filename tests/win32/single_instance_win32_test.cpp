@@ -33,7 +33,7 @@ class CountingHid final : public HidTransport {
         return {};
     }
     bool setFeature(HidHandle, const uint8_t*, size_t, uint32_t) override { return ++calls, false; }
-    int readReport(HidHandle, void*, uint8_t*, size_t, uint32_t) override { return ++calls, -1; }
+    int readReport(HidHandle, void*, uint8_t*, size_t, uint32_t, void*) override { return ++calls, -1; }
     void cancelIo(HidHandle) override { ++calls; }
     void close(HidHandle) override { ++calls; }
     unsigned long lastError() const override { return 0; }

@@ -53,6 +53,9 @@ for f in "$exe" "$report" "$dll"; do
     fi
   done
   if [ "$f" = "$exe" ] && grep -qi 'DLL Name: nvapi64.dll' <<<"$headers"; then fail "tessaray.exe links nvapi64.dll"; fi
+  if [ "$f" = "$exe" ] && ! grep -qE '^[[:space:]]+TERMINAL_SERVICE_AWARE$' <<<"$headers"; then
+    fail "tessaray.exe is not linked terminal-server aware (--tsaware)"
+  fi
   if [ "$f" = "$dll" ] && ! grep -qE '^[[:space:]]*\[ *[0-9]+\] nvapi_QueryInterface$' <<<"$headers"; then
     fail "nvapi64.dll does not export nvapi_QueryInterface"
   fi

@@ -43,6 +43,13 @@ listing="$(cd "$dir" 2>/dev/null && ls | sort | paste -sd' ')"
 (cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
 grep -q $'^Exit codes of tessaray.exe\r$' "$dir/README.txt" || fail "README.txt: no exit codes, or not CRLF"
 grep -qF "tessaray $version for Windows" "$dir/README.txt" || fail "README.txt does not name version $version"
+# What a user of the package must know beyond running it: the second run's exit 3, the
+# Explorer prompt and its opt-out, unsigned downloads and how to unblock them, what to send.
+for note in 'tessaray already holds the headset' 'Press any key to close this' 'TESSARAY_NO_PROMPT=1' \
+  'not signed' 'SmartScreen' 'Smart App Control' 'Unblock-File' 'Properties' 'tick "Unblock"' \
+  '> run.log 2>&1' 'send run.log'; do
+  grep -qF -- "$note" "$dir/README.txt" || fail "README.txt: no '$note'"
+done
 
 # The version resource: FileVersion and ProductVersion strings, UTF-16 in the resource.
 for exe in tessaray.exe tessaray-report.exe; do
