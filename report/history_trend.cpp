@@ -83,28 +83,38 @@ HistoryStatus loadTrend(History& history, const std::vector<TrendSeries>& only,
 }
 
 std::string trendText(const std::vector<TrendSeries>& series, size_t last) {
-    // Columns padded by hand: a long machine name widens its row, it is never cut.
-    auto left = [](std::string text, size_t width) {
-        return text.size() < width ? text.append(width - text.size(), ' ') : text;
-    };
-    auto right = [](const std::string& text, size_t width) {
-        return std::string(text.size() < width ? width - text.size() : 0, ' ') + text;
-    };
+    // Columns padded by hand: a long machine name widens its row, it is never cut. Each cell is
+    // appended in place, after one space.
     std::string out;
+    auto left = [&out](const std::string& text, size_t width) {
+        out += ' ';
+        out += text;
+        if (text.size() < width) out.append(width - text.size(), ' ');
+    };
+    auto right = [&out](const std::string& text, size_t width) {
+        out += ' ';
+        if (text.size() < width) out.append(width - text.size(), ' ');
+        out += text;
+    };
     for (const TrendSeries& s : series) {
         out += "trend: " + s.name() + ", " + std::to_string(s.runs.size()) + " runs; medians in ms\n";
-        out += "  " + left("started", 23) + " " + left("machine", 12) + " " + left("firmware", 10) + " " +
-               right("wakes", 5);
+        out += ' ';
+        left("started", 23);
+        left("machine", 12);
+        left("firmware", 10);
+        right("wakes", 5);
         for (const MetricInfo& info : trendMetrics())
-            out += " " + right(info.label + (info.metric == Metric::WakeLatency ? 0 : 6), 12);
+            right(info.label + (info.metric == Metric::WakeLatency ? 0 : 6), 12);
         out += "\n";
         const size_t from = last > 0 && s.runs.size() > last ? s.runs.size() - last : 0;
         for (size_t i = from; i < s.runs.size(); ++i) {
             const TrendRun& run = s.runs[i];
-            out += "  " + left(run.started.empty() ? "-" : run.started, 23) + " " + left(run.machine, 12) +
-                   " " + left(run.firmware.empty() ? "-" : run.firmware, 10) + " " +
-                   right(std::to_string(run.values.empty() ? size_t(0) : run.values[0].size()), 5);
-            for (size_t f = 0; f < trendMetrics().size(); ++f) out += " " + right(ms(run.median(f)), 12);
+            out += ' ';
+            left(run.started.empty() ? "-" : run.started, 23);
+            left(run.machine, 12);
+            left(run.firmware.empty() ? "-" : run.firmware, 10);
+            right(std::to_string(run.values.empty() ? size_t(0) : run.values[0].size()), 5);
+            for (size_t f = 0; f < trendMetrics().size(); ++f) right(ms(run.median(f)), 12);
             out += "\n";
         }
     }
