@@ -16,6 +16,9 @@ namespace corva::platform {
 namespace {
 
 using QueryTimerResolution = LONG(NTAPI*)(ULONG* coarsest, ULONG* finest, ULONG* current);
+// Looked up rather than imported: a system without it (Wine 8 among them) leaves the opt-outs
+// unread instead of ending the program at the call.
+using GetProcessInformationFn = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
 
 // The median of a few 1 ms sleeps, in ms.
 double shortSleepMs() {
@@ -42,7 +45,10 @@ MachineFigures measureMachine(bool keptAwake) {
     m.shortSleepMs = shortSleepMs();
     PROCESS_POWER_THROTTLING_STATE state{};
     state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
-    if (GetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof(state))) {
+    const auto getInformation =
+        systemFunction<GetProcessInformationFn>(L"kernel32.dll", "GetProcessInformation");
+    if (getInformation != nullptr &&
+        getInformation(GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof(state))) {
         // In force: controlled by the process, and its state says not throttled.
         m.throttlingRead = true;
         auto optedOut = [&](ULONG flag) {
