@@ -1,7 +1,7 @@
 // The trace file, version 1: text, one record a line, fields separated by one blank, every
 // line ended by '\n'. A file cut short (the program was killed) is read up to its last
 // whole line. The first line names the format and its version; the letter that begins
-// each later line names the record (README: "Frame-level trace"). Each record's fields are
+// each later line names the record (docs/trace.md). Each record's fields are
 // listed once below (name, type, unit); the writer here and the reader (trace_file.h) both
 // go through these lists, so they cannot drift apart.
 #pragma once
