@@ -86,9 +86,10 @@ void bindRun(Statement& s, const LoggedRun& run, const std::string& key, const I
 }
 
 std::string insertCycleSql() {
-    std::string columns = "run_id, seq, cycle, outcome, displays_on_lo_ms, displays_on_hi_ms";
-    std::string values = "?1, ?2, ?3, ?4, ?5, ?6";
-    int next = 7;
+    std::string columns =
+        "run_id, seq, cycle, outcome, displays_on_lo_ms, displays_on_hi_ms, condition_failed";
+    std::string values = "?1, ?2, ?3, ?4, ?5, ?6, ?7";
+    int next = 8;
     for (const MetricInfo& info : historyMetrics()) {
         columns += std::string(", ") + info.key();
         values += ", ?" + std::to_string(next++);
@@ -105,9 +106,25 @@ bool insertCycles(sqlite3* db, int64_t runId, const LoggedRun& run) {
         s.bind(1, runId).bind(2, seq++).bind(3, int64_t(cycle.number)).bind(4, outcomeName(cycle.outcome));
         if (cycle.phases.seen && cycle.phases.interval)
             s.bind(5, cycle.phases.onLoMs).bind(6, cycle.phases.onHiMs);
-        int column = 7;
+        // Not yet set from the run's conditions: on a loaded machine the monitor's poll fails
+        // its limit in most runs, and every wake would leave the trend.
+        s.bind(7, int64_t(0));
+        int column = 8;
         for (const MetricInfo& info : historyMetrics())
             s.bind(column++, cycleMetric(run, cycle, info.metric));
+        if (!s.run()) return false;
+    }
+    return true;
+}
+
+// The run's RUN_CONDITION lines, one row each, as printed.
+bool insertConditions(sqlite3* db, int64_t runId, const LoggedRun& run) {
+    Statement s(
+        db,
+        "INSERT INTO conditions (run_id, name, figure, limit_value, verdict) VALUES (?1, ?2, ?3, ?4, ?5)");
+    if (!s.ok()) return false;
+    for (const RunCondition& c : run.conditions) {
+        s.bind(1, runId).bind(2, c.name).bind(3, c.figures).bind(4, c.limit).bind(5, c.verdict);
         if (!s.run()) return false;
     }
     return true;
@@ -125,8 +142,9 @@ HistoryStatus importRun(History& history, const LoggedRun& run, const std::strin
     added = sqlite3_changes(history.db()) > 0;
     if (!added) return HistoryStatus::Ok;  // known by its content: its first import stands
     if (source.midRun != nullptr) source.midRun();
-    if (!insertCycles(history.db(), sqlite3_last_insert_rowid(history.db()), run))
-        return history.fail("cannot add a run's cycles");
+    const int64_t runId = sqlite3_last_insert_rowid(history.db());
+    if (!insertCycles(history.db(), runId, run)) return history.fail("cannot add a run's cycles");
+    if (!insertConditions(history.db(), runId, run)) return history.fail("cannot add a run's conditions");
     return transaction.commit();
 }
 

@@ -61,8 +61,8 @@ CREATE TABLE cycles (
 CREATE TABLE conditions (
   run_id INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
   name TEXT NOT NULL,
-  figure REAL,
-  limit_value REAL,
+  figure TEXT,
+  limit_value TEXT,
   verdict TEXT NOT NULL
 );
 CREATE INDEX conditions_run ON conditions (run_id);

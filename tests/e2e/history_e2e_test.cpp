@@ -69,6 +69,11 @@ TEST(E2eHistory, AFirmwareWithSlowerWakesIsFlaggedAndOneAsFastIsNot) {
             for (int column = 0; column < 3; ++column)
                 order += reinterpret_cast<const char*>(sqlite3_column_text(runs, column)) + std::string(" ");
         sqlite3_finalize(runs);
+        // Each run's conditions, one row each as printed (RUN_CONDITION lines).
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM conditions", -1, &runs, nullptr);
+        EXPECT_EQ(sqlite3_step(runs), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(runs, 0), 4 * 5);
+        sqlite3_finalize(runs);
         sqlite3_close(db);
         EXPECT_EQ(order, "1.0 1 0 1.0 1 0 1.1 1 0 1.1 1 0 ");
     }
