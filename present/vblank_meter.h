@@ -21,44 +21,77 @@ class VblankMeter {
     // blanks' returns is a whole number of periods: a wait that spans two blanks (a slow
     // frame) counts two periods, not one slow one. A blank due while the loop already
     // waited, which never signalled, is a missed blank.
+    //
+    // The period is the slope of the returns against their blank counts, fitted within each
+    // unbroken chain of returns and pooled: a return late by a millisecond or two (Wine's
+    // wake-ups) moves the fit little and leans it neither way, where a sum of the gaps that
+    // leaves out the late ones read the blank 6000 ppm fast.
     void signalled(int64_t waitStartNs, int64_t signalNs) {
         if (nominalNs_ <= 0.0) return;
         if (signalNs - waitStartNs < kAtOnceNs) {
-            lastNs_ = 0;
+            pause();
             return;
         }
         if (lastNs_ != 0) {
             const double gap = static_cast<double>(signalNs - lastNs_);
             const int64_t k = static_cast<int64_t>(gap / nominalNs_ + 0.5);
-            // Off a whole number of periods by more than a tenth of one: a late wake-up of the
-            // loop, no blank's time; a stretch of more than 8 periods says little of each.
-            if (k >= 1 && k <= 8 && gap - static_cast<double>(k) * nominalNs_ < nominalNs_ / 10 &&
-                static_cast<double>(k) * nominalNs_ - gap < nominalNs_ / 10) {
-                sumNs_ += gap;
+            if (k < 1 || k > 8) {  // a stretch of more than 8 periods says little of each
+                pause();
+            } else {
+                // Missed blanks only where the gap is a clean whole number of periods.
+                const double off = gap - static_cast<double>(k) * nominalNs_;
+                if (off < nominalNs_ / 10 && -off < nominalNs_ / 10)
+                    for (int64_t j = 1; j < k; ++j)
+                        if (static_cast<double>(lastNs_) + static_cast<double>(j) * nominalNs_ >
+                            static_cast<double>(waitStartNs + kWaitingMarginNs))
+                            missed_ += 1;
+                beat_ += k;
                 periods_ += static_cast<uint64_t>(k);
-                for (int64_t j = 1; j < k; ++j)
-                    if (static_cast<double>(lastNs_) + static_cast<double>(j) * nominalNs_ >
-                        static_cast<double>(waitStartNs + kWaitingMarginNs))
-                        missed_ += 1;
             }
         }
+        if (lastNs_ == 0) chainStartNs_ = signalNs;
+        addPoint(static_cast<double>(beat_), static_cast<double>(signalNs - chainStartNs_));
         lastNs_ = signalNs;
     }
     // Time not spent waiting for blanks (panels parked, a timed-out wait) breaks the chain.
-    void pause() { lastNs_ = 0; }
+    void pause() {
+        pooledXx_ += chainXx_;
+        pooledXy_ += chainXy_;
+        chainCount_ = 0;
+        chainMeanX_ = chainMeanY_ = chainXx_ = chainXy_ = 0.0;
+        beat_ = 0;
+        lastNs_ = 0;
+    }
 
     uint64_t periods() const { return periods_; }
     uint64_t missed() const { return missed_; }
     double nominalNs() const { return nominalNs_; }
     // The measured period; 0 before any.
-    double periodNs() const { return periods_ > 0 ? sumNs_ / static_cast<double>(periods_) : 0.0; }
+    double periodNs() const {
+        const double xx = pooledXx_ + chainXx_;
+        return periods_ > 0 && xx > 0.0 ? (pooledXy_ + chainXy_) / xx : 0.0;
+    }
     // How far the period lies off the mode's, in parts per million.
-    double offPpm() const { return periods_ > 0 ? (periodNs() / nominalNs_ - 1.0) * 1e6 : 0.0; }
+    double offPpm() const { return periodNs() > 0.0 ? (periodNs() / nominalNs_ - 1.0) * 1e6 : 0.0; }
 
   private:
+    // One point of the chain's fit (Welford's running co-moments: no sum of squares of times).
+    void addPoint(double x, double y) {
+        chainCount_ += 1;
+        const double dx = x - chainMeanX_;
+        chainMeanX_ += dx / static_cast<double>(chainCount_);
+        chainMeanY_ += (y - chainMeanY_) / static_cast<double>(chainCount_);
+        chainXx_ += dx * (x - chainMeanX_);
+        chainXy_ += dx * (y - chainMeanY_);
+    }
+
     double nominalNs_;
     int64_t lastNs_ = 0;
-    double sumNs_ = 0.0;
+    int64_t chainStartNs_ = 0;
+    int64_t beat_ = 0;  // blanks since the chain's first return
+    uint64_t chainCount_ = 0;
+    double chainMeanX_ = 0.0, chainMeanY_ = 0.0, chainXx_ = 0.0, chainXy_ = 0.0;
+    double pooledXx_ = 0.0, pooledXy_ = 0.0;
     uint64_t periods_ = 0;
     uint64_t missed_ = 0;
 };

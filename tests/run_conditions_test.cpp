@@ -17,9 +17,10 @@ constexpr double kPeriodNs = 1e9 / 75.0;
 TEST(RunConditionMeters, VblankPeriodAndMissedBlanksWhateverTheFramesTake) {
     const struct {
         const char* what;
-        double offPpm;  // the panel's blank against the mode's
-        int missEvery;  // every k-th blank never comes (0: none)
-        int slowEvery;  // every k-th frame is presented after the next blank (0: none)
+        double offPpm;      // the panel's blank against the mode's
+        int missEvery;      // every k-th blank never comes (0: none)
+        int slowEvery;      // every k-th frame is presented after the next blank (0: none)
+        int lateEvery = 0;  // every k-th wait returns 1.6 ms late, the next 0.4 ms (0: none)
     } cases[] = {
         {"healthy", 0, 0, 0},
         {"slow frames span two blanks", 0, 0, 3},
@@ -27,6 +28,7 @@ TEST(RunConditionMeters, VblankPeriodAndMissedBlanksWhateverTheFramesTake) {
         {"a fast blank with slow frames", -6000, 0, 4},
         {"every 10th blank missing", 0, 10, 0},
         {"every 7th blank missing, slow frames", 0, 7, 5},
+        {"late wake-ups of the loop", 0, 0, 0, 5},
     };
     for (const auto& c : cases) {
         VblankMeter meter(75.0);
@@ -46,7 +48,9 @@ TEST(RunConditionMeters, VblankPeriodAndMissedBlanksWhateverTheFramesTake) {
                     missed += blank(beat) > waitStart ? 1 : 0;
                     ++target;
                 }
-            meter.signalled(waitStart, blank(target) + 50000);
+            const bool late = c.lateEvery != 0 && frame % c.lateEvery == 0;
+            const bool afterLate = c.lateEvery != 0 && frame % c.lateEvery == 1;
+            meter.signalled(waitStart, blank(target) + (late ? 1600000 : afterLate ? 400000 : 50000));
             last = target;
         }
         EXPECT_NEAR(meter.offPpm(), c.offPpm, 100.0) << c.what;
