@@ -24,7 +24,7 @@ void pollLine(const char* name, const PollGaps& gaps, int64_t limitNs) {
     FigureText figures, limit;
     std::snprintf(figures, sizeof figures, "median %.2f ms, p99 %.2f ms, max %.2f ms over %llu gaps",
                   f.medianMs, f.p99Ms, f.maxMs, static_cast<unsigned long long>(f.gaps));
-    std::snprintf(limit, sizeof limit, "p99 at most %.1f ms", double(limitNs) / kMs);
+    std::snprintf(limit, sizeof limit, "median at most %.1f ms", double(limitNs) / kMs);
     lines::print(lines::kRunCondition, name, figures, verdictWord(judgePoll(f, limitNs)), limit);
 }
 
@@ -94,7 +94,7 @@ void printWakeConditions(const WakeConditions& wake) {
 }
 
 void printRunConditions(const RunConditionInputs& in) {
-    pollLine(lines::kMonitorPoll, *in.monitorPolls, limits::kMonitorGapNs);
+    pollLine(lines::kMonitorPoll, *in.monitorPolls, limits::kMonitorMedianNs);
     if (in.present != nullptr) {
         pollLine(lines::kParkedPoll, in.present->parkedPolls, limits::kParkedGapNs);
         vblankLine(in.present->vblank);

@@ -29,7 +29,7 @@ PollFigures pollFigures(const PollGaps& gaps) {
 
 Verdict judgePoll(const PollFigures& figures, int64_t limitNs) {
     if (figures.gaps < limits::kLeastGaps) return Verdict::Unmeasured;
-    return figures.p99Ms * 1e6 > double(limitNs) ? Verdict::Failed : Verdict::Held;
+    return figures.medianMs * 1e6 > double(limitNs) ? Verdict::Failed : Verdict::Held;
 }
 
 Verdict judgeTelemetry(const prox::TelemetryFigures& f) {

@@ -148,9 +148,10 @@ TEST(RunConditionMeters, VerdictsNeedTheirFiguresAndNeverHoldUnmeasured) {
         broken(t);
         EXPECT_EQ(judgeTelemetry(t), Verdict::Failed);
     }
-    EXPECT_EQ(judgePoll({2, 2.1, 2.2, 2.3}, limits::kMonitorGapNs), Verdict::Unmeasured);  // too few gaps
-    EXPECT_EQ(judgePoll({900, 2.1, 4.9, 30.0}, limits::kMonitorGapNs), Verdict::Held);
-    EXPECT_EQ(judgePoll({900, 15.6, 15.7, 16.0}, limits::kMonitorGapNs), Verdict::Failed);
+    EXPECT_EQ(judgePoll({2, 2.1, 2.2, 2.3}, limits::kMonitorMedianNs), Verdict::Unmeasured);  // too few gaps
+    EXPECT_EQ(judgePoll({900, 2.1, 9.8, 30.0}, limits::kMonitorMedianNs), Verdict::Held);  // a busy machine
+    EXPECT_EQ(judgePoll({900, 3.4, 4.9, 6.0}, limits::kMonitorMedianNs), Verdict::Failed);
+    EXPECT_EQ(judgePoll({900, 15.6, 15.7, 16.0}, limits::kMonitorMedianNs), Verdict::Failed);
 }
 
 }  // namespace
