@@ -122,8 +122,8 @@ struct Scenario {
     int32_t vblankMissEvery = 0;
     double machineSleepAtSeconds = 0.0;
     int32_t machineSleepSeconds = 0;
-    std::string mcuVersion;                       // empty: the firmware model's own
-    std::vector<TimedEvent> timeline;             // in the order written; sorted by time
+    std::string mcuVersion;            // empty: the firmware model's own
+    std::vector<TimedEvent> timeline;  // in the order written; sorted by time
 };
 
 struct ScenarioParse {

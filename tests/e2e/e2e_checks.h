@@ -43,7 +43,8 @@ inline std::vector<std::string> printedLines(const std::string& text, lines::Lin
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();  // text mode on Windows
-        if (const lines::PrintedLine* entry = lines::classify(line).entry; entry != nullptr && entry->id == id)
+        if (const lines::PrintedLine* entry = lines::classify(line).entry;
+            entry != nullptr && entry->id == id)
             found.push_back(line);
     }
     return found;

@@ -181,8 +181,9 @@ TEST(ReportOutput, WakesUnderAFailedConditionAreMarkedAndKeptOutOfTheStatistics)
         }
         EXPECT_NE(csv.find(lines::kReaderStall), std::string::npos) << csv;
         const auto& durations = run["durations_ms"];
-        EXPECT_EQ(durations.contains("wake_latency_ms") ? durations["wake_latency_ms"]["n"].get<size_t>() : 0u,
-                  c.counted);
+        EXPECT_EQ(
+            durations.contains("wake_latency_ms") ? durations["wake_latency_ms"]["n"].get<size_t>() : 0u,
+            c.counted);
         EXPECT_NE(summaryText(logs).find(lines::kReaderStall), std::string::npos);
     }
 }
