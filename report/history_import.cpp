@@ -86,10 +86,11 @@ void bindRun(Statement& s, const LoggedRun& run, const std::string& key, const I
 }
 
 std::string insertCycleSql() {
-    std::string columns =
-        "run_id, seq, cycle, outcome, displays_on_lo_ms, displays_on_hi_ms, condition_failed";
-    std::string values = "?1, ?2, ?3, ?4, ?5, ?6, ?7";
-    int next = 8;
+    // condition_failed keeps its default (0): set from the run's conditions, a loaded machine's
+    // monitor would take every wake out of the trend.
+    std::string columns = "run_id, seq, cycle, outcome, displays_on_lo_ms, displays_on_hi_ms";
+    std::string values = "?1, ?2, ?3, ?4, ?5, ?6";
+    int next = 7;
     for (const MetricInfo& info : historyMetrics()) {
         columns += std::string(", ") + info.key();
         values += ", ?" + std::to_string(next++);
@@ -106,10 +107,7 @@ bool insertCycles(sqlite3* db, int64_t runId, const LoggedRun& run) {
         s.bind(1, runId).bind(2, seq++).bind(3, int64_t(cycle.number)).bind(4, outcomeName(cycle.outcome));
         if (cycle.phases.seen && cycle.phases.interval)
             s.bind(5, cycle.phases.onLoMs).bind(6, cycle.phases.onHiMs);
-        // Not yet set from the run's conditions: on a loaded machine the monitor's poll fails
-        // its limit in most runs, and every wake would leave the trend.
-        s.bind(7, int64_t(0));
-        int column = 8;
+        int column = 7;
         for (const MetricInfo& info : historyMetrics())
             s.bind(column++, cycleMetric(run, cycle, info.metric));
         if (!s.run()) return false;
