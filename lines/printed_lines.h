@@ -84,6 +84,15 @@ enum class Outcome : uint8_t {
 // What the report and the printer know of a line beyond its text: the table's facts column.
 // Facts{} for a line with none of them; each call adds one.
 struct Facts {
+    // Defined ahead of its callers: clang 14 cannot evaluate a member template defined later
+    // in the class when the table's initializer calls it.
+    template <typename T, typename V>
+    constexpr Facts with(T Facts::*member, V value) const {
+        Facts f = *this;
+        f.*member = value;
+        return f;
+    }
+
     // Its step in the start sequence (1 the link's telemetry, 2 the proximity state, 3 the
     // bypass, 4 INIT_START): a step that does not come after the run's furthest begins the
     // next run. A marker's step is its marker's (kMarkers).
@@ -112,13 +121,6 @@ struct Facts {
         return outcome == Outcome::InitFailed    ? FailureKind::Init
                : outcome == Outcome::DisplayLost ? FailureKind::DisplayLost
                                                  : FailureKind::Other;
-    }
-
-    template <typename T, typename V>
-    constexpr Facts with(T Facts::*member, V value) const {
-        Facts f = *this;
-        f.*member = value;
-        return f;
     }
 
     int step = 0;
