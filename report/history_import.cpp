@@ -86,11 +86,12 @@ void bindRun(Statement& s, const LoggedRun& run, const std::string& key, const I
 }
 
 std::string insertCycleSql() {
-    // condition_failed keeps its default (0): set from the run's conditions, a loaded machine's
-    // monitor would take every wake out of the trend.
-    std::string columns = "run_id, seq, cycle, outcome, displays_on_lo_ms, displays_on_hi_ms";
-    std::string values = "?1, ?2, ?3, ?4, ?5, ?6";
-    int next = 7;
+    // condition_failed is the fact, whatever --include-failed-conditions asked of this report:
+    // the trend and the regressions leave those wakes out, as the report's statistics do.
+    std::string columns =
+        "run_id, seq, cycle, outcome, condition_failed, displays_on_lo_ms, displays_on_hi_ms";
+    std::string values = "?1, ?2, ?3, ?4, ?5, ?6, ?7";
+    int next = 8;
     for (const MetricInfo& info : historyMetrics()) {
         columns += std::string(", ") + info.key();
         values += ", ?" + std::to_string(next++);
@@ -105,9 +106,10 @@ bool insertCycles(sqlite3* db, int64_t runId, const LoggedRun& run) {
     int64_t seq = 0;
     for (const Cycle& cycle : run.cycles) {
         s.bind(1, runId).bind(2, seq++).bind(3, int64_t(cycle.number)).bind(4, outcomeName(cycle.outcome));
+        s.bind(5, int64_t(cycle.underFailedCondition ? 1 : 0));
         if (cycle.phases.seen && cycle.phases.interval)
-            s.bind(5, cycle.phases.onLoMs).bind(6, cycle.phases.onHiMs);
-        int column = 7;
+            s.bind(6, cycle.phases.onLoMs).bind(7, cycle.phases.onHiMs);
+        int column = 8;
         for (const MetricInfo& info : historyMetrics())
             s.bind(column++, cycleMetric(run, cycle, info.metric));
         if (!s.run()) return false;

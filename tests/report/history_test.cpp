@@ -12,6 +12,7 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "lines/printed_lines.h"
 #include "report/history_import.h"
@@ -21,6 +22,7 @@
 #include "report/log_text.h"
 #include "report/summary_text.h"
 #include "tests/report/report_test_logs.h"
+#include "tests/support/sample_lines.h"
 
 namespace corva::report {
 namespace {
@@ -369,6 +371,28 @@ TEST(HistoryTrend, WakesUnderAFailedConditionStayOutOfTheMedians) {
         ASSERT_EQ(loadTrend(history, {TrendSeries{"551.23", "r550_00", mode, {}}}, series),
                   HistoryStatus::Ok);
         EXPECT_EQ(series.size(), found) << mode;
+    }
+}
+
+TEST(HistoryImport, CyclesOfARunWhoseConditionFailedAreMarked) {
+    Lab lab;
+    const std::string h = lab.file("h.sqlite");
+    History history;
+    ASSERT_EQ(history.open(h, HistoryAccess::ReadWrite), HistoryStatus::Ok);
+    for (const auto& [i, verdict, marks] :
+         {std::tuple{0, lines::kHeld, "0,0,0"}, std::tuple{1, lines::kFailed, "1,1,1"}}) {
+        std::string bytes = Lab::variant(i);
+        bytes.insert(
+            bytes.rfind("\n", bytes.size() - 2) + 1,
+            test::printed(lines::kRunCondition, lines::kMonitorPoll, "median 16.0 ms", verdict, "3.0 ms"));
+        const ParsedLog log = parseLog(bytes, "run.log");
+        ImportCount count;
+        ASSERT_EQ(importLog(history, log, runContentKeys(bytes, log), ImportSource{}, count),
+                  HistoryStatus::Ok);
+        const std::string run = "(SELECT max(id) FROM runs)";
+        EXPECT_EQ(Lab::query(h, "SELECT group_concat(condition_failed) FROM cycles WHERE run_id = " + run),
+                  marks)
+            << verdict;
     }
 }
 
