@@ -124,7 +124,9 @@ class GoldenOutput : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(GoldenOutput, MatchesTheGoldenFile) {
     const GoldenCase& c = GetParam();
-    const SimProcessResult run = runSim(simOptions(c.args, c.scenario));
+    SimProcessOptions options = simOptions(c.args, c.scenario);
+    options.everyMode = true;
+    const SimProcessResult run = runSim(options);
     ASSERT_TRUE(run.started);
     ASSERT_FALSE(run.timedOut);
     const std::string actual = canonical(run);

@@ -50,7 +50,7 @@ TEST_F(WineE2e, WithoutADriverInTheSystemDirectoryInitialisationFails) {
 // A first start on a fresh settings store pins the profile and says so; the second start
 // (a park/wake benchmark) has nothing to pin.
 TEST_F(WineE2e, PlainRunOnAFreshStoreThenAParkCycle) {
-    const SimProcessResult plain = run({{"2"}, "", "system", true});
+    const SimProcessResult plain = run({{"2"}, "", "system", true, {}, true});
     EXPECT_EQ(plain.exitCode, 0) << plain.err;
     EXPECT_TRUE(inOrder(plain.out, {printed(lines::kProxUnavailable),
                                     printed(lines::kBypass, lines::kBypassFailed),

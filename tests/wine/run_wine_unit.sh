@@ -27,7 +27,8 @@ fi
 # takes its zone from TZ).
 export TZ="${TZ:-Asia/Kolkata}"
 run() {
-  "$root/scripts/wine-run" --build-dir "$build_dir" --exe "$exe" --driver none --timeout 600 -- "$@" |
+  "$root/scripts/wine-run" --build-dir "$build_dir" --exe "$exe" --driver none --timeout 600 \
+    --prefix "${TESSARAY_WINE_UNIT_PREFIX:-$root/build/wine-prefix-unit}" -- "$@" |
     tr -d '\r' | tee "$log"
   return "${PIPESTATUS[0]}"
 }

@@ -2,6 +2,7 @@
 
 #include "app/run_settings.h"
 #include "sim/headset/scenario.h"
+#include "tests/support/linux/sim_process.h"
 
 #include <csignal>
 #include <cstdio>
@@ -216,8 +217,9 @@ std::string replayCommand(const ChaosRun& run) {
     for (const std::string& a : run.args) args += " " + a;
     std::string variables;
     for (const std::string& v : run.environment) variables += v + " ";
-    std::string command =
-        variables + "TESSARAY_SIM_SCENARIO='" + run.scenario + "' build/linux/sim/tessaray-sim" + args;
+    std::string command = variables + "TESSARAY_SIM_SCENARIO='" +
+                          childScenario(simOptions({}, run.scenario)) + "' build/linux/sim/tessaray-sim" +
+                          args;
     if (run.signal != 0)
         command += "   # and " + std::string(run.signal == SIGINT ? "SIGINT" : "SIGTERM") + " " +
                    fixed(run.signalAfter, 2) + " s after its first 'prox ' line";

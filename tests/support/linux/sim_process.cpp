@@ -32,7 +32,7 @@ double secondsSince(Clock::time_point start) {
 // The parent's environment with the simulator's variables replaced.
 std::vector<std::string> childEnvironment(const SimProcessOptions& options, const std::string& storeFile) {
     const std::vector<std::pair<std::string, std::string>> ours = {
-        {"TESSARAY_SIM_SCENARIO", options.scenario},
+        {"TESSARAY_SIM_SCENARIO", childScenario(options)},
         {"TESSARAY_SIM_TRUTH_FILE", options.truthFile},
         {"TESSARAY_SIM_DRS_FILE", storeFile},  // never the shared default store
     };
@@ -76,6 +76,11 @@ size_t fillPipe(int fd) {
 }
 
 }  // namespace
+
+std::string childScenario(const SimProcessOptions& options) {
+    if (options.everyMode) return options.scenario;
+    return options.scenario.empty() ? kCheapMode : std::string(kCheapMode) + "; " + options.scenario;
+}
 
 SimProcessOptions simOptions(std::vector<std::string> args, std::string scenario, std::string truthFile) {
     SimProcessOptions options;

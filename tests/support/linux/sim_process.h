@@ -14,7 +14,11 @@ struct SimProcessOptions {
     std::vector<std::string> args;  // the program's command line, without its name
     // More variables for the child ("NAME=value"), after the simulator's own.
     std::vector<std::string> environment;
-    std::string scenario;          // TESSARAY_SIM_SCENARIO; empty: the healthy worn headset
+    std::string scenario;  // TESSARAY_SIM_SCENARIO; empty: the healthy worn headset
+    // The headset's own mode list, as the golden outputs print it. Otherwise the display offers
+    // one small mode at the same 75 Hz (kCheapMode): a 5088x2544 frame costs the CPU renderer
+    // most of a core, which kept these runs from sharing the machine.
+    bool everyMode = false;
     std::string truthFile;         // TESSARAY_SIM_TRUTH_FILE; empty: not written
     double timeoutSeconds = 60.0;  // then the child is killed
     // Sends SIGINT `interruptDelaySeconds` after standard output first contains this text.
@@ -44,6 +48,11 @@ struct SimProcessResult {
     std::string err;
     double seconds = 0.0;  // from start to exit
 };
+
+// The scenario statement that gives the display one small mode (SimProcessOptions::everyMode).
+inline constexpr char kCheapMode[] = "mode 1280x640";
+// The scenario as the child gets it: the cheap mode first, unless every mode is asked for.
+std::string childScenario(const SimProcessOptions& options);
 
 SimProcessOptions simOptions(std::vector<std::string> args, std::string scenario = {},
                              std::string truthFile = {});

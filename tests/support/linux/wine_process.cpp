@@ -46,9 +46,11 @@ SimProcessResult runWine(const WineRunOptions& options, const WineRunExtras& ext
         ("tessaray-wine-" + std::to_string(getpid()) + "-" + std::to_string(runs++));
     std::filesystem::remove_all(outDir);
     SimProcessOptions process;
+    process.scenario = options.scenario;
+    process.everyMode = options.everyMode;
     process.program = std::string(TESSARAY_SOURCE_DIR) + "/scripts/wine-run";
     process.args = {"--build-dir", kBuildDir,  "--out",        outDir.string(), "--timeout",
-                    "90",          "--driver", options.driver, "--scenario",    options.scenario};
+                    "90",          "--driver", options.driver, "--scenario",    childScenario(process)};
     if (options.freshStore) process.args.push_back("--fresh-store");
     for (const std::string& library : extras.planted)
         process.args.insert(process.args.end(), {"--plant", library});
@@ -63,6 +65,7 @@ SimProcessResult runWine(const WineRunOptions& options, const WineRunExtras& ext
     process.args.insert(process.args.end(), options.args.begin(), options.args.end());
     process.timeoutSeconds = 150.0;
     process.environment = options.environment;
+    process.everyMode = true;  // wine-run hands the exe the scenario given above
     SimProcessResult run = runSim(process);
 
     const std::filesystem::path exitCode = outDir / "exit-code";

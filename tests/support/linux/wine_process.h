@@ -15,6 +15,7 @@ struct WineRunOptions {
     std::string driver = "system";           // where nvapi64.dll is: system, beside or none
     bool freshStore = false;                 // the simulated driver's settings store starts afresh
     std::vector<std::string> environment{};  // more variables for the program ("NAME=value")
+    bool everyMode = false;                  // as SimProcessOptions::everyMode
 };
 
 // What only some runs need.
