@@ -77,7 +77,8 @@ int historyCommand(const ReportOptions& options, const std::vector<ParsedLog>& l
     if (!options.trend && !options.regressions) return 0;
 
     std::vector<TrendSeries> series;
-    if (loadTrend(history, seriesOf(logs, keys.size()), series) != HistoryStatus::Ok)
+    if (loadTrend(history, seriesOf(logs, keys.size()), series, options.includeFailedConditions) !=
+        HistoryStatus::Ok)
         return refused(options.history, history.error());
     if (options.trend) say(trendText(series, options.last));
     if (!options.regressions) return 0;

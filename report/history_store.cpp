@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "report/history_schema.h"
 
@@ -102,7 +104,21 @@ HistoryStatus History::open(const std::string& path, HistoryAccess access, int b
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK)
         return fail("cannot open the history");
     sqlite3_busy_timeout(db_, busyTimeoutMs);
+    busyTimeoutMs_ = busyTimeoutMs;
     return check(access);
+}
+
+// Turning a new file to WAL needs it whole, and SQLite refuses that at once, without its busy
+// handler, while another import holds the file: the second of two imports that start on a new
+// history at once lost all its runs. That one waits here, as long as the busy time-out.
+HistoryStatus History::execWaiting(const char* sql) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMs_);
+    while (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if ((sqlite3_errcode(db_) & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= until)
+            return fail("cannot change the history");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return HistoryStatus::Ok;
 }
 
 HistoryStatus History::check(HistoryAccess access) {
@@ -152,7 +168,7 @@ HistoryStatus History::check(HistoryAccess access) {
     }
     // Readers never wait for a writer; writers wait for each other up to the busy time-out.
     if (HistoryStatus s =
-            exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON");
+            execWaiting("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON");
         s != HistoryStatus::Ok)
         return s;
     return version == latestVersion() ? HistoryStatus::Ok : migrate();  // no write lock when up to date

@@ -41,7 +41,9 @@ class History {
   private:
     HistoryStatus check(HistoryAccess access);
     HistoryStatus migrate();
+    HistoryStatus execWaiting(const char* sql);
     sqlite3* db_ = nullptr;
+    int busyTimeoutMs_ = 0;
     std::string path_;
     std::string error_;
 };

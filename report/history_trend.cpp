@@ -10,6 +10,7 @@
 namespace corva::report {
 namespace {
 
+// ?1: 1 to take in the wakes taken under a failed condition too.
 std::string trendSql() {
     std::string figures;
     for (const MetricInfo& info : trendMetrics()) figures += std::string(", c.") + info.key();
@@ -17,7 +18,7 @@ std::string trendSql() {
     return "SELECT r.id, r.driver_version, r.driver_branch, r.mode, coalesce(r.started, ''), r.machine, "
            "r.firmware" +
            figures +
-           " FROM runs r LEFT JOIN cycles c ON c.run_id = r.id AND c.condition_failed = 0 "
+           " FROM runs r LEFT JOIN cycles c ON c.run_id = r.id AND (c.condition_failed = 0 OR ?1) "
            "WHERE r.mode IN ('cycle', 'doze', 'benchmark') "
            "ORDER BY r.driver_version, r.driver_branch, r.mode, r.started, r.id, c.seq";
 }
@@ -59,10 +60,11 @@ std::string TrendSeries::name() const {
 }
 
 HistoryStatus loadTrend(History& history, const std::vector<TrendSeries>& only,
-                        std::vector<TrendSeries>& series) {
+                        std::vector<TrendSeries>& series, bool includeFailedConditions) {
     static const std::string sql = trendSql();
     Statement s(history.db(), sql.c_str());
     if (!s.ok()) return history.fail("cannot read the history");
+    s.bind(1, int64_t(includeFailedConditions ? 1 : 0));
     const size_t figures = trendMetrics().size();
     int step = SQLITE_ROW;
     while ((step = s.step()) == SQLITE_ROW) {

@@ -35,9 +35,10 @@ struct TrendSeries {
 };
 
 // Every benchmark run (cycle, doze) by series; only the series named in `only` when it is
-// not empty (their runs are not looked at).
+// not empty (their runs are not looked at). Wakes taken under a failed condition stay out
+// unless `includeFailedConditions` (the report's --include-failed-conditions).
 HistoryStatus loadTrend(History& history, const std::vector<TrendSeries>& only,
-                        std::vector<TrendSeries>& series);
+                        std::vector<TrendSeries>& series, bool includeFailedConditions = false);
 
 // The table on the terminal: per series its last `last` runs (0: all).
 std::string trendText(const std::vector<TrendSeries>& series, size_t last);

@@ -353,13 +353,15 @@ TEST(HistoryTrend, WakesUnderAFailedConditionStayOutOfTheMedians) {
     Lab lab;
     const std::string h = lab.file("h.sqlite");
     ASSERT_EQ(Lab::add(h, 0, 1), HistoryStatus::Ok);  // wakes of 100.5, 161.1 and 179.5 ms
-    for (const auto& [failed, median] : {std::pair{"", 161.1}, std::pair{"wake_latency_ms > 170", 130.8}}) {
+    for (const auto& [failed, included, median] :
+         {std::tuple{"", false, 161.1}, std::tuple{"wake_latency_ms > 170", false, 130.8},
+          std::tuple{"wake_latency_ms > 170", true, 161.1}}) {
         History history;
         ASSERT_EQ(history.open(h, HistoryAccess::ReadWrite), HistoryStatus::Ok);
         if (*failed)
             history.exec((std::string("UPDATE cycles SET condition_failed = 1 WHERE ") + failed).c_str());
         std::vector<TrendSeries> series;
-        ASSERT_EQ(loadTrend(history, {}, series), HistoryStatus::Ok);
+        ASSERT_EQ(loadTrend(history, {}, series, included), HistoryStatus::Ok);
         ASSERT_EQ(series.size(), 1u);
         EXPECT_EQ(series[0].name(), "driver 551.23 (r550_00), cycle");
         EXPECT_NEAR(series[0].runs.at(0).median(0), median, 1e-9) << failed;
