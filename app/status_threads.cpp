@@ -102,6 +102,7 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous, PendingPhases
 }  // namespace
 
 void dstatMonitorLoop(McuProx& link) {
+    platform::raiseTimingThreadPriority();
     MonitorPolls = PollGaps{};
     MonitorPolls.look(platform::steadyNowNs());
     uint16_t previous = link.dstat.load(std::memory_order_relaxed);

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -182,6 +184,14 @@ bool setTimer(OsHandle timer, int64_t dueTime100ns) {
 bool raiseThreadPriorityToHighest() {
     return false;
 }  // needs privileges on Linux; not required
+
+bool raiseTimingThreadPriority() {
+    // The lowest real-time priority is enough to come before every normal thread; these
+    // threads sleep or wait between short steps, so they never hold a core for long.
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
 bool disableExecutionSpeedThrottling() {
     return true;
 }

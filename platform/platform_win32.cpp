@@ -90,6 +90,10 @@ bool raiseThreadPriorityToHighest() {
     return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST) != FALSE;
 }
 
+bool raiseTimingThreadPriority() {
+    return true;  // the design's priorities: here a GPU draws, and the CPU is the program's
+}
+
 bool disableExecutionSpeedThrottling() {
     // Declared here: older SDK headers lack the structure.
     struct PowerThrottlingState {

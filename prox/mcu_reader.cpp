@@ -37,6 +37,7 @@ bool waitBeforeReconnect(const std::atomic<bool>& stopRequested) {
 void McuProx::readerLoop() {
     // Telemetry must keep flowing while the console holds output back.
     const lines::CriticalThread critical;
+    platform::raiseTimingThreadPriority();
     prox::WornFilter filter;
     prox::TelemetryIntervalMeter meter;
     prox::DeliveryInterval delivery;
