@@ -88,7 +88,8 @@ void machineLine(const platform::MachineFigures& m) {
 }  // namespace
 
 void printWakeConditions(const WakeConditions& wake) {
-    if (monitorFailed(wake)) printWakeCondition(lines::kMonitorGap, wake.monitorGapNs, limits::kMonitorGapNs);
+    if (monitorFailed(wake))
+        printWakeCondition(lines::kMonitorGap, wake.monitorLateNs, limits::kMonitorGapNs);
     if (parkedFailed(wake)) printWakeCondition(lines::kParkedGap, wake.parkedGapNs, limits::kParkedGapNs);
     if (readerFailed(wake)) printWakeCondition(lines::kReaderStall, wake.readerStallNs, 0);
 }

@@ -62,7 +62,7 @@ Verdict judgeMachine(const platform::MachineFigures& m) {
 }
 
 bool monitorFailed(const WakeConditions& wake) {
-    return wake.monitorGapNs > limits::kMonitorGapNs;
+    return wake.monitorLateNs > limits::kMonitorGapNs;
 }
 
 bool parkedFailed(const WakeConditions& wake) {

@@ -28,20 +28,20 @@ struct PendingPhases {
     int64_t requestNs = 0;  // 0: none pending
     int64_t untilNs = 0;
     uint32_t losses = 0;
-    int64_t monitorGapNs = 0;  // before the sample that saw the displays on
+    int64_t monitorLateNs = 0;  // from the displays-on report's arrival to the latency's stamp
 };
 
-PendingPhases phasesAwaited(const McuProx& link, int64_t requestNs) {
+PendingPhases phasesAwaited(const McuProx& link, int64_t requestNs, int64_t stampedNs) {
     const int64_t intervals = int64_t(McuProx::kDisplaysOnLaterReports) * link.rateMs * 1000000 + 2000000;
     return {requestNs, platform::steadyNowNs() + std::min(intervals, kLaterReportsWaitNs), link.linkLosses(),
-            MonitorPolls.lastGapNs()};
+            std::max<int64_t>(stampedNs - link.dstatChangedNs(), 0)};
 }
 
 // What the wake's figures rested on: a reader stall counts from the span the last off
 // report is projected from, before the request, to the phase line.
 WakeConditions wakeConditions(const McuProx& link, const PendingPhases& pending) {
     WakeConditions wake;
-    wake.monitorGapNs = pending.monitorGapNs;
+    wake.monitorLateNs = pending.monitorLateNs;
     wake.parkedGapNs = WakePhaseStamps.parkedGapNs.load();
     const int64_t stallTo = link.lastReaderStallToNs();
     const int64_t stallFrom = link.lastReaderStallFromNs();
@@ -93,7 +93,7 @@ uint16_t reportDstatChange(const McuProx& link, uint16_t previous, PendingPhases
             // An earlier wake's phases still waiting: these displays-on times are the new edge's.
             if (pending.requestNs != 0) printWakePhases(link, pending);
             lines::print(lines::kWakeLatency, static_cast<double>(now - stamp) / 1000000.0);
-            pending = phasesAwaited(link, stamp);
+            pending = phasesAwaited(link, stamp, now);
         }
     }
     return current;

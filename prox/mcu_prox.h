@@ -81,6 +81,9 @@ class McuProx {
     // dstat reads the times of that change.
     int64_t displaysOnLastOffNs() const { return onEdgeLastOffNs_.load(); }
     int64_t displaysOnFirstOnNs() const { return onEdgeFirstOnNs_.load(); }
+    // Arrival of the report that last changed dstat, stored before dstat: the monitor's
+    // sample that sees a change was late by the time since.
+    int64_t dstatChangedNs() const { return dstatChangedNs_.load(); }
     // Reports since that change that have tightened its times; kDisplaysOnLaterReports once
     // no more will.
     static constexpr uint32_t kDisplaysOnLaterReports = 4;
@@ -153,6 +156,7 @@ class McuProx {
     std::atomic<int64_t> lastReportNs_{0};
     std::atomic<int64_t> onEdgeLastOffNs_{0};
     std::atomic<int64_t> onEdgeFirstOnNs_{0};
+    std::atomic<int64_t> dstatChangedNs_{0};
     std::atomic<uint32_t> onEdgeLaterReports_{kDisplaysOnLaterReports};
     prox::TelemetryConditions telemetry_;
 };

@@ -123,7 +123,8 @@ void McuProx::readerLoop() {
                 onEdgeFirstOnNs_.store(edge.edgeFirstOnNs());
                 onEdgeLaterReports_.store(uint32_t(edge.edgeLaterReports()));
             }
-            // After the edge's times: see displaysOnFirstOnNs().
+            // After the edge's times: see displaysOnFirstOnNs() and dstatChangedNs().
+            if (dstat.load(std::memory_order_relaxed) != telemetry.dstat) dstatChangedNs_.store(arrivalNs);
             const uint16_t previous = dstat.exchange(telemetry.dstat);
             if (previous != telemetry.dstat) trace::dstatChange(arrivalNs, previous, telemetry.dstat);
         }

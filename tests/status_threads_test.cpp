@@ -5,6 +5,7 @@
 #include "app/shared_state.h"
 #include "app/status_threads.h"
 #include "platform/platform.h"
+#include "platform/sleep_hooks.h"
 #include "sim/mcu/sim_mcu.h"
 #include "tests/support/test_helpers.h"
 
@@ -169,6 +170,50 @@ TEST_F(StatusThreads, MonitorKeepsSamplingWhileAWakesPhasesAwaitTheLaterReports)
     const int64_t late =
         printedAt - msOfDay(changed.hour, changed.minute, changed.second, changed.millisecond);
     EXPECT_LE(late, 2 + 2 + 20) << out;
+}
+
+TEST_F(StatusThreads, AWakeIsFlaggedByHowLateTheMonitorSawItsReportNotByItsWholeGap) {
+    // The machine stands still for the monitor's sleeps that end inside a window; the reader
+    // reads on (1 ms telemetry). A report that came 1 ms into a 40 ms window was seen about
+    // 38 ms late; one that came 9 ms into a 12 ms window, after as long a gap, 3 ms late.
+    sim::McuScenario scenario;
+    scenario.interfaces = {sim::InterfaceRole::Mcu};
+    sim::SimMcu mcu(scenario);
+    McuProx wired(mcu);
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(wired.open(1));
+    mcu.setDstat(0x0000);
+    std::thread monitor(dstatMonitorLoop, std::ref(wired));
+    auto wake = [&](int64_t standStillMs, int64_t changeAfterMs) {
+        settle();
+        WakeRequestStamp.store(platform::steadyNowNs());
+        const int64_t from = platform::steadyNowNs() + 5000000;
+        platform::detail::suspendedFromNs.store(from);
+        platform::detail::suspendedToNs.store(from + standStillMs * 1000000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + changeAfterMs));  // not held by the window
+        mcu.setDstat(0x0001);
+        ASSERT_TRUE(test::eventually([&] { return WakeRequestStamp.load() == 0; }));
+        platform::detail::suspendedToNs.store(0);
+        settle();
+        mcu.setDstat(0x0000);
+    };
+    wake(40, 1);
+    wake(12, 9);
+    platform::sleepMs(200);
+    StopFlag.store(true);
+    monitor.join();
+    wired.close();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    std::vector<double> late;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        std::string_view name;
+        double ms = 0.0;
+        if (lines::scan(lines::kWakeCondition, line, name, ms, lines::Skip{}) && name == lines::kMonitorGap)
+            late.push_back(ms);
+    }
+    ASSERT_EQ(late.size(), 1u) << out;
+    EXPECT_GT(late[0], 20.0) << out;
 }
 
 TEST_F(StatusThreads, MonitorEndsSoonAfterTheStopFlag) {

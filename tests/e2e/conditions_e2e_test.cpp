@@ -51,12 +51,7 @@ TEST(E2eConditions, EachBrokenConditionIsFlaggedWithTheWakesItBroke) {
          cycle,
          "coarse-timer",
          {"monitor poll", "parked poll"},
-         {{1, "monitor gap"},
-          {1, "parked gap"},
-          {2, "monitor gap"},
-          {2, "parked gap"},
-          {3, "monitor gap"},
-          {3, "parked gap"}}},
+         {{1, "parked gap"}, {2, "parked gap"}, {3, "parked gap"}}},
         {"reader stalled at the second wake",
          cycle,
          "reader-stall wake 2 200",
@@ -75,13 +70,14 @@ TEST(E2eConditions, EachBrokenConditionIsFlaggedWithTheWakesItBroke) {
         // 2 ms and 50 ms polls of any run, and a present loop held off its wait for a period
         // reads as a missed blank: where a row does not break them, their verdicts are not
         // compared (the false alarms of healthy runs are measured by hand).
+        // How late the monitor saw a wake's report depends on where the report fell in its
+        // gap, even under a coarse timer: that flag is tested on its own (StatusThreads).
         const bool pollsBroken = c.failed.count(lines::kMonitorPoll) != 0;
         const bool blankBroken = c.failed.count(lines::kVerticalBlank) != 0;
-        if (!pollsBroken)
-            for (auto at = said.wakeFlags.begin(); at != said.wakeFlags.end();)
-                at = at->second == lines::kMonitorGap || at->second == lines::kParkedGap
-                         ? said.wakeFlags.erase(at)
-                         : std::next(at);
+        for (auto at = said.wakeFlags.begin(); at != said.wakeFlags.end();)
+            at = at->second == lines::kMonitorGap || (!pollsBroken && at->second == lines::kParkedGap)
+                     ? said.wakeFlags.erase(at)
+                     : std::next(at);
         std::set<std::string> failed;
         for (const auto& [name, verdict] : said.verdicts) {
             const bool loadSensitive =
