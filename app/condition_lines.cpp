@@ -57,8 +57,8 @@ void vblankLine(const VblankMeter& v) {
                   "period %.4f ms against the mode's %.4f ms (%+.0f ppm) over %llu, %llu missed",
                   v.periodNs() / kMs, v.nominalNs() / kMs, v.offPpm(),
                   static_cast<unsigned long long>(v.periods()), static_cast<unsigned long long>(v.missed()));
-    std::snprintf(limit, sizeof limit, "within %.0f ppm, %llu missed", limits::kVblankOffPpm,
-                  static_cast<unsigned long long>(limits::kMissedBlanks));
+    std::snprintf(limit, sizeof limit, "within %.0f ppm, at most %.0f %% missed", limits::kVblankOffPpm,
+                  limits::kMissedBlankShare * 100.0);
     lines::print(lines::kRunCondition, lines::kVerticalBlank, figures, verdictWord(judgeVblank(v)), limit);
 }
 

@@ -45,9 +45,10 @@ Verdict judgeTelemetry(const prox::TelemetryFigures& f) {
 
 Verdict judgeVblank(const VblankMeter& vblank) {
     if (vblank.periods() < limits::kVblankPeriods) return Verdict::Unmeasured;
-    return std::fabs(vblank.offPpm()) > limits::kVblankOffPpm || vblank.missed() > limits::kMissedBlanks
-               ? Verdict::Failed
-               : Verdict::Held;
+    const bool off = std::fabs(vblank.offPpm()) > limits::kVblankOffPpm;
+    const bool missing = static_cast<double>(vblank.missed()) >
+                         limits::kMissedBlankShare * static_cast<double>(vblank.periods());
+    return off || missing ? Verdict::Failed : Verdict::Held;
 }
 
 Verdict judgeMachine(const platform::MachineFigures& m) {

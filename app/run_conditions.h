@@ -33,10 +33,12 @@ constexpr int64_t kMonitorMedianNs = 3000000;
 // saw the wake. The same 5 ms over the design's 50 ms.
 constexpr int64_t kParkedGapNs = 55000000;
 // The vertical blank against the mode's rate: beyond half a percent the mode is not what
-// the run believes, and the first-vblank phase is not the mode's. A missed blank moves it
-// by a whole period.
+// the run believes, and the first-vblank phase is not the mode's (measured over chains of
+// returns long enough to tell: VblankMeter::kLeastChainReturns).
 constexpr double kVblankOffPpm = 5000.0;
-constexpr uint64_t kMissedBlanks = 0;
+// A missed blank moves a wake's first-vblank phase by a whole period: more than one blank in
+// a hundred puts more than one wake in a hundred a period late.
+constexpr double kMissedBlankShare = 0.01;
 // The vertical blank's period needs at least this many periods to be judged.
 constexpr uint64_t kVblankPeriods = 30;
 // The telemetry: the interval's grid is used only when kept within 10 % (the program's own

@@ -14,6 +14,10 @@ class VblankMeter {
     static constexpr int64_t kAtOnceNs = 300000;
     // A wait that started this much before a blank's time was waiting for it.
     static constexpr int64_t kWaitingMarginNs = 1000000;
+    // Only chains of at least this many returns give the period: a machine too busy to keep
+    // the frames within a period breaks them every few returns, and a fit over two or three
+    // returns late by its wake-ups leans by percents.
+    static constexpr uint64_t kLeastChainReturns = 8;
 
     explicit VblankMeter(double refreshHz) : nominalNs_(refreshHz > 0.0 ? 1e9 / refreshHz : 0.0) {}
 
@@ -44,9 +48,9 @@ class VblankMeter {
                     for (int64_t j = 1; j < k; ++j)
                         if (static_cast<double>(lastNs_) + static_cast<double>(j) * nominalNs_ >
                             static_cast<double>(waitStartNs + kWaitingMarginNs))
-                            missed_ += 1;
+                            chainMissed_ += 1;
                 beat_ += k;
-                periods_ += static_cast<uint64_t>(k);
+                chainPeriods_ += static_cast<uint64_t>(k);
             }
         }
         if (lastNs_ == 0) chainStartNs_ = signalNs;
@@ -55,26 +59,33 @@ class VblankMeter {
     }
     // Time not spent waiting for blanks (panels parked, a timed-out wait) breaks the chain.
     void pause() {
-        pooledXx_ += chainXx_;
-        pooledXy_ += chainXy_;
+        if (chainCount_ >= kLeastChainReturns) {
+            pooledXx_ += chainXx_;
+            pooledXy_ += chainXy_;
+            periods_ += chainPeriods_;
+            missed_ += chainMissed_;
+        }
+        chainPeriods_ = chainMissed_ = 0;
         chainCount_ = 0;
         chainMeanX_ = chainMeanY_ = chainXx_ = chainXy_ = 0.0;
         beat_ = 0;
         lastNs_ = 0;
     }
 
-    uint64_t periods() const { return periods_; }
-    uint64_t missed() const { return missed_; }
+    // The periods of the chains that give the period.
+    uint64_t periods() const { return periods_ + (longChain() ? chainPeriods_ : 0); }
+    uint64_t missed() const { return missed_ + (longChain() ? chainMissed_ : 0); }
     double nominalNs() const { return nominalNs_; }
     // The measured period; 0 before any.
     double periodNs() const {
-        const double xx = pooledXx_ + chainXx_;
-        return periods_ > 0 && xx > 0.0 ? (pooledXy_ + chainXy_) / xx : 0.0;
+        const double xx = pooledXx_ + (longChain() ? chainXx_ : 0.0);
+        return periods() > 0 && xx > 0.0 ? (pooledXy_ + (longChain() ? chainXy_ : 0.0)) / xx : 0.0;
     }
     // How far the period lies off the mode's, in parts per million.
     double offPpm() const { return periodNs() > 0.0 ? (periodNs() / nominalNs_ - 1.0) * 1e6 : 0.0; }
 
   private:
+    bool longChain() const { return chainCount_ >= kLeastChainReturns; }
     // One point of the chain's fit (Welford's running co-moments: no sum of squares of times).
     void addPoint(double x, double y) {
         chainCount_ += 1;
@@ -93,6 +104,8 @@ class VblankMeter {
     double chainMeanX_ = 0.0, chainMeanY_ = 0.0, chainXx_ = 0.0, chainXy_ = 0.0;
     double pooledXx_ = 0.0, pooledXy_ = 0.0;
     uint64_t periods_ = 0;
+    uint64_t chainPeriods_ = 0;
+    uint64_t chainMissed_ = 0;
     uint64_t missed_ = 0;
 };
 

@@ -176,6 +176,9 @@ TEST_F(StatusThreads, AWakeIsFlaggedByHowLateTheMonitorSawItsReportNotByItsWhole
     // The machine stands still for the monitor's sleeps that end inside a window; the reader
     // reads on (1 ms telemetry). A report that came 1 ms into a 40 ms window was seen about
     // 38 ms late; one that came 9 ms into a 12 ms window, after as long a gap, 3 ms late.
+#ifdef _WIN32
+    GTEST_SKIP() << "the machine's standstill is the simulator's, on Linux";
+#endif
     sim::McuScenario scenario;
     scenario.interfaces = {sim::InterfaceRole::Mcu};
     sim::SimMcu mcu(scenario);
