@@ -173,9 +173,8 @@ TEST_F(StatusThreads, MonitorKeepsSamplingWhileAWakesPhasesAwaitTheLaterReports)
 }
 
 TEST_F(StatusThreads, AWakeIsFlaggedByHowLateTheMonitorSawItsReportNotByItsWholeGap) {
-    // The machine stands still for the monitor's sleeps that end inside a window; the reader
-    // reads on (1 ms telemetry). A report that came 1 ms into a 40 ms window was seen about
-    // 38 ms late; one that came 9 ms into a 12 ms window, after as long a gap, 3 ms late.
+    // The monitor's sleeps stand still through a window, the 1 ms reader reads on: a report 1 ms
+    // into a 40 ms window is seen ~38 ms late; one 9 ms into a 12 ms window, after as long a gap, ~3 ms.
 #ifdef _WIN32
     GTEST_SKIP() << "the machine's standstill is the simulator's, on Linux";
 #endif
@@ -197,10 +196,10 @@ TEST_F(StatusThreads, AWakeIsFlaggedByHowLateTheMonitorSawItsReportNotByItsWhole
         mcu.setDstat(0x0001);
         ASSERT_TRUE(test::eventually([&] { return WakeRequestStamp.load() == 0; }));
         platform::detail::suspendedToNs.store(0);
-        settle();
-        mcu.setDstat(0x0000);
     };
     wake(40, 1);
+    settle();
+    mcu.setDstat(0x0000);
     wake(12, 9);
     StopFlag.store(true);
     monitor.join();

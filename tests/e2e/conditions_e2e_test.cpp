@@ -70,8 +70,7 @@ TEST(E2eConditions, EachBrokenConditionIsFlaggedWithTheWakesItBroke) {
         // 2 ms and 50 ms polls of any run, and a present loop held off its wait for a period
         // reads as a missed blank: where a row does not break them, their verdicts are not
         // compared (the false alarms of healthy runs are measured by hand).
-        // How late the monitor saw a wake's report depends on where the report fell in its
-        // gap, even under a coarse timer: that flag is tested on its own (StatusThreads).
+        // How late the monitor saw a report hangs on where it fell in the gap: tested in StatusThreads.
         const bool pollsBroken = c.failed.count(lines::kMonitorPoll) != 0;
         const bool blankBroken = c.failed.count(lines::kVerticalBlank) != 0;
         for (auto at = said.wakeFlags.begin(); at != said.wakeFlags.end();)
