@@ -69,11 +69,11 @@ PowerThrottlingOptOuts powerThrottlingOptOuts();
 
 // Results are ignored by callers: the loop runs with whatever the thread had before.
 bool raiseThreadPriorityToHighest();
-// The threads that time the wake figures (the display-status monitor, the telemetry reader)
-// and the simulated display's vertical-blank clock. On Linux the program's GPU is a CPU
-// renderer whose threads can take every core and hold a 2 ms poll off for several ms, which
-// a GPU does not do: they get a real-time priority where the system grants one. Elsewhere
-// nothing changes. Whether it was granted; callers go on either way.
+// The threads that time the wake figures (the display-status monitor, the telemetry reader).
+// On Linux the program's GPU is a CPU renderer whose threads can take every core and hold a
+// 2 ms poll off for several ms, which a GPU does not do: they get a real-time priority where
+// the system grants one. Elsewhere nothing changes. Whether it was granted; callers go on
+// either way.
 bool raiseTimingThreadPriority();
 bool disableExecutionSpeedThrottling();
 // CPU time consumed by the calling thread, in nanoseconds (for benchmarks).

@@ -82,9 +82,6 @@ void VblankClock::setWaitable(platform::OsHandle waitable) {
 }
 
 void VblankClock::run(int64_t periodNs, uint32_t missEvery) {
-    // A panel's blanks come on time however busy the machine is: the clock thread comes
-    // before the CPU renderer's threads where the system allows.
-    platform::raiseTimingThreadPriority();
     const int64_t phase = platform::steadyNowNs();
     int64_t beat = 1;
     std::unique_lock<std::mutex> lock(mutex_);
