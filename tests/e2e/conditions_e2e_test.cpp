@@ -70,13 +70,11 @@ TEST(E2eConditions, EachBrokenConditionIsFlaggedWithTheWakesItBroke) {
         // 2 ms and 50 ms polls of any run, and a present loop held off its wait for a period
         // reads as a missed blank: where a row does not break them, their verdicts are not
         // compared (the false alarms of healthy runs are measured by hand).
-        // How late the monitor saw a report hangs on where it fell in the gap: tested in StatusThreads.
         const bool pollsBroken = c.failed.count(lines::kMonitorPoll) != 0;
         const bool blankBroken = c.failed.count(lines::kVerticalBlank) != 0;
-        for (auto at = said.wakeFlags.begin(); at != said.wakeFlags.end();)
-            at = at->second == lines::kMonitorGap || (!pollsBroken && at->second == lines::kParkedGap)
-                     ? said.wakeFlags.erase(at)
-                     : std::next(at);
+        std::erase_if(said.wakeFlags, [&](const auto& flag) {
+            return flag.second == lines::kMonitorGap || (!pollsBroken && flag.second == lines::kParkedGap);
+        });
         std::set<std::string> failed;
         for (const auto& [name, verdict] : said.verdicts) {
             const bool loadSensitive =
