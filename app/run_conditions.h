@@ -17,12 +17,12 @@ enum class Verdict { Held, Failed, Unmeasured };
 const char* verdictWord(Verdict verdict);
 
 namespace limits {
-// The monitor samples every 2 ms: a latency is late by the time from the arrival of the report
-// that showed the displays on to the monitor's sample of it (the part of the monitor's gap
-// the figure holds; the whole gap would also count the time before the report came). At most 5 ms, the finest
-// telemetry interval the figures are read at (TESSARAY_TELEMETRY_MS=5 times the displays on to within 5 ms):
-// beyond it the monitor, not the telemetry, sets the figure's resolution. A timer that was not made finer
-// (15.6 ms) fails it by far.
+// The monitor samples every 2 ms: a latency is late by the time from the arrival of the
+// report that showed the displays on to the monitor's sample of it (the part of the monitor's
+// gap the figure holds; the whole gap would also count the time before the report came). At
+// most 5 ms, the finest telemetry interval the figures are read at (TESSARAY_TELEMETRY_MS=5
+// times the displays on to within 5 ms): beyond it the monitor, not the telemetry, sets the
+// figure's resolution. A timer that was not made finer (15.6 ms) fails it by far.
 constexpr int64_t kMonitorGapNs = 5000000;
 // The run as a whole is judged by the poll's median, which the statistics of its latencies
 // rest on: the 2 ms asked plus 1 ms of scheduling. A timer that was not made finer puts every
@@ -72,8 +72,8 @@ Verdict judgeVblank(const VblankMeter& vblank);
 Verdict judgeMachine(const platform::MachineFigures& machine);
 
 // What one timed wake's figures rested on, as seen around it: how late the monitor's sample
-// saw the report that showed the displays on, the parked poll's gap that saw the wake (park wakes), and
-// a reader stall from shortly before the request to the phase line (0: none).
+// saw the report that showed the displays on, the parked poll's gap that saw the wake (park
+// wakes), and a reader stall from shortly before the request to the phase line (0: none).
 struct WakeConditions {
     int64_t monitorLateNs = 0;
     int64_t parkedGapNs = 0;
